@@ -1,0 +1,62 @@
+# Shared by the project's scripts: where things are built, and the Wine and X environment
+# that runs the Windows binaries. Source it; it defines functions and exports variables.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${DORVANTEL_BUILD:-$ROOT/build}
+export WINEPREFIX=${DORVANTEL_WINEPREFIX:-$BUILD/wineprefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+export WINEARCH=win64
+
+log() { echo "[dorvantel] $*" >&2; }
+
+# Configures and builds one bitness (32 or 64) into $BUILD/win32 or $BUILD/win64.
+build_bits() {
+  local bits=$1 toolchain dir
+  if [ "$bits" = 32 ]; then toolchain=toolchain-i686.cmake; else toolchain=toolchain-x86_64.cmake; fi
+  dir=$BUILD/win$bits
+  if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" \
+      -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run" >/dev/null
+  fi
+  cmake --build "$dir" -j"$(nproc)" "${@:2}"
+}
+
+# Uses the caller's display when there is one, else starts an Xvfb display of its own
+# (DORVANTEL_SCREEN, default 1280x720x24) that lives until the calling shell exits.
+ensure_display() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+  local screen=${DORVANTEL_SCREEN:-1280x720x24} n
+  for n in $(seq 90 120); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 "$screen" -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 50); do
+      xdpyinfo >/dev/null 2>&1 && break
+      sleep 0.1
+    done
+    trap 'stop_session' EXIT
+    log "started Xvfb on $DISPLAY ($screen)"
+    return 0
+  done
+  log "no free X display number"; return 1
+}
+
+# A Wine prefix inside the build folder, made once; wineserver is kept alive while the
+# calling script runs, so each test program starts quickly.
+ensure_prefix() {
+  mkdir -p "$BUILD"
+  if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
+    log "creating the Wine prefix $WINEPREFIX (once)"
+    wine wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p >/dev/null 2>&1 || true
+  wine wineboot >/dev/null 2>&1 || true
+}
+
+stop_session() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+}
