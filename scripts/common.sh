@@ -44,19 +44,35 @@ ensure_display() {
   log "no free X display number"; return 1
 }
 
-# A Wine prefix inside the build folder, made once; wineserver is kept alive while the
-# calling script runs, so each test program starts quickly.
+# The bitnesses to build and test: both unless DORVANTEL_BITS names one (64 or 32).
+bitnesses() { echo "${DORVANTEL_BITS:-64 32}"; }
+
+# The 64-bit loader runs 64-bit programs directly; 32-bit ones go through the wine
+# front end, which starts the 32-bit loader.
+WINE64=/usr/lib/wine/wine64
+[ -x "$WINE64" ] || WINE64=wine64
+
+# A Wine prefix (both bitnesses) inside the build folder, made once; wineserver is kept
+# alive while the calling script runs, so each test program starts quickly.
 ensure_prefix() {
   mkdir -p "$BUILD"
-  if [ ! -f "$WINEPREFIX/system.reg" ] || [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ]; then
-    log "creating the Wine prefix $WINEPREFIX (once)"
-    wine wineboot -i >/dev/null 2>&1 || true
+  if [ ! -f "$WINEPREFIX/.dorvantel-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    if [ -n "${DORVANTEL_PREFIX_TEMPLATE:-}" ] && [ -f "$DORVANTEL_PREFIX_TEMPLATE/.dorvantel-ready" ]; then
+      # A developer's shortcut: a prefix made earlier by this function, copied.
+      cp -a "$DORVANTEL_PREFIX_TEMPLATE" "$WINEPREFIX"
+    else
+      log "creating the Wine prefix $WINEPREFIX (once; slow where 32-bit code is emulated)"
+      "$WINE64" wineboot -i >/dev/null 2>&1 || true
+      wineserver -w || true
+      touch "$WINEPREFIX/.dorvantel-ready"
+    fi
   fi
   wineserver -p >/dev/null 2>&1 || true
-  wine wineboot >/dev/null 2>&1 || true
 }
 
 stop_session() {
   wineserver -k >/dev/null 2>&1 || true
+  wineserver -w >/dev/null 2>&1 || true
   if [ -n "${XVFB_PID:-}" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
 }
