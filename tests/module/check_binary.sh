@@ -6,7 +6,7 @@ objdump=$1
 dll=$2
 fail=0
 
-exports=$("$objdump" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{on=1;next} on&&/^\s*\[/{print $NF} on&&/^$/{on=0}' | sort | tr '\n' ' ')
+exports=$("$objdump" -p "$dll" | awk '/\[Ordinal\/Name Pointer\] Table/{on=1;next} on&&/^[ \t]*\[/{print $NF} on&&/^$/{on=0}' | sort | tr '\n' ' ')
 if [ "$exports" != "DllCanUnloadNow DllGetClassObject DllMain " ]; then
   echo "exports are '$exports'"; fail=1
 fi
