@@ -1,8 +1,8 @@
 #pragma once
+// Width and height of one video frame in pixels.
 
 #include <windows.h>
 
-// The width and height of the frames a pin delivers, in pixels.
 struct FrameSize {
   LONG width;
   LONG height;

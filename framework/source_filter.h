@@ -25,9 +25,6 @@ class CSource : public CBaseFilter {
   int PinCount() override;
   CBasePin* PinAt(int index) override;
 
-  // Looks a pin up by the decimal id that QueryId hands out ("1" is the first pin).
-  HRESULT STDMETHODCALLTYPE FindPin(LPCWSTR id, IPin** pin) override;
-
   // E_OUTOFMEMORY when the array cannot grow; then nothing changes.
   HRESULT AttachPin(CBaseOutputPin* pin);
   // S_FALSE when the pin is not in the array.

@@ -44,6 +44,9 @@ ensure_display() {
   log "no free X display number"; return 1
 }
 
+# True where 32-bit programs run through qemu's user-mode emulator (see setup.sh).
+i386_emulated() { [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; }
+
 # The bitnesses to build and test: both unless DORVANTEL_BITS names one (64 or 32).
 bitnesses() { echo "${DORVANTEL_BITS:-64 32}"; }
 

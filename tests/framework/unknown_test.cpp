@@ -161,7 +161,7 @@ TEST_F(UnknownTest, ReleaseDuringDestructionDoesNotDestroyTwice) {
   EXPECT_EQ(1, deaths);
 }
 
-TEST_F(UnknownTest, ConcurrentReferenceCountingLosesNoUpdate) {
+TEST_F(UnknownTest, ThreadedReferenceCountingLosesNoUpdate) {
   bool destroyed = false;
   auto* probe = new Probe(nullptr, &destroyed);
   probe->InnerAddRef();
@@ -174,7 +174,7 @@ TEST_F(UnknownTest, ConcurrentReferenceCountingLosesNoUpdate) {
   EXPECT_TRUE(destroyed);
 }
 
-TEST(SectionLockTest, IsReentrantAndExcludesOtherThreads) {
+TEST(SectionLockThreadedTest, IsReentrantAndExcludesOtherThreads) {
   SectionLock lock;
   std::optional<SectionLockHolder> outer(std::in_place, &lock);
   { SectionLockHolder inner(&lock); }  // the same thread enters again without blocking

@@ -1,0 +1,20 @@
+
+# Consider dependencies only in project.
+set(CMAKE_DEPENDS_IN_PROJECT_ONLY OFF)
+
+# The set of languages for which implicit dependencies are needed:
+set(CMAKE_DEPENDS_LANGUAGES
+  )
+
+# The set of dependency files which are needed:
+set(CMAKE_DEPENDS_DEPENDENCY_FILES
+  "/work/main/format/media_type.cpp" "CMakeFiles/dorvantel_core.dir/format/media_type.cpp.obj" "gcc" "CMakeFiles/dorvantel_core.dir/format/media_type.cpp.obj.d"
+  "/work/main/framework/unknown.cpp" "CMakeFiles/dorvantel_core.dir/framework/unknown.cpp.obj" "gcc" "CMakeFiles/dorvantel_core.dir/framework/unknown.cpp.obj.d"
+  )
+
+# Targets to which this target links.
+set(CMAKE_TARGET_LINKED_INFO_FILES
+  )
+
+# Fortran module output directory.
+set(CMAKE_Fortran_TARGET_MODULE_DIR "")

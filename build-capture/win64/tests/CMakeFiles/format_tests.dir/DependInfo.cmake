@@ -1,0 +1,23 @@
+
+# Consider dependencies only in project.
+set(CMAKE_DEPENDS_IN_PROJECT_ONLY OFF)
+
+# The set of languages for which implicit dependencies are needed:
+set(CMAKE_DEPENDS_LANGUAGES
+  )
+
+# The set of dependency files which are needed:
+set(CMAKE_DEPENDS_DEPENDENCY_FILES
+  "/work/main/tests/format/media_type_test.cpp" "tests/CMakeFiles/format_tests.dir/format/media_type_test.cpp.obj" "gcc" "tests/CMakeFiles/format_tests.dir/format/media_type_test.cpp.obj.d"
+  )
+
+# Targets to which this target links.
+set(CMAKE_TARGET_LINKED_INFO_FILES
+  "/work/main/build-capture/win64/tests/CMakeFiles/test_support.dir/DependInfo.cmake"
+  "/work/main/build-capture/win64/googletest/googletest/CMakeFiles/gtest_main.dir/DependInfo.cmake"
+  "/work/main/build-capture/win64/CMakeFiles/dorvantel_core.dir/DependInfo.cmake"
+  "/work/main/build-capture/win64/googletest/googletest/CMakeFiles/gtest.dir/DependInfo.cmake"
+  )
+
+# Fortran module output directory.
+set(CMAKE_Fortran_TARGET_MODULE_DIR "")

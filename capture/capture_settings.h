@@ -1,0 +1,48 @@
+#pragma once
+// What the desktop pin grabs and how. Plain data: its holder (DesktopCapture) guards it
+// with CaptureLock.
+
+#include <windows.h>
+
+#include <optional>
+
+#include "format/frame_size.h"
+
+struct CaptureSettings {
+  // Screen coordinates in areas 0 and 1, relative to the window's corner in areas 2 and 3.
+  // width and height follow left/top/right/bottom; set it through Set only.
+  struct Rect {
+    LONG left = 0;
+    LONG top = 0;
+    LONG right = 0;
+    LONG bottom = 0;
+    LONG width = 0;
+    LONG height = 0;
+
+    void Set(LONG newLeft, LONG newTop, LONG newRight, LONG newBottom) noexcept {
+      left = newLeft;
+      top = newTop;
+      right = newRight;
+      bottom = newBottom;
+      width = right - left;
+      height = bottom - top;
+    }
+    RECT Corners() const noexcept { return RECT{left, top, right, bottom}; }
+  };
+
+  bool IncludeCursor = false;
+  bool CaptureTransparentWindows = false;
+  LONGLONG FrameInterval = 1000000;  // 100-ns units
+  LONG FrameRateMode = 0;
+  LONG CaptureArea = 0;  // 0 display, 1 screen rectangle, 2 window, 3 window rectangle
+  Rect CaptureRect;
+  HWND CaptureWindow = nullptr;
+  std::optional<::FrameSize> OutputSize;  // once present, never absent again
+  LONG InterpolationMode = 0;             // a GDI+ InterpolationMode value, unchecked
+
+  // The size of the frames produced: OutputSize when present, else the rectangle's.
+  ::FrameSize FrameSize() const noexcept {
+    if (OutputSize) return *OutputSize;
+    return ::FrameSize{CaptureRect.width, CaptureRect.height};
+  }
+};
