@@ -1,0 +1,72 @@
+#include "framework/worker_thread.h"
+
+#include <objbase.h>
+
+static HANDLE PlatformCreateEvent(bool manualReset) {
+  return ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr);
+}
+CreateEventFn CreateWorkerEvent = PlatformCreateEvent;
+
+CAMThread::CAMThread(HRESULT* result) noexcept
+    : requestEvent_(CreateWorkerEvent(true)), replyEvent_(CreateWorkerEvent(false)) {
+  if ((!requestEvent_ || !replyEvent_) && result && SUCCEEDED(*result)) *result = E_OUTOFMEMORY;
+}
+
+CAMThread::~CAMThread() { JoinWorker(); }
+
+bool CAMThread::StartWorker() {
+  SectionLockHolder holder(&accessLock_);
+  if (worker_) return false;
+  worker_ = ::CreateThread(nullptr, 0, WorkerEntry, this, 0, nullptr);
+  return worker_ != nullptr;
+}
+
+DWORD CAMThread::SendRequest(DWORD request) {
+  SectionLockHolder holder(&accessLock_);
+  if (!worker_ || !requestEvent_ || !replyEvent_) return static_cast<DWORD>(E_FAIL);
+  requestValue_ = request;
+  ::SetEvent(requestEvent_.get());
+  ::WaitForSingleObject(replyEvent_.get(), INFINITE);
+  return replyValue_;
+}
+
+DWORD CAMThread::WaitRequest() {
+  ::WaitForSingleObject(requestEvent_.get(), INFINITE);
+  return requestValue_;
+}
+
+bool CAMThread::PeekRequest(DWORD* request) {
+  if (::WaitForSingleObject(requestEvent_.get(), 0) != WAIT_OBJECT_0) return false;
+  if (request) *request = requestValue_;
+  return true;
+}
+
+void CAMThread::ReplyRequest(DWORD reply) {
+  replyValue_ = reply;
+  ::ResetEvent(requestEvent_.get());
+  ::SetEvent(replyEvent_.get());
+}
+
+void CAMThread::JoinWorker() {
+  ThreadHandle worker(::InterlockedExchangePointer(const_cast<HANDLE*>(&worker_), nullptr));
+  if (worker) ::WaitForSingleObject(worker.get(), INFINITE);
+}
+
+DWORD WINAPI CAMThread::WorkerEntry(void* thread) {
+  // The worker joins the process's multithreaded apartment when COM is already loaded; it
+  // does not load COM itself and runs all the same when COM cannot be initialised.
+  using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
+  using CoUninitializeFn = void(WINAPI*)();
+  HRESULT comResult = E_FAIL;
+  CoUninitializeFn uninitialize = nullptr;
+  if (HMODULE ole32 = ::GetModuleHandleW(L"ole32.dll")) {
+    auto initialize = reinterpret_cast<CoInitializeExFn>(
+        reinterpret_cast<void*>(::GetProcAddress(ole32, "CoInitializeEx")));
+    uninitialize = reinterpret_cast<CoUninitializeFn>(
+        reinterpret_cast<void*>(::GetProcAddress(ole32, "CoUninitialize")));
+    if (initialize) comResult = initialize(nullptr, COINIT_DISABLE_OLE1DDE | COINIT_MULTITHREADED);
+  }
+  const DWORD exitCode = static_cast<CAMThread*>(thread)->WorkerMain();
+  if (SUCCEEDED(comResult) && uninitialize) uninitialize();
+  return exitCode;
+}
