@@ -1,6 +1,6 @@
 #include "framework/source_stream.h"
 
-#include <cwchar>
+#include <strsafe.h>
 
 #include "framework/handles.h"
 #include "framework/source_filter.h"
@@ -138,8 +138,7 @@ HRESULT STDMETHODCALLTYPE CSourceStream::QueryId(LPWSTR* id) {
   constexpr size_t kLength = 12;
   TaskMemory<WCHAR> text(static_cast<WCHAR*>(::CoTaskMemAlloc(kLength * sizeof(WCHAR))));
   if (!text) return E_OUTOFMEMORY;
-  if (_snwprintf(text.get(), kLength, L"%d", position + 1) < 0) text.get()[0] = L'\0';
-  text.get()[kLength - 1] = L'\0';
+  if (FAILED(::StringCchPrintfW(text.get(), kLength, L"%d", position + 1))) text.get()[0] = L'\0';
   *id = text.release();
   return S_OK;
 }
