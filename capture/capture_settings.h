@@ -24,10 +24,16 @@ struct CaptureSettings {
       top = newTop;
       right = newRight;
       bottom = newBottom;
-      width = right - left;
-      height = bottom - top;
+      width = Difference(right, left);
+      height = Difference(bottom, top);
     }
     RECT Corners() const noexcept { return RECT{left, top, right, bottom}; }
+
+   private:
+    // Wraps around like the platform's 32-bit arithmetic instead of overflowing.
+    static LONG Difference(LONG a, LONG b) noexcept {
+      return static_cast<LONG>(static_cast<ULONG>(a) - static_cast<ULONG>(b));
+    }
   };
 
   bool IncludeCursor = false;

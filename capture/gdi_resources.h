@@ -2,6 +2,7 @@
 // Owners of the GDI and GDI+ resources that the frame grabber and the desktop capture use.
 
 #include <windows.h>
+#include <objidl.h>  // declares what gdiplus.h needs under WIN32_LEAN_AND_MEAN
 #include <gdiplus.h>
 
 #include <utility>

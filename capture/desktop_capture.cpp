@@ -1,0 +1,62 @@
+#include "capture/desktop_capture.h"
+
+#include "capture/frame_grabber.h"
+
+namespace {
+
+bool IsScreenArea(LONG area) { return area == 0 || area == 1; }
+bool IsWindowArea(LONG area) { return area == 2 || area == 3; }
+
+}  // namespace
+
+DesktopCapture::DesktopCapture() noexcept {
+  OpenDeviceContexts();
+  settings_.CaptureRect.Set(0, 0, ::GetDeviceCaps(ScreenDC(), HORZRES), ::GetDeviceCaps(ScreenDC(), VERTRES));
+  gdiplus_ = StartGdiplusSession();
+}
+
+DesktopCapture::~DesktopCapture() {
+  CloseDeviceContexts();
+  gdiplus_.reset();
+}
+
+FrameSize DesktopCapture::FrameSize() noexcept {
+  SectionLockHolder hold(&captureLock_);
+  return settings_.FrameSize();
+}
+
+HRESULT DesktopCapture::SwitchCaptureArea(LONG area) noexcept {
+  if (!IsScreenArea(area) && !IsWindowArea(area)) return E_INVALIDARG;
+  SectionLockHolder hold(&captureLock_);
+  if (area == settings_.CaptureArea) return S_OK;
+  CloseDeviceContexts();
+  settings_.CaptureArea = area;
+  OpenDeviceContexts();
+  return S_OK;
+}
+
+void DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes) noexcept {
+  SectionLockHolder hold(&captureLock_);
+  if (!ScreenDC() || !MemoryDC()) return;
+  const CaptureSettings& s = settings_;
+  GrabFrame(ScreenDC(), MemoryDC(), s.CaptureRect.Corners(), s.OutputSize, destination, destinationBytes, info,
+            infoBytes, s.IncludeCursor, s.CaptureTransparentWindows, s.InterpolationMode,
+            IsWindowArea(s.CaptureArea) ? s.CaptureWindow : nullptr);
+}
+
+void DesktopCapture::OpenDeviceContexts() noexcept {
+  if (IsScreenArea(settings_.CaptureArea)) {
+    display_.reset(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
+  } else if (IsWindowArea(settings_.CaptureArea)) {
+    screen_ = WindowDC::Get(nullptr);
+  } else {
+    return;
+  }
+  memory_.reset(::CreateCompatibleDC(ScreenDC()));
+}
+
+void DesktopCapture::CloseDeviceContexts() noexcept {
+  display_.reset();
+  screen_.reset();
+  memory_.reset();
+}

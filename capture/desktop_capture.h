@@ -1,0 +1,55 @@
+#pragma once
+// DesktopCapture: the capture side of the desktop pin. Owns the capture settings, the source
+// device context (ScreenDC) and the memory device context for the current CaptureArea, and
+// a GDI+ session for its whole life; all are released by its destructor.
+// CaptureLock guards the settings and the device contexts: a grab and every change of them
+// hold it. It is re-entrant, and nothing else is taken while it is held.
+
+#include <windows.h>
+
+#include <cstddef>
+
+#include "capture/capture_settings.h"
+#include "capture/gdi_resources.h"
+#include "format/frame_size.h"
+#include "framework/section_lock.h"
+
+class DesktopCapture {
+ public:
+  // Default settings, device contexts for area 0, CaptureRect the display's size, then GDI+.
+  DesktopCapture() noexcept;
+  // Device contexts closed for the current area, then GDI+ ended.
+  ~DesktopCapture();
+  DesktopCapture(const DesktopCapture&) = delete;
+  DesktopCapture& operator=(const DesktopCapture&) = delete;
+
+  SectionLock& CaptureLock() noexcept { return captureLock_; }
+  // The caller holds CaptureLock while it reads or writes them.
+  CaptureSettings& Settings() noexcept { return settings_; }
+  const CaptureSettings& Settings() const noexcept { return settings_; }
+
+  // The size of the frames produced now: OutputSize, else the rectangle's size.
+  ::FrameSize FrameSize() noexcept;
+
+  // Closes the device contexts of the current area and opens those of the new one; the
+  // same area again changes nothing. E_INVALIDARG for an area outside 0-3.
+  HRESULT SwitchCaptureArea(LONG area) noexcept;
+
+  // Grabs one frame with the current settings into destination (see GrabFrame).
+  void Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes) noexcept;
+
+  // The device contexts of the current area.
+  HDC ScreenDC() const noexcept { return display_ ? display_.get() : screen_.get(); }
+  HDC MemoryDC() const noexcept { return memory_.get(); }
+
+ private:
+  void OpenDeviceContexts() noexcept;
+  void CloseDeviceContexts() noexcept;
+
+  SectionLock captureLock_;
+  GdiplusSession gdiplus_;
+  CaptureSettings settings_;
+  CreatedDC display_;  // areas 0 and 1: the "DISPLAY" device context
+  WindowDC screen_;    // areas 2 and 3: the whole screen's device context
+  ::MemoryDC memory_;
+};

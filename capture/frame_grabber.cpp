@@ -1,0 +1,142 @@
+#include "capture/frame_grabber.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <cstdlib>
+#include <utility>
+
+#include "capture/gdi_resources.h"
+
+namespace {
+
+using namespace Gdiplus::DllExports;
+
+// The caller's bitmap info copied into a block with room for the largest bitmap header and
+// a full colour table (or the three colour masks), so that GetDIBits never reads or writes
+// past the caller's block however short it is.
+class ConversionInfo {
+ public:
+  // False when info cannot describe an uncompressed layout that GetDIBits can fill.
+  bool Load(const BITMAPINFO* info, size_t infoBytes) noexcept {
+    if (!info || infoBytes < sizeof(BITMAPINFOHEADER)) return false;
+    loaded_ = std::min(infoBytes, sizeof(block_));
+    std::memcpy(block_, info, loaded_);
+    const BITMAPINFOHEADER& header = Header();
+    if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biSize > sizeof(BITMAPV5HEADER)) return false;
+    if (header.biCompression != BI_RGB && header.biCompression != BI_BITFIELDS) return false;
+    return header.biWidth > 0 && header.biHeight != 0 && header.biBitCount != 0;
+  }
+
+  // Converts up to lines of bitmap into destination, as many as the format's height and
+  // the destination's size allow, and copies the header and colours back into info.
+  void Convert(HDC dc, HBITMAP bitmap, LONG lines, BYTE* destination, size_t destinationBytes, BITMAPINFO* info) noexcept {
+    const BITMAPINFOHEADER& header = Header();
+    const uint64_t stride = (static_cast<uint64_t>(header.biWidth) * header.biBitCount + 31) / 32 * 4;
+    const uint64_t fitting = destinationBytes / stride;
+    const uint64_t formatLines = static_cast<uint64_t>(std::llabs(header.biHeight));
+    const uint64_t count = std::min({static_cast<uint64_t>(std::max(lines, 0L)), formatLines, fitting});
+    if (count == 0) return;
+    ::GetDIBits(dc, bitmap, 0, static_cast<UINT>(count), destination, reinterpret_cast<BITMAPINFO*>(block_),
+                DIB_RGB_COLORS);
+    std::memcpy(info, block_, loaded_);
+  }
+
+ private:
+  const BITMAPINFOHEADER& Header() const noexcept { return *reinterpret_cast<const BITMAPINFOHEADER*>(block_); }
+
+  alignas(8) BYTE block_[sizeof(BITMAPV5HEADER) + 256 * sizeof(RGBQUAD)] = {};
+  size_t loaded_ = 0;
+};
+
+// Draws the current cursor shape at its hotspot-adjusted position. Without a window the
+// memory device context's pixel (0, 0) is the rectangle's corner on the screen; with one,
+// its logical (0, 0) is the window's corner.
+void DrawCursor(HDC memory, const RECT& rectangle, HWND window) noexcept {
+  CURSORINFO cursor = {};
+  cursor.cbSize = sizeof(cursor);
+  if (!::GetCursorInfo(&cursor)) return;
+  const int width = ::GetSystemMetrics(SM_CXCURSOR);
+  const int height = ::GetSystemMetrics(SM_CYCURSOR);
+  ICONINFO icon = {};
+  if (!::GetIconInfo(cursor.hCursor, &icon)) return;
+  BitmapHandle colour(icon.hbmColor);
+  BitmapHandle mask(icon.hbmMask);
+
+  POINT origin = {rectangle.left, rectangle.top};
+  if (window) {
+    RECT windowRect = {};
+    ::GetWindowRect(window, &windowRect);
+    origin = {windowRect.left, windowRect.top};
+  }
+  ::DrawIconEx(memory, cursor.ptScreenPos.x - origin.x - static_cast<LONG>(icon.xHotspot),
+               cursor.ptScreenPos.y - origin.y - static_cast<LONG>(icon.yHotspot), cursor.hCursor, width, height, 0,
+               nullptr, DI_NORMAL);
+  colour.reset();
+  mask.reset();
+}
+
+// The grabbed bitmap stretched to size by GDI+, in the grabbed bitmap's pixel format; the
+// grabbed bitmap is released either way. Empty when a GDI+ object could not be made.
+BitmapHandle ScaleBitmap(BitmapHandle grabbed, FrameSize size, LONG interpolation) noexcept {
+  GdiplusBitmap source;
+  if (GdipCreateBitmapFromHBITMAP(grabbed.get(), nullptr, source.put()) != Gdiplus::Ok) return {};
+  Gdiplus::PixelFormat format = 0;
+  if (GdipGetImagePixelFormat(source.get(), &format) != Gdiplus::Ok) return {};
+  GdiplusBitmap scaled;
+  if (GdipCreateBitmapFromScan0(size.width, size.height, 0, format, nullptr, scaled.put()) != Gdiplus::Ok) return {};
+  GdiplusGraphics graphics;
+  if (GdipGetImageGraphicsContext(scaled.get(), graphics.put()) != Gdiplus::Ok) return {};
+  GdipSetInterpolationMode(graphics.get(), static_cast<Gdiplus::InterpolationMode>(interpolation));
+  GdipDrawImageRectI(graphics.get(), source.get(), 0, 0, size.width, size.height);
+  graphics.reset();
+  source.reset();
+  grabbed.reset();
+
+  BitmapHandle result;
+  const Gdiplus::ARGB transparentWhite = 0x00FFFFFF;
+  if (GdipCreateHBITMAPFromBitmap(scaled.get(), result.put(), transparentWhite) != Gdiplus::Ok) return {};
+  return result;
+}
+
+}  // namespace
+
+void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
+               BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
+               bool includeLayeredWindows, LONG interpolation, HWND window) noexcept {
+  if (::IsRectEmpty(&rectangle)) return;
+  const LONGLONG width = static_cast<LONGLONG>(rectangle.right) - rectangle.left;
+  const LONGLONG height = static_cast<LONGLONG>(rectangle.bottom) - rectangle.top;
+  if (width > INT_MAX || height > INT_MAX) return;
+  ConversionInfo conversion;
+  if (!destination || !conversion.Load(info, infoBytes)) return;
+
+  BitmapHandle bitmap(::CreateCompatibleBitmap(source, static_cast<int>(width), static_cast<int>(height)));
+  if (!bitmap) return;
+  {
+    SelectedObject selected(memory, bitmap.get());
+    if (window) {
+      // The window's point (left, top) lands on the bitmap's pixel (0, 0).
+      POINT previousOrigin = {};
+      ::SetWindowOrgEx(memory, rectangle.left, rectangle.top, &previousOrigin);
+      ::PrintWindow(window, memory, 0);
+      if (drawCursor) DrawCursor(memory, rectangle, window);
+      ::SetWindowOrgEx(memory, previousOrigin.x, previousOrigin.y, nullptr);
+    } else {
+      const DWORD rasterOperation = includeLayeredWindows ? SRCCOPY | CAPTUREBLT : SRCCOPY;
+      ::BitBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), source, rectangle.left,
+               rectangle.top, rasterOperation);
+      if (drawCursor) DrawCursor(memory, rectangle, nullptr);
+    }
+  }
+
+  LONG lines = static_cast<LONG>(height);
+  if (outputSize) {
+    bitmap = ScaleBitmap(std::move(bitmap), *outputSize, interpolation);
+    if (!bitmap) return;
+    lines = outputSize->height;
+  }
+  // The bitmap is no longer selected into memory; source converts it.
+  conversion.Convert(source, bitmap.get(), lines, destination, destinationBytes, info);
+}
