@@ -84,7 +84,7 @@ class CBasePin : public CUnknown, public IPin, public IQualityControl {
   HRESULT ConnectUsingType(IPin* receiver, const AM_MEDIA_TYPE* type);
 
  private:
-  void DropPeer() noexcept;
+  bool FilterStopped() const noexcept;
 
   std::unique_ptr<WCHAR[]> name_;
   ComPtr<IPin> peer_;

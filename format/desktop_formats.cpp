@@ -1,0 +1,127 @@
+#include "format/desktop_formats.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+struct DesktopFormat {
+  WORD bitCount;
+  DWORD compression;
+  DWORD masks[3];
+  DWORD colorsUsed;
+};
+
+// In position order: what each offered format puts in its header and colour area.
+constexpr DesktopFormat kFormats[kDesktopFormatCount] = {
+    {32, BI_RGB, {0, 0, 0}, 0},
+    {24, BI_RGB, {0, 0, 0}, 0},
+    {16, BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}, 0},
+    {16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}, 0},
+    {8, BI_RGB, {0, 0, 0}, 256},
+};
+
+const GUID* const kAcceptedSubtypes[] = {&MEDIASUBTYPE_RGB8, &MEDIASUBTYPE_RGB565, &MEDIASUBTYPE_RGB555,
+                                         &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB32};
+
+bool IsAcceptedSubtype(const GUID& subtype) {
+  return std::any_of(std::begin(kAcceptedSubtypes), std::end(kAcceptedSubtypes),
+                     [&](const GUID* accepted) { return IsEqualGUID(subtype, *accepted) != FALSE; });
+}
+
+const VIDEOINFOHEADER* VideoHeader(const AM_MEDIA_TYPE& type) {
+  if (!type.pbFormat || type.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
+  return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+}
+
+// Bytes the colour area after the header takes when the frame grabber converts into this
+// format: the three masks of BI_BITFIELDS, or the full palette of an 8-bit image.
+ULONG ColourAreaSize(const BITMAPINFOHEADER& header) {
+  if (header.biBitCount <= 8) return 256 * sizeof(RGBQUAD);
+  if (header.biCompression == BI_BITFIELDS) return 3 * sizeof(DWORD);
+  return 0;
+}
+
+}  // namespace
+
+HRESULT DesktopMediaTypeAt(FrameSize size, int position, MediaType* type) {
+  if (!type) return E_POINTER;
+  if (position < 0) return E_INVALIDARG;
+  if (position >= kDesktopFormatCount) return VFW_S_NO_MORE_ITEMS;
+  BYTE* block = type->Resize(sizeof(VIDEOINFO));
+  if (!block) return E_OUTOFMEMORY;
+  std::memset(block, 0, sizeof(VIDEOINFO));
+
+  const DesktopFormat& format = kFormats[position];
+  auto* info = reinterpret_cast<VIDEOINFO*>(block);
+  BITMAPINFOHEADER& header = info->bmiHeader;
+  header.biSize = sizeof(BITMAPINFOHEADER);
+  header.biWidth = size.width;
+  header.biHeight = size.height;
+  header.biPlanes = 1;
+  header.biBitCount = format.bitCount;
+  header.biCompression = format.compression;
+  header.biClrUsed = format.colorsUsed;
+  header.biClrImportant = 0;
+  if (format.compression == BI_BITFIELDS) std::memcpy(info->dwBitMasks, format.masks, sizeof(format.masks));
+  header.biSizeImage = ImageSize(&header);
+
+  type->StoreMajorType(MEDIATYPE_Video);
+  type->StoreFormatType(FORMAT_VideoInfo);
+  type->StoreTemporalCompression(FALSE);
+  type->StoreSubtype(SubtypeFromHeader(&header));
+  type->StoreSampleSize(header.biSizeImage);
+  return S_OK;
+}
+
+HRESULT VerifyDesktopMediaType(FrameSize size, const AM_MEDIA_TYPE* type) {
+  if (!type) return E_POINTER;
+  if (!IsEqualGUID(type->majortype, MEDIATYPE_Video)) return E_INVALIDARG;
+  if (!type->bFixedSizeSamples) return E_INVALIDARG;
+  if (!IsAcceptedSubtype(type->subtype)) return E_INVALIDARG;
+  if (!type->pbFormat) return E_INVALIDARG;
+  const VIDEOINFOHEADER* video = VideoHeader(*type);
+  if (!video) return E_INVALIDARG;
+  const LONGLONG height = video->bmiHeader.biHeight;
+  if (video->bmiHeader.biWidth != size.width) return E_INVALIDARG;
+  if ((height < 0 ? -height : height) != size.height) return E_INVALIDARG;
+  if (height < 0) return E_INVALIDARG;
+  return S_OK;
+}
+
+HRESULT ApplyDesktopMediaType(const AM_MEDIA_TYPE& connection) {
+  if (!connection.pbFormat) return E_UNEXPECTED;
+  const VIDEOINFOHEADER* video = VideoHeader(connection);
+  if (!video) return E_INVALIDARG;
+  const BITMAPINFOHEADER& header = video->bmiHeader;
+  switch (header.biBitCount) {
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+      break;
+    default:
+      return E_INVALIDARG;
+  }
+  // The grabber converts with this header and writes the colour area after it.
+  if (connection.cbFormat < sizeof(VIDEOINFOHEADER) + ColourAreaSize(header)) return E_INVALIDARG;
+  return S_OK;
+}
+
+HRESULT SizeDesktopBuffers(const AM_MEDIA_TYPE& connection, IMemAllocator* allocator,
+                           ALLOCATOR_PROPERTIES* request) {
+  if (!allocator || !request) return E_POINTER;
+  const VIDEOINFOHEADER* video = VideoHeader(connection);
+  if (!video) return E_UNEXPECTED;
+  // biSizeImage of a proposed type may be 0 or too small: a buffer holds a whole image.
+  const DWORD frameBytes = std::max(video->bmiHeader.biSizeImage, ImageSize(&video->bmiHeader));
+  if (frameBytes > static_cast<DWORD>(MAXLONG)) return E_INVALIDARG;
+  request->cBuffers = 1;
+  request->cbBuffer = static_cast<LONG>(frameBytes);
+  ALLOCATOR_PROPERTIES actual = {};
+  const HRESULT hr = allocator->SetProperties(request, &actual);
+  if (FAILED(hr)) return hr;
+  if (actual.cbBuffer < request->cbBuffer) return E_FAIL;
+  return S_OK;
+}
