@@ -1,0 +1,182 @@
+#include "capture/desktop_source.h"
+
+#include <cstddef>
+#include <new>
+
+#include "format/desktop_formats.h"
+
+const CLSID CLSID_DesktopSource = {0x924bcd16, 0x2927, 0x4d6b, {0xa3, 0x85, 0x47, 0x6a, 0x9c, 0x4d, 0x41, 0xb7}};
+const wchar_t DesktopSourceName[] = L"Dorvantel";
+
+REFERENCE_TIME TickTime() noexcept { return static_cast<REFERENCE_TIME>(::GetTickCount64()) * 10000; }
+
+// ---- pin
+
+CPushPinDesktop::CPushPinDesktop(HRESULT* result, CPushSourceDesktop* filter) noexcept
+    : CSourceStream(result, filter, L"Out") {}
+
+CPushPinDesktop::~CPushPinDesktop() = default;
+
+HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
+  FILTER_STATE state = State_Stopped;
+  static_cast<IBaseFilter*>(Filter())->GetState(0, &state);
+
+  // One frame is produced while paused in the pin's whole life. After it, a paused filter
+  // delivers nothing: the sample goes back unfilled and the worker looks for commands.
+  if (awaitingPausedFrame_.load()) {
+    if (state == State_Paused) awaitingPausedFrame_.store(false);
+  } else if (state == State_Paused) {
+    ::Sleep(1);
+    return S_SAMPLE_NOT_FILLED;
+  }
+  if (!sample) return E_POINTER;
+
+  SectionLockHolder holder(&capture_.CaptureLock());
+  // The connection cannot change while the worker streams, so its format is read unlocked.
+  const MediaType& connection = ConnectionType();
+  if (!connection.pbFormat || connection.cbFormat < sizeof(VIDEOINFOHEADER)) return E_UNEXPECTED;
+  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(connection.pbFormat);
+  BYTE* buffer = nullptr;
+  sample->GetPointer(&buffer);
+  const LONG bufferSize = sample->GetSize();
+  if (!buffer || bufferSize < 0 || static_cast<DWORD>(bufferSize) < ImageSize(&format->bmiHeader)) {
+    return VFW_E_BUFFER_OVERFLOW;
+  }
+
+  const REFERENCE_TIME t0 = TickTime();
+  capture_.Grab(buffer, static_cast<size_t>(bufferSize), reinterpret_cast<BITMAPINFO*>(&format->bmiHeader),
+                connection.cbFormat - offsetof(VIDEOINFOHEADER, bmiHeader));
+  const REFERENCE_TIME t1 = TickTime();
+
+  REFERENCE_TIME end = 0;
+  REFERENCE_TIME start = StampStart(t0, t1, &end);
+  ++frameCount_;
+  const REFERENCE_TIME paused = pausedTotal_.load();
+  start -= paused;
+  end -= paused;
+  sample->SetTime(&start, &end);
+  sample->SetSyncPoint(TRUE);
+  return S_OK;
+}
+
+REFERENCE_TIME CPushPinDesktop::StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept {
+  const CaptureSettings& settings = capture_.Settings();
+  switch (settings.FrameRateMode) {
+    case 0: {
+      const REFERENCE_TIME start = frameCount_ * settings.FrameInterval;
+      *end = start + settings.FrameInterval;
+      return start;
+    }
+    case 1: {
+      // Frames follow each other without gaps, each lasting twice its own grab.
+      const REFERENCE_TIME start = stampClock_;
+      *end = stampClock_ + 2 * (t1 - t0);
+      stampClock_ = *end;
+      return start;
+    }
+    case 2:
+      stampClock_ = t1;
+      *end = t1;
+      return t0;
+    default:
+      *end = t1;
+      return t0;
+  }
+}
+
+HRESULT CPushPinDesktop::VerifyMediaType(const AM_MEDIA_TYPE* type) {
+  return VerifyDesktopMediaType(capture_.FrameSize(), type);
+}
+
+HRESULT CPushPinDesktop::ApplyMediaType(const AM_MEDIA_TYPE* type) {
+  SectionLockHolder holder(Lock());
+  const HRESULT hr = CSourceStream::ApplyMediaType(type);
+  if (FAILED(hr)) return hr;
+  return ApplyDesktopMediaType(ConnectionType());
+}
+
+HRESULT CPushPinDesktop::MediaTypeAt(int position, MediaType* type) {
+  if (!type) return E_POINTER;
+  SectionLockHolder holder(Lock());
+  return DesktopMediaTypeAt(capture_.FrameSize(), position, type);
+}
+
+HRESULT CPushPinDesktop::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
+  if (!allocator || !request) return E_POINTER;
+  SectionLockHolder holder(Lock());
+  return SizeDesktopBuffers(ConnectionType(), allocator, request);
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinDesktop::Notify(IBaseFilter*, Quality) { return E_FAIL; }
+
+void CPushPinDesktop::PauseRequested(REFERENCE_TIME now) noexcept {
+  // The first pause of the pin's life, before its paused frame, is not counted.
+  if (!awaitingPausedFrame_.load()) pauseStart_.store(now);
+}
+
+void CPushPinDesktop::RunRequested(REFERENCE_TIME now) noexcept {
+  const int64_t pausedAt = pauseStart_.exchange(0);
+  if (pausedAt != 0) pausedTotal_.fetch_add(now - pausedAt);
+}
+
+// ---- filter
+
+CPushSourceDesktop::CPushSourceDesktop(IUnknown* outer, HRESULT* result) noexcept
+    : CSource(outer, CLSID_DesktopSource) {
+  HRESULT pinResult = S_OK;
+  pin_ = new (std::nothrow) CPushPinDesktop(&pinResult, this);
+  if (!result) return;
+  // A pin that could not be made whole (no place in the pin array, no worker channel) is
+  // reported, so that the factory discards the filter instead of handing out a broken one.
+  if (!pin_) {
+    *result = E_OUTOFMEMORY;
+  } else {
+    *result = FAILED(pinResult) ? pinResult : S_OK;
+  }
+}
+
+CPushSourceDesktop::~CPushSourceDesktop() {
+  // A host that releases a running filter without stopping it: stop the worker first.
+  if (State() != State_Stopped) CBaseFilter::Stop();
+  delete pin_;
+}
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::InnerQueryInterface(REFIID iid, void** out) {
+  if (IsEqualIID(iid, IID_IPropertyBag)) return ExposeInterface(static_cast<IPropertyBag*>(this), out);
+  return CSource::InnerQueryInterface(iid, out);
+}
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Pause() {
+  if (pin_) pin_->PauseRequested(TickTime());
+  return CSource::Pause();
+}
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Run(REFERENCE_TIME start) {
+  if (pin_) pin_->RunRequested(TickTime());
+  return CSource::Run(start);
+}
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::GetState(DWORD, FILTER_STATE* state) {
+  if (!state) return E_POINTER;
+  *state = State();
+  return *state == State_Paused ? VFW_S_CANT_CUE : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Read(LPCOLESTR name, VARIANT* value, IErrorLog* errorLog) {
+  if (!pin_) return E_UNEXPECTED;
+  return propertyBag_.Read(pin_->Capture(), name, value, errorLog);
+}
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Write(LPCOLESTR name, VARIANT* value) {
+  if (!pin_) return E_UNEXPECTED;
+  return propertyBag_.Write(pin_->Capture(), name, value);
+}
+
+CUnknown* CreateDesktopSource(IUnknown* outer, HRESULT* result) {
+  auto* filter = new (std::nothrow) CPushSourceDesktop(outer, result);
+  if (!filter) {
+    if (result) *result = E_OUTOFMEMORY;
+    return nullptr;
+  }
+  return filter;
+}

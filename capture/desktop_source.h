@@ -1,0 +1,92 @@
+#pragma once
+// The screen-capture source: the filter CPushSourceDesktop and its one output pin
+// CPushPinDesktop.
+//
+// The filter owns the pin (created in its constructor, deleted in its destructor) and the
+// property bag's LastCaptureArea. The pin owns the capture (settings, device contexts, GDI+
+// session, CaptureLock) and the pacing fields. Locks: the filter's state lock (also the pin's
+// lock) guards connection and state; CaptureLock guards one grab with its stamping and every
+// settings change; state lock before CaptureLock where both are held. The pause accounting
+// fields are shared between the graph's thread and the worker and are atomic.
+
+#include <windows.h>
+#include <dshow.h>
+#include <ocidl.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "capture/desktop_capture.h"
+#include "capture/property_bag.h"
+#include "framework/source_filter.h"
+#include "framework/source_stream.h"
+
+// {924BCD16-2927-4D6B-A385-476A9C4D41B7}
+extern const CLSID CLSID_DesktopSource;
+extern const wchar_t DesktopSourceName[];
+
+// Milliseconds since the system started, in 100-ns units.
+REFERENCE_TIME TickTime() noexcept;
+
+class CPushSourceDesktop;
+
+class CPushPinDesktop : public CSourceStream {
+ public:
+  CPushPinDesktop(HRESULT* result, CPushSourceDesktop* filter) noexcept;
+  ~CPushPinDesktop() override;
+
+  HRESULT FillSample(IMediaSample* sample) override;
+
+  HRESULT VerifyMediaType(const AM_MEDIA_TYPE* type) override;
+  HRESULT ApplyMediaType(const AM_MEDIA_TYPE* type) override;
+  HRESULT MediaTypeAt(int position, MediaType* type) override;
+  HRESULT SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+
+  // The pin never changes its behaviour in answer to quality messages.
+  HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* sender, Quality quality) override;
+
+  DesktopCapture& Capture() noexcept { return capture_; }
+
+  // Pause accounting, called by the filter on the graph's thread.
+  void PauseRequested(REFERENCE_TIME now) noexcept;
+  void RunRequested(REFERENCE_TIME now) noexcept;
+  REFERENCE_TIME PausedTotal() const noexcept { return pausedTotal_.load(); }
+
+ private:
+  REFERENCE_TIME StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept;
+
+  DesktopCapture capture_;
+  // Worker only, under CaptureLock.
+  LONG frameCount_ = 0;
+  REFERENCE_TIME stampClock_ = 0;
+  // Shared with the graph's thread.
+  std::atomic<bool> awaitingPausedFrame_{true};
+  std::atomic<int64_t> pauseStart_{0};
+  std::atomic<int64_t> pausedTotal_{0};
+};
+
+class CPushSourceDesktop : public CSource, public IPropertyBag {
+ public:
+  CPushSourceDesktop(IUnknown* outer, HRESULT* result) noexcept;
+  ~CPushSourceDesktop() override;
+
+  FORWARD_IUNKNOWN_TO_OUTER
+  HRESULT STDMETHODCALLTYPE InnerQueryInterface(REFIID iid, void** out) override;
+
+  HRESULT STDMETHODCALLTYPE Pause() override;
+  HRESULT STDMETHODCALLTYPE Run(REFERENCE_TIME start) override;
+  // A live source: VFW_S_CANT_CUE while paused.
+  HRESULT STDMETHODCALLTYPE GetState(DWORD timeout, FILTER_STATE* state) override;
+
+  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog* errorLog) override;
+  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override;
+
+  CPushPinDesktop* Pin() const noexcept { return pin_; }
+
+ private:
+  CPushPinDesktop* pin_ = nullptr;  // owned
+  CapturePropertyBag propertyBag_;
+};
+
+// The class factory's creation function: the new filter (reference count 0) or null.
+CUnknown* CreateDesktopSource(IUnknown* outer, HRESULT* result);
