@@ -26,6 +26,11 @@ class ConversionInfo {
     const BITMAPINFOHEADER& header = Header();
     if (header.biSize < sizeof(BITMAPINFOHEADER) || header.biSize > sizeof(BITMAPV5HEADER)) return false;
     if (header.biCompression != BI_RGB && header.biCompression != BI_BITFIELDS) return false;
+    // Colour masks follow a plain header; without them the layout is unknown.
+    const size_t masksEnd = sizeof(BITMAPINFOHEADER) + 3 * sizeof(DWORD);
+    if (header.biCompression == BI_BITFIELDS && header.biSize == sizeof(BITMAPINFOHEADER) && infoBytes < masksEnd) {
+      return false;
+    }
     return header.biWidth > 0 && header.biHeight != 0 && header.biBitCount != 0;
   }
 
@@ -43,12 +48,47 @@ class ConversionInfo {
     std::memcpy(info, block_, loaded_);
   }
 
+  bool SixteenBitsWithMasks() const noexcept {
+    return Header().biBitCount == 16 && Header().biCompression == BI_BITFIELDS;
+  }
+
+  // A DIB section of width x height in this layout, or empty.
+  BitmapHandle CreateSection(HDC dc, LONG width, LONG height) const noexcept {
+    alignas(8) BYTE layout[sizeof(block_)];
+    std::memcpy(layout, block_, sizeof(block_));
+    auto* header = reinterpret_cast<BITMAPINFOHEADER*>(layout);
+    header->biWidth = width;
+    header->biHeight = height;
+    header->biSizeImage = 0;
+    void* bits = nullptr;
+    return BitmapHandle(
+        ::CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(layout), DIB_RGB_COLORS, &bits, nullptr, 0));
+  }
+
  private:
   const BITMAPINFOHEADER& Header() const noexcept { return *reinterpret_cast<const BITMAPINFOHEADER*>(block_); }
 
   alignas(8) BYTE block_[sizeof(BITMAPV5HEADER) + 256 * sizeof(RGBQUAD)] = {};
   size_t loaded_ = 0;
 };
+
+// Wine's GetDIBits turns a screen-compatible bitmap into black pixels when asked for 16-bit
+// colour masks, while a blit into a DIB section with those masks converts correctly. Returns
+// such a section of the bitmap's size, filled from it, or empty; the bitmap is released.
+BitmapHandle CopyIntoMaskedSection(HDC source, HDC memory, BitmapHandle bitmap,
+                                   const ConversionInfo& conversion) noexcept {
+  BITMAP size = {};
+  if (!::GetObjectW(bitmap.get(), sizeof(size), &size)) return {};
+  BitmapHandle section = conversion.CreateSection(source, size.bmWidth, size.bmHeight);
+  MemoryDC target(::CreateCompatibleDC(source));
+  if (!section || !target) return {};
+  {
+    SelectedObject selectedSection(target.get(), section.get());
+    SelectedObject selectedBitmap(memory, bitmap.get());
+    ::BitBlt(target.get(), 0, 0, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
+  }
+  return section;
+}
 
 // Draws the current cursor shape at its hotspot-adjusted position. Without a window the
 // memory device context's pixel (0, 0) is the rectangle's corner on the screen; with one,
@@ -136,6 +176,10 @@ void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optiona
     bitmap = ScaleBitmap(std::move(bitmap), *outputSize, interpolation);
     if (!bitmap) return;
     lines = outputSize->height;
+  }
+  if (conversion.SixteenBitsWithMasks()) {
+    bitmap = CopyIntoMaskedSection(source, memory, std::move(bitmap), conversion);
+    if (!bitmap) return;
   }
   // The bitmap is no longer selected into memory; source converts it.
   conversion.Convert(source, bitmap.get(), lines, destination, destinationBytes, info);

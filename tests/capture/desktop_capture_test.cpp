@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "capture/desktop_capture.h"
+#include "tests/support/test_dib.h"
+#include "tests/support/test_window.h"
+
+namespace {
+
+// A device context attribute that a newly created one does not have: it shows whether the
+// memory device context was re-created.
+const COLORREF kMarkColor = RGB(1, 2, 3);
+
+void Mark(DesktopCapture& capture) { ::SetBkColor(capture.MemoryDC(), kMarkColor); }
+bool Marked(DesktopCapture& capture) { return ::GetBkColor(capture.MemoryDC()) == kMarkColor; }
+
+// Areas 0 and 1 grab through a "DISPLAY" device context, which belongs to no window; areas
+// 2 and 3 through the whole screen's, which belongs to the desktop window.
+bool HoldsDisplayContexts(DesktopCapture& capture) {
+  return capture.ScreenDC() && ::WindowFromDC(capture.ScreenDC()) == nullptr &&
+         ::GetObjectType(capture.MemoryDC()) == OBJ_MEMDC;
+}
+bool HoldsScreenContexts(DesktopCapture& capture) {
+  return capture.ScreenDC() && ::WindowFromDC(capture.ScreenDC()) == ::GetDesktopWindow() &&
+         ::GetObjectType(capture.MemoryDC()) == OBJ_MEMDC;
+}
+
+TEST(DesktopCaptureTest, StartsWithTheDefaultsAndTheDisplaySize) {
+  DesktopCapture capture;
+  const CaptureSettings& s = capture.Settings();
+  EXPECT_FALSE(s.IncludeCursor);
+  EXPECT_FALSE(s.CaptureTransparentWindows);
+  EXPECT_EQ(1000000, s.FrameInterval);
+  EXPECT_EQ(0, s.FrameRateMode);
+  EXPECT_EQ(0, s.CaptureArea);
+  EXPECT_EQ(nullptr, s.CaptureWindow);
+  EXPECT_FALSE(s.OutputSize.has_value());
+  EXPECT_EQ(0, s.InterpolationMode);
+
+  const LONG width = ::GetSystemMetrics(SM_CXSCREEN);
+  const LONG height = ::GetSystemMetrics(SM_CYSCREEN);
+  EXPECT_EQ(0, s.CaptureRect.left);
+  EXPECT_EQ(0, s.CaptureRect.top);
+  EXPECT_EQ(width, s.CaptureRect.right);
+  EXPECT_EQ(height, s.CaptureRect.bottom);
+  EXPECT_EQ(width, s.CaptureRect.width);
+  EXPECT_EQ(height, s.CaptureRect.height);
+  EXPECT_EQ(width, capture.FrameSize().width);
+  EXPECT_EQ(height, capture.FrameSize().height);
+  EXPECT_TRUE(HoldsDisplayContexts(capture));
+}
+
+TEST(DesktopCaptureTest, FrameSizeIsTheOutputSizeOnceThereIsOne) {
+  DesktopCapture capture;
+  capture.Settings().CaptureRect.Set(10, 20, 110, 70);
+  EXPECT_EQ(100, capture.FrameSize().width);
+  EXPECT_EQ(50, capture.FrameSize().height);
+  capture.Settings().OutputSize = FrameSize{320, 240};
+  EXPECT_EQ(320, capture.FrameSize().width);
+  EXPECT_EQ(240, capture.FrameSize().height);
+  // Inverted rectangles are kept as they are, with negative sizes.
+  capture.Settings().OutputSize.reset();
+  capture.Settings().CaptureRect.Set(110, 70, 10, 20);
+  EXPECT_EQ(-100, capture.FrameSize().width);
+  EXPECT_EQ(-50, capture.FrameSize().height);
+}
+
+TEST(DesktopCaptureTest, SwitchingTheAreaReplacesTheDeviceContextsOnlyOnAChange) {
+  DesktopCapture capture;
+  Mark(capture);
+  EXPECT_EQ(S_OK, capture.SwitchCaptureArea(0));
+  EXPECT_TRUE(Marked(capture));
+
+  EXPECT_EQ(S_OK, capture.SwitchCaptureArea(1));
+  EXPECT_EQ(1, capture.Settings().CaptureArea);
+  EXPECT_FALSE(Marked(capture));
+  EXPECT_TRUE(HoldsDisplayContexts(capture));
+
+  for (LONG area : {2, 3}) {
+    EXPECT_EQ(S_OK, capture.SwitchCaptureArea(area));
+    EXPECT_TRUE(HoldsScreenContexts(capture)) << area;
+  }
+  Mark(capture);
+  EXPECT_EQ(S_OK, capture.SwitchCaptureArea(3));
+  EXPECT_TRUE(Marked(capture));
+  EXPECT_EQ(S_OK, capture.SwitchCaptureArea(0));
+  EXPECT_TRUE(HoldsDisplayContexts(capture));
+}
+
+TEST(DesktopCaptureTest, AreaOutsideZeroToThreeIsRefusedAndChangesNothing) {
+  DesktopCapture capture;
+  capture.SwitchCaptureArea(2);
+  Mark(capture);
+  for (LONG area : {-1, 4, 7}) EXPECT_EQ(E_INVALIDARG, capture.SwitchCaptureArea(area));
+  EXPECT_EQ(2, capture.Settings().CaptureArea);
+  EXPECT_TRUE(Marked(capture));
+  EXPECT_TRUE(HoldsScreenContexts(capture));
+}
+
+// Grabs with the held settings: where each area takes its picture from.
+class DesktopCaptureGrabTest : public ::testing::Test {
+ protected:
+  DesktopCaptureGrabTest() : window_(TestWindow::Quadrants(RECT{300, 200, 460, 300})) {}
+  void SetUp() override { ASSERT_TRUE(window_.WaitUntilShown()); }
+
+  // The window's colours where the grab should show them, offset by its corner in the grab.
+  ::testing::AssertionResult ShowsWindowAt(const TestDib& dib, LONG left, LONG top) {
+    for (LONG y = 0; y < window_.height(); y += 3) {
+      for (LONG x = 0; x < window_.width(); x += 3) {
+        const COLORREF got = dib.Pixel(left + x, top + y);
+        if (ColorDistance(got, window_.ColorAt(x, y)) > dib.Tolerance()) {
+          return ::testing::AssertionFailure() << "window point (" << x << ", " << y << ") differs";
+        }
+      }
+    }
+    return ::testing::AssertionSuccess();
+  }
+
+  void Grab(TestDib& dib) { capture_.Grab(dib.bits(), dib.bitsBytes(), dib.info(), dib.infoBytes()); }
+
+  TestWindow window_;
+  DesktopCapture capture_;
+};
+
+TEST_F(DesktopCaptureGrabTest, AreaZeroGrabsTheWholeDisplay) {
+  const FrameSize size = capture_.FrameSize();
+  TestDib dib(DibLayout::Rgb24, size.width, size.height);
+  Grab(dib);
+  EXPECT_TRUE(ShowsWindowAt(dib, 300, 200));
+}
+
+TEST_F(DesktopCaptureGrabTest, AreaOneGrabsTheScreenRectangle) {
+  capture_.SwitchCaptureArea(1);
+  capture_.Settings().CaptureRect.Set(100, 50, 740, 530);
+  TestDib dib(DibLayout::Rgb32, 640, 480);
+  Grab(dib);
+  EXPECT_TRUE(ShowsWindowAt(dib, 200, 150));
+}
+
+TEST_F(DesktopCaptureGrabTest, AreaTwoPrintsTheWindowAtTheCornerOfADisplaySizedGrab) {
+  capture_.SwitchCaptureArea(2);
+  capture_.Settings().CaptureWindow = window_.handle();
+  const FrameSize size = capture_.FrameSize();
+  TestDib dib(DibLayout::Rgb32, size.width, size.height);
+  Grab(dib);
+  EXPECT_TRUE(ShowsWindowAt(dib, 0, 0));
+}
+
+TEST_F(DesktopCaptureGrabTest, WindowIsUsedOnlyInTheWindowAreas) {
+  // Area 1 with a window set still copies the screen.
+  capture_.SwitchCaptureArea(1);
+  capture_.Settings().CaptureWindow = window_.handle();
+  capture_.Settings().CaptureRect.Set(280, 190, 480, 310);
+  TestDib screen(DibLayout::Rgb32, 200, 120);
+  Grab(screen);
+  EXPECT_TRUE(ShowsWindowAt(screen, 20, 10));
+
+  capture_.SwitchCaptureArea(3);
+  capture_.Settings().CaptureRect.Set(0, 0, 160, 100);
+  TestDib printed(DibLayout::Rgb32, 160, 100);
+  Grab(printed);
+  EXPECT_TRUE(ShowsWindowAt(printed, 0, 0));
+}
+
+TEST_F(DesktopCaptureGrabTest, OutputSizeScalesTheGrab) {
+  capture_.SwitchCaptureArea(1);
+  capture_.Settings().CaptureRect.Set(300, 200, 460, 300);
+  capture_.Settings().OutputSize = FrameSize{320, 200};
+  capture_.Settings().InterpolationMode = 5;
+  TestDib dib(DibLayout::Rgb32, 320, 200);
+  Grab(dib);
+  EXPECT_EQ(RGB(255, 0, 0), dib.Pixel(40, 40));
+  EXPECT_EQ(RGB(0, 255, 0), dib.Pixel(280, 40));
+  EXPECT_EQ(RGB(0, 0, 255), dib.Pixel(40, 160));
+  EXPECT_EQ(RGB(255, 255, 0), dib.Pixel(280, 160));
+}
+
+}  // namespace

@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/frame_grabber.h"
+#include "capture/gdi_resources.h"
+#include "tests/support/test_dib.h"
+#include "tests/support/test_window.h"
+
+namespace {
+
+const COLORREF kRed = RGB(255, 0, 0);
+const COLORREF kGreen = RGB(0, 255, 0);
+const COLORREF kBlue = RGB(0, 0, 255);
+const COLORREF kYellow = RGB(255, 255, 0);
+const COLORREF kBlack = RGB(0, 0, 0);
+
+// Compares every pixel of a grab with what is expected there, within the layout's precision.
+::testing::AssertionResult PictureMatches(const TestDib& dib, const std::function<COLORREF(LONG, LONG)>& expected,
+                                          LONG margin = 0) {
+  int mismatches = 0;
+  std::string first;
+  for (LONG y = margin; y < dib.height() - margin; ++y) {
+    for (LONG x = margin; x < dib.width() - margin; ++x) {
+      const COLORREF want = expected(x, y);
+      const COLORREF got = dib.Pixel(x, y);
+      if (ColorDistance(want, got) > dib.Tolerance()) {
+        if (mismatches++ == 0) {
+          char text[96];
+          wsprintfA(text, "(%ld, %ld): got %06lx, expected %06lx", x, y, got, want);
+          first = text;
+        }
+      }
+    }
+  }
+  if (mismatches == 0) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << LayoutName(dib.layout()) << ": " << mismatches
+                                       << " pixels differ, first at " << first;
+}
+
+// One window of four coloured quadrants shared by the suite, and the device contexts that
+// the pin would hold: the display's for screen grabs, the whole screen's for window grabs.
+class FrameGrabberTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { window_ = new TestWindow(TestWindow::Quadrants(RECT{300, 200, 460, 300})); }
+  static void TearDownTestSuite() {
+    delete window_;
+    window_ = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_TRUE(window_->WaitUntilShown());
+    display_.reset(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
+    displayMemory_.reset(::CreateCompatibleDC(display_.get()));
+    screen_ = WindowDC::Get(nullptr);
+    screenMemory_.reset(::CreateCompatibleDC(screen_.get()));
+    gdiplus_ = StartGdiplusSession();
+  }
+
+  static const TestWindow& window() { return *window_; }
+  // The window's rectangle on the screen, shrunk by dx and dy on each side.
+  static RECT Inset(LONG dx, LONG dy) {
+    const RECT& r = window_->screenRect();
+    return RECT{r.left + dx, r.top + dy, r.right - dx, r.bottom - dy};
+  }
+
+  void GrabScreen(TestDib& dib, const RECT& rect, bool cursor = false, bool layered = false) {
+    GrabFrame(display_.get(), displayMemory_.get(), rect, std::nullopt, dib.bits(), dib.bitsBytes(), dib.info(),
+              dib.infoBytes(), cursor, layered, 0, nullptr);
+  }
+  void GrabWindow(TestDib& dib, const RECT& rect, bool cursor = false) {
+    GrabFrame(screen_.get(), screenMemory_.get(), rect, std::nullopt, dib.bits(), dib.bitsBytes(), dib.info(),
+              dib.infoBytes(), cursor, false, 0, window_->handle());
+  }
+  void GrabScaled(TestDib& dib, const RECT& rect, FrameSize size, LONG interpolation) {
+    GrabFrame(display_.get(), displayMemory_.get(), rect, size, dib.bits(), dib.bitsBytes(), dib.info(),
+              dib.infoBytes(), false, false, interpolation, nullptr);
+  }
+
+  CreatedDC display_;
+  MemoryDC displayMemory_;
+  WindowDC screen_;
+  MemoryDC screenMemory_;
+  GdiplusSession gdiplus_;
+
+ private:
+  static TestWindow* window_;
+};
+
+TestWindow* FrameGrabberTest::window_ = nullptr;
+
+class GrabLayoutTest : public FrameGrabberTest, public ::testing::WithParamInterface<DibLayout> {};
+
+TEST_P(GrabLayoutTest, ScreenRectangleIsCopiedPixelForPixel) {
+  TestDib dib(GetParam(), 140, 90);
+  GrabScreen(dib, Inset(10, 5));
+  EXPECT_TRUE(PictureMatches(dib, [](LONG x, LONG y) { return window().ColorAt(x + 10, y + 5); }));
+}
+
+TEST_P(GrabLayoutTest, WindowRegionIsTakenRelativeToTheWindowCorner) {
+  TestDib dib(GetParam(), 140, 90);
+  GrabWindow(dib, RECT{10, 5, 150, 95});
+  EXPECT_TRUE(PictureMatches(dib, [](LONG x, LONG y) { return window().ColorAt(x + 10, y + 5); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, GrabLayoutTest,
+                         ::testing::Values(DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb565, DibLayout::Rgb555,
+                                           DibLayout::Palette8),
+                         [](const ::testing::TestParamInfo<DibLayout>& info) { return LayoutName(info.param); });
+
+TEST_F(FrameGrabberTest, EightBitGrabWritesItsColourTableIntoTheBitmapInfo) {
+  TestDib dib(DibLayout::Palette8, 140, 90);
+  GrabScreen(dib, Inset(10, 5));
+  const BYTE* table = reinterpret_cast<const BYTE*>(dib.info()) + sizeof(BITMAPINFOHEADER);
+  EXPECT_FALSE(std::all_of(table, table + 256 * sizeof(RGBQUAD), [](BYTE b) { return b == TestDib::kMarker; }));
+}
+
+TEST_F(FrameGrabberTest, EmptyOrInvertedRectangleLeavesDestinationAndInfoUntouched) {
+  const RECT& r = window().screenRect();
+  for (const RECT& rect : {RECT{r.left, r.top, r.left, r.bottom}, RECT{r.left, r.top, r.right, r.top},
+                           RECT{r.right, r.top, r.left, r.bottom}, RECT{r.left, r.bottom, r.right, r.top}}) {
+    TestDib dib(DibLayout::Palette8, 160, 100);
+    const std::vector<BYTE> info(reinterpret_cast<BYTE*>(dib.info()),
+                                 reinterpret_cast<BYTE*>(dib.info()) + dib.infoBytes());
+    GrabScreen(dib, rect);
+    GrabWindow(dib, RECT{rect.left - r.left, rect.top - r.top, rect.right - r.left, rect.bottom - r.top});
+    EXPECT_TRUE(dib.Untouched());
+    EXPECT_TRUE(std::equal(info.begin(), info.end(), reinterpret_cast<BYTE*>(dib.info())));
+  }
+}
+
+// Layered windows are part of the screen copy with CAPTUREBLT; either raster operation
+// copies ordinary windows exactly.
+TEST_F(FrameGrabberTest, ScreenCopyWithAndWithoutLayeredWindows) {
+  const COLORREF magenta = RGB(255, 0, 255);
+  TestWindow layered(RECT{600, 200, 680, 260}, magenta, {}, WS_EX_LAYERED);
+  ASSERT_TRUE(::SetLayeredWindowAttributes(layered.handle(), 0, 255, LWA_ALPHA));
+  ASSERT_TRUE(layered.WaitUntilShown());
+
+  TestDib withLayered(DibLayout::Rgb32, 80, 60);
+  GrabScreen(withLayered, layered.screenRect(), false, true);
+  EXPECT_TRUE(PictureMatches(withLayered, [&](LONG, LONG) { return magenta; }));
+
+  for (bool includeLayered : {false, true}) {
+    TestDib dib(DibLayout::Rgb32, 160, 100);
+    GrabScreen(dib, window().screenRect(), false, includeLayered);
+    EXPECT_TRUE(PictureMatches(dib, [](LONG x, LONG y) { return window().ColorAt(x, y); })) << includeLayered;
+  }
+}
+
+// Scaled 160 x 100 -> 400 x 250: quadrant edges fall near x = 200 and y = 125. The outermost
+// row and column are left out: there the platform's scaler blends with what lies outside.
+COLORREF ScaledQuadrant(LONG x, LONG y) { return y < 125 ? (x < 200 ? kRed : kGreen) : (x < 200 ? kBlue : kYellow); }
+bool NearScaledEdge(LONG x, LONG y, LONG distance) { return std::abs(x - 200) <= distance || std::abs(y - 125) <= distance; }
+
+TEST_F(FrameGrabberTest, ScaledGrabWithNearestNeighbourKeepsPureColours) {
+  TestDib dib(DibLayout::Rgb32, 400, 250);
+  GrabScaled(dib, window().screenRect(), FrameSize{400, 250}, 5 /* InterpolationModeNearestNeighbor */);
+  EXPECT_TRUE(PictureMatches(dib, [&](LONG x, LONG y) {
+    const COLORREF got = dib.Pixel(x, y);
+    if (!NearScaledEdge(x, y, 1)) return ScaledQuadrant(x, y);
+    for (COLORREF pure : {kRed, kGreen, kBlue, kYellow}) {
+      if (got == pure) return got;
+    }
+    return ScaledQuadrant(x, y);
+  }, 1));
+}
+
+TEST_F(FrameGrabberTest, ScaledGrabWithBilinearBlendsAtTheEdges) {
+  TestDib dib(DibLayout::Rgb24, 400, 250);
+  GrabScaled(dib, window().screenRect(), FrameSize{400, 250}, 3 /* InterpolationModeBilinear */);
+  EXPECT_TRUE(PictureMatches(
+      dib, [&](LONG x, LONG y) { return NearScaledEdge(x, y, 4) ? dib.Pixel(x, y) : ScaledQuadrant(x, y); }, 4));
+  // Across the red-green edge lies a colour that is neither.
+  bool blended = false;
+  for (LONG x = 195; x < 205; ++x) {
+    const COLORREF c = dib.Pixel(x, 60);
+    if (ColorDistance(c, kRed) > 16 && ColorDistance(c, kGreen) > 16) blended = true;
+  }
+  EXPECT_TRUE(blended);
+}
+
+TEST_F(FrameGrabberTest, ScaledGrabIsConvertedWithTheOutputHeight) {
+  // Shrunk to 80 x 50: the format has exactly the output's lines, all of them written.
+  TestDib dib(DibLayout::Rgb565, 80, 50);
+  GrabScaled(dib, window().screenRect(), FrameSize{80, 50}, 5);
+  EXPECT_TRUE(PictureMatches(
+      dib, [](LONG x, LONG y) { return y < 25 ? (x < 40 ? kRed : kGreen) : (x < 40 ? kBlue : kYellow); }, 1));
+}
+
+// The cursor's black block, drawn at the pointer less the hotspot; every other pixel keeps
+// the window's colour.
+class CursorGrabTest : public FrameGrabberTest {
+ protected:
+  CursorGrabTest() : cursor_(POINT{5, 7}, RECT{4, 6, 12, 14}) {}
+  void SetUp() override {
+    FrameGrabberTest::SetUp();
+    ASSERT_EQ(32, ::GetSystemMetrics(SM_CXCURSOR));
+    ASSERT_EQ(32, ::GetSystemMetrics(SM_CYCURSOR));
+    const_cast<TestWindow&>(window()).UseCursor(cursor_.handle());
+  }
+  void TearDown() override { const_cast<TestWindow&>(window()).UseCursor(nullptr); }
+
+  // Expected picture of a grab whose pixel (0, 0) shows the window's point origin, with the
+  // pointer on the window's point pointer.
+  COLORREF Expected(LONG x, LONG y, POINT origin, POINT pointer) const {
+    const LONG wx = x + origin.x;
+    const LONG wy = y + origin.y;
+    const RECT block = cursor_.block();
+    const LONG cx = wx - (pointer.x - cursor_.hotspot().x);
+    const LONG cy = wy - (pointer.y - cursor_.hotspot().y);
+    if (cx >= block.left && cx < block.right && cy >= block.top && cy < block.bottom) return kBlack;
+    return window().ColorAt(wx, wy);
+  }
+
+  TestCursor cursor_;
+};
+
+TEST_F(CursorGrabTest, CursorIsDrawnRelativeToTheScreenRectangle) {
+  const POINT pointer = {40, 30};
+  ASSERT_TRUE(const_cast<TestWindow&>(window()).PointAt(pointer.x, pointer.y));
+  TestDib dib(DibLayout::Rgb32, 140, 90);
+  GrabScreen(dib, Inset(10, 5), true);
+  EXPECT_TRUE(PictureMatches(dib, [&](LONG x, LONG y) { return Expected(x, y, POINT{10, 5}, pointer); }));
+
+  TestDib without(DibLayout::Rgb32, 140, 90);
+  GrabScreen(without, Inset(10, 5), false);
+  EXPECT_TRUE(PictureMatches(without, [](LONG x, LONG y) { return window().ColorAt(x + 10, y + 5); }));
+}
+
+TEST_F(CursorGrabTest, CursorIsDrawnRelativeToThePrintedWindow) {
+  const POINT pointer = {110, 70};
+  ASSERT_TRUE(const_cast<TestWindow&>(window()).PointAt(pointer.x, pointer.y));
+  TestDib dib(DibLayout::Rgb24, 140, 70);
+  GrabWindow(dib, RECT{10, 20, 150, 90}, true);
+  EXPECT_TRUE(PictureMatches(dib, [&](LONG x, LONG y) { return Expected(x, y, POINT{10, 20}, pointer); }));
+}
+
+// Decided limits: the grab never writes past the destination or the bitmap info it is
+// given, and converts no more lines than the format has.
+TEST_F(FrameGrabberTest, LinesAreClippedToTheFormatHeight) {
+  TestDib dib(DibLayout::Rgb32, 160, 40);
+  std::vector<BYTE> buffer(dib.stride() * 100, TestDib::kMarker);
+  GrabFrame(display_.get(), displayMemory_.get(), window().screenRect(), std::nullopt, buffer.data(), buffer.size(),
+            dib.info(), dib.infoBytes(), false, false, 0, nullptr);
+  const size_t formatBytes = dib.stride() * 40;
+  EXPECT_FALSE(std::all_of(buffer.begin(), buffer.begin() + formatBytes, [](BYTE b) { return b == TestDib::kMarker; }));
+  EXPECT_TRUE(std::all_of(buffer.begin() + formatBytes, buffer.end(), [](BYTE b) { return b == TestDib::kMarker; }));
+}
+
+TEST_F(FrameGrabberTest, LinesAreClippedToTheDestinationSize) {
+  TestDib dib(DibLayout::Rgb24, 160, 100);
+  const size_t given = dib.stride() * 30 + dib.stride() / 2;  // 30 whole lines and a half
+  GrabFrame(display_.get(), displayMemory_.get(), window().screenRect(), std::nullopt, dib.bits(), given,
+            dib.info(), dib.infoBytes(), false, false, 0, nullptr);
+  const BYTE* bits = dib.bits();
+  // Bottom-up: the 30 lines written are the picture's bottom ones.
+  EXPECT_EQ(kBlue, dib.Pixel(10, 99));
+  EXPECT_EQ(kYellow, dib.Pixel(150, 70));
+  EXPECT_TRUE(std::all_of(bits + dib.stride() * 30, bits + dib.bitsBytes(), [](BYTE b) { return b == TestDib::kMarker; }));
+}
+
+TEST_F(FrameGrabberTest, ShortBitmapInfoIsNeverReadOrWrittenPastItsEnd) {
+  for (DibLayout layout : {DibLayout::Palette8, DibLayout::Rgb565}) {
+    TestDib dib(layout, 160, 100);
+    BYTE* info = reinterpret_cast<BYTE*>(dib.info());
+    // Only the header is handed over; whatever follows it in the block must stay as it is.
+    std::fill(info + sizeof(BITMAPINFOHEADER), info + dib.infoBytes(), 0x5A);
+    GrabFrame(display_.get(), displayMemory_.get(), window().screenRect(), std::nullopt, dib.bits(), dib.bitsBytes(),
+              dib.info(), sizeof(BITMAPINFOHEADER), false, false, 0, nullptr);
+    EXPECT_TRUE(std::all_of(info + sizeof(BITMAPINFOHEADER), info + dib.infoBytes(), [](BYTE b) { return b == 0x5A; }))
+        << LayoutName(layout);
+    // Pixels need no colour table, but 16 bits need their masks.
+    EXPECT_EQ(layout == DibLayout::Rgb565, dib.Untouched()) << LayoutName(layout);
+  }
+}
+
+TEST_F(FrameGrabberTest, UnusableBitmapInfoLeavesDestinationUntouched) {
+  auto grab = [&](TestDib& dib, BITMAPINFO* info, size_t infoBytes) {
+    GrabFrame(display_.get(), displayMemory_.get(), window().screenRect(), std::nullopt, dib.bits(), dib.bitsBytes(),
+              info, infoBytes, false, false, 0, nullptr);
+  };
+  TestDib dib(DibLayout::Rgb32, 160, 100);
+  grab(dib, nullptr, 0);
+  grab(dib, dib.info(), sizeof(BITMAPINFOHEADER) - 1);
+  dib.info()->bmiHeader.biCompression = BI_JPEG;
+  grab(dib, dib.info(), dib.infoBytes());
+  dib.info()->bmiHeader.biCompression = BI_RGB;
+  dib.info()->bmiHeader.biWidth = 0;
+  grab(dib, dib.info(), dib.infoBytes());
+  EXPECT_TRUE(dib.Untouched());
+  // And no destination at all is no crash.
+  TestDib other(DibLayout::Rgb32, 160, 100);
+  GrabFrame(display_.get(), displayMemory_.get(), window().screenRect(), std::nullopt, nullptr, 0, other.info(),
+            other.infoBytes(), false, false, 0, nullptr);
+}
+
+TEST_F(FrameGrabberTest, FailedBitmapOrScalerLeavesDestinationUntouched) {
+  HGDIOBJ selected = ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP);
+  TestDib dib(DibLayout::Rgb32, 160, 100);
+  // The scaler cannot make a bitmap of no width.
+  GrabScaled(dib, window().screenRect(), FrameSize{0, 100}, 5);
+  GrabScaled(dib, window().screenRect(), FrameSize{160, -100}, 5);
+  // No compatible bitmap of this size can be made.
+  GrabScaled(dib, RECT{0, 0, 0x7FFFFFF, 0x7FFFFFF}, FrameSize{160, 100}, 5);
+  GrabScreen(dib, RECT{0, 0, 0x7FFFFFF, 0x7FFFFFF});
+  EXPECT_TRUE(dib.Untouched());
+  EXPECT_EQ(selected, ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP));
+  // The same device contexts still grab.
+  GrabScaled(dib, window().screenRect(), FrameSize{160, 100}, 5);
+  EXPECT_TRUE(PictureMatches(dib, [](LONG x, LONG y) { return window().ColorAt(x, y); }, 1));
+}
+
+}  // namespace

@@ -1,0 +1,369 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "capture/desktop_capture.h"
+#include "capture/property_bag.h"
+
+namespace {
+
+// Variants as a careless host fills them: vt says nothing, only the value field counts.
+VARIANT Value(LONG value) {
+  VARIANT v;
+  std::memset(&v, 0, sizeof(v));
+  v.lVal = value;
+  return v;
+}
+VARIANT Flag(VARIANT_BOOL value) {
+  VARIANT v;
+  std::memset(&v, 0, sizeof(v));
+  v.vt = VT_BOOL;
+  v.boolVal = value;
+  return v;
+}
+VARIANT Pointer(void* pointer) {
+  VARIANT v;
+  std::memset(&v, 0, sizeof(v));
+  v.vt = VT_BYREF;
+  v.byref = pointer;
+  return v;
+}
+
+class CapturePropertyBagTest : public ::testing::Test {
+ protected:
+  HRESULT Write(LPCOLESTR name, VARIANT value) { return bag_.Write(capture_, name, &value); }
+  HRESULT Read(LPCOLESTR name, VARIANT* value) { return bag_.Read(capture_, name, value, nullptr); }
+  LONG ReadRate() {
+    VARIANT v = Value(0);
+    EXPECT_EQ(S_OK, Read(L"FrameRate", &v));
+    EXPECT_EQ(VT_INT, v.vt);
+    return v.intVal;
+  }
+  const CaptureSettings& settings() { return capture_.Settings(); }
+  void ExpectRect(LONG left, LONG top, LONG right, LONG bottom) {
+    const CaptureSettings::Rect& r = settings().CaptureRect;
+    EXPECT_EQ(left, r.left);
+    EXPECT_EQ(top, r.top);
+    EXPECT_EQ(right, r.right);
+    EXPECT_EQ(bottom, r.bottom);
+    EXPECT_EQ(right - left, r.width);
+    EXPECT_EQ(bottom - top, r.height);
+  }
+
+  DesktopCapture capture_;
+  CapturePropertyBag bag_;
+};
+
+TEST_F(CapturePropertyBagTest, FrameRateIsStoredAsAnIntervalAndReadBackAsARate) {
+  const struct {
+    LONG rate;
+    LONGLONG interval;
+    LONG readBack;
+  } cases[] = {{30, 333333, 30},   {15, 666666, 15},     {7, 1428571, 7},     {25, 400000, 25},
+               {6000, 1666, 6002}, {-5, -2000000, -5},   {10000000, 1, 10000000}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(S_OK, Write(L"FrameRate", Value(c.rate)));
+    EXPECT_EQ(c.interval, settings().FrameInterval) << c.rate;
+    EXPECT_EQ(c.readBack, ReadRate()) << c.rate;
+  }
+  // "FrameRateMode" is no key of Read and begins with "FrameRate".
+  VARIANT v = Value(0);
+  EXPECT_EQ(S_OK, Read(L"FrameRateMode", &v));
+  EXPECT_EQ(VT_INT, v.vt);
+  EXPECT_EQ(10000000, v.intVal);
+}
+
+TEST_F(CapturePropertyBagTest, EveryRateUpTo3198ReadsBackUnchanged) {
+  LONG firstChanged = 0;
+  for (LONG rate = 1; rate <= 3199 && firstChanged == 0; ++rate) {
+    Write(L"FrameRate", Value(rate));
+    if (ReadRate() != rate) firstChanged = rate;
+  }
+  EXPECT_EQ(3199, firstChanged);
+}
+
+TEST_F(CapturePropertyBagTest, RateWithoutAnIntervalIsRefused) {
+  Write(L"FrameRate", Value(30));
+  for (LONG rate : {0L, 10000001L, -10000001L, LONG_MIN, LONG_MAX}) {
+    EXPECT_EQ(E_INVALIDARG, Write(L"FrameRate", Value(rate))) << rate;
+    EXPECT_EQ(333333, settings().FrameInterval) << rate;
+  }
+  EXPECT_EQ(30, ReadRate());
+}
+
+TEST_F(CapturePropertyBagTest, FlagsTakeAnyNonZeroValueAndReadBackAsOne) {
+  EXPECT_EQ(S_OK, Write(L"IncludeCursor", Flag(VARIANT_TRUE)));
+  EXPECT_TRUE(settings().IncludeCursor);
+  EXPECT_EQ(S_OK, Write(L"CaptureTransparentWindows", Value(2)));
+  EXPECT_TRUE(settings().CaptureTransparentWindows);
+
+  // Read writes vt and the value field and nothing else.
+  VARIANT v;
+  std::memset(&v, 0xCC, sizeof(v));
+  EXPECT_EQ(S_OK, Read(L"IncludeCursor", &v));
+  EXPECT_EQ(VT_BOOL, v.vt);
+  EXPECT_EQ(1, v.boolVal);
+  EXPECT_EQ(0xCCCC, v.wReserved1);
+  EXPECT_EQ(0xCCCC, v.wReserved3);
+  const BYTE* bytes = reinterpret_cast<const BYTE*>(&v);
+  EXPECT_EQ(0xCC, bytes[10]);
+  EXPECT_EQ(0xCC, bytes[sizeof(v) - 1]);
+  EXPECT_EQ(S_OK, Read(L"CaptureTransparentWindows", &v));
+  EXPECT_EQ(1, v.boolVal);
+
+  EXPECT_EQ(S_OK, Write(L"IncludeCursor", Flag(VARIANT_FALSE)));
+  EXPECT_FALSE(settings().IncludeCursor);
+  EXPECT_EQ(S_OK, Read(L"IncludeCursor", &v));
+  EXPECT_EQ(VT_BOOL, v.vt);
+  EXPECT_EQ(0, v.boolVal);
+}
+
+TEST_F(CapturePropertyBagTest, ReadOfOtherNamesIsSFalseAndLeavesTheVariant) {
+  for (LPCOLESTR name : {L"CaptureArea", L"CaptureValue", L"OutputDimensions", L"InterpolationMode", L"Frame", L""}) {
+    VARIANT v;
+    std::memset(&v, 0xCC, sizeof(v));
+    EXPECT_EQ(S_FALSE, Read(name, &v));
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(&v);
+    for (size_t i = 0; i < sizeof(v); ++i) ASSERT_EQ(0xCC, bytes[i]);
+  }
+}
+
+TEST_F(CapturePropertyBagTest, NamesMatchByPrefixAndCase) {
+  EXPECT_EQ(S_FALSE, Write(L"includecursor", Flag(VARIANT_TRUE)));
+  EXPECT_EQ(S_FALSE, Write(L"Include", Flag(VARIANT_TRUE)));
+  EXPECT_EQ(S_FALSE, Write(L"", Flag(VARIANT_TRUE)));
+  EXPECT_FALSE(settings().IncludeCursor);
+  EXPECT_EQ(S_OK, Write(L"IncludeCursorPlease", Flag(VARIANT_TRUE)));
+  EXPECT_TRUE(settings().IncludeCursor);
+
+  // "FrameRateMode" is tried before "FrameRate".
+  EXPECT_EQ(S_OK, Write(L"FrameRateMode", Value(2)));
+  EXPECT_EQ(2, settings().FrameRateMode);
+  EXPECT_EQ(1000000, settings().FrameInterval);
+  EXPECT_EQ(S_OK, Write(L"FrameRates", Value(20)));
+  EXPECT_EQ(500000, settings().FrameInterval);
+  EXPECT_EQ(2, settings().FrameRateMode);
+  EXPECT_EQ(S_FALSE, Write(L"FrameRat", Value(40)));
+  EXPECT_EQ(500000, settings().FrameInterval);
+}
+
+TEST_F(CapturePropertyBagTest, ModesAreStoredUnchecked) {
+  EXPECT_EQ(S_OK, Write(L"FrameRateMode", Value(-3)));
+  EXPECT_EQ(-3, settings().FrameRateMode);
+  for (LONG mode : {7, 99, -1}) {
+    EXPECT_EQ(S_OK, Write(L"InterpolationMode", Value(mode)));
+    EXPECT_EQ(mode, settings().InterpolationMode);
+  }
+}
+
+TEST_F(CapturePropertyBagTest, CaptureValueIsReadByTheLastCaptureArea) {
+  RECT rect = {100, 50, 740, 530};
+  // Before any CaptureArea, area 0: accepted and ignored.
+  EXPECT_EQ(S_OK, Write(L"CaptureValue", Pointer(&rect)));
+  ExpectRect(0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+
+  EXPECT_EQ(S_OK, Write(L"CaptureArea", Value(1)));
+  EXPECT_EQ(1, bag_.LastCaptureArea());
+  EXPECT_EQ(1, settings().CaptureArea);
+  EXPECT_EQ(S_OK, Write(L"CaptureValue", Pointer(&rect)));
+  ExpectRect(100, 50, 740, 530);
+  EXPECT_EQ(nullptr, settings().CaptureWindow);
+
+  // Back to area 0: the rectangle stays in force.
+  EXPECT_EQ(S_OK, Write(L"CaptureArea", Value(0)));
+  ExpectRect(100, 50, 740, 530);
+
+  // Area 2: the window handle in lVal; the rectangle is kept.
+  EXPECT_EQ(S_OK, Write(L"CaptureArea", Value(2)));
+  EXPECT_EQ(S_OK, Write(L"CaptureValue", Value(0x00012345)));
+  EXPECT_EQ(reinterpret_cast<HWND>(0x00012345), settings().CaptureWindow);
+  ExpectRect(100, 50, 740, 530);
+
+  // Inverted rectangles are stored as given.
+  EXPECT_EQ(S_OK, Write(L"CaptureArea", Value(1)));
+  RECT inverted = {300, 400, 100, 200};
+  EXPECT_EQ(S_OK, Write(L"CaptureValue", Pointer(&inverted)));
+  ExpectRect(300, 400, 100, 200);
+  EXPECT_EQ(-200, settings().CaptureRect.width);
+}
+
+TEST_F(CapturePropertyBagTest, WindowHandleIsTheLow32BitsOfTheValueSignExtended) {
+  Write(L"CaptureArea", Value(2));
+  VARIANT v = Value(0);
+  v.llVal = 0x7777777780001234LL;  // only the low 32 bits are the handle
+  EXPECT_EQ(S_OK, Write(L"CaptureValue", v));
+#ifdef _WIN64
+  EXPECT_EQ(0xFFFFFFFF80001234ULL, reinterpret_cast<ULONG_PTR>(settings().CaptureWindow));
+#else
+  EXPECT_EQ(0x80001234UL, reinterpret_cast<ULONG_PTR>(settings().CaptureWindow));
+#endif
+}
+
+// The WindowRegion record is laid out by the build's pointer width: 20 bytes in the 32-bit
+// build, 24 in the 64-bit build. The record is built here byte by byte.
+TEST_F(CapturePropertyBagTest, WindowRegionHasTheLayoutOfThisBuild) {
+#ifdef _WIN64
+  const size_t handleBytes = 8;
+  const ULONG_PTR handle = 0x0000123400005678ULL;
+#else
+  const size_t handleBytes = 4;
+  const ULONG_PTR handle = 0x00005678UL;
+#endif
+  const LONG corners[4] = {10, 20, 330, 260};
+  std::vector<BYTE> record(handleBytes + sizeof(corners));
+  ASSERT_EQ(sizeof(void*) == 8 ? 24u : 20u, record.size());
+  std::memcpy(record.data(), &handle, handleBytes);
+  std::memcpy(record.data() + handleBytes, corners, sizeof(corners));
+
+  Write(L"CaptureArea", Value(3));
+  EXPECT_EQ(S_OK, Write(L"CaptureValue", Pointer(record.data())));
+  EXPECT_EQ(handle, reinterpret_cast<ULONG_PTR>(settings().CaptureWindow));
+  ExpectRect(10, 20, 330, 260);
+}
+
+TEST_F(CapturePropertyBagTest, OutputDimensionsReplaceEachOther) {
+  LONG first[2] = {320, 240};
+  LONG second[2] = {640, 360};
+  EXPECT_EQ(S_OK, Write(L"OutputDimensions", Pointer(first)));
+  EXPECT_EQ(320, capture_.FrameSize().width);
+  EXPECT_EQ(240, capture_.FrameSize().height);
+  EXPECT_EQ(S_OK, Write(L"OutputDimensions", Pointer(second)));
+  ASSERT_TRUE(settings().OutputSize.has_value());
+  EXPECT_EQ(640, settings().OutputSize->width);
+  EXPECT_EQ(360, settings().OutputSize->height);
+}
+
+TEST_F(CapturePropertyBagTest, OutputDimensionsWithoutAPositiveSizeAreRefused) {
+  LONG valid[2] = {320, 240};
+  Write(L"OutputDimensions", Pointer(valid));
+  LONG zeroWidth[2] = {0, 240};
+  LONG negativeHeight[2] = {320, -1};
+  EXPECT_EQ(E_INVALIDARG, Write(L"OutputDimensions", Pointer(zeroWidth)));
+  EXPECT_EQ(E_INVALIDARG, Write(L"OutputDimensions", Pointer(negativeHeight)));
+  EXPECT_EQ(E_POINTER, Write(L"OutputDimensions", Pointer(nullptr)));
+  EXPECT_EQ(320, settings().OutputSize->width);
+  EXPECT_EQ(240, settings().OutputSize->height);
+
+  DesktopCapture fresh;
+  VARIANT none = Pointer(nullptr);
+  EXPECT_EQ(E_POINTER, bag_.Write(fresh, L"OutputDimensions", &none));
+  EXPECT_FALSE(fresh.Settings().OutputSize.has_value());
+}
+
+TEST_F(CapturePropertyBagTest, NullCaptureValuePointerIsRefusedAndStoresNothing) {
+  Write(L"CaptureArea", Value(1));
+  EXPECT_EQ(E_POINTER, Write(L"CaptureValue", Pointer(nullptr)));
+  Write(L"CaptureArea", Value(3));
+  EXPECT_EQ(E_POINTER, Write(L"CaptureValue", Pointer(nullptr)));
+  ExpectRect(0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+  EXPECT_EQ(nullptr, settings().CaptureWindow);
+}
+
+TEST_F(CapturePropertyBagTest, AreaOutsideZeroToThreeIsRefusedAndChangesNothing) {
+  Write(L"CaptureArea", Value(1));
+  ::SetBkColor(capture_.MemoryDC(), RGB(1, 2, 3));
+  for (LONG area : {4, 7, -1}) EXPECT_EQ(E_INVALIDARG, Write(L"CaptureArea", Value(area))) << area;
+  EXPECT_EQ(1, bag_.LastCaptureArea());
+  EXPECT_EQ(1, settings().CaptureArea);
+  EXPECT_EQ(RGB(1, 2, 3), ::GetBkColor(capture_.MemoryDC()));
+  // CaptureValue is still read for area 1.
+  RECT rect = {1, 2, 3, 4};
+  EXPECT_EQ(S_OK, Write(L"CaptureValue", Pointer(&rect)));
+  ExpectRect(1, 2, 3, 4);
+}
+
+TEST_F(CapturePropertyBagTest, SameCaptureAreaAgainKeepsTheDeviceContexts) {
+  Write(L"CaptureArea", Value(2));
+  ::SetBkColor(capture_.MemoryDC(), RGB(1, 2, 3));
+  EXPECT_EQ(S_OK, Write(L"CaptureArea", Value(2)));
+  EXPECT_EQ(RGB(1, 2, 3), ::GetBkColor(capture_.MemoryDC()));
+  EXPECT_EQ(S_OK, Write(L"CaptureArea", Value(3)));
+  EXPECT_NE(RGB(1, 2, 3), ::GetBkColor(capture_.MemoryDC()));
+}
+
+TEST_F(CapturePropertyBagTest, NullNameOrVariantIsRefused) {
+  VARIANT v = Value(30);
+  EXPECT_EQ(E_POINTER, bag_.Write(capture_, nullptr, &v));
+  EXPECT_EQ(E_POINTER, bag_.Write(capture_, L"FrameRate", nullptr));
+  EXPECT_EQ(E_POINTER, bag_.Read(capture_, nullptr, &v, nullptr));
+  EXPECT_EQ(E_POINTER, bag_.Read(capture_, L"FrameRate", nullptr, nullptr));
+  EXPECT_EQ(1000000, settings().FrameInterval);
+}
+
+TEST_F(CapturePropertyBagTest, EveryWriteFlushesStandardOutput) {
+  wchar_t folder[MAX_PATH];
+  wchar_t path[MAX_PATH];
+  ASSERT_NE(0u, ::GetTempPathW(MAX_PATH, folder));
+  ASSERT_NE(0u, ::GetTempFileNameW(folder, L"dvt", 0, path));
+  auto fileSize = [&] {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ::GetFileAttributesExW(path, GetFileExInfoStandard, &data);
+    return data.nFileSizeLow;
+  };
+
+  // stdout, fully buffered, is pointed at the file for the duration.
+  std::fflush(stdout);
+  const int saved = _dup(_fileno(stdout));
+  const int file = _wopen(path, _O_WRONLY | _O_TRUNC | _O_BINARY);
+  ASSERT_GE(file, 0);
+  _dup2(file, _fileno(stdout));
+  _close(file);
+  std::setvbuf(stdout, nullptr, _IOFBF, 4096);
+
+  std::printf("a");
+  const DWORD buffered = fileSize();
+  VARIANT v = Value(1);
+  const HRESULT unknown = bag_.Write(capture_, L"NoSuchKey", &v);
+  const DWORD afterUnknown = fileSize();
+  std::printf("b");
+  bag_.Write(capture_, L"IncludeCursor", &v);
+  const DWORD afterKnown = fileSize();
+
+  std::fflush(stdout);
+  _dup2(saved, _fileno(stdout));
+  _close(saved);
+  ::DeleteFileW(path);
+
+  EXPECT_EQ(0u, buffered);
+  EXPECT_EQ(S_FALSE, unknown);
+  EXPECT_EQ(1u, afterUnknown);
+  EXPECT_EQ(2u, afterKnown);
+}
+
+// Write changes settings under CaptureLock, so it waits for a grab that holds it.
+TEST(CapturePropertyBagThreadedTest, WriteWaitsWhileCaptureLockIsHeld) {
+  struct Shared {
+    DesktopCapture capture;
+    CapturePropertyBag bag;
+    HRESULT result = E_FAIL;
+  } shared;
+  auto writer = [](void* context) -> DWORD {
+    auto* s = static_cast<Shared*>(context);
+    VARIANT v = Value(1);
+    s->result = s->bag.Write(s->capture, L"CaptureArea", &v);
+    return 0;
+  };
+
+  shared.capture.CaptureLock().Enter();
+  HANDLE thread = ::CreateThread(nullptr, 0, writer, &shared, 0, nullptr);
+  ASSERT_NE(nullptr, thread);
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(thread, 200));
+  EXPECT_EQ(0, shared.capture.Settings().CaptureArea);
+  EXPECT_EQ(0, shared.bag.LastCaptureArea());
+  shared.capture.CaptureLock().Leave();
+
+  EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(thread, 10000));
+  ::CloseHandle(thread);
+  EXPECT_EQ(S_OK, shared.result);
+  EXPECT_EQ(1, shared.capture.Settings().CaptureArea);
+  EXPECT_EQ(1, shared.bag.LastCaptureArea());
+}
+
+}  // namespace

@@ -1,0 +1,171 @@
+#include "tests/support/test_window.h"
+
+#include <utility>
+
+namespace {
+
+const wchar_t kClassName[] = L"DorvantelTestWindow";
+
+void FillSolid(HDC dc, const RECT& rect, COLORREF color) {
+  HBRUSH brush = ::CreateSolidBrush(color);
+  ::FillRect(dc, &rect, brush);
+  ::DeleteObject(brush);
+}
+
+}  // namespace
+
+TestWindow::TestWindow(const RECT& screenRect, COLORREF background, std::vector<Block> blocks, DWORD extendedStyle)
+    : rect_(screenRect), background_(background), blocks_(std::move(blocks)) {
+  static const ATOM registered = [] {
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof(windowClass);
+    windowClass.lpfnWndProc = &TestWindow::WindowProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+    windowClass.lpszClassName = kClassName;
+    return ::RegisterClassExW(&windowClass);
+  }();
+  (void)registered;
+  window_ = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE | extendedStyle, kClassName,
+                              L"Dorvantel test", WS_POPUP, rect_.left, rect_.top, width(), height(), nullptr,
+                              nullptr, ::GetModuleHandleW(nullptr), this);
+  ::ShowWindow(window_, SW_SHOWNOACTIVATE);
+  ::UpdateWindow(window_);
+}
+
+TestWindow TestWindow::Quadrants(const RECT& screenRect, DWORD extendedStyle) {
+  const LONG w = screenRect.right - screenRect.left;
+  const LONG h = screenRect.bottom - screenRect.top;
+  return TestWindow(screenRect, RGB(0, 0, 0),
+                    {{{0, 0, w / 2, h / 2}, RGB(255, 0, 0)},
+                     {{w / 2, 0, w, h / 2}, RGB(0, 255, 0)},
+                     {{0, h / 2, w / 2, h}, RGB(0, 0, 255)},
+                     {{w / 2, h / 2, w, h}, RGB(255, 255, 0)}},
+                    extendedStyle);
+}
+
+TestWindow::~TestWindow() {
+  if (!window_) return;
+  ::DestroyWindow(window_);
+  PumpMessages();
+}
+
+COLORREF TestWindow::ColorAt(LONG x, LONG y) const {
+  COLORREF color = background_;
+  const POINT point = {x, y};
+  for (const Block& block : blocks_) {
+    if (::PtInRect(&block.rect, point)) color = block.color;
+  }
+  return color;
+}
+
+bool TestWindow::WaitUntilShown() {
+  // Samples: the centre of every block and of the window.
+  std::vector<POINT> samples = {{width() / 2, height() / 2}};
+  for (const Block& block : blocks_) {
+    samples.push_back({(block.rect.left + block.rect.right) / 2, (block.rect.top + block.rect.bottom) / 2});
+  }
+  HDC screen = ::GetDC(nullptr);
+  bool shown = false;
+  const DWORD start = ::GetTickCount();
+  while (!shown && ::GetTickCount() - start < 10000) {
+    PumpMessages();
+    shown = true;
+    for (const POINT& p : samples) {
+      if (::GetPixel(screen, rect_.left + p.x, rect_.top + p.y) != ColorAt(p.x, p.y)) shown = false;
+    }
+    if (!shown) ::Sleep(10);
+  }
+  ::ReleaseDC(nullptr, screen);
+  return shown;
+}
+
+bool TestWindow::PointAt(LONG x, LONG y) {
+  ::SetForegroundWindow(window_);
+  ::SetCursorPos(rect_.left + x, rect_.top + y);
+  const DWORD start = ::GetTickCount();
+  CURSORINFO info = {};
+  do {
+    PumpMessages();
+    info.cbSize = sizeof(info);
+    if (::GetCursorInfo(&info) && info.hCursor == cursor_ && info.ptScreenPos.x == rect_.left + x &&
+        info.ptScreenPos.y == rect_.top + y) {
+      return true;
+    }
+    ::Sleep(10);
+  } while (::GetTickCount() - start < 5000);
+  return false;
+}
+
+void TestWindow::Paint(HDC dc) const {
+  FillSolid(dc, RECT{0, 0, width(), height()}, background_);
+  for (const Block& block : blocks_) FillSolid(dc, block.rect, block.color);
+}
+
+LRESULT CALLBACK TestWindow::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self = reinterpret_cast<TestWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (self) {
+    switch (message) {
+      case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = ::BeginPaint(window, &paint);
+        self->Paint(dc);
+        ::EndPaint(window, &paint);
+        return 0;
+      }
+      case WM_PRINTCLIENT:
+        self->Paint(reinterpret_cast<HDC>(wParam));
+        return 0;
+      case WM_ERASEBKGND:
+        return 1;
+      case WM_SETCURSOR:
+        if (self->cursor_) {
+          ::SetCursor(self->cursor_);
+          return TRUE;
+        }
+        break;
+      default:
+        break;
+    }
+  }
+  return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+TestCursor::TestCursor(POINT hotspot, const RECT& block) : hotspot_(hotspot), block_(block) {
+  // Monochrome masks, one bit per pixel, rows of 4 bytes: AND 1 keeps the screen, AND 0
+  // with XOR 0 paints black.
+  BYTE andMask[32 * 4];
+  BYTE xorMask[32 * 4] = {};
+  for (int y = 0; y < 32; ++y) {
+    for (int x = 0; x < 32; ++x) {
+      const POINT p = {x, y};
+      BYTE& byte = andMask[y * 4 + x / 8];
+      const BYTE bit = static_cast<BYTE>(0x80 >> (x % 8));
+      if (x % 8 == 0) byte = 0;
+      if (!::PtInRect(&block_, p)) byte |= bit;
+    }
+  }
+  cursor_ = ::CreateCursor(::GetModuleHandleW(nullptr), hotspot.x, hotspot.y, 32, 32, andMask, xorMask);
+}
+
+TestCursor::~TestCursor() { ::DestroyCursor(cursor_); }
+
+void PumpMessages() {
+  MSG message;
+  while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageW(&message);
+  }
+}
+
+void PumpMessagesFor(DWORD milliseconds) {
+  const DWORD start = ::GetTickCount();
+  do {
+    PumpMessages();
+    ::Sleep(5);
+  } while (::GetTickCount() - start < milliseconds);
+}
