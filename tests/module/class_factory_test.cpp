@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dshow.h>
+#include <ocidl.h>
+
+#include "tests/support/library.h"
+
+namespace {
+
+class ClassFactoryTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(library_.loaded()); }
+  void TearDown() override { EXPECT_EQ(S_OK, library_.CanUnloadNow()) << "the test left objects alive"; }
+  LoadedLibrary library_;
+  ComApartment com_;
+};
+
+// An outer object for aggregation that only counts its references.
+class Outer : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+  ULONG refs = 1;
+};
+
+TEST_F(ClassFactoryTest, GetClassObjectRules) {
+  const CLSID unknownClass = {0x1, 0x2, 0x3, {4, 5, 6, 7, 8, 9, 10, 11}};
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, library_.GetClassObject(unknownClass, IID_IClassFactory, &out));
+  EXPECT_EQ(nullptr, out);
+  out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(E_NOINTERFACE, library_.GetClassObject(unknownClass, IID_IBaseFilter, &out))
+      << "the interface is checked before the class";
+  EXPECT_EQ(nullptr, out);
+  EXPECT_EQ(E_POINTER, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, nullptr));
+
+  IClassFactory* first = nullptr;
+  IClassFactory* second = nullptr;
+  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, reinterpret_cast<void**>(&first)));
+  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IUnknown, reinterpret_cast<void**>(&second)));
+  EXPECT_NE(first, second) << "every call makes a new factory";
+  EXPECT_EQ(S_FALSE, library_.CanUnloadNow());
+
+  IUnknown* same = nullptr;
+  ASSERT_EQ(S_OK, first->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&same)));
+  EXPECT_EQ(static_cast<IUnknown*>(first), same);
+  EXPECT_EQ(1u, same->Release());
+  out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(E_NOINTERFACE, first->QueryInterface(IID_IBaseFilter, &out));
+  EXPECT_EQ(nullptr, out);
+  EXPECT_EQ(E_POINTER, first->QueryInterface(IID_IUnknown, nullptr));
+  EXPECT_EQ(0u, first->Release());
+  EXPECT_EQ(0u, second->Release());
+}
+
+TEST_F(ClassFactoryTest, LockServerCountsAndMayGoBelowZero) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, factory.put_void()));
+  IClassFactory* raw = factory.get();
+  raw->AddRef();
+  factory.reset();
+  EXPECT_EQ(S_OK, raw->LockServer(TRUE));
+  EXPECT_EQ(0u, raw->Release());
+  EXPECT_EQ(S_FALSE, library_.CanUnloadNow()) << "a lock holds the library with no objects alive";
+
+  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, factory.put_void()));
+  EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+  EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+  EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+  factory.reset();
+  EXPECT_EQ(S_OK, library_.CanUnloadNow()) << "a negative count is no lock";
+  // Back to zero for the tests that follow.
+  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, factory.put_void()));
+  factory->LockServer(TRUE);
+  factory->LockServer(TRUE);
+}
+
+TEST_F(ClassFactoryTest, CreateInstanceRules) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, factory.put_void()));
+
+  EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IBaseFilter, nullptr));
+  Outer outer;
+  void* out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(&outer, IID_IBaseFilter, &out));
+  EXPECT_EQ(nullptr, out);
+  out = reinterpret_cast<void*>(1);
+  EXPECT_EQ(E_NOINTERFACE, factory->CreateInstance(nullptr, IID_IClassFactory, &out))
+      << "an interface the filter lacks creates nothing";
+  EXPECT_EQ(nullptr, out);
+
+  ComPtr<IBaseFilter> filter;
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IBaseFilter, filter.put_void()));
+  filter->AddRef();
+  EXPECT_EQ(1u, filter->Release()) << "the caller holds the only reference";
+
+  CLSID id{};
+  EXPECT_EQ(S_OK, filter->GetClassID(&id));
+  EXPECT_TRUE(IsEqualCLSID(kDesktopSourceClsid, id));
+
+  ComPtr<IPropertyBag> bag;
+  ASSERT_EQ(S_OK, filter.query(&bag));
+  bag->AddRef();
+  EXPECT_EQ(2u, bag->Release()) << "the bag's reference is the filter's";
+
+  ComPtr<IAMovieSetup> setup;
+  ASSERT_EQ(S_OK, filter.query(&setup));
+  EXPECT_EQ(S_FALSE, setup->Register());
+  EXPECT_EQ(S_FALSE, setup->Unregister());
+  EXPECT_EQ(S_FALSE, setup->Unregister());
+  EXPECT_EQ(S_FALSE, setup->Register());
+
+  ComPtr<IEnumPins> pins;
+  ASSERT_EQ(S_OK, filter->EnumPins(pins.put()));
+  IPin* pin[2] = {};
+  ULONG fetched = 0;
+  EXPECT_EQ(S_FALSE, pins->Next(2, pin, &fetched));
+  ASSERT_EQ(1u, fetched);
+  PIN_INFO info{};
+  EXPECT_EQ(S_OK, pin[0]->QueryPinInfo(&info));
+  EXPECT_STREQ(L"Out", info.achName);
+  EXPECT_EQ(PINDIR_OUTPUT, info.dir);
+  info.pFilter->Release();
+  pin[0]->Release();
+}
+
+TEST_F(ClassFactoryTest, AggregatedFilterForwardsToItsOuter) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, factory.put_void()));
+  Outer outer;
+  IUnknown* inner = nullptr;
+  ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
+  EXPECT_EQ(1u, outer.refs);
+  IPropertyBag* bag = nullptr;
+  ASSERT_EQ(S_OK, inner->QueryInterface(IID_IPropertyBag, reinterpret_cast<void**>(&bag)));
+  EXPECT_EQ(2u, outer.refs) << "the bag's reference goes to the outer unknown";
+  bag->AddRef();
+  EXPECT_EQ(3u, outer.refs);
+  bag->Release();
+  bag->Release();
+  EXPECT_EQ(1u, outer.refs);
+  EXPECT_EQ(0u, inner->Release());
+}
+
+}  // namespace
