@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <dshow.h>
+
+#include <cstring>
+
+#include "format/desktop_formats.h"
+#include "tests/framework/peer_doubles.h"
+#include "tests/support/live_objects.h"
+
+namespace {
+
+using DesktopFormatsTest = LiveObjectsTest;
+
+VIDEOINFO& Info(AM_MEDIA_TYPE& type) { return *reinterpret_cast<VIDEOINFO*>(type.pbFormat); }
+
+bool AllZero(const void* p, size_t bytes) {
+  const auto* b = static_cast<const BYTE*>(p);
+  for (size_t i = 0; i < bytes; ++i) {
+    if (b[i]) return false;
+  }
+  return true;
+}
+
+TEST_F(DesktopFormatsTest, OffersTheFiveFormatsAtTheFrameSize) {
+  struct Expected {
+    const GUID* subtype;
+    WORD bits;
+    DWORD compression;
+    DWORD masks[3];
+    DWORD size;
+  };
+  const Expected expected[] = {
+      {&MEDIASUBTYPE_RGB32, 32, BI_RGB, {0, 0, 0}, 8294400},
+      {&MEDIASUBTYPE_RGB24, 24, BI_RGB, {0, 0, 0}, 6220800},
+      {&MEDIASUBTYPE_RGB565, 16, BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}, 4147200},
+      {&MEDIASUBTYPE_RGB555, 16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}, 4147200},
+      {&MEDIASUBTYPE_RGB8, 8, BI_RGB, {0, 0, 0}, 2073600},
+  };
+  for (int position = 0; position < 5; ++position) {
+    SCOPED_TRACE(position);
+    const Expected& e = expected[position];
+    MediaType type;
+    ASSERT_EQ(S_OK, DesktopMediaTypeAt({1920, 1080}, position, &type));
+    EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Video, type.majortype));
+    EXPECT_TRUE(IsEqualGUID(*e.subtype, type.subtype));
+    EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, type.formattype));
+    EXPECT_TRUE(type.bFixedSizeSamples);
+    EXPECT_FALSE(type.bTemporalCompression);
+    EXPECT_EQ(e.size, type.lSampleSize);
+    EXPECT_EQ(nullptr, type.pUnk);
+    ASSERT_EQ(1128u, type.cbFormat);
+
+    const VIDEOINFO& info = Info(type);
+    EXPECT_TRUE(AllZero(&info.rcSource, sizeof(RECT)));
+    EXPECT_TRUE(AllZero(&info.rcTarget, sizeof(RECT)));
+    EXPECT_EQ(0u, info.dwBitRate);
+    EXPECT_EQ(0u, info.dwBitErrorRate);
+    EXPECT_EQ(0, info.AvgTimePerFrame);
+    const BITMAPINFOHEADER& h = info.bmiHeader;
+    EXPECT_EQ(40u, h.biSize);
+    EXPECT_EQ(1920, h.biWidth);
+    EXPECT_EQ(1080, h.biHeight);
+    EXPECT_EQ(1, h.biPlanes);
+    EXPECT_EQ(e.bits, h.biBitCount);
+    EXPECT_EQ(e.compression, h.biCompression);
+    EXPECT_EQ(e.size, h.biSizeImage);
+    EXPECT_EQ(0, h.biXPelsPerMeter);
+    EXPECT_EQ(0, h.biYPelsPerMeter);
+    EXPECT_EQ(position == 4 ? 256u : 0u, h.biClrUsed);
+    EXPECT_EQ(0u, h.biClrImportant);
+    // The colour area: masks for the two 16-bit formats, an all-zero palette for 8 bits.
+    const BYTE* colours = type.pbFormat + sizeof(VIDEOINFOHEADER);
+    EXPECT_EQ(0, std::memcmp(e.masks, colours, sizeof(e.masks)));
+    EXPECT_TRUE(AllZero(colours + sizeof(e.masks), 1128 - sizeof(VIDEOINFOHEADER) - sizeof(e.masks)));
+  }
+}
+
+TEST_F(DesktopFormatsTest, RowsRoundUpToWholeWords) {
+  MediaType rgb24, rgb8;
+  ASSERT_EQ(S_OK, DesktopMediaTypeAt({1366, 768}, 1, &rgb24));
+  ASSERT_EQ(S_OK, DesktopMediaTypeAt({1366, 768}, 4, &rgb8));
+  EXPECT_EQ(3148800u, Info(rgb24).bmiHeader.biSizeImage);  // rows of 4,100 bytes
+  EXPECT_EQ(1050624u, Info(rgb8).bmiHeader.biSizeImage);   // rows of 1,368 bytes
+  EXPECT_EQ(1050624u, rgb8.lSampleSize);
+}
+
+TEST_F(DesktopFormatsTest, PositionsOutsideTheListLeaveTheRecordAlone) {
+  MediaType type;
+  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, DesktopMediaTypeAt(FrameSize{320, 240}, 5, &type));
+  EXPECT_EQ(E_INVALIDARG, DesktopMediaTypeAt(FrameSize{320, 240}, -1, &type));
+  EXPECT_EQ(E_POINTER, DesktopMediaTypeAt(FrameSize{320, 240}, 0, nullptr));
+  EXPECT_EQ(0u, type.cbFormat);
+  EXPECT_TRUE(IsEqualGUID(GUID_NULL, type.majortype));
+  EXPECT_EQ(1u, type.lSampleSize);
+}
+
+TEST_F(DesktopFormatsTest, NoFormatBlockMeansOutOfMemoryAndTheOldRecordStays) {
+  MediaType type;
+  type.majortype = MEDIATYPE_Audio;
+  const auto saved = TaskMemAlloc;
+  TaskMemAlloc = [](SIZE_T) -> void* { return nullptr; };
+  const HRESULT hr = DesktopMediaTypeAt({64, 48}, 1, &type);
+  TaskMemAlloc = saved;
+  EXPECT_EQ(E_OUTOFMEMORY, hr);
+  EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Audio, type.majortype));
+  EXPECT_EQ(0u, type.cbFormat);
+  EXPECT_EQ(nullptr, type.pbFormat);
+}
+
+TEST_F(DesktopFormatsTest, ZeroWidthGivesAVariableSizeTypeThatIsRefused) {
+  MediaType type;
+  ASSERT_EQ(S_OK, DesktopMediaTypeAt({0, 480}, 0, &type));
+  EXPECT_EQ(0u, Info(type).bmiHeader.biSizeImage);
+  EXPECT_FALSE(type.bFixedSizeSamples);
+  EXPECT_EQ(1u, type.lSampleSize);
+  EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType({0, 480}, &type));
+}
+
+TEST_F(DesktopFormatsTest, AcceptsEveryOfferedFormatOnlyAtItsOwnSize) {
+  for (int position = 0; position < 5; ++position) {
+    MediaType type;
+    ASSERT_EQ(S_OK, DesktopMediaTypeAt({640, 480}, position, &type));
+    EXPECT_EQ(S_OK, VerifyDesktopMediaType({640, 480}, &type)) << position;
+    // What was offered before the size changed is refused afterwards.
+    EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType({800, 600}, &type)) << position;
+    EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType({640, 481}, &type)) << position;
+  }
+}
+
+TEST_F(DesktopFormatsTest, RefusesWhatIsNotUncompressedBottomUpRgbVideo) {
+  const FrameSize size = {640, 480};
+  auto refused = [&](auto change) {
+    MediaType type;
+    DesktopMediaTypeAt(size, 3, &type);
+    change(type);
+    return VerifyDesktopMediaType(size, &type);
+  };
+  EXPECT_EQ(E_POINTER, VerifyDesktopMediaType(size, nullptr));
+  EXPECT_EQ(E_INVALIDARG, refused([](MediaType& t) { t.majortype = MEDIATYPE_Audio; }));
+  EXPECT_EQ(E_INVALIDARG, refused([](MediaType& t) { t.bFixedSizeSamples = FALSE; }));
+  EXPECT_EQ(E_INVALIDARG, refused([](MediaType& t) { t.subtype = MEDIASUBTYPE_ARGB32; }));
+  EXPECT_EQ(E_INVALIDARG, refused([](MediaType& t) { t.subtype = MEDIASUBTYPE_RGB4; }));
+  EXPECT_EQ(E_INVALIDARG, refused([](MediaType& t) { Info(t).bmiHeader.biHeight = -480; }));
+  // The subtype does not have to agree with the header's depth.
+  EXPECT_EQ(S_OK, refused([](MediaType& t) {
+    t.subtype = MEDIASUBTYPE_RGB24;
+    Info(t).bmiHeader.biBitCount = 32;
+  }));
+  // Nor are the format type, its length (when it holds a header) or the sample size looked at.
+  EXPECT_EQ(S_OK, refused([](MediaType& t) {
+    t.formattype = GUID_NULL;
+    t.lSampleSize = 1;
+    Info(t).bmiHeader.biSizeImage = 0;
+  }));
+}
+
+TEST_F(DesktopFormatsTest, ChecksTheTypeBeforeItReadsTheFormatBlock) {
+  // A block the checks must never read: a wrong major type, fixed size or subtype decides first.
+  MediaType type;
+  DesktopMediaTypeAt({640, 480}, 0, &type);
+  BYTE* const block = type.pbFormat;
+  const ULONG length = type.cbFormat;
+  type.pbFormat = reinterpret_cast<BYTE*>(static_cast<UINT_PTR>(8));
+  type.cbFormat = 1 << 20;
+  type.subtype = MEDIASUBTYPE_YUY2;
+  EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType({640, 480}, &type));
+  type.subtype = MEDIASUBTYPE_RGB32;
+  type.bFixedSizeSamples = FALSE;
+  EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType({640, 480}, &type));
+  type.pbFormat = block;
+  type.cbFormat = length;
+
+  type.bFixedSizeSamples = TRUE;
+  ReleaseMediaTypeFormat(&type);
+  EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType({640, 480}, &type));  // no block at all
+}
+
+TEST_F(DesktopFormatsTest, RefusesABlockTooShortForAVideoHeader) {
+  MediaType type;
+  DesktopMediaTypeAt({640, 480}, 0, &type);
+  // A 40-byte block holding only the first part of a header: never read past its end.
+  BYTE* shortBlock = type.Resize(40);
+  ASSERT_NE(nullptr, shortBlock);
+  std::memset(shortBlock, 0, 40);
+  EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType({0, 0}, &type));
+}
+
+TEST_F(DesktopFormatsTest, AppliedTypeMustHaveAUsableDepthAndColourArea) {
+  MediaType type;
+  EXPECT_EQ(E_UNEXPECTED, ApplyDesktopMediaType(type));  // no block
+  for (int position = 0; position < 5; ++position) {
+    DesktopMediaTypeAt({640, 480}, position, &type);
+    EXPECT_EQ(S_OK, ApplyDesktopMediaType(type)) << position;
+  }
+  DesktopMediaTypeAt({640, 480}, 0, &type);
+  Info(type).bmiHeader.biBitCount = 4;
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  Info(type).bmiHeader.biBitCount = 15;
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+
+  // The grabber writes a palette after an 8-bit header and reads masks after a
+  // BI_BITFIELDS one: a block without room for them is refused.
+  type.Resize(sizeof(VIDEOINFOHEADER));
+  std::memset(type.pbFormat, 0, sizeof(VIDEOINFOHEADER));
+  Info(type).bmiHeader.biBitCount = 8;
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  Info(type).bmiHeader.biBitCount = 16;
+  Info(type).bmiHeader.biCompression = BI_BITFIELDS;
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  Info(type).bmiHeader.biCompression = BI_RGB;
+  EXPECT_EQ(S_OK, ApplyDesktopMediaType(type));
+  Info(type).bmiHeader.biBitCount = 24;
+  EXPECT_EQ(S_OK, ApplyDesktopMediaType(type));
+}
+
+TEST_F(DesktopFormatsTest, AsksForOneBufferOfOneFrame) {
+  MediaType type;
+  DesktopMediaTypeAt({1366, 768}, 1, &type);
+  FakeAllocator allocator;
+  ALLOCATOR_PROPERTIES request = {7, 5, 16, 32};
+  EXPECT_EQ(S_OK, SizeDesktopBuffers(type, &allocator, &request));
+  ASSERT_EQ(1u, allocator.requests.size());
+  EXPECT_EQ(1, allocator.requests[0].cBuffers);
+  EXPECT_EQ(3148800, allocator.requests[0].cbBuffer);
+  EXPECT_EQ(16, allocator.requests[0].cbAlign);
+  EXPECT_EQ(32, allocator.requests[0].cbPrefix);
+  EXPECT_EQ(1, request.cBuffers);
+  EXPECT_EQ(3148800, request.cbBuffer);
+
+  // Three buffers of the full size are fine; one byte short is not.
+  allocator.grantBuffers = 3;
+  EXPECT_EQ(S_OK, SizeDesktopBuffers(type, &allocator, &request));
+  allocator.grantBuffers = 0;
+  allocator.shortBy = 1;
+  EXPECT_EQ(E_FAIL, SizeDesktopBuffers(type, &allocator, &request));
+  allocator.setPropertiesResult = VFW_E_BADALIGN;
+  EXPECT_EQ(VFW_E_BADALIGN, SizeDesktopBuffers(type, &allocator, &request));
+  EXPECT_EQ(E_POINTER, SizeDesktopBuffers(type, nullptr, &request));
+  EXPECT_EQ(E_POINTER, SizeDesktopBuffers(type, &allocator, nullptr));
+  EXPECT_EQ(1, allocator.count.refs);
+}
+
+TEST_F(DesktopFormatsTest, BufferHoldsAWholeImageWhateverBiSizeImageSays) {
+  // A peer's type may carry biSizeImage 0 or too small; the grabber writes a whole image.
+  MediaType type;
+  DesktopMediaTypeAt({641, 480}, 1, &type);
+  FakeAllocator allocator;
+  for (DWORD claimed : {0u, 1000u}) {
+    Info(type).bmiHeader.biSizeImage = claimed;
+    ALLOCATOR_PROPERTIES request = {};
+    EXPECT_EQ(S_OK, SizeDesktopBuffers(type, &allocator, &request));
+    EXPECT_EQ(923520, request.cbBuffer);
+  }
+  // The grant is checked against the whole image.
+  allocator.shortBy = 1;
+  ALLOCATOR_PROPERTIES request = {};
+  EXPECT_EQ(E_FAIL, SizeDesktopBuffers(type, &allocator, &request));
+  // A larger biSizeImage is honoured.
+  allocator.shortBy = 0;
+  Info(type).bmiHeader.biSizeImage = 1000000;
+  EXPECT_EQ(S_OK, SizeDesktopBuffers(type, &allocator, &request));
+  EXPECT_EQ(1000000, request.cbBuffer);
+}
+
+}  // namespace
