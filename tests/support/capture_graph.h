@@ -1,0 +1,84 @@
+#pragma once
+// CaptureGraph: the desktop source in Wine's filter graph, connected to a Sample Grabber (in
+// callback mode) that records every delivered frame and then to a Null Renderer. By default
+// the graph has no reference clock, so nothing paces delivery.
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/com_ptr.h"
+#include "framework/section_lock.h"
+#include "tests/support/library.h"
+
+extern const CLSID kSampleGrabberClsid;
+extern const CLSID kNullRendererClsid;
+
+// One delivered sample as the grabber saw it.
+struct DeliveredFrame {
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME end = 0;
+  bool hasTime = false;
+  bool syncPoint = false;
+  std::vector<BYTE> pixels;  // kept only when the graph keeps pixels
+};
+
+class CaptureGraph {
+ public:
+  explicit CaptureGraph(const LoadedLibrary& library);
+  ~CaptureGraph();
+  CaptureGraph(const CaptureGraph&) = delete;
+  CaptureGraph& operator=(const CaptureGraph&) = delete;
+
+  // Writes one property of the filter's bag.
+  HRESULT WriteLong(const wchar_t* name, LONG value);
+  HRESULT WriteBool(const wchar_t* name, bool value);
+  HRESULT WritePointer(const wchar_t* name, void* value);
+
+  // Connects the source pin to the grabber, with the pin's format at position (0-4) or, for
+  // -1, whatever the two pins agree; then the grabber to the renderer.
+  HRESULT Connect(int formatPosition = 0);
+  void KeepPixels(bool keep) { keepPixels_ = keep; }
+  // Leaves the graph's reference clock in place, so the renderer paces delivery.
+  HRESULT UseGraphClock();
+
+  HRESULT Run();
+  HRESULT Pause();
+  HRESULT Stop();
+  // Waits (pumping messages) until at least count frames arrived in total; false on time-out.
+  bool WaitForFrames(size_t count, DWORD timeoutMs = 20000);
+
+  std::vector<DeliveredFrame> Frames();
+  size_t FrameCount();
+  void ClearFrames();
+  // The connected format of the source pin (the grabber's copy).
+  AM_MEDIA_TYPE ConnectedType();  // caller frees with FreeMediaType semantics (ReleaseMediaTypeFormat)
+  // The events the graph received (code, param1) in order; EC_ERRORABORT and friends.
+  std::vector<std::pair<long, LONG_PTR>> Events();
+
+  IBaseFilter* source() const { return source_.get(); }
+  IPin* sourcePin() const { return sourcePin_.get(); }
+  IGraphBuilder* graph() const { return graph_.get(); }
+  IMediaControl* control() const { return control_.get(); }
+
+ private:
+  class Callback;
+
+  ComPtr<IGraphBuilder> graph_;
+  ComPtr<IMediaControl> control_;
+  ComPtr<IBaseFilter> source_;
+  ComPtr<IPin> sourcePin_;
+  ComPtr<IBaseFilter> grabberFilter_;
+  ComPtr<ISampleGrabber> grabber_;
+  ComPtr<IBaseFilter> renderer_;
+  Callback* callback_ = nullptr;
+  bool keepPixels_ = true;
+  SectionLock framesLock_;
+  std::vector<DeliveredFrame> frames_;
+};
+
+// Releases the format block and pUnk of a type filled by ConnectionMediaType and the like.
+void FreeMediaTypeContents(AM_MEDIA_TYPE& type);
