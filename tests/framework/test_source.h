@@ -145,7 +145,8 @@ inline HRESULT STDMETHODCALLTYPE TestPin::QueryId(LPWSTR* id) {
   if (index < 0) return VFW_E_NOT_FOUND;
   *id = static_cast<LPWSTR>(::CoTaskMemAlloc(12 * sizeof(WCHAR)));
   if (!*id) return E_OUTOFMEMORY;
-  swprintf(*id, 12, L"%d", index + 1);
+  const std::wstring text = std::to_wstring(index + 1);
+  std::wmemcpy(*id, text.c_str(), text.size() + 1);
   return S_OK;
 }
 
