@@ -87,7 +87,8 @@ HRESULT CBasePin::NegotiateConnection(IPin* receiver, const AM_MEDIA_TYPE* propo
     const HRESULT hr = TryEnumeratedTypes(receiver, proposed, types.get());
     types.reset();
     if (SUCCEEDED(hr)) return S_OK;
-    if (!IsPlainRefusal(hr)) remembered = hr;
+    // A pass that met nothing specific keeps what an earlier pass met.
+    if (!IsPlainRefusal(hr) && hr != VFW_E_NO_ACCEPTABLE_TYPES) remembered = hr;
   }
   return remembered;
 }

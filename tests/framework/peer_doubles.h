@@ -127,6 +127,14 @@ class FakeInputPin : public IPin, public IMemInputPin {
   HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override {
     offered.push_back(type->subtype);
+    if (!script.empty()) {
+      const HRESULT answer = script.front();
+      script.erase(script.begin());
+      if (FAILED(answer)) return answer;
+    }
+    for (const Refusal& r : refusals) {
+      if (IsEqualGUID(r.subtype, type->subtype)) return r.result;
+    }
     if (!IsEqualGUID(acceptOnly, GUID_NULL) && !IsEqualGUID(type->subtype, acceptOnly)) return refusal;
     if (FAILED(receiveConnectionResult)) return receiveConnectionResult;
     connected = true;
@@ -197,6 +205,14 @@ class FakeInputPin : public IPin, public IMemInputPin {
   // Accept only this subtype (GUID_NULL: any), refusing others with refusal.
   GUID acceptOnly = GUID_NULL;
   HRESULT refusal = VFW_E_TYPE_NOT_ACCEPTED;
+  // Answers to the next attempts, in order, before any other rule (S_OK: the rules decide).
+  std::vector<HRESULT> script;
+  // Subtypes refused with a result of their own, before acceptOnly is looked at.
+  struct Refusal {
+    GUID subtype;
+    HRESULT result;
+  };
+  std::vector<Refusal> refusals;
   HRESULT receiveConnectionResult = S_OK;
   TypeListPin* typeList = nullptr;
   IMemAllocator* offeredAllocator = nullptr;
