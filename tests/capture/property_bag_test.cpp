@@ -337,22 +337,24 @@ TEST_F(CapturePropertyBagTest, EveryWriteFlushesStandardOutput) {
   EXPECT_EQ(2u, afterKnown);
 }
 
+struct WriterShared {
+  DesktopCapture capture;
+  CapturePropertyBag bag;
+  HRESULT result = E_FAIL;
+};
+
+DWORD WINAPI WriteCaptureAreaOne(void* context) {
+  auto* shared = static_cast<WriterShared*>(context);
+  VARIANT v = Value(1);
+  shared->result = shared->bag.Write(shared->capture, L"CaptureArea", &v);
+  return 0;
+}
+
 // Write changes settings under CaptureLock, so it waits for a grab that holds it.
 TEST(CapturePropertyBagThreadedTest, WriteWaitsWhileCaptureLockIsHeld) {
-  struct Shared {
-    DesktopCapture capture;
-    CapturePropertyBag bag;
-    HRESULT result = E_FAIL;
-  } shared;
-  auto writer = [](void* context) -> DWORD {
-    auto* s = static_cast<Shared*>(context);
-    VARIANT v = Value(1);
-    s->result = s->bag.Write(s->capture, L"CaptureArea", &v);
-    return 0;
-  };
-
+  WriterShared shared;
   shared.capture.CaptureLock().Enter();
-  HANDLE thread = ::CreateThread(nullptr, 0, writer, &shared, 0, nullptr);
+  HANDLE thread = ::CreateThread(nullptr, 0, WriteCaptureAreaOne, &shared, 0, nullptr);
   ASSERT_NE(nullptr, thread);
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(thread, 200));
   EXPECT_EQ(0, shared.capture.Settings().CaptureArea);
