@@ -51,21 +51,6 @@ TEST(DesktopCaptureTest, StartsWithTheDefaultsAndTheDisplaySize) {
   EXPECT_TRUE(HoldsDisplayContexts(capture));
 }
 
-TEST(DesktopCaptureTest, FrameSizeIsTheOutputSizeOnceThereIsOne) {
-  DesktopCapture capture;
-  capture.Settings().CaptureRect.Set(10, 20, 110, 70);
-  EXPECT_EQ(100, capture.FrameSize().width);
-  EXPECT_EQ(50, capture.FrameSize().height);
-  capture.Settings().OutputSize = FrameSize{320, 240};
-  EXPECT_EQ(320, capture.FrameSize().width);
-  EXPECT_EQ(240, capture.FrameSize().height);
-  // Inverted rectangles are kept as they are, with negative sizes.
-  capture.Settings().OutputSize.reset();
-  capture.Settings().CaptureRect.Set(110, 70, 10, 20);
-  EXPECT_EQ(-100, capture.FrameSize().width);
-  EXPECT_EQ(-50, capture.FrameSize().height);
-}
-
 TEST(DesktopCaptureTest, SwitchingTheAreaReplacesTheDeviceContextsOnlyOnAChange) {
   DesktopCapture capture;
   Mark(capture);
@@ -86,16 +71,6 @@ TEST(DesktopCaptureTest, SwitchingTheAreaReplacesTheDeviceContextsOnlyOnAChange)
   EXPECT_TRUE(Marked(capture));
   EXPECT_EQ(S_OK, capture.SwitchCaptureArea(0));
   EXPECT_TRUE(HoldsDisplayContexts(capture));
-}
-
-TEST(DesktopCaptureTest, AreaOutsideZeroToThreeIsRefusedAndChangesNothing) {
-  DesktopCapture capture;
-  capture.SwitchCaptureArea(2);
-  Mark(capture);
-  for (LONG area : {-1, 4, 7}) EXPECT_EQ(E_INVALIDARG, capture.SwitchCaptureArea(area));
-  EXPECT_EQ(2, capture.Settings().CaptureArea);
-  EXPECT_TRUE(Marked(capture));
-  EXPECT_TRUE(HoldsScreenContexts(capture));
 }
 
 // Grabs with the held settings: where each area takes its picture from.
@@ -161,19 +136,6 @@ TEST_F(DesktopCaptureGrabTest, WindowIsUsedOnlyInTheWindowAreas) {
   TestDib printed(DibLayout::Rgb32, 160, 100);
   Grab(printed);
   EXPECT_TRUE(ShowsWindowAt(printed, 0, 0));
-}
-
-TEST_F(DesktopCaptureGrabTest, OutputSizeScalesTheGrab) {
-  capture_.SwitchCaptureArea(1);
-  capture_.Settings().CaptureRect.Set(300, 200, 460, 300);
-  capture_.Settings().OutputSize = FrameSize{320, 200};
-  capture_.Settings().InterpolationMode = 5;
-  TestDib dib(DibLayout::Rgb32, 320, 200);
-  Grab(dib);
-  EXPECT_EQ(RGB(255, 0, 0), dib.Pixel(40, 40));
-  EXPECT_EQ(RGB(0, 255, 0), dib.Pixel(280, 40));
-  EXPECT_EQ(RGB(0, 0, 255), dib.Pixel(40, 160));
-  EXPECT_EQ(RGB(255, 255, 0), dib.Pixel(280, 160));
 }
 
 }  // namespace

@@ -114,13 +114,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, GrabLayoutTest,
                                            DibLayout::Palette8),
                          [](const ::testing::TestParamInfo<DibLayout>& info) { return LayoutName(info.param); });
 
-TEST_F(FrameGrabberTest, EightBitGrabWritesItsColourTableIntoTheBitmapInfo) {
-  TestDib dib(DibLayout::Palette8, 140, 90);
-  GrabScreen(dib, Inset(10, 5));
-  const BYTE* table = reinterpret_cast<const BYTE*>(dib.info()) + sizeof(BITMAPINFOHEADER);
-  EXPECT_FALSE(std::all_of(table, table + 256 * sizeof(RGBQUAD), [](BYTE b) { return b == TestDib::kMarker; }));
-}
-
 TEST_F(FrameGrabberTest, EmptyOrInvertedRectangleLeavesDestinationAndInfoUntouched) {
   const RECT& r = window().screenRect();
   for (const RECT& rect : {RECT{r.left, r.top, r.left, r.bottom}, RECT{r.left, r.top, r.right, r.top},
@@ -184,14 +177,6 @@ TEST_F(FrameGrabberTest, ScaledGrabWithBilinearBlendsAtTheEdges) {
     if (ColorDistance(c, kRed) > 16 && ColorDistance(c, kGreen) > 16) blended = true;
   }
   EXPECT_TRUE(blended);
-}
-
-TEST_F(FrameGrabberTest, ScaledGrabIsConvertedWithTheOutputHeight) {
-  // Shrunk to 80 x 50: the format has exactly the output's lines, all of them written.
-  TestDib dib(DibLayout::Rgb565, 80, 50);
-  GrabScaled(dib, window().screenRect(), FrameSize{80, 50}, 5);
-  EXPECT_TRUE(PictureMatches(
-      dib, [](LONG x, LONG y) { return y < 25 ? (x < 40 ? kRed : kGreen) : (x < 40 ? kBlue : kYellow); }, 1));
 }
 
 // The cursor's black block, drawn at the pointer less the hotspot; every other pixel keeps
