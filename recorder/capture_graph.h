@@ -1,0 +1,37 @@
+#pragma once
+// The recording graph: the desktop source -> Sample Grabber (callback mode) -> Null
+// Renderer. With the graph's reference clock in place the renderer holds every frame
+// until its time stamp, so the source delivers at the frame rate; without it, as fast as
+// it can grab. The callback runs on the source's streaming thread.
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include <string>
+
+#include "framework/com_ptr.h"
+#include "recorder/frame_format.h"
+
+class CaptureGraph {
+ public:
+  // Places the source in a new graph and connects it in the given format. error: one
+  // line for the user.
+  HRESULT Build(IBaseFilter* source, PixelFormat pixels, bool paced_by_clock,
+                ISampleGrabberCB* callback, std::wstring* error);
+  // The connected format (without the 8-bit palette).
+  HRESULT ConnectedFormat(FrameFormat* format);
+  HRESULT Run();
+  HRESULT Stop();
+  // Reads pending graph events; returns a failure when the stream was aborted, S_FALSE
+  // when it completed, S_OK otherwise.
+  HRESULT CheckEvents();
+  // Releases the graph and its filters; the callback is not called after this.
+  void Release();
+
+ private:
+  ComPtr<IGraphBuilder> graph_;
+  ComPtr<ISampleGrabber> grabber_;
+  ComPtr<IMediaControl> control_;
+  ComPtr<IMediaEvent> events_;
+};

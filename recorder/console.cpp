@@ -1,0 +1,57 @@
+#include "recorder/console.h"
+
+namespace {
+
+HANDLE interrupt_event = nullptr;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
+    ::SetEvent(interrupt_event);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+void WriteError(const std::wstring& text) {
+  HANDLE stream = ::GetStdHandle(STD_ERROR_HANDLE);
+  if (!stream || stream == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  DWORD mode = 0;
+  if (::GetConsoleMode(stream, &mode)) {
+    ::WriteConsoleW(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    return;
+  }
+  int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
+  ::WriteFile(stream, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+void ReportError(const wchar_t* program, const std::wstring& message) {
+  WriteError(std::wstring(program) + L": error: " + message + L"\n");
+}
+
+HANDLE InterruptEvent() {
+  if (!interrupt_event) {
+    // Lives as long as the process.
+    interrupt_event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  }
+  return interrupt_event;
+}
+
+void ProgressLine::Show(const std::wstring& text) {
+  if (!enabled_) return;
+  std::wstring line = L"\r" + text;
+  if (text.size() < shown_) line.append(shown_ - text.size(), L' ');
+  shown_ = text.size();
+  WriteError(line);
+}
+
+void ProgressLine::Finish() {
+  if (!enabled_ || shown_ == 0) return;
+  WriteError(L"\n");
+  shown_ = 0;
+}

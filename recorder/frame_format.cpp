@@ -1,0 +1,133 @@
+#include "recorder/frame_format.h"
+
+#include <cstdlib>
+
+#include "framework/handles.h"
+
+const std::vector<PixelFormatInfo>& PixelFormats() {
+  static const std::vector<PixelFormatInfo> formats = {
+      {PixelFormat::Rgb32, L"rgb32", 32},
+      {PixelFormat::Rgb24, L"rgb24", 24},
+      {PixelFormat::Rgb565, L"rgb565", 16},
+      {PixelFormat::Rgb555, L"rgb555", 16},
+      {PixelFormat::Rgb8, L"rgb8", 8},
+  };
+  return formats;
+}
+
+const PixelFormatInfo* FindPixelFormat(const std::wstring& name) {
+  for (const PixelFormatInfo& info : PixelFormats()) {
+    if (_wcsicmp(name.c_str(), info.name) == 0) return &info;
+  }
+  return nullptr;
+}
+
+const PixelFormatInfo& DescribePixelFormat(PixelFormat format) {
+  return PixelFormats()[static_cast<size_t>(format)];
+}
+
+void FrameFormat::BitMasks(DWORD masks[3]) const noexcept {
+  masks[0] = masks[1] = masks[2] = 0;
+  if (pixels == PixelFormat::Rgb565) {
+    masks[0] = 0xF800;
+    masks[1] = 0x07E0;
+    masks[2] = 0x001F;
+  } else if (pixels == PixelFormat::Rgb555) {
+    masks[0] = 0x7C00;
+    masks[1] = 0x03E0;
+    masks[2] = 0x001F;
+  }
+}
+
+FrameFormat MakeFrameFormat(PixelFormat pixels, int width, int height) {
+  FrameFormat format;
+  format.pixels = pixels;
+  format.width = width;
+  format.height = height;
+  format.bits = DescribePixelFormat(pixels).bits;
+  format.stride = ((static_cast<DWORD>(width) * format.bits + 31) / 32) * 4;
+  format.image_size = format.stride * static_cast<DWORD>(height);
+  return format;
+}
+
+HRESULT FrameFormatFromMediaType(const AM_MEDIA_TYPE& type, FrameFormat* format) {
+  if (!format) return E_POINTER;
+  if (type.majortype != MEDIATYPE_Video || type.formattype != FORMAT_VideoInfo ||
+      !type.pbFormat || type.cbFormat < sizeof(VIDEOINFOHEADER)) {
+    return E_INVALIDARG;
+  }
+  const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
+  const BITMAPINFOHEADER& header = video->bmiHeader;
+  if (header.biWidth <= 0 || header.biHeight <= 0) return E_INVALIDARG;
+
+  PixelFormat pixels;
+  switch (header.biBitCount) {
+    case 32: pixels = PixelFormat::Rgb32; break;
+    case 24: pixels = PixelFormat::Rgb24; break;
+    case 8: pixels = PixelFormat::Rgb8; break;
+    case 16: {
+      pixels = PixelFormat::Rgb555;
+      const size_t masks_end = sizeof(VIDEOINFOHEADER) + 3 * sizeof(DWORD);
+      if (header.biCompression == BI_BITFIELDS && type.cbFormat >= masks_end) {
+        const auto* masks = reinterpret_cast<const DWORD*>(type.pbFormat + sizeof(VIDEOINFOHEADER));
+        if (masks[1] == 0x07E0) pixels = PixelFormat::Rgb565;
+      }
+      break;
+    }
+    default: return E_INVALIDARG;
+  }
+  *format = MakeFrameFormat(pixels, header.biWidth, header.biHeight);
+  return S_OK;
+}
+
+namespace {
+
+// A GetDC/ReleaseDC screen device context.
+class ScreenDC {
+ public:
+  ScreenDC() noexcept : dc_(::GetDC(nullptr)) {}
+  ~ScreenDC() {
+    if (dc_) ::ReleaseDC(nullptr, dc_);
+  }
+  ScreenDC(const ScreenDC&) = delete;
+  ScreenDC& operator=(const ScreenDC&) = delete;
+  HDC get() const noexcept { return dc_; }
+
+ private:
+  HDC dc_;
+};
+
+struct GdiObjectTraits {
+  using Type = HGDIOBJ;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type object) noexcept { ::DeleteObject(object); }
+};
+using GdiObject = UniqueResource<GdiObjectTraits>;
+
+}  // namespace
+
+std::vector<RGBQUAD> ScreenPalette() {
+  std::vector<RGBQUAD> palette(256, RGBQUAD{});
+  ScreenDC screen;
+  if (!screen.get()) return palette;
+  GdiObject bitmap(::CreateCompatibleBitmap(screen.get(), 4, 1));
+  if (!bitmap) return palette;
+
+  struct {
+    BITMAPINFOHEADER header;
+    RGBQUAD colours[256];
+  } info{};
+  info.header.biSize = sizeof(BITMAPINFOHEADER);
+  info.header.biWidth = 4;
+  info.header.biHeight = 1;
+  info.header.biPlanes = 1;
+  info.header.biBitCount = 8;
+  info.header.biCompression = BI_RGB;
+  info.header.biClrUsed = 256;
+  BYTE pixels[4];
+  if (::GetDIBits(screen.get(), static_cast<HBITMAP>(bitmap.get()), 0, 1, pixels,
+                  reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS)) {
+    palette.assign(info.colours, info.colours + 256);
+  }
+  return palette;
+}

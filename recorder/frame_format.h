@@ -1,0 +1,48 @@
+#pragma once
+// The frames the recorder receives: bottom-up DIBs in one of the five formats that the
+// desktop source offers, in the source's order of preference.
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <string>
+#include <vector>
+
+enum class PixelFormat { Rgb32, Rgb24, Rgb565, Rgb555, Rgb8 };
+
+struct PixelFormatInfo {
+  PixelFormat format;
+  const wchar_t* name;  // as the recorder's options spell it
+  int bits;
+};
+
+// The five formats in the source's order; a format's index is its position on the pin.
+const std::vector<PixelFormatInfo>& PixelFormats();
+const PixelFormatInfo* FindPixelFormat(const std::wstring& name);
+const PixelFormatInfo& DescribePixelFormat(PixelFormat format);
+
+struct FrameFormat {
+  PixelFormat pixels = PixelFormat::Rgb32;
+  int width = 0;
+  int height = 0;  // rows are stored bottom-up
+  int bits = 32;
+  DWORD stride = 0;      // bytes of one stored row, a multiple of 4
+  DWORD image_size = 0;  // stride x height
+  std::vector<RGBQUAD> palette;  // 256 entries for Rgb8, else empty
+
+  // Bytes of one row without the padding to 4 bytes.
+  DWORD PackedRowBytes() const noexcept { return static_cast<DWORD>(width) * (bits / 8); }
+  // The red, green and blue masks of the 16-bit formats (zero for the others).
+  void BitMasks(DWORD masks[3]) const noexcept;
+};
+
+// A frame format of the given size; the palette of Rgb8 is left empty.
+FrameFormat MakeFrameFormat(PixelFormat pixels, int width, int height);
+
+// The frame format of a connected video type: FORMAT_VideoInfo with a bottom-up RGB
+// header of 8, 16, 24 or 32 bits. E_INVALIDARG for anything else.
+HRESULT FrameFormatFromMediaType(const AM_MEDIA_TYPE& type, FrameFormat* format);
+
+// The colour table that GetDIBits gives an 8-bit copy of a screen-compatible bitmap: the
+// colours of the source's 8-bit frames, which its media type leaves all zero.
+std::vector<RGBQUAD> ScreenPalette();

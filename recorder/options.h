@@ -1,0 +1,45 @@
+#pragma once
+// The recorder's command line: what to capture, how, and where the frames go.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "recorder/frame_format.h"
+
+enum class CaptureTarget { Display, Rectangle, Window };
+
+struct RecorderOptions {
+  std::wstring output;  // an .avi file, or "-" for raw frames on standard output
+  CaptureTarget target = CaptureTarget::Display;
+  bool has_rectangle = false;
+  RECT rectangle{};  // screen coordinates; with a window, relative to its top-left corner
+  std::wstring window_title;
+  bool cursor = true;
+  bool layered_windows = false;
+  int frame_rate = 10;
+  int frame_rate_mode = 0;
+  bool scaled = false;
+  int output_width = 0;
+  int output_height = 0;
+  int interpolation = 0;  // a GDI+ InterpolationMode value
+  PixelFormat pixels = PixelFormat::Rgb32;
+  double seconds = 0;   // 0: until Ctrl-C
+  std::wstring device;  // a registered capture device by name; empty: the library beside the recorder
+  bool quiet = false;
+  bool help = false;
+
+  bool raw_output() const { return output == L"-"; }
+};
+
+struct ParsedOptions {
+  RecorderOptions options;
+  std::wstring error;  // one line; empty when the command line is good
+  bool ok() const { return error.empty(); }
+};
+
+// args: the command line without the program name.
+ParsedOptions ParseOptions(const std::vector<std::wstring>& args);
+
+const wchar_t* RecorderUsage();

@@ -1,0 +1,81 @@
+#include "recorder/raw_writer.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+HRESULT WriteAll(HANDLE stream, const void* data, size_t size) {
+  const BYTE* p = static_cast<const BYTE*>(data);
+  while (size > 0) {
+    DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!::WriteFile(stream, p, chunk, &written, nullptr)) return HRESULT_FROM_WIN32(::GetLastError());
+    if (written == 0) return HRESULT_FROM_WIN32(ERROR_WRITE_FAULT);
+    p += written;
+    size -= written;
+  }
+  return S_OK;
+}
+
+}  // namespace
+
+const char* RawFrameWriter::pixel_format() const noexcept {
+  switch (format_.pixels) {
+    case PixelFormat::Rgb32: return "bgr0";
+    case PixelFormat::Rgb565: return "rgb565le";
+    case PixelFormat::Rgb555: return "rgb555le";
+    case PixelFormat::Rgb24:
+    case PixelFormat::Rgb8: break;
+  }
+  return "bgr24";
+}
+
+DWORD RawFrameWriter::frame_bytes() const noexcept {
+  DWORD row = format_.pixels == PixelFormat::Rgb8 ? format_.width * 3u : format_.PackedRowBytes();
+  return row * static_cast<DWORD>(format_.height);
+}
+
+std::string RawFrameWriter::HeaderLine() const {
+  char line[160];
+  std::snprintf(line, sizeof(line), "DORVANTEL-RAW width=%d height=%d pix_fmt=%s rate=%d frame_bytes=%lu\n",
+                format_.width, format_.height, pixel_format(), frame_rate_,
+                static_cast<unsigned long>(frame_bytes()));
+  return line;
+}
+
+HRESULT RawFrameWriter::Open(HANDLE stream, const FrameFormat& format, int frame_rate) {
+  if (!stream || stream == INVALID_HANDLE_VALUE) return E_HANDLE;
+  if (format.pixels == PixelFormat::Rgb8 && format.palette.size() != 256) return E_INVALIDARG;
+  stream_ = stream;
+  format_ = format;
+  frame_rate_ = frame_rate;
+  converted_.assign(frame_bytes(), 0);
+  std::string header = HeaderLine();
+  return WriteAll(stream_, header.data(), header.size());
+}
+
+void RawFrameWriter::Convert(const BYTE* frame, BYTE* out) const {
+  const DWORD packed = format_.PackedRowBytes();
+  for (int row = 0; row < format_.height; ++row) {
+    const BYTE* source = frame + static_cast<size_t>(format_.height - 1 - row) * format_.stride;
+    if (format_.pixels != PixelFormat::Rgb8) {
+      std::memcpy(out, source, packed);
+      out += packed;
+      continue;
+    }
+    for (int x = 0; x < format_.width; ++x) {
+      const RGBQUAD& colour = format_.palette[source[x]];
+      *out++ = colour.rgbBlue;
+      *out++ = colour.rgbGreen;
+      *out++ = colour.rgbRed;
+    }
+  }
+}
+
+HRESULT RawFrameWriter::WriteFrame(const void* frame) {
+  if (!stream_) return E_UNEXPECTED;
+  if (!frame) return E_POINTER;
+  Convert(static_cast<const BYTE*>(frame), converted_.data());
+  return WriteAll(stream_, converted_.data(), converted_.size());
+}

@@ -1,0 +1,34 @@
+#pragma once
+// Writes frames as raw video to a stream (the recorder's standard output) for a pipeline
+// to encode. The stream begins with one text line that announces the geometry:
+//   DORVANTEL-RAW width=W height=H pix_fmt=P rate=F frame_bytes=B
+// and then holds frames of B bytes each, rows top-down and packed without padding. P is
+// the pixel format under ffmpeg's name: bgr0, bgr24, rgb565le or rgb555le; 8-bit frames
+// are expanded through their palette to bgr24.
+// Does not own the stream handle. One thread writes.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "recorder/frame_format.h"
+
+class RawFrameWriter {
+ public:
+  HRESULT Open(HANDLE stream, const FrameFormat& format, int frame_rate);
+  // Converts one bottom-up frame of format.image_size bytes and writes it.
+  HRESULT WriteFrame(const void* frame);
+
+  std::string HeaderLine() const;
+  const char* pixel_format() const noexcept;
+  DWORD frame_bytes() const noexcept;
+  // The converted form of one frame: what WriteFrame sends.
+  void Convert(const BYTE* frame, BYTE* out) const;
+
+ private:
+  HANDLE stream_ = nullptr;
+  FrameFormat format_;
+  int frame_rate_ = 0;
+  std::vector<BYTE> converted_;
+};

@@ -1,0 +1,216 @@
+// dorvantel-record: records the desktop through the desktop source into an AVI file, or
+// as raw frames on standard output for an encoder.
+
+#include <windows.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "recorder/avi_writer.h"
+#include "recorder/capture_graph.h"
+#include "recorder/console.h"
+#include "recorder/desktop_source.h"
+#include "recorder/device_registration.h"
+#include "recorder/options.h"
+#include "recorder/raw_writer.h"
+#include "recorder/recording.h"
+
+namespace {
+
+constexpr wchar_t kProgram[] = L"dorvantel-record";
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+// How long the recorder waits for frames beyond the recording's own length.
+constexpr double kStallSeconds = 10.0;
+
+std::wstring Format(const wchar_t* pattern, ...) {
+  wchar_t text[512];
+  va_list args;
+  va_start(args, pattern);
+  std::vswprintf(text, 512, pattern, args);
+  va_end(args);
+  return text;
+}
+
+std::wstring Megabytes(uint64_t bytes) { return Format(L"%.1f MB", bytes / 1e6); }
+
+class Recorder {
+ public:
+  explicit Recorder(const RecorderOptions& options) : options_(options) {}
+  int Run();
+
+ private:
+  int Fail(const std::wstring& message) {
+    ReportError(kProgram, message);
+    return kExitFailure;
+  }
+  HRESULT CreateSource(std::wstring* error);
+  HRESULT OpenOutput(const FrameFormat& format, std::wstring* error);
+  int Summarise(Recording& recording, const FrameFormat& format, bool interrupted);
+
+  const RecorderOptions& options_;
+  SourceLibrary library_;  // declared first: outlives the filter it makes
+  ComPtr<IBaseFilter> source_;
+  AviWriter avi_;
+  RawFrameWriter raw_;
+};
+
+HRESULT Recorder::CreateSource(std::wstring* error) {
+  if (!options_.device.empty()) {
+    HRESULT hr = CreateVideoInputDevice(options_.device, &source_);
+    if (hr == VFW_E_NOT_FOUND) {
+      *error = L"no video capture device is named \"" + options_.device + L"\" (register it with dorvantel-register)";
+    } else if (FAILED(hr)) {
+      *error = L"cannot create the capture device \"" + options_.device + L"\": " + ResultText(hr);
+    }
+    return hr;
+  }
+  HRESULT hr = library_.Load(ProgramFolder() + DORVANTEL_DLL_NAME, error);
+  if (SUCCEEDED(hr)) hr = library_.CreateFilter(&source_, error);
+  return hr;
+}
+
+HRESULT Recorder::OpenOutput(const FrameFormat& format, std::wstring* error) {
+  HRESULT hr;
+  if (options_.raw_output()) {
+    hr = raw_.Open(::GetStdHandle(STD_OUTPUT_HANDLE), format, options_.frame_rate);
+    if (FAILED(hr)) *error = L"cannot write to standard output: " + ResultText(hr);
+  } else {
+    hr = avi_.Open(options_.output, format, options_.frame_rate);
+    if (FAILED(hr)) *error = L"cannot write " + options_.output + L": " + ResultText(hr);
+  }
+  return hr;
+}
+
+int Recorder::Run() {
+  ComApartment apartment(COINIT_MULTITHREADED);
+  if (FAILED(apartment.result())) return Fail(L"cannot start COM: " + ResultText(apartment.result()));
+  HANDLE interrupted = InterruptEvent();
+
+  HWND window = nullptr;
+  if (options_.target == CaptureTarget::Window) {
+    window = FindWindowByTitle(options_.window_title);
+    if (!window) return Fail(L"no window has the title \"" + options_.window_title + L"\"");
+  }
+
+  std::wstring error;
+  if (FAILED(CreateSource(&error))) return Fail(error);
+  if (FAILED(ConfigureSource(source_.get(), options_, window, &error))) return Fail(error);
+
+  // Frame-count stamps are paced by the graph clock; the other modes stamp by grab time,
+  // which the clock must not wait for, so the recording's own clock places those frames.
+  const bool paced = options_.frame_rate_mode == 0;
+  const uint64_t limit = options_.seconds > 0
+                             ? static_cast<uint64_t>(std::llround(options_.seconds * options_.frame_rate))
+                             : 0;
+  Recording recording(options_.frame_rate, limit, paced);
+  CaptureGraph graph;
+  if (FAILED(graph.Build(source_.get(), options_.pixels, paced, &recording, &error))) return Fail(error);
+  FrameFormat format;
+  HRESULT hr = graph.ConnectedFormat(&format);
+  if (FAILED(hr)) return Fail(L"the capture source connected in an unexpected format: " + ResultText(hr));
+  if (format.pixels == PixelFormat::Rgb8) format.palette = ScreenPalette();
+  if (FAILED(OpenOutput(format, &error))) return Fail(error);
+
+  if (options_.raw_output()) {
+    recording.Start(format, [this](const void* frame) { return raw_.WriteFrame(frame); });
+  } else {
+    recording.Start(format, [this](const void* frame) { return avi_.WriteFrame(frame); });
+  }
+  hr = graph.Run();
+  if (FAILED(hr)) {
+    graph.Stop();
+    return Fail(L"cannot start the recording graph: " + ResultText(hr));
+  }
+
+  ProgressLine progress(!options_.quiet);
+  bool was_interrupted = false;
+  HRESULT stream_error = S_OK;
+  HANDLE waits[2] = {recording.done_event(), interrupted};
+  for (;;) {
+    DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, 250);
+    if (woken == WAIT_OBJECT_0) break;
+    if (woken == WAIT_OBJECT_0 + 1) {
+      was_interrupted = true;
+      break;
+    }
+    const double elapsed = recording.elapsed();
+    progress.Show(Format(L"recording %6.1f s  %6llu frames  %5.1f fps", elapsed,
+                         static_cast<unsigned long long>(recording.written()),
+                         elapsed > 0 ? recording.delivered() / elapsed : 0.0));
+    stream_error = graph.CheckEvents();
+    if (stream_error != S_OK) break;
+    const double allowed = (limit ? options_.seconds : 0) + kStallSeconds;
+    if (recording.delivered() == 0 && elapsed > kStallSeconds) {
+      stream_error = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+      break;
+    }
+    if (limit && elapsed > allowed) break;
+  }
+  progress.Finish();
+
+  graph.Stop();
+  recording.Stop();
+  graph.Release();
+  source_.reset();
+
+  if (FAILED(recording.write_error())) {
+    avi_.Abandon();
+    return Fail((options_.raw_output() ? std::wstring(L"cannot write to standard output: ")
+                                       : L"cannot write " + options_.output + L": ") +
+                ResultText(recording.write_error()));
+  }
+  if (FAILED(stream_error)) {
+    avi_.Abandon();
+    if (stream_error == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) return Fail(L"the capture source delivered no frames");
+    return Fail(L"the capture stream failed: " + ResultText(stream_error));
+  }
+  return Summarise(recording, format, was_interrupted);
+}
+
+int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool interrupted) {
+  const uint64_t frames = recording.written();
+  if (frames == 0) {
+    avi_.Abandon();
+    return Fail(interrupted ? L"stopped before the first frame; nothing was written"
+                            : L"no frames were recorded; nothing was written");
+  }
+  if (!options_.raw_output()) {
+    HRESULT hr = avi_.Finish();
+    if (FAILED(hr)) return Fail(L"cannot finish " + options_.output + L": " + ResultText(hr));
+  }
+  const double seconds = static_cast<double>(frames) / options_.frame_rate;
+  std::wstring where = options_.raw_output() ? std::wstring(L"standard output") : options_.output;
+  WriteError(Format(L"%ls: %llu frames, %.1f s, %dx%d %ls at %d fps", where.c_str(),
+                    static_cast<unsigned long long>(frames), seconds, format.width, format.height,
+                    DescribePixelFormat(format.pixels).name, options_.frame_rate));
+  if (!options_.raw_output()) WriteError(L", " + Megabytes(avi_.bytes()));
+  WriteError(interrupted ? L" (stopped by Ctrl-C)\n" : L"\n");
+
+  const uint64_t repeated = recording.repeated();
+  if (repeated > 0) {
+    WriteError(Format(L"capture fell behind: the source delivered %.1f frames per second of the %d asked, "
+                      L"so %llu of %llu frames repeat the frame before them to keep real time\n",
+                      recording.delivery_rate(), options_.frame_rate,
+                      static_cast<unsigned long long>(repeated), static_cast<unsigned long long>(frames)));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::wstring> args(argv + 1, argv + argc);
+  ParsedOptions parsed = ParseOptions(args);
+  if (!parsed.ok()) {
+    ReportError(kProgram, parsed.error);
+    return kExitUsage;
+  }
+  if (parsed.options.help) {
+    WriteError(RecorderUsage());
+    return 0;
+  }
+  return Recorder(parsed.options).Run();
+}

@@ -1,0 +1,86 @@
+#pragma once
+// One recording: receives the frames of the graph's Sample Grabber on the source's
+// streaming thread, places them on the recording's timeline and hands every slot's frame
+// to the output. Owns a copy of the last frame (for slots the source did not reach) and
+// the done event. lock_ guards the timeline, the copy and the output calls between the
+// streaming thread and the thread that stops the recording; the counters are atomic so
+// that progress can be read without it.
+//
+// Not reference counted: it lives on the recorder's stack and outlives the graph that
+// holds pointers to it.
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "framework/section_lock.h"
+#include "recorder/frame_format.h"
+#include "recorder/frame_timeline.h"
+
+class Recording : public ISampleGrabberCB {
+ public:
+  using WriteFrame = std::function<HRESULT(const void* frame)>;
+
+  // stamps_paced: the source's time stamps are frame count x interval and the graph clock
+  // paces them, so a frame's stamp is its place on the timeline unless it arrives later
+  // than that. frame_limit: frames to record, 0 for no limit.
+  Recording(int frame_rate, uint64_t frame_limit, bool stamps_paced);
+  ~Recording();
+  Recording(const Recording&) = delete;
+  Recording& operator=(const Recording&) = delete;
+
+  // Takes the connected format and the output, and sets the start of the recording's
+  // time; call just before the graph runs. Frames that come before are ignored.
+  void Start(const FrameFormat& format, WriteFrame write);
+  // Ignores every frame from now on; returns once no frame is being written.
+  void Stop();
+  // Set when the recording holds all its frames or an output write failed.
+  HANDLE done_event() const noexcept { return done_; }
+  HRESULT write_error() const noexcept { return write_error_.load(); }
+
+  // Seconds since Start.
+  double elapsed() const;
+  uint64_t delivered() const noexcept { return delivered_.load(); }  // frames from the source
+  uint64_t written() const noexcept { return written_.load(); }      // frames in the output
+  uint64_t repeated() const noexcept { return repeated_.load(); }    // slots the source missed
+  // Frames per second from the first frame to the last.
+  double delivery_rate();
+
+  // ISampleGrabberCB
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE SampleCB(double time, IMediaSample* sample) override;
+  HRESULT STDMETHODCALLTYPE BufferCB(double time, BYTE* buffer, long length) override;
+
+ private:
+  int64_t Now() const;  // 100-ns units since Start
+  void Fail(HRESULT hr);
+
+  const int64_t interval_;
+  const bool stamps_paced_;
+  HANDLE done_;
+  LARGE_INTEGER frequency_{};
+  LARGE_INTEGER start_{};
+
+  SectionLock lock_;
+  FrameFormat format_;
+  WriteFrame write_;
+  FrameTimeline timeline_;
+  std::vector<BYTE> last_frame_;
+  int64_t first_arrival_ = 0;
+  int64_t last_arrival_ = 0;
+  int64_t least_delay_ = 0;
+  bool started_ = false;
+  bool stopped_ = false;
+
+  std::atomic<uint64_t> delivered_{0};
+  std::atomic<uint64_t> written_{0};
+  std::atomic<uint64_t> repeated_{0};
+  std::atomic<HRESULT> write_error_{S_OK};
+};

@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "recorder/avi_writer.h"
+
+namespace {
+
+DWORD Id(const char (&code)[5]) {
+  DWORD value;
+  std::memcpy(&value, code, 4);
+  return value;
+}
+
+std::wstring TempPath(const wchar_t* name) {
+  wchar_t folder[MAX_PATH];
+  ::GetTempPathW(MAX_PATH, folder);
+  return std::wstring(folder) + name;
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<BYTE> ReadFile(const std::wstring& path) {
+  std::vector<BYTE> bytes;
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  LARGE_INTEGER size;
+  ::GetFileSizeEx(file, &size);
+  bytes.resize(static_cast<size_t>(size.QuadPart));
+  DWORD read = 0;
+  ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+  ::CloseHandle(file);
+  return bytes;
+}
+
+// A frame whose every byte says which frame it is.
+std::vector<BYTE> Frame(const FrameFormat& format, int number) {
+  std::vector<BYTE> frame(format.image_size);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(number * 7 + i);
+  return frame;
+}
+
+// Reads a finished file the way an AVI 2.0 reader does and checks what it finds.
+class AviReader {
+ public:
+  explicit AviReader(std::vector<BYTE> bytes) : bytes_(std::move(bytes)) {}
+
+  DWORD U32(uint64_t at) const {
+    DWORD v = 0;
+    if (at + 4 <= bytes_.size()) std::memcpy(&v, &bytes_[at], 4);
+    return v;
+  }
+  uint64_t U64(uint64_t at) const { return U32(at) | uint64_t{U32(at + 4)} << 32; }
+
+  // Offset of the first chunk with this id inside [begin, end), descending into LISTs.
+  uint64_t Find(DWORD id, uint64_t begin, uint64_t end) const {
+    for (uint64_t at = begin; at + 8 <= end;) {
+      DWORD chunk = U32(at), size = U32(at + 4);
+      if (chunk == id) return at;
+      if (chunk == Id("LIST")) {
+        uint64_t inner = Find(id, at + 12, at + 8 + size);
+        if (inner) return inner;
+      }
+      at += 8 + size + (size & 1);
+    }
+    return 0;
+  }
+
+  // The RIFF segments: offset and size of each, walking the file from its start.
+  std::vector<std::pair<uint64_t, DWORD>> Segments() const {
+    std::vector<std::pair<uint64_t, DWORD>> segments;
+    for (uint64_t at = 0; at + 12 <= bytes_.size();) {
+      if (U32(at) != Id("RIFF")) break;
+      segments.emplace_back(at, U32(at + 4));
+      at += 8 + U32(at + 4);
+    }
+    return segments;
+  }
+
+  const std::vector<BYTE>& bytes() const { return bytes_; }
+
+ private:
+  std::vector<BYTE> bytes_;
+};
+
+class AviWriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = TempPath(L"dorvantel-avi-writer-test.avi");
+    ::DeleteFileW(path_.c_str());
+  }
+  void TearDown() override {
+    ::DeleteFileW(path_.c_str());
+    ::DeleteFileW((path_ + L".part").c_str());
+  }
+  std::wstring path_;
+};
+
+TEST_F(AviWriterTest, EveryFrameIsFoundThroughTheSuperIndexAcrossSegments) {
+  // 60 frames of 1,200 bytes in segments of 24 KB (the first holds the 16 KB header).
+  const uint64_t limit = 24 * 1024;
+  const FrameFormat format = MakeFrameFormat(PixelFormat::Rgb24, 20, 20);
+  AviWriter writer(limit);
+  ASSERT_EQ(S_OK, writer.Open(path_, format, 25));
+  EXPECT_TRUE(Exists(path_ + L".part"));
+  EXPECT_FALSE(Exists(path_));
+  const int count = 60;
+  for (int n = 0; n < count; ++n) ASSERT_EQ(S_OK, writer.WriteFrame(Frame(format, n).data()));
+  ASSERT_EQ(S_OK, writer.Finish());
+  EXPECT_FALSE(Exists(path_ + L".part"));
+  ASSERT_GT(writer.segments(), 2u);
+
+  AviReader avi(ReadFile(path_));
+  const uint64_t size = avi.bytes().size();
+  ASSERT_EQ(writer.bytes(), size);
+
+  // The RIFF chain covers the file exactly; each segment stays within the limit.
+  auto segments = avi.Segments();
+  ASSERT_EQ(writer.segments(), segments.size());
+  EXPECT_EQ(Id("AVI "), avi.U32(8));
+  uint64_t covered = 0;
+  for (size_t i = 0; i < segments.size(); ++i) {
+    EXPECT_EQ(covered, segments[i].first);
+    EXPECT_LE(segments[i].second + 8u, limit) << "segment " << i;
+    if (i > 0) {
+      EXPECT_EQ(Id("AVIX"), avi.U32(segments[i].first + 8));
+    }
+    covered += 8 + segments[i].second;
+  }
+  EXPECT_EQ(size, covered);
+
+  // Headers: frame counts, rate, format.
+  const uint64_t avih = avi.Find(Id("avih"), 12, size);
+  const uint64_t strh = avi.Find(Id("strh"), 12, size);
+  const uint64_t strf = avi.Find(Id("strf"), 12, size);
+  const uint64_t dmlh = avi.Find(Id("dmlh"), 12, size);
+  ASSERT_TRUE(avih && strh && strf && dmlh);
+  EXPECT_EQ(40000u, avi.U32(avih + 8));                       // microseconds a frame
+  EXPECT_EQ(20u, avi.U32(avih + 8 + 32));                      // width
+  EXPECT_EQ(Id("vids"), avi.U32(strh + 8));
+  EXPECT_EQ(1u, avi.U32(strh + 8 + 20));                       // scale
+  EXPECT_EQ(25u, avi.U32(strh + 8 + 24));                      // rate
+  EXPECT_EQ(DWORD(count), avi.U32(strh + 8 + 32));             // length
+  EXPECT_EQ(DWORD(count), avi.U32(dmlh + 8));
+  EXPECT_EQ(24u, avi.U32(strf + 8 + 12) >> 16);                // biBitCount
+  EXPECT_EQ(20u, avi.U32(strf + 8 + 8));                       // biHeight, bottom-up
+
+  // Super index -> standard indexes -> frame chunks, in order and with the right data.
+  const uint64_t indx = avi.Find(Id("indx"), 12, size);
+  ASSERT_NE(0u, indx);
+  const DWORD entries = avi.U32(indx + 12);
+  ASSERT_EQ(segments.size(), entries);
+  int next = 0;
+  DWORD first_segment_frames = 0;
+  for (DWORD e = 0; e < entries; ++e) {
+    const uint64_t entry = indx + 8 + 24 + 16 * uint64_t{e};
+    const uint64_t ix = avi.U64(entry);
+    ASSERT_EQ(Id("ix00"), avi.U32(ix));
+    EXPECT_EQ(avi.U32(ix + 4) + 8, avi.U32(entry + 8));
+    const DWORD in_use = avi.U32(ix + 12);
+    EXPECT_EQ(in_use, avi.U32(entry + 12));
+    if (e == 0) first_segment_frames = in_use;
+    const uint64_t base = avi.U64(ix + 20);
+    for (DWORD k = 0; k < in_use; ++k, ++next) {
+      const uint64_t data = base + avi.U32(ix + 32 + 8 * uint64_t{k});
+      const DWORD length = avi.U32(ix + 36 + 8 * uint64_t{k});
+      ASSERT_EQ(Id("00db"), avi.U32(data - 8));
+      ASSERT_EQ(format.image_size, length);
+      std::vector<BYTE> expected = Frame(format, next);
+      EXPECT_EQ(0, std::memcmp(expected.data(), &avi.bytes()[data], length)) << "frame " << next;
+    }
+  }
+  EXPECT_EQ(count, next);
+  EXPECT_EQ(first_segment_frames, avi.U32(avih + 8 + 16));  // avih counts the first segment
+
+  // The old index covers the first segment.
+  const uint64_t idx1 = avi.Find(Id("idx1"), 12, segments[0].second + 8);
+  ASSERT_NE(0u, idx1);
+  ASSERT_EQ(first_segment_frames * 16, avi.U32(idx1 + 4));
+}
+
+TEST_F(AviWriterTest, PaletteAndMasksTravelInTheStreamFormat) {
+  FrameFormat format = MakeFrameFormat(PixelFormat::Rgb8, 8, 2);
+  AviWriter writer;
+  EXPECT_EQ(E_INVALIDARG, writer.Open(path_, format, 10)) << "8-bit needs its palette";
+  format.palette.assign(256, RGBQUAD{1, 2, 3, 0});
+  ASSERT_EQ(S_OK, writer.Open(path_, format, 10));
+  ASSERT_EQ(S_OK, writer.WriteFrame(Frame(format, 0).data()));
+  ASSERT_EQ(S_OK, writer.Finish());
+  AviReader avi(ReadFile(path_));
+  uint64_t strf = avi.Find(Id("strf"), 12, avi.bytes().size());
+  EXPECT_EQ(40u + 1024u, avi.U32(strf + 4));
+  EXPECT_EQ(256u, avi.U32(strf + 8 + 32));  // biClrUsed
+  EXPECT_EQ(0x00030201u, avi.U32(strf + 8 + 40 + 4 * 255));
+
+  AviWriter second;
+  ASSERT_EQ(S_OK, second.Open(path_, MakeFrameFormat(PixelFormat::Rgb565, 4, 2), 10));
+  ASSERT_EQ(S_OK, second.Finish());
+  AviReader avi565(ReadFile(path_));
+  strf = avi565.Find(Id("strf"), 12, avi565.bytes().size());
+  EXPECT_EQ(DWORD(BI_BITFIELDS), avi565.U32(strf + 8 + 16));
+  EXPECT_EQ(0xF800u, avi565.U32(strf + 8 + 40));
+  EXPECT_EQ(0x07E0u, avi565.U32(strf + 8 + 44));
+  EXPECT_EQ(0x001Fu, avi565.U32(strf + 8 + 48));
+}
+
+TEST_F(AviWriterTest, AnUnfinishedFileIsRemoved) {
+  const FrameFormat format = MakeFrameFormat(PixelFormat::Rgb32, 4, 4);
+  {
+    AviWriter writer;
+    ASSERT_EQ(S_OK, writer.Open(path_, format, 10));
+    ASSERT_EQ(S_OK, writer.WriteFrame(Frame(format, 0).data()));
+  }
+  EXPECT_FALSE(Exists(path_ + L".part"));
+  EXPECT_FALSE(Exists(path_));
+
+  AviWriter writer;
+  ASSERT_EQ(S_OK, writer.Open(path_, format, 10));
+  writer.Abandon();
+  EXPECT_FALSE(Exists(path_ + L".part"));
+  EXPECT_EQ(E_UNEXPECTED, writer.WriteFrame(Frame(format, 0).data()));
+}
+
+TEST_F(AviWriterTest, APathThatCannotBeWrittenFailsAtOpen) {
+  AviWriter writer;
+  HRESULT hr = writer.Open(TempPath(L"no-such-folder\\x.avi"), MakeFrameFormat(PixelFormat::Rgb32, 4, 4), 10);
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), hr);
+}
+
+TEST_F(AviWriterTest, AFullSuperIndexRefusesFramesButTheFileStillFinishes) {
+  // One frame per segment: the super index fills after kSuperIndexEntries frames.
+  const FrameFormat format = MakeFrameFormat(PixelFormat::Rgb32, 4, 4);
+  AviWriter writer(64);
+  ASSERT_EQ(S_OK, writer.Open(path_, format, 10));
+  std::vector<BYTE> frame = Frame(format, 1);
+  for (DWORD n = 0; n < AviWriter::kSuperIndexEntries; ++n) ASSERT_EQ(S_OK, writer.WriteFrame(frame.data()));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE), writer.WriteFrame(frame.data()));
+  ASSERT_EQ(S_OK, writer.Finish());
+  AviReader avi(ReadFile(path_));
+  EXPECT_EQ(size_t{AviWriter::kSuperIndexEntries}, avi.Segments().size());
+  const uint64_t dmlh = avi.Find(Id("dmlh"), 12, avi.bytes().size());
+  EXPECT_EQ(AviWriter::kSuperIndexEntries, avi.U32(dmlh + 8));
+}
+
+}  // namespace

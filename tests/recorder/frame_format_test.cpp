@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <vector>
+
+#include "recorder/frame_format.h"
+
+namespace {
+
+// A VIDEOINFO block as the desktop source offers it.
+std::vector<BYTE> VideoInfo(int width, int height, WORD bits, DWORD compression, DWORD green_mask) {
+  std::vector<BYTE> block(sizeof(VIDEOINFO), 0);
+  auto* info = reinterpret_cast<VIDEOINFO*>(block.data());
+  info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info->bmiHeader.biWidth = width;
+  info->bmiHeader.biHeight = height;
+  info->bmiHeader.biPlanes = 1;
+  info->bmiHeader.biBitCount = bits;
+  info->bmiHeader.biCompression = compression;
+  info->dwBitMasks[1] = green_mask;
+  return block;
+}
+
+AM_MEDIA_TYPE TypeOf(std::vector<BYTE>& block) {
+  AM_MEDIA_TYPE type{};
+  type.majortype = MEDIATYPE_Video;
+  type.formattype = FORMAT_VideoInfo;
+  type.cbFormat = static_cast<ULONG>(block.size());
+  type.pbFormat = block.data();
+  return type;
+}
+
+TEST(FrameFormat, RowsAreRoundedUpToFourBytes) {
+  FrameFormat f = MakeFrameFormat(PixelFormat::Rgb24, 1366, 768);
+  EXPECT_EQ(4100u, f.stride);
+  EXPECT_EQ(3148800u, f.image_size);
+  EXPECT_EQ(4098u, f.PackedRowBytes());
+  EXPECT_EQ(1368u, MakeFrameFormat(PixelFormat::Rgb8, 1366, 768).stride);
+  EXPECT_EQ(8294400u, MakeFrameFormat(PixelFormat::Rgb32, 1920, 1080).image_size);
+}
+
+TEST(FrameFormat, TheMasksTellTheTwoSixteenBitFormatsApart) {
+  std::vector<BYTE> block565 = VideoInfo(64, 48, 16, BI_BITFIELDS, 0x07E0);
+  std::vector<BYTE> block555 = VideoInfo(64, 48, 16, BI_BITFIELDS, 0x03E0);
+  FrameFormat f;
+  ASSERT_EQ(S_OK, FrameFormatFromMediaType(TypeOf(block565), &f));
+  EXPECT_EQ(PixelFormat::Rgb565, f.pixels);
+  EXPECT_EQ(128u, f.stride);
+  ASSERT_EQ(S_OK, FrameFormatFromMediaType(TypeOf(block555), &f));
+  EXPECT_EQ(PixelFormat::Rgb555, f.pixels);
+  DWORD masks[3];
+  f.BitMasks(masks);
+  EXPECT_EQ(0x7C00u, masks[0]);
+}
+
+TEST(FrameFormat, OnlyBottomUpRgbVideoIsTaken) {
+  std::vector<BYTE> top_down = VideoInfo(64, -48, 32, BI_RGB, 0);
+  std::vector<BYTE> four_bits = VideoInfo(64, 48, 4, BI_RGB, 0);
+  std::vector<BYTE> good = VideoInfo(64, 48, 32, BI_RGB, 0);
+  FrameFormat f;
+  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(TypeOf(top_down), &f));
+  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(TypeOf(four_bits), &f));
+  AM_MEDIA_TYPE audio = TypeOf(good);
+  audio.majortype = MEDIATYPE_Audio;
+  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(audio, &f));
+  AM_MEDIA_TYPE short_block = TypeOf(good);
+  short_block.cbFormat = sizeof(VIDEOINFOHEADER) - 1;
+  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(short_block, &f));
+  EXPECT_EQ(S_OK, FrameFormatFromMediaType(TypeOf(good), &f));
+}
+
+TEST(FrameFormat, NamesFindTheirFormats) {
+  ASSERT_NE(nullptr, FindPixelFormat(L"RGB555"));
+  EXPECT_EQ(PixelFormat::Rgb555, FindPixelFormat(L"RGB555")->format);
+  EXPECT_EQ(nullptr, FindPixelFormat(L"rgb16"));
+  EXPECT_EQ(5u, PixelFormats().size());
+}
+
+}  // namespace

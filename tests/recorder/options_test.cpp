@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "recorder/options.h"
+
+namespace {
+
+ParsedOptions Parse(std::vector<std::wstring> args) { return ParseOptions(args); }
+
+TEST(RecorderOptions, DefaultsRecordTheWholeDisplayWithCursorAtTenFramesInRgb32) {
+  ParsedOptions parsed = Parse({L"out.avi"});
+  ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
+  const RecorderOptions& o = parsed.options;
+  EXPECT_EQ(L"out.avi", o.output);
+  EXPECT_EQ(CaptureTarget::Display, o.target);
+  EXPECT_TRUE(o.cursor);
+  EXPECT_FALSE(o.layered_windows);
+  EXPECT_EQ(10, o.frame_rate);
+  EXPECT_EQ(0, o.frame_rate_mode);
+  EXPECT_FALSE(o.scaled);
+  EXPECT_EQ(PixelFormat::Rgb32, o.pixels);
+  EXPECT_EQ(0.0, o.seconds);
+  EXPECT_FALSE(o.raw_output());
+}
+
+TEST(RecorderOptions, EveryOptionReachesItsSetting) {
+  ParsedOptions parsed = Parse({L"--seconds", L"2.5", L"--rate=25", L"--rate-mode", L"1", L"--rect",
+                                L"-10,20,300,200", L"--size", L"640x360", L"--interpolation", L"hq-bicubic",
+                                L"--format", L"RGB565", L"--no-cursor", L"--layered", L"--quiet", L"-"});
+  ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
+  const RecorderOptions& o = parsed.options;
+  EXPECT_EQ(2.5, o.seconds);
+  EXPECT_EQ(25, o.frame_rate);
+  EXPECT_EQ(1, o.frame_rate_mode);
+  EXPECT_EQ(CaptureTarget::Rectangle, o.target);
+  EXPECT_EQ(-10, o.rectangle.left);
+  EXPECT_EQ(20, o.rectangle.top);
+  EXPECT_EQ(290, o.rectangle.right);
+  EXPECT_EQ(220, o.rectangle.bottom);
+  EXPECT_TRUE(o.scaled);
+  EXPECT_EQ(640, o.output_width);
+  EXPECT_EQ(360, o.output_height);
+  EXPECT_EQ(7, o.interpolation);
+  EXPECT_EQ(PixelFormat::Rgb565, o.pixels);
+  EXPECT_FALSE(o.cursor);
+  EXPECT_TRUE(o.layered_windows);
+  EXPECT_TRUE(o.quiet);
+  EXPECT_TRUE(o.raw_output());
+}
+
+TEST(RecorderOptions, AWindowTitleWinsOverAScreenRectangle) {
+  ParsedOptions parsed = Parse({L"--window", L"Dorvantel demo", L"--rect", L"0,0,10,10", L"x.AVI"});
+  ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
+  EXPECT_EQ(CaptureTarget::Window, parsed.options.target);
+  EXPECT_TRUE(parsed.options.has_rectangle);
+  EXPECT_EQ(L"Dorvantel demo", parsed.options.window_title);
+}
+
+TEST(RecorderOptions, HelpNeedsNoOutput) {
+  ParsedOptions parsed = Parse({L"--help"});
+  EXPECT_TRUE(parsed.ok());
+  EXPECT_TRUE(parsed.options.help);
+}
+
+TEST(RecorderOptions, BadInputIsOneLineNamingTheProblem) {
+  const struct {
+    std::vector<std::wstring> args;
+    const wchar_t* says;
+  } cases[] = {
+      {{L"--bogus", L"x.avi"}, L"unknown option --bogus"},
+      {{L"--rate", L"0", L"x.avi"}, L"--rate"},
+      {{L"--rate", L"1001", L"x.avi"}, L"--rate"},
+      {{L"--rate", L"ten", L"x.avi"}, L"--rate"},
+      {{L"--rate", L" 5", L"x.avi"}, L"--rate"},
+      {{L"--rate-mode", L"3", L"x.avi"}, L"--rate-mode"},
+      {{L"--seconds", L"0", L"x.avi"}, L"--seconds"},
+      {{L"--seconds", L"nan", L"x.avi"}, L"--seconds"},
+      {{L"--rect", L"1,2,3", L"x.avi"}, L"--rect"},
+      {{L"--rect", L"1,2,0,5", L"x.avi"}, L"--rect"},
+      {{L"--rect", L"1,2,3,4,5", L"x.avi"}, L"--rect"},
+      {{L"--size", L"640", L"x.avi"}, L"--size"},
+      {{L"--size", L"0x480", L"x.avi"}, L"--size"},
+      {{L"--size", L"20000x480", L"x.avi"}, L"--size"},
+      {{L"--interpolation", L"8", L"x.avi"}, L"--interpolation"},
+      {{L"--format", L"yuy2", L"x.avi"}, L"--format"},
+      {{L"--window", L"", L"x.avi"}, L"--window"},
+      {{L"x.avi", L"--rate"}, L"--rate needs a value"},
+      {{}, L"no output"},
+      {{L"--seconds", L"3"}, L"no output"},
+      {{L"capture.mp4"}, L"not an .avi file"},
+      {{L"a.avi", L"b.avi"}, L"more than one output"},
+  };
+  for (const auto& c : cases) {
+    ParsedOptions parsed = Parse(c.args);
+    std::wstring line = c.args.empty() ? L"(none)" : c.args[0];
+    EXPECT_FALSE(parsed.ok()) << "accepted: " << std::string(line.begin(), line.end());
+    EXPECT_NE(std::wstring::npos, parsed.error.find(c.says))
+        << std::string(parsed.error.begin(), parsed.error.end());
+    EXPECT_EQ(std::wstring::npos, parsed.error.find(L'\n'));
+  }
+}
+
+}  // namespace
