@@ -95,19 +95,6 @@ TEST_F(DesktopFormatsTest, PositionsOutsideTheListLeaveTheRecordAlone) {
   EXPECT_EQ(1u, type.lSampleSize);
 }
 
-TEST_F(DesktopFormatsTest, NoFormatBlockMeansOutOfMemoryAndTheOldRecordStays) {
-  MediaType type;
-  type.majortype = MEDIATYPE_Audio;
-  const auto saved = TaskMemAlloc;
-  TaskMemAlloc = [](SIZE_T) -> void* { return nullptr; };
-  const HRESULT hr = DesktopMediaTypeAt({64, 48}, 1, &type);
-  TaskMemAlloc = saved;
-  EXPECT_EQ(E_OUTOFMEMORY, hr);
-  EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Audio, type.majortype));
-  EXPECT_EQ(0u, type.cbFormat);
-  EXPECT_EQ(nullptr, type.pbFormat);
-}
-
 TEST_F(DesktopFormatsTest, ZeroWidthGivesAVariableSizeTypeThatIsRefused) {
   MediaType type;
   ASSERT_EQ(S_OK, DesktopMediaTypeAt({0, 480}, 0, &type));

@@ -166,28 +166,12 @@ TEST_F(OutputPinTest, RefusesAPeerItCannotFeed) {
 TEST_F(OutputPinTest, UnconnectedPinHasNothingToStreamWith) {
   EXPECT_EQ(VFW_E_NOT_CONNECTED, pin_->DeliverSample(nullptr));
   EXPECT_EQ(VFW_E_NOT_CONNECTED, pin_->SendEndOfStream());
-  EXPECT_EQ(VFW_E_NOT_CONNECTED, pin_->SendBeginFlush());
-  EXPECT_EQ(VFW_E_NOT_CONNECTED, pin_->SendEndFlush());
-  EXPECT_EQ(VFW_E_NOT_CONNECTED, pin_->SendNewSegment(0, 1, 1.0));
   IMediaSample* sample = nullptr;
   EXPECT_EQ(E_NOINTERFACE, pin_->AcquireSample(&sample, nullptr, nullptr, 0));
   EXPECT_EQ(VFW_E_NO_ALLOCATOR, pin_->CBaseOutputPin::Activate());
   EXPECT_EQ(VFW_E_NO_ALLOCATOR, pin_->CBaseOutputPin::Deactivate());
-  EXPECT_EQ(S_OK, pin_->ReleasePeer());
   // An output pin takes no stream control from anyone.
   EXPECT_EQ(E_UNEXPECTED, pin_->EndOfStream());
-  EXPECT_EQ(E_UNEXPECTED, pin_->BeginFlush());
-  EXPECT_EQ(E_UNEXPECTED, pin_->EndFlush());
-}
-
-TEST_F(OutputPinTest, StreamNotificationsGoToThePeer) {
-  ASSERT_EQ(S_OK, Connect());
-  EXPECT_EQ(S_OK, pin_->SendNewSegment(10, 20, 1.5));
-  EXPECT_EQ(10, peer_.segment.start);
-  EXPECT_EQ(20, peer_.segment.stop);
-  EXPECT_EQ(1.5, peer_.segment.rate);
-  EXPECT_EQ(S_OK, pin_->SendEndOfStream());
-  EXPECT_EQ(1, peer_.endOfStreams);
 }
 
 TEST_F(OutputPinTest, FilterStateCommitsAndDecommitsTheAllocator) {

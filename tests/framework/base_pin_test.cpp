@@ -270,7 +270,7 @@ TEST_F(PinTest, LongPinNameIsCutTo127Characters) {
   info.pFilter->Release();
 }
 
-TEST_F(PinTest, AnswersOfAnOutputPin) {
+TEST_F(PinTest, QueryAcceptAnswersWithoutFailing) {
   MediaType type;
   Offered(kTestFrame, 0, &type);
   EXPECT_EQ(S_OK, pin_->QueryAccept(&type));
@@ -278,15 +278,6 @@ TEST_F(PinTest, AnswersOfAnOutputPin) {
   Offered({640, 480}, 0, &wrong);
   EXPECT_EQ(S_FALSE, pin_->QueryAccept(&wrong));
   EXPECT_EQ(E_POINTER, pin_->QueryAccept(nullptr));
-
-  IPin* pins[1];
-  ULONG count = 1;
-  EXPECT_EQ(E_NOTIMPL, pin_->QueryInternalConnections(pins, &count));
-  EXPECT_EQ(S_OK, pin_->NewSegment(0, 10, 1.0));
-  Quality quality = {};
-  EXPECT_EQ(E_NOTIMPL, pin_->Notify(filter_.get(), quality));
-  EXPECT_EQ(S_OK, pin_->SetSink(nullptr));
-  EXPECT_EQ(E_POINTER, pin_->EnumMediaTypes(nullptr));
 }
 
 }  // namespace
