@@ -1,0 +1,72 @@
+#include "tests/reliability/support/desktop_source.h"
+
+#include "tests/support/capture_graph.h"
+
+DesktopSource::DesktopSource(const LoadedLibrary& library) {
+  if (FAILED(library.CreateFilter(&filter_)) || !filter_) return;
+  filter_->FindPin(L"1", pin_.put());
+  filter_.query(&bag_);
+}
+
+HRESULT DesktopSource::WriteLong(const wchar_t* name, LONG value) {
+  VARIANT v;
+  ::VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = value;
+  return bag_->Write(name, &v);
+}
+
+HRESULT DesktopSource::WriteBool(const wchar_t* name, bool value) {
+  VARIANT v;
+  ::VariantInit(&v);
+  v.vt = VT_BOOL;
+  v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+  return bag_->Write(name, &v);
+}
+
+HRESULT DesktopSource::WritePointer(const wchar_t* name, const void* value) {
+  VARIANT v;
+  ::VariantInit(&v);
+  v.vt = VT_BYREF;
+  v.byref = const_cast<void*>(value);
+  return bag_->Write(name, &v);
+}
+
+HRESULT DesktopSource::CaptureScreenRect(const RECT& rect) {
+  const HRESULT hr = WriteLong(L"CaptureArea", 1);
+  if (FAILED(hr)) return hr;
+  return WritePointer(L"CaptureValue", &rect);
+}
+
+HRESULT OfferedType(IPin* pin, int position, AM_MEDIA_TYPE* type) {
+  ComPtr<IEnumMediaTypes> types;
+  HRESULT hr = pin->EnumMediaTypes(types.put());
+  if (FAILED(hr)) return hr;
+  if (position > 0) types->Skip(static_cast<ULONG>(position));
+  AM_MEDIA_TYPE* offered = nullptr;
+  if (types->Next(1, &offered, nullptr) != S_OK || !offered) return E_FAIL;
+  *type = *offered;
+  ::CoTaskMemFree(offered);
+  return S_OK;
+}
+
+HRESULT DesktopSource::ConnectTo(IPin* receiver, int formatPosition) {
+  AM_MEDIA_TYPE type = {};
+  HRESULT hr = OfferedType(pin_.get(), formatPosition, &type);
+  if (FAILED(hr)) return hr;
+  hr = pin_->Connect(receiver, &type);
+  FreeMediaTypeContents(type);
+  return hr;
+}
+
+HRESULT DesktopSource::DisconnectFrom(IPin* receiver) {
+  const HRESULT hr = pin_->Disconnect();
+  if (receiver) receiver->Disconnect();
+  return hr;
+}
+
+void DesktopSource::Release() {
+  bag_.reset();
+  pin_.reset();
+  filter_.reset();
+}

@@ -1,0 +1,186 @@
+#pragma once
+// Hand-written downstream doubles for the faults no real filter produces on demand.
+//
+// FaultyAllocator wraps the platform's memory allocator: it can fail GetBuffer for a while,
+// grant smaller buffers than it reports, and poisons every buffer it hands out so that a
+// sample delivered without being filled shows. DownstreamPin is an input pin (IPin and
+// IMemInputPin) that offers that allocator and records what it receives; its Receive can
+// fail, answer S_FALSE or block until the pin is stopped. EventSinkGraph stands in for the
+// graph a filter joins and records the events it is sent.
+//
+// The test owns every double (on its stack or as a member); the reference counts only show
+// that each reference taken was given back. Fields the worker thread touches are atomic or
+// guarded by the pin's lock.
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <atomic>
+#include <utility>
+#include <vector>
+
+#include "framework/com_ptr.h"
+#include "framework/handles.h"
+#include "framework/section_lock.h"
+
+// The byte every handed-out buffer is filled with before the source gets it.
+constexpr BYTE kPoisonByte = 0xCD;
+
+class FaultyAllocator : public IMemAllocator {
+ public:
+  FaultyAllocator();
+  bool valid() const noexcept { return static_cast<bool>(inner_); }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs_); }
+
+  HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;
+  HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES* properties) override;
+  HRESULT STDMETHODCALLTYPE Commit() override;
+  HRESULT STDMETHODCALLTYPE Decommit() override;
+  HRESULT STDMETHODCALLTYPE GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* stop,
+                                      DWORD flags) override;
+  HRESULT STDMETHODCALLTYPE ReleaseBuffer(IMediaSample* sample) override;
+
+  // The next count GetBuffer calls fail with VFW_E_TIMEOUT.
+  void FailNextGetBuffers(long count) { failuresLeft_ = count; }
+  // Buffers are made this many bytes smaller than SetProperties reports.
+  void ShrinkBuffersBy(LONG bytes) { shrinkBy_ = bytes; }
+
+  long refs() const { return refs_; }
+  long getBufferCalls() const { return getBufferCalls_; }
+  long failedGetBuffers() const { return failedGetBuffers_; }
+  // Threads inside GetBuffer right now (a worker waiting for a free buffer).
+  long waitingInGetBuffer() const { return waiting_; }
+
+ private:
+  ComPtr<IMemAllocator> inner_;
+  std::atomic<long> refs_{1};
+  std::atomic<long> failuresLeft_{0};
+  std::atomic<LONG> shrinkBy_{0};
+  std::atomic<long> getBufferCalls_{0};
+  std::atomic<long> failedGetBuffers_{0};
+  std::atomic<long> waiting_{0};
+};
+
+// What the pin saw of one received sample.
+struct ReceivedSample {
+  bool stamped = false;
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME end = 0;
+  bool syncPoint = false;
+  LONG size = 0;
+  // 32-bit words of the buffer that still hold the poison pattern.
+  size_t poisonedWords = 0;
+};
+
+class DownstreamPin : public IPin, public IMemInputPin {
+ public:
+  DownstreamPin();
+  ~DownstreamPin();
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs_); }
+
+  // IPin
+  HRESULT STDMETHODCALLTYPE Connect(IPin* receiver, const AM_MEDIA_TYPE* type) override;
+  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
+  HRESULT STDMETHODCALLTYPE Disconnect() override;
+  HRESULT STDMETHODCALLTYPE ConnectedTo(IPin** pin) override;
+  HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE* type) override;
+  HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO* info) override;
+  HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* direction) override;
+  HRESULT STDMETHODCALLTYPE QueryId(LPWSTR* id) override;
+  HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE* type) override;
+  HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes** types) override;
+  HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin** pins, ULONG* count) override;
+  HRESULT STDMETHODCALLTYPE EndOfStream() override;
+  HRESULT STDMETHODCALLTYPE BeginFlush() override;
+  HRESULT STDMETHODCALLTYPE EndFlush() override;
+  HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+
+  // IMemInputPin
+  HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override;
+  HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
+  HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) override;
+  HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
+  HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample** samples, long count, long* processed) override;
+  HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override;
+
+  // As the pin's filter would be told: Stop releases a blocked Receive and refuses further
+  // samples (VFW_E_WRONG_STATE) until Start.
+  void Stop();
+  void Start();
+
+  // After this many samples have been accepted, Receive answers result instead.
+  void RefuseAfter(long accepted, HRESULT result) {
+    refusal_ = result;
+    refuseAfter_ = accepted;
+  }
+  // Receive keeps waiting (up to a bound) until Stop.
+  void BlockInReceive(bool block) { blockInReceive_ = block; }
+  // Receive keeps a reference to every sample until ReleaseHeldSamples.
+  void HoldSamples(bool hold) { holdSamples_ = hold; }
+  void ReleaseHeldSamples();
+  // The media types EnumMediaTypes hands out (copies, in order); none: E_NOTIMPL.
+  void OfferTypes(std::vector<const AM_MEDIA_TYPE*> types) { offered_ = std::move(types); }
+
+  FaultyAllocator& allocator() { return allocator_; }
+  std::vector<ReceivedSample> Received();
+  long receivedCount() const { return receivedCount_; }
+  long endOfStreams() const { return endOfStreams_; }
+  bool connected() const { return connected_; }
+  // Threads inside Receive right now.
+  long insideReceive() const { return insideReceive_; }
+  // True once a blocked Receive gave up waiting for Stop.
+  bool blockExpired() const { return blockExpired_; }
+  long refs() const { return refs_; }
+
+ private:
+  FaultyAllocator allocator_;
+  std::atomic<long> refs_{1};
+  std::atomic<bool> connected_{false};
+  std::atomic<bool> stopped_{false};
+  std::atomic<bool> blockInReceive_{false};
+  std::atomic<bool> holdSamples_{false};
+  std::atomic<bool> blockExpired_{false};
+  std::atomic<long> refuseAfter_{-1};
+  std::atomic<HRESULT> refusal_{S_OK};
+  std::atomic<long> receivedCount_{0};
+  std::atomic<long> endOfStreams_{0};
+  std::atomic<long> insideReceive_{0};
+  EventHandle released_;  // manual-reset: set while stopped
+  std::vector<const AM_MEDIA_TYPE*> offered_;
+  SectionLock lock_;  // guards received_ and held_
+  std::vector<ReceivedSample> received_;
+  std::vector<ComPtr<IMediaSample>> held_;
+};
+
+class EventSinkGraph : public IFilterGraph, public IMediaEventSink {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs_); }
+
+  HRESULT STDMETHODCALLTYPE AddFilter(IBaseFilter*, LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ConnectDirect(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Reconnect(IPin*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Disconnect(IPin*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetDefaultSyncSource() override { return E_NOTIMPL; }
+
+  HRESULT STDMETHODCALLTYPE Notify(long code, LONG_PTR param1, LONG_PTR param2) override;
+
+  // (code, param1) of every event so far.
+  std::vector<std::pair<long, LONG_PTR>> Events();
+  long refs() const { return refs_; }
+
+ private:
+  std::atomic<long> refs_{1};
+  SectionLock lock_;
+  std::vector<std::pair<long, LONG_PTR>> events_;
+};
