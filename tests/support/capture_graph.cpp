@@ -1,6 +1,7 @@
 #include "tests/support/capture_graph.h"
 
 #include <cstring>
+#include <utility>
 
 const CLSID kSampleGrabberClsid = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
 const CLSID kNullRendererClsid = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
@@ -35,6 +36,7 @@ class CaptureGraph::Callback final : public ISampleGrabberCB {
   }
   HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override {
     DeliveredFrame frame;
+    frame.arrival = GetTickCount64();
     frame.hasTime = sample->GetTime(&frame.start, &frame.end) == S_OK;
     frame.syncPoint = sample->IsSyncPoint() == S_OK;
     if (owner_->keepPixels_) {
@@ -56,6 +58,13 @@ class CaptureGraph::Callback final : public ISampleGrabberCB {
 };
 
 CaptureGraph::CaptureGraph(const LoadedLibrary& library) {
+  library.CreateFilter(&source_);
+  Build();
+}
+
+CaptureGraph::CaptureGraph(ComPtr<IBaseFilter> source) : source_(std::move(source)) { Build(); }
+
+void CaptureGraph::Build() {
   CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph_.put_void());
   if (!graph_) return;
   graph_.query(&control_);
@@ -63,7 +72,6 @@ CaptureGraph::CaptureGraph(const LoadedLibrary& library) {
   ComPtr<IMediaFilter> graphFilter;
   if (SUCCEEDED(graph_.query(&graphFilter))) graphFilter->SetSyncSource(nullptr);
 
-  library.CreateFilter(&source_);
   if (source_) {
     graph_->AddFilter(source_.get(), L"Dorvantel");
     source_->FindPin(L"1", sourcePin_.put());
@@ -205,15 +213,34 @@ AM_MEDIA_TYPE CaptureGraph::ConnectedType() {
   return type;
 }
 
-std::vector<std::pair<long, LONG_PTR>> CaptureGraph::Events() {
-  std::vector<std::pair<long, LONG_PTR>> events;
+void CaptureGraph::ReadEvents() {
   ComPtr<IMediaEvent> media;
-  if (FAILED(graph_->QueryInterface(IID_IMediaEvent, media.put_void()))) return events;
+  if (!graph_ || FAILED(graph_->QueryInterface(IID_IMediaEvent, media.put_void()))) return;
   long code;
   LONG_PTR p1, p2;
   while (media->GetEvent(&code, &p1, &p2, 0) == S_OK) {
-    events.emplace_back(code, p1);
+    events_.emplace_back(code, p1);
     media->FreeEventParams(code, p1, p2);
   }
-  return events;
+}
+
+std::vector<std::pair<long, LONG_PTR>> CaptureGraph::Events() {
+  ReadEvents();
+  return std::exchange(events_, {});
+}
+
+bool CaptureGraph::WaitForEvent(long code, LONG_PTR* param1, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    ReadEvents();
+    for (const auto& event : events_) {
+      if (event.first != code) continue;
+      if (param1) *param1 = event.second;
+      return true;
+    }
+    if (GetTickCount64() > deadline) return false;
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(5);
+  }
 }

@@ -23,12 +23,15 @@ struct DeliveredFrame {
   REFERENCE_TIME end = 0;
   bool hasTime = false;
   bool syncPoint = false;
+  ULONGLONG arrival = 0;     // GetTickCount64 when the grabber handed the sample over
   std::vector<BYTE> pixels;  // kept only when the graph keeps pixels
 };
 
 class CaptureGraph {
  public:
   explicit CaptureGraph(const LoadedLibrary& library);
+  // The same graph around a source filter the caller made (one output pin, id "1").
+  explicit CaptureGraph(ComPtr<IBaseFilter> source);
   ~CaptureGraph();
   CaptureGraph(const CaptureGraph&) = delete;
   CaptureGraph& operator=(const CaptureGraph&) = delete;
@@ -58,6 +61,9 @@ class CaptureGraph {
   AM_MEDIA_TYPE ConnectedType();  // caller frees with FreeMediaType semantics (ReleaseMediaTypeFormat)
   // The events the graph received (code, param1) in order; EC_ERRORABORT and friends.
   std::vector<std::pair<long, LONG_PTR>> Events();
+  // Waits (pumping messages) for an event with this code; its param1, or false on time-out.
+  // Events read while waiting are kept and returned by the next Events().
+  bool WaitForEvent(long code, LONG_PTR* param1, DWORD timeoutMs = 10000);
 
   IBaseFilter* source() const { return source_.get(); }
   IPin* sourcePin() const { return sourcePin_.get(); }
@@ -66,6 +72,8 @@ class CaptureGraph {
 
  private:
   class Callback;
+  void Build();
+  void ReadEvents();
 
   ComPtr<IGraphBuilder> graph_;
   ComPtr<IMediaControl> control_;
@@ -78,6 +86,7 @@ class CaptureGraph {
   bool keepPixels_ = true;
   SectionLock framesLock_;
   std::vector<DeliveredFrame> frames_;
+  std::vector<std::pair<long, LONG_PTR>> events_;
 };
 
 // Releases the format block and pUnk of a type filled by ConnectionMediaType and the like.

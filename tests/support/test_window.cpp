@@ -135,6 +135,36 @@ LRESULT CALLBACK TestWindow::WindowProc(HWND window, UINT message, WPARAM wParam
   return ::DefWindowProcW(window, message, wParam, lParam);
 }
 
+WindowThread::WindowThread(const RECT& screenRect)
+    : rect_(screenRect), ready_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+  thread_ = ::CreateThread(nullptr, 0, &WindowThread::Main, this, 0, nullptr);
+  if (thread_) ::WaitForSingleObject(ready_, 20000);
+}
+
+WindowThread::~WindowThread() {
+  ::SetEvent(stop_);
+  if (thread_) {
+    ::WaitForSingleObject(thread_, 20000);
+    ::CloseHandle(thread_);
+  }
+  ::CloseHandle(stop_);
+  ::CloseHandle(ready_);
+}
+
+DWORD WINAPI WindowThread::Main(void* self) {
+  auto* owner = static_cast<WindowThread*>(self);
+  TestWindow window = TestWindow::Quadrants(owner->rect_);
+  owner->window_ = &window;
+  owner->shown_ = window.WaitUntilShown();
+  ::SetEvent(owner->ready_);
+  while (::MsgWaitForMultipleObjects(1, &owner->stop_, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+    PumpMessages();
+  }
+  owner->window_ = nullptr;
+  return 0;
+}
+
 TestCursor::TestCursor(POINT hotspot, const RECT& block) : hotspot_(hotspot), block_(block) {
   // Monochrome masks, one bit per pixel, rows of 4 bytes: AND 1 keeps the screen, AND 0
   // with XOR 0 paints black.

@@ -53,6 +53,32 @@ class TestWindow {
   HWND window_ = nullptr;
 };
 
+// WindowThread: a TestWindow::Quadrants that a thread of its own makes, pumps and destroys, so
+// that the test's thread may block (stopping a graph, say) while the window answers the
+// messages that PrintWindow sends it from a worker.
+class WindowThread {
+ public:
+  explicit WindowThread(const RECT& screenRect);
+  ~WindowThread();
+  WindowThread(const WindowThread&) = delete;
+  WindowThread& operator=(const WindowThread&) = delete;
+
+  // True once the window is on the screen with its blocks painted.
+  bool shown() const noexcept { return shown_; }
+  // The window, valid while this object lives and shown() is true.
+  const TestWindow& window() const noexcept { return *window_; }
+
+ private:
+  static DWORD WINAPI Main(void* self);
+
+  RECT rect_;
+  HANDLE ready_;
+  HANDLE stop_;
+  HANDLE thread_ = nullptr;
+  TestWindow* window_ = nullptr;
+  bool shown_ = false;
+};
+
 // TestCursor: a 32 x 32 cursor that is transparent except for one opaque black block, so
 // that a test can find exactly where it was drawn. Destroyed with the object.
 class TestCursor {

@@ -1,0 +1,78 @@
+#pragma once
+// StreamPeer: a hand-written downstream input pin for streaming tests. It offers Wine's own
+// memory allocator, accepts any type, and records what a source's worker delivers to it from
+// another thread: samples (with their times and arrival tick), end-of-stream calls. Unlike a
+// renderer it never blocks in Receive, whatever state the source is in.
+// The test owns it (on its stack); its reference count starts at 1, the test's own.
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <vector>
+
+#include "framework/com_ptr.h"
+#include "framework/handles.h"
+#include "framework/section_lock.h"
+
+// One sample as StreamPeer received it.
+struct ReceivedSample {
+  bool hasTime = false;
+  REFERENCE_TIME start = 0;
+  REFERENCE_TIME end = 0;
+  LONG size = 0;
+  ULONGLONG arrival = 0;  // GetTickCount64 when Receive was called
+  BYTE firstByte = 0;
+};
+
+class StreamPeer : public IPin, public IMemInputPin {
+ public:
+  StreamPeer();
+  virtual ~StreamPeer() = default;
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(::InterlockedDecrement(&refs_)); }
+
+  // IPin
+  HRESULT STDMETHODCALLTYPE Connect(IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE Disconnect() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE ConnectedTo(IPin**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryPinInfo(PIN_INFO*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryDirection(PIN_DIRECTION* direction) override;
+  HRESULT STDMETHODCALLTYPE QueryId(LPWSTR*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryAccept(const AM_MEDIA_TYPE*) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE EnumMediaTypes(IEnumMediaTypes**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE QueryInternalConnections(IPin**, ULONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE EndOfStream() override;
+  HRESULT STDMETHODCALLTYPE BeginFlush() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE EndFlush() override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; }
+
+  // IMemInputPin
+  HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override;
+  HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
+  HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample**, long, long* done) override;
+  HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override { return S_FALSE; }
+
+  // Gives the allocator buffers of this many bytes from the next commit on.
+  HRESULT ShrinkBuffers(LONG bytes);
+
+  size_t ReceivedCount();
+  std::vector<ReceivedSample> Received();
+  LONG EndOfStreams() const { return endOfStreams_; }
+  // Waits until at least count samples arrived; false on time-out.
+  bool WaitForReceived(size_t count, DWORD timeoutMs = 10000);
+  bool WaitForEndOfStream(DWORD timeoutMs = 10000);
+  LONG References() const { return refs_; }
+
+ private:
+  volatile LONG refs_ = 1;
+  volatile LONG endOfStreams_ = 0;
+  ComPtr<IMemAllocator> allocator_;
+  SectionLock lock_;
+  std::vector<ReceivedSample> received_;
+};
