@@ -16,7 +16,8 @@ CAMThread::~CAMThread() { JoinWorker(); }
 
 bool CAMThread::StartWorker() {
   SectionLockHolder holder(&accessLock_);
-  if (worker_) return false;
+  // Without its channel a worker could neither wait for a request nor answer one.
+  if (worker_ || !ChannelReady()) return false;
   worker_ = ::CreateThread(nullptr, 0, WorkerEntry, this, 0, nullptr);
   return worker_ != nullptr;
 }

@@ -26,7 +26,8 @@ class CAMThread {
   CAMThread(const CAMThread&) = delete;
   CAMThread& operator=(const CAMThread&) = delete;
 
-  // True when this call created the worker; there is never a second one.
+  // True when this call created the worker; there is never a second one, and none without
+  // the channel's events.
   bool StartWorker();
   // Client side: the worker's reply, or E_FAIL when there is no worker.
   DWORD SendRequest(DWORD request);
