@@ -13,6 +13,13 @@ namespace {
 constexpr DWORD kFramesBoundMs = 10000;
 constexpr DWORD kCallBoundMs = 15000;
 
+// The peer's filter being stopped by the graph a little later.
+DWORD WINAPI StopPeerLater(void* pin) {
+  ::Sleep(300);
+  static_cast<DownstreamPin*>(pin)->Stop();
+  return 0;
+}
+
 // The filter joined to a recording graph double and connected (RGB32, a small rectangle of
 // the screen) to a downstream pin that plays the faults.
 class DownstreamFaultsThreadedTest : public ::testing::Test {
@@ -155,14 +162,7 @@ TEST_F(DownstreamFaultsThreadedTest, StopWaitsForAReceiveThatBlocksUntilThePeerS
   // The graph stops the peer while the filter's own Stop waits for the worker.
   HRESULT stopped = E_FAIL;
   RunOnOtherThread("Stop while Receive blocks", kCallBoundMs, [&] {
-    ThreadHandle peerStop(::CreateThread(
-        nullptr, 0,
-        [](void* pin) -> DWORD {
-          ::Sleep(300);
-          static_cast<DownstreamPin*>(pin)->Stop();
-          return 0;
-        },
-        &downstream_, 0, nullptr));
+    ThreadHandle peerStop(::CreateThread(nullptr, 0, StopPeerLater, &downstream_, 0, nullptr));
     stopped = source_.filter()->Stop();
     ::WaitForSingleObject(peerStop.get(), INFINITE);
   });
