@@ -72,6 +72,9 @@ ensure_prefix() {
     fi
   fi
   wineserver -p >/dev/null 2>&1 || true
+  # Boots the prefix's background services now, with no output of their own: started by a
+  # test program instead, they would inherit its output and keep ctest waiting for its end.
+  "$WINE64" wineboot </dev/null >/dev/null 2>&1 || true
 }
 
 stop_session() {
