@@ -2,6 +2,7 @@
 
 #include <strsafe.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -64,7 +65,7 @@ class TypeEnumerator : public IEnumMediaTypes {
     return done == count ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    position_ = std::min(types_.size(), position_ + count);
+    position_ = std::min<size_t>(types_.size(), position_ + count);
     return position_ < types_.size() ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Reset() override {
