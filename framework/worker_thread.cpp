@@ -7,6 +7,20 @@ static HANDLE PlatformCreateEvent(bool manualReset) {
 }
 CreateEventFn CreateWorkerEvent = PlatformCreateEvent;
 
+// Waits for the worker's reply while answering what other threads send to this thread's
+// windows: the worker may be printing one of them (PrintWindow sends to the window's thread)
+// and would otherwise wait for a thread that waits for it. Posted messages stay queued.
+static void WaitForReply(HANDLE reply) {
+  for (;;) {
+    const DWORD woke = ::MsgWaitForMultipleObjects(1, &reply, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (woke == WAIT_OBJECT_0) return;
+    if (woke != WAIT_OBJECT_0 + 1) break;
+    MSG message;
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+  ::WaitForSingleObject(reply, INFINITE);
+}
+
 CAMThread::CAMThread(HRESULT* result) noexcept
     : requestEvent_(CreateWorkerEvent(true)), replyEvent_(CreateWorkerEvent(false)) {
   if ((!requestEvent_ || !replyEvent_) && result && SUCCEEDED(*result)) *result = E_OUTOFMEMORY;
@@ -27,7 +41,7 @@ DWORD CAMThread::SendRequest(DWORD request) {
   if (!worker_ || !requestEvent_ || !replyEvent_) return static_cast<DWORD>(E_FAIL);
   requestValue_ = request;
   ::SetEvent(requestEvent_.get());
-  ::WaitForSingleObject(replyEvent_.get(), INFINITE);
+  WaitForReply(replyEvent_.get());
   return replyValue_;
 }
 
