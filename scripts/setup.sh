@@ -12,6 +12,7 @@ packages=(
   googletest
   wine wine64 wine32:i386
   xvfb x11-utils xdotool imagemagick ffmpeg
+  gnuplot-nox python3
 )
 
 missing=()

@@ -1,0 +1,167 @@
+// dorvantel-bench: frames per second, CPU per frame and peak memory of the desktop filter and
+// of the bare platform loops that bound it, one case after another on the current display.
+//
+//   dorvantel-bench [--seconds S] [--warmup S] [--xserver-pid PID] CASE...
+//
+// CASE is one of (LAYOUT: rgb32 rgb24 rgb565 rgb555 rgb8; SCALE: WxH-MODE, MODE a GDI+
+// interpolation mode number):
+//   gdi-LAYOUT                  bare CreateCompatibleBitmap + BitBlt + GetDIBits
+//   gdiplus-SCALE               the bare grab scaled by GDI+, converted to rgb32
+//   filter-LAYOUT[-cursor][-SCALE]   the library's filter in Wine's graph
+//   grab-LAYOUT[-cursor][-SCALE]     the library's grab alone, no graph
+//   profile-LAYOUT[-cursor][-SCALE]  the grab's steps, each timed
+// A suffix -thread runs a bare loop, grab or profile on a new thread instead of the main one.
+// Each case prints one line of key=value fields. Run one case per process for a meaningful
+// peak memory.
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/bare_loops.h"
+#include "bench/filter_graph.h"
+#include "bench/library_grab.h"
+
+namespace {
+
+struct CaseSpec {
+  std::string kind;
+  const Layout* layout = nullptr;
+  bool cursor = false;
+  std::optional<FrameSize> output;
+  LONG interpolation = 0;
+  bool thread = false;
+};
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::stringstream stream(text);
+  std::string part;
+  while (std::getline(stream, part, separator)) parts.push_back(part);
+  return parts;
+}
+
+bool ParseSize(const std::string& text, FrameSize* size) {
+  const std::vector<std::string> parts = Split(text, 'x');
+  if (parts.size() != 2) return false;
+  size->width = std::atol(parts[0].c_str());
+  size->height = std::atol(parts[1].c_str());
+  return size->width > 0 && size->height > 0;
+}
+
+bool ParseCase(const std::string& name, CaseSpec* spec) {
+  std::vector<std::string> parts = Split(name, '-');
+  if (parts.size() > 1 && parts.back() == "thread") {
+    spec->thread = true;
+    parts.pop_back();
+  }
+  if (parts.empty()) return false;
+  spec->kind = parts[0];
+  size_t next = 1;
+  if (spec->kind == "gdiplus") {
+    spec->layout = FindLayout("rgb32");
+  } else {
+    if (parts.size() < 2 || !(spec->layout = FindLayout(parts[1]))) return false;
+    next = 2;
+    if (spec->kind == "gdi") return parts.size() == 2;
+    if (spec->kind == "filter" && spec->thread) return false;
+  }
+  if (next < parts.size() && parts[next] == "cursor") {
+    spec->cursor = true;
+    ++next;
+  }
+  if (next < parts.size()) {
+    FrameSize size;
+    if (next + 2 != parts.size() || !ParseSize(parts[next], &size)) return false;
+    spec->output = size;
+    spec->interpolation = std::atol(parts[next + 1].c_str());
+    next += 2;
+  }
+  if (spec->kind == "gdiplus") return spec->output && !spec->cursor;
+  return next == parts.size() && (spec->kind == "filter" || spec->kind == "grab" || spec->kind == "profile");
+}
+
+CaseResult RunFilter(const std::string& name, const CaseSpec& spec, const LoopTiming& timing,
+                     const ServerClock& server) {
+  FilterGraphCase graph;
+  FilterOptions options{spec.layout, spec.cursor, spec.output, spec.interpolation};
+  std::string step;
+  const HRESULT hr = graph.Build(options, &step);
+  if (FAILED(hr)) {
+    CaseResult failed;
+    failed.name = name;
+    char note[64];
+    std::snprintf(note, sizeof(note), "%s-failed-0x%08lx", step.c_str(), static_cast<unsigned long>(hr));
+    failed.note = note;
+    return failed;
+  }
+  return graph.Measure(name, timing, server);
+}
+
+std::string Narrow(const wchar_t* text) {
+  std::string result;
+  for (; *text; ++text) result.push_back(static_cast<char>(*text));
+  return result;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  LoopTiming timing;
+  unsigned long serverPid = 0;
+  std::vector<std::string> cases;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring argument = argv[i];
+    if (argument == L"--seconds" && i + 1 < argc) {
+      timing.seconds = std::wcstod(argv[++i], nullptr);
+    } else if (argument == L"--warmup" && i + 1 < argc) {
+      timing.warmupSeconds = std::wcstod(argv[++i], nullptr);
+    } else if (argument == L"--xserver-pid" && i + 1 < argc) {
+      serverPid = std::wcstoul(argv[++i], nullptr, 10);
+    } else {
+      cases.push_back(Narrow(argv[i]));
+    }
+  }
+  if (cases.empty()) {
+    std::fprintf(stderr, "usage: dorvantel-bench [--seconds S] [--warmup S] [--xserver-pid PID] CASE...\n");
+    return 2;
+  }
+
+  ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  const ServerClock server(serverPid);
+  int status = 0;
+  for (const std::string& name : cases) {
+    CaseSpec spec;
+    if (!ParseCase(name, &spec)) {
+      std::fprintf(stderr, "unknown case %s\n", name.c_str());
+      status = 2;
+      continue;
+    }
+    LoopTiming caseTiming = timing;
+    caseTiming.onWorkerThread = spec.thread;
+    CaseResult result;
+    if (spec.kind == "gdi") {
+      result = RunBareGdi(name, *spec.layout, caseTiming, server);
+    } else if (spec.kind == "gdiplus") {
+      result = RunBareGdiplus(name, *spec.output, spec.interpolation, caseTiming, server);
+    } else if (spec.kind == "filter") {
+      result = RunFilter(name, spec, timing, server);
+    } else if (spec.kind == "grab") {
+      result = RunLibraryGrab(name, GrabOptions{spec.layout, spec.cursor, spec.output, spec.interpolation},
+                              caseTiming, server);
+    } else {
+      ProfileGrabSteps(name, GrabOptions{spec.layout, spec.cursor, spec.output, spec.interpolation}, caseTiming);
+      continue;
+    }
+    PrintResult(result);
+    if (!result.ok) status = 1;
+  }
+  ::CoUninitialize();
+  return status;
+}

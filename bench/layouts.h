@@ -1,0 +1,34 @@
+#pragma once
+// The five output layouts of the desktop pin, by the names the benchmark uses
+// (rgb32, rgb24, rgb565, rgb555, rgb8), as bitmap infos that GetDIBits can fill.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct Layout {
+  const char* name;
+  int position;  // the pin's format position
+  WORD bitCount;
+  DWORD compression;
+  DWORD masks[3];
+};
+
+// Null for an unknown name.
+const Layout* FindLayout(const std::string& name);
+
+// A bitmap info of width x height in a layout, with room for its masks or colour table,
+// and a buffer of one frame in it.
+class LayoutBuffer {
+ public:
+  LayoutBuffer(const Layout& layout, LONG width, LONG height);
+  BITMAPINFO* Info() { return reinterpret_cast<BITMAPINFO*>(info_.data()); }
+  size_t InfoBytes() const { return info_.size() * sizeof(DWORD); }
+  BYTE* Pixels() { return pixels_.data(); }
+  size_t PixelBytes() const { return pixels_.size(); }
+
+ private:
+  std::vector<DWORD> info_;
+  std::vector<BYTE> pixels_;
+};

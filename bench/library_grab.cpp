@@ -1,0 +1,140 @@
+#include "bench/library_grab.h"
+
+#include <cstdio>
+
+#include "capture/desktop_capture.h"
+#include "capture/gdi_resources.h"
+
+using namespace Gdiplus::DllExports;
+
+CaseResult RunLibraryGrab(const std::string& name, const GrabOptions& options, const LoopTiming& timing,
+                          const ServerClock& server) {
+  DesktopCapture capture;
+  {
+    SectionLockHolder hold(&capture.CaptureLock());
+    capture.Settings().IncludeCursor = options.cursor;
+    capture.Settings().OutputSize = options.output;
+    capture.Settings().InterpolationMode = options.interpolation;
+  }
+  const FrameSize size = capture.FrameSize();
+  LayoutBuffer frame(*options.layout, size.width, size.height);
+  CaseResult result = RunTimedLoop(name, timing, server, [&] {
+    capture.Grab(frame.Pixels(), frame.PixelBytes(), frame.Info(), frame.InfoBytes());
+    return true;
+  });
+  result.width = size.width;
+  result.height = size.height;
+  result.meanByte = SampledMean(frame.Pixels(), frame.PixelBytes());
+  return result;
+}
+
+namespace {
+
+enum Step { kCreate, kBlit, kCursor, kScale, kSection, kConvert, kDelete, kStepCount };
+const char* const kStepNames[kStepCount] = {"create", "blit", "cursor", "scale", "section", "convert", "delete"};
+
+// Adds the time since the last mark to a step.
+class StepClock {
+ public:
+  StepClock() { ::QueryPerformanceFrequency(&frequency_); }
+  void Start() { ::QueryPerformanceCounter(&last_); }
+  void Mark(Step step) {
+    LARGE_INTEGER now;
+    ::QueryPerformanceCounter(&now);
+    totals_[step] += static_cast<double>(now.QuadPart - last_.QuadPart) / static_cast<double>(frequency_.QuadPart);
+    last_ = now;
+  }
+  double Milliseconds(int step, unsigned long long frames) const { return 1000.0 * totals_[step] / frames; }
+
+ private:
+  LARGE_INTEGER frequency_, last_ = {};
+  double totals_[kStepCount] = {};
+};
+
+void DrawCursorAt(HDC memory) {
+  CURSORINFO cursor = {};
+  cursor.cbSize = sizeof(cursor);
+  if (!::GetCursorInfo(&cursor)) return;
+  ICONINFO icon = {};
+  if (!::GetIconInfo(cursor.hCursor, &icon)) return;
+  BitmapHandle colour(icon.hbmColor), mask(icon.hbmMask);
+  ::DrawIconEx(memory, cursor.ptScreenPos.x - static_cast<LONG>(icon.xHotspot),
+               cursor.ptScreenPos.y - static_cast<LONG>(icon.yHotspot), cursor.hCursor,
+               ::GetSystemMetrics(SM_CXCURSOR), ::GetSystemMetrics(SM_CYCURSOR), 0, nullptr, DI_NORMAL);
+}
+
+BitmapHandle Scale(BitmapHandle grabbed, FrameSize size, LONG interpolation) {
+  GdiplusBitmap source, scaled;
+  GdipCreateBitmapFromHBITMAP(grabbed.get(), nullptr, source.put());
+  Gdiplus::PixelFormat format = 0;
+  GdipGetImagePixelFormat(source.get(), &format);
+  GdipCreateBitmapFromScan0(size.width, size.height, 0, format, nullptr, scaled.put());
+  {
+    GdiplusGraphics graphics;
+    GdipGetImageGraphicsContext(scaled.get(), graphics.put());
+    GdipSetInterpolationMode(graphics.get(), static_cast<Gdiplus::InterpolationMode>(interpolation));
+    GdipDrawImageRectI(graphics.get(), source.get(), 0, 0, size.width, size.height);
+  }
+  source.reset();
+  grabbed.reset();
+  BitmapHandle result;
+  GdipCreateHBITMAPFromBitmap(scaled.get(), result.put(), 0x00FFFFFF);
+  return result;
+}
+
+}  // namespace
+
+void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const LoopTiming& timing) {
+  GdiplusSession session = StartGdiplusSession();
+  CreatedDC display(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
+  MemoryDC memory(::CreateCompatibleDC(display.get()));
+  const LONG width = ::GetDeviceCaps(display.get(), HORZRES), height = ::GetDeviceCaps(display.get(), VERTRES);
+  const FrameSize size = options.output ? *options.output : FrameSize{width, height};
+  LayoutBuffer frame(*options.layout, size.width, size.height);
+  const bool masked = options.layout->bitCount == 16;
+
+  StepClock clock;
+  unsigned long long frames = 0, failedBlits = 0;
+  RunTimedLoop(name, timing, ServerClock(0), [&] {
+    clock.Start();
+    BitmapHandle bitmap(::CreateCompatibleBitmap(display.get(), width, height));
+    clock.Mark(kCreate);
+    {
+      SelectedObject selected(memory.get(), bitmap.get());
+      if (!::BitBlt(memory.get(), 0, 0, width, height, display.get(), 0, 0, SRCCOPY)) ++failedBlits;
+      clock.Mark(kBlit);
+      if (options.cursor) DrawCursorAt(memory.get());
+      clock.Mark(kCursor);
+    }
+    if (options.output) bitmap = Scale(std::move(bitmap), *options.output, options.interpolation);
+    clock.Mark(kScale);
+    if (masked) {
+      BitmapHandle section;
+      {
+        void* bits = nullptr;
+        section.reset(::CreateDIBSection(display.get(), frame.Info(), DIB_RGB_COLORS, &bits, nullptr, 0));
+        MemoryDC target(::CreateCompatibleDC(display.get()));
+        SelectedObject selectedSection(target.get(), section.get());
+        SelectedObject selectedBitmap(memory.get(), bitmap.get());
+        ::BitBlt(target.get(), 0, 0, size.width, size.height, memory.get(), 0, 0, SRCCOPY);
+      }
+      bitmap = std::move(section);
+    }
+    clock.Mark(kSection);
+    ::GetDIBits(display.get(), bitmap.get(), 0, size.height, frame.Pixels(), frame.Info(), DIB_RGB_COLORS);
+    clock.Mark(kConvert);
+    bitmap.reset();
+    clock.Mark(kDelete);
+    ++frames;
+    return true;
+  });
+  std::printf("profile=%s frames=%llu", name.c_str(), frames);
+  double total = 0;
+  for (int step = 0; step < kStepCount; ++step) {
+    std::printf(" %s_ms=%.3f", kStepNames[step], clock.Milliseconds(step, frames));
+    total += clock.Milliseconds(step, frames);
+  }
+  std::printf(" total_ms=%.3f failed_blits=%llu mean_byte=%.1f\n", total, failedBlits,
+              SampledMean(frame.Pixels(), frame.PixelBytes()));
+  std::fflush(stdout);
+}
