@@ -151,8 +151,9 @@ std::vector<BYTE> AviWriter::BuildHeader() const {
   bitmap.biPlanes = 1;
   bitmap.biBitCount = static_cast<WORD>(format_.bits);
   bitmap.biSizeImage = frame_bytes;
-  DWORD masks[3];
-  format_.BitMasks(masks);
+  // 16 bits with BI_RGB mean 5-5-5 to every reader; 5-6-5 needs its masks.
+  DWORD masks[3] = {};
+  if (format_.pixels == PixelFormat::Rgb565) format_.BitMasks(masks);
   bitmap.biCompression = masks[0] ? BI_BITFIELDS : BI_RGB;
   bitmap.biClrUsed = format_.pixels == PixelFormat::Rgb8 ? 256 : 0;
   b.Raw(&bitmap, sizeof(bitmap));

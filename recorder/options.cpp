@@ -66,6 +66,16 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args) {
     if (name == L"--no-cursor") { options.cursor = false; continue; }
     if (name == L"--layered") { options.layered_windows = true; continue; }
     if (name == L"--quiet") { options.quiet = true; continue; }
+    if (name == L"--demo") { options.demo = true; continue; }
+    if (name.compare(0, 7, L"--demo=") == 0) {
+      int v[4];
+      if (!ParseInts(name.substr(7), L',', 4, -1000000, v) || v[2] <= 0 || v[3] <= 0) {
+        return fail(L"--demo= needs X,Y,WIDTH,HEIGHT with a positive width and height, not \"" + name.substr(7) + L"\"");
+      }
+      options.demo = true;
+      options.demo_bounds = RECT{v[0], v[1], v[0] + v[2], v[1] + v[3]};
+      continue;
+    }
 
     std::wstring value;
     size_t equals = name.find(L'=');
@@ -163,5 +173,6 @@ const wchar_t* RecorderUsage() {
          L"  --layered            include layered (transparent) windows\n"
          L"  --device NAME        use the registered capture device NAME instead of the library\n"
          L"                       next to this program\n"
+         L"  --demo[=X,Y,W,H]     show the demo window (colour bars, a moving square) while recording\n"
          L"  --quiet              no progress line\n";
 }

@@ -27,6 +27,8 @@ struct RecorderOptions {
   PixelFormat pixels = PixelFormat::Rgb32;
   double seconds = 0;   // 0: until Ctrl-C
   std::wstring device;  // a registered capture device by name; empty: the library beside the recorder
+  bool demo = false;
+  RECT demo_bounds{};   // empty: the demo window's own default place
   bool quiet = false;
   bool help = false;
 

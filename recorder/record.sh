@@ -3,7 +3,7 @@
 # Records the screen into OUTPUT. An .avi name gets the recorder's own uncompressed AVI; any
 # other name (capture.mp4, capture.mkv, ...) gets the recorder's raw frames encoded by ffmpeg
 # (H.264 in MP4 and MKV). Builds what is missing first. Uses $DISPLAY when it names a working
-# display; otherwise starts an Xvfb display with the demo window on it. DORVANTEL_BITS=32
+# display; otherwise starts an Xvfb display and shows the recorder's demo window on it. DORVANTEL_BITS=32
 # records with the 32-bit build. The recorder's options: ./run record --help.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
@@ -16,7 +16,7 @@ fi
 bits=${DORVANTEL_BITS:-64}
 if [ "$bits" = 32 ]; then dll=dorvantel; else dll=dorvantel64; fi
 bash "$ROOT/scripts/setup.sh" >/dev/null
-build_bits "$bits" --target "$dll" dorvantel-record dorvantel-demo >/dev/null
+build_bits "$bits" --target "$dll" dorvantel-record >/dev/null
 dir=$BUILD/win$bits
 run_windows() { "$ROOT/scripts/wine-run" "$@"; }
 
@@ -39,21 +39,12 @@ windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 ensure_display
 ensure_prefix
-demo=""
+extra=()
 if [ -n "${XVFB_PID:-}" ]; then
-  # A display of our own shows nothing of interest: put the demo window on it.
-  demo_log=$(mktemp)
-  run_windows "$dir/dorvantel-demo.exe" >"$demo_log" 2>/dev/null &
-  demo=$!
-  for _ in $(seq 300); do
-    grep -q ready "$demo_log" && break
-    kill -0 "$demo" 2>/dev/null || break
-    sleep 0.2
-  done
-  rm -f "$demo_log"
+  # A display of our own shows nothing of interest: the recorder puts its demo window on it.
+  extra=(--demo)
   log "recording the virtual display $DISPLAY with the demo window on it"
 fi
-stop_demo() { if [ -n "$demo" ]; then kill "$demo" 2>/dev/null || true; wait "$demo" 2>/dev/null || true; fi; }
 
 # Reads the recorder's raw stream: its header line, then frames, which ffmpeg encodes.
 encode() {
@@ -80,11 +71,11 @@ encode() {
 status=0
 case "${output,,}" in
   *.avi)
-    run_windows "$dir/dorvantel-record.exe" "$@" "$(windows_path "$output_abs")" || status=$?
+    run_windows "$dir/dorvantel-record.exe" "${extra[@]}" "$@" "$(windows_path "$output_abs")" || status=$?
     ;;
   *)
     set +e
-    run_windows "$dir/dorvantel-record.exe" "$@" - | encode "$output_abs"
+    run_windows "$dir/dorvantel-record.exe" "${extra[@]}" "$@" - | encode "$output_abs"
     statuses=("${PIPESTATUS[@]}")
     set -e
     status=${statuses[0]}
@@ -95,7 +86,6 @@ case "${output,,}" in
     [ "$status" = 0 ] || rm -f -- "$output_abs"
     ;;
 esac
-stop_demo
 [ "$status" = 0 ] || exit "$status"
 
 info=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height,codec_name:format=duration,size \

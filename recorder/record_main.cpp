@@ -11,6 +11,7 @@
 #include "recorder/avi_writer.h"
 #include "recorder/capture_graph.h"
 #include "recorder/console.h"
+#include "recorder/demo_window.h"
 #include "recorder/desktop_source.h"
 #include "recorder/device_registration.h"
 #include "recorder/options.h"
@@ -51,6 +52,7 @@ class Recorder {
   int Summarise(Recording& recording, const FrameFormat& format, bool interrupted);
 
   const RecorderOptions& options_;
+  DemoWindow demo_;
   SourceLibrary library_;  // declared first: outlives the filter it makes
   ComPtr<IBaseFilter> source_;
   AviWriter avi_;
@@ -89,6 +91,10 @@ int Recorder::Run() {
   if (FAILED(apartment.result())) return Fail(L"cannot start COM: " + ResultText(apartment.result()));
   HANDLE interrupted = InterruptEvent();
 
+  if (options_.demo) {
+    HRESULT hr = demo_.Show(options_.demo_bounds, L"Dorvantel demo");
+    if (FAILED(hr)) return Fail(L"cannot show the demo window: " + ResultText(hr));
+  }
   HWND window = nullptr;
   if (options_.target == CaptureTarget::Window) {
     window = FindWindowByTitle(options_.window_title);

@@ -207,6 +207,14 @@ TEST_F(AviWriterTest, PaletteAndMasksTravelInTheStreamFormat) {
   EXPECT_EQ(0xF800u, avi565.U32(strf + 8 + 40));
   EXPECT_EQ(0x07E0u, avi565.U32(strf + 8 + 44));
   EXPECT_EQ(0x001Fu, avi565.U32(strf + 8 + 48));
+
+  AviWriter third;
+  ASSERT_EQ(S_OK, third.Open(path_, MakeFrameFormat(PixelFormat::Rgb555, 4, 2), 10));
+  ASSERT_EQ(S_OK, third.Finish());
+  AviReader avi555(ReadFile(path_));
+  strf = avi555.Find(Id("strf"), 12, avi555.bytes().size());
+  EXPECT_EQ(40u, avi555.U32(strf + 4));
+  EXPECT_EQ(DWORD(BI_RGB), avi555.U32(strf + 8 + 16));
 }
 
 TEST_F(AviWriterTest, AnUnfinishedFileIsRemoved) {

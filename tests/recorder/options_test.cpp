@@ -55,6 +55,18 @@ TEST(RecorderOptions, AWindowTitleWinsOverAScreenRectangle) {
   EXPECT_EQ(L"Dorvantel demo", parsed.options.window_title);
 }
 
+TEST(RecorderOptions, TheDemoWindowTakesAnOptionalPlace) {
+  ParsedOptions parsed = Parse({L"--demo", L"x.avi"});
+  ASSERT_TRUE(parsed.ok());
+  EXPECT_TRUE(parsed.options.demo);
+  EXPECT_TRUE(::IsRectEmpty(&parsed.options.demo_bounds));
+  parsed = Parse({L"--demo=10,20,320,240", L"x.avi"});
+  ASSERT_TRUE(parsed.ok());
+  EXPECT_EQ(330, parsed.options.demo_bounds.right);
+  EXPECT_EQ(260, parsed.options.demo_bounds.bottom);
+  EXPECT_FALSE(Parse({L"--demo=10,20,0,240", L"x.avi"}).ok());
+}
+
 TEST(RecorderOptions, HelpNeedsNoOutput) {
   ParsedOptions parsed = Parse({L"--help"});
   EXPECT_TRUE(parsed.ok());

@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# End to end: the recorder records a window of known colours under Wine, and tools nobody
+# here wrote judge the files: ffprobe counts frames and reads the headers, ffmpeg decodes,
+# ImageMagick compares the pixels with an X screenshot of the same region.
+#   end_to_end.sh BUILD_DIR    (the build folder of one bitness, e.g. build/win64)
+set -uo pipefail
+dir=$(cd "$1" && pwd)
+export DORVANTEL_BUILD=$(dirname "$dir")
+source "$(dirname "$0")/../../scripts/common.sh"
+ensure_display >/dev/null
+ensure_prefix
+if objdump -f "$dir/dorvantel-record.exe" | grep -q x86-64; then bits=64; dll=dorvantel64.dll; else bits=32; dll=dorvantel.dll; fi
+
+work=$(mktemp -d "$dir/e2e.XXXXXX")
+demo=""
+cleanup() {
+  [ -n "$demo" ] && kill "$demo" 2>/dev/null
+  "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" unregister >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+pass() { echo "ok - $*"; }
+fail() { echo "FAIL - $*"; failures=$((failures + 1)); }
+check() {  # check DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: expected '$2', got '$3'"; fi
+}
+winpath() { local p="Z:$1"; printf '%s' "${p//\//\\}"; }
+record() { "$ROOT/scripts/wine-run" "$dir/dorvantel-record.exe" --quiet "$@"; }
+probe() {  # probe FILE ENTRIES: stream fields as key=value, one line
+  ffprobe -v error -select_streams v:0 -count_packets -show_entries "stream=$2" -of default=noprint_wrappers=1 "$1" | tr '\n' ' ' | sed 's/ $//'
+}
+frame() {  # frame FILE N PNG: decodes frame N
+  ffmpeg -v error -y -i "$1" -vf "select=eq(n\\,$2)" -vsync vfr -frames:v 1 -pix_fmt rgb24 "$3"
+}
+differing() {  # differing A B FUZZ: how many pixels differ
+  compare -metric AE -fuzz "$3" "$1" "$2" null: 2>&1 | cut -d' ' -f1
+}
+crop() { convert "$1" -crop "$2" +repage "$3"; }
+pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:; }
+within() {  # within LOW HIGH VALUE
+  [ "$3" -ge "$1" ] && [ "$3" -le "$2" ]
+}
+
+# The demo window: eight colour bars (rows 0-159), a grey band with a moving square below.
+# Windows of another process print black under Wine, so the window tests capture the
+# recorder's own demo window (--demo), whose bars are compared with their known colours.
+left=100 top=80
+"$ROOT/scripts/wine-run" "$dir/dorvantel-demo.exe" --at $left,$top --size 320x240 --title "Dorvantel screen" \
+  --seconds 600 >"$work/demo.log" 2>&1 &
+demo=$!
+for _ in $(seq 600); do grep -q ready "$work/demo.log" && break; sleep 0.1; done
+grep -q ready "$work/demo.log" || { echo "FAIL - the demo window did not appear"; exit 1; }
+sleep 0.5
+screen=$(xdpyinfo | awk '/dimensions:/ {print $2}')
+bars="320x160+$left+$top"
+colours=()
+for c in FFFFFF FFFF00 00FFFF 00FF00 FF00FF FF0000 0000FF 000000; do colours+=("xc:#$c"); done
+convert -size 40x160 "${colours[@]}" +append "$work/known.png"
+own_window=(--demo=500,80,320,240 --window "Dorvantel demo")
+
+# The whole display, 3 s at 10 frames per second.
+record --seconds 3 "$(winpath "$work/display.avi")" 2>"$work/err"
+check "whole display: exit status" 0 $?
+import -window root "$work/screen.png"
+check "whole display: ffprobe's view" \
+  "codec_name=rawvideo width=${screen%x*} height=${screen#*x} pix_fmt=bgra r_frame_rate=10/1 nb_read_packets=30" \
+  "$(probe "$work/display.avi" codec_name,width,height,pix_fmt,r_frame_rate,nb_read_packets)"
+frames=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$work/display.avi")
+within 29 31 "$frames" && pass "whole display: $frames frames decoded" || fail "whole display: $frames frames decoded, not 30"
+frame "$work/display.avi" 29 "$work/display.png"
+crop "$work/display.png" "$bars" "$work/a.png"
+crop "$work/screen.png" "$bars" "$work/b.png"
+check "whole display: the bars match the screenshot exactly" 0 "$(differing "$work/a.png" "$work/b.png" 0)"
+check "whole display: right side up (white bar on top)" 255,255,255 "$(pixel "$work/display.png" $((left + 20)) $((top + 5)))"
+check "whole display: right side up (grey band below)" 64,64,64 "$(pixel "$work/display.png" $((left + 20)) $((top + 235)))"
+frame "$work/display.avi" 5 "$work/f5.png"
+frame "$work/display.avi" 15 "$work/f15.png"
+crop "$work/f5.png" "320x80+$left+$((top + 160))" "$work/band5.png"
+crop "$work/f15.png" "320x80+$left+$((top + 160))" "$work/band15.png"
+moved=$(differing "$work/band5.png" "$work/band15.png" 0)
+[ "$moved" -gt 0 ] && pass "whole display: the square moves ($moved pixels changed)" || fail "whole display: the square did not move"
+
+# A screen rectangle in RGB24, and a window by title in RGB565, each compared with the screenshot.
+record --seconds 1 --rect $left,$top,320,240 --format rgb24 "$(winpath "$work/rect.avi")" 2>"$work/err"
+check "rectangle: exit status" 0 $?
+check "rectangle: ffprobe's view" "width=320 height=240 pix_fmt=bgr24 nb_read_packets=10" \
+  "$(probe "$work/rect.avi" width,height,pix_fmt,nb_read_packets)"
+frame "$work/rect.avi" 9 "$work/rect.png"
+crop "$work/rect.png" 320x160+0+0 "$work/a.png"
+check "rectangle: the bars match the screenshot exactly" 0 "$(differing "$work/a.png" "$work/b.png" 0)"
+
+record --seconds 1 "${own_window[@]}" --format rgb565 "$(winpath "$work/window.avi")" 2>"$work/err"
+check "window: exit status" 0 $?
+check "window: ffprobe's view" "width=320 height=240 pix_fmt=rgb565le nb_read_packets=10" \
+  "$(probe "$work/window.avi" width,height,pix_fmt,nb_read_packets)"
+frame "$work/window.avi" 9 "$work/window.png"
+crop "$work/window.png" 320x160+0+0 "$work/a.png"
+check "window: the bars have their colours within 5-6-5 precision" 0 "$(differing "$work/a.png" "$work/known.png" 4%)"
+
+# A rectangle of the window in RGB555; a scaled rectangle; the 8-bit format.
+record --seconds 1 "${own_window[@]}" --rect 40,20,160,100 --format rgb555 "$(winpath "$work/part.avi")" 2>"$work/err"
+check "window rectangle: ffprobe's view" "width=160 height=100 pix_fmt=rgb555le nb_read_packets=10" \
+  "$(probe "$work/part.avi" width,height,pix_fmt,nb_read_packets)"
+frame "$work/part.avi" 0 "$work/part.png"
+crop "$work/known.png" "160x100+40+20" "$work/c.png"
+check "window rectangle: the bars have their colours within 5-5-5 precision" 0 "$(differing "$work/part.png" "$work/c.png" 4%)"
+
+record --seconds 1 --rect $left,$top,320,240 --size 160x120 "$(winpath "$work/scaled.avi")" 2>"$work/err"
+check "output size: ffprobe's view" "width=160 height=120 pix_fmt=bgra nb_read_packets=10" \
+  "$(probe "$work/scaled.avi" width,height,pix_fmt,nb_read_packets)"
+frame "$work/scaled.avi" 0 "$work/scaled.png"
+convert "$work/b.png" -resize 160x80! "$work/d.png"
+crop "$work/scaled.png" 160x80+0+0 "$work/a.png"
+# Scaling blends the bars' edges; the bars' middles must keep their colours.
+convert "$work/a.png" -crop 160x60+0+10 +repage "$work/a.png"
+convert "$work/d.png" -crop 160x60+0+10 +repage "$work/d.png"
+edges=$(differing "$work/a.png" "$work/d.png" 10%)
+within 0 960 "$edges" && pass "output size: scaled bars keep their colours ($edges edge pixels differ)" \
+  || fail "output size: $edges of 9600 pixels differ from the scaled screenshot"
+
+record --seconds 1 "${own_window[@]}" --format rgb8 "$(winpath "$work/eight.avi")" 2>"$work/err"
+check "8-bit: ffprobe's view" "width=320 height=240 pix_fmt=pal8 nb_read_packets=10" \
+  "$(probe "$work/eight.avi" width,height,pix_fmt,nb_read_packets)"
+frame "$work/eight.avi" 0 "$work/eight.png"
+crop "$work/eight.png" 320x160+0+0 "$work/a.png"
+check "8-bit: the bars keep their colours through the palette" 0 "$(differing "$work/a.png" "$work/known.png" 4%)"
+
+# Raw frames through a pipe into ffmpeg, as `./run record capture.mp4` does.
+DORVANTEL_BITS=$bits "$ROOT/run" record "$work/capture.mp4" --seconds 3 --quiet 2>"$work/err"
+check "mp4 through the pipe: exit status" 0 $?
+check "mp4 through the pipe: ffprobe's view" \
+  "codec_name=h264 width=${screen%x*} height=${screen#*x} r_frame_rate=10/1 nb_read_packets=30" \
+  "$(probe "$work/capture.mp4" codec_name,width,height,r_frame_rate,nb_read_packets)"
+
+# Bad input: a clear one-line error, a non-zero exit, and no file.
+expect_error() {  # expect_error DESCRIPTION STATUS MESSAGE PROGRAM ARGS...
+  local what=$1 status=$2 message=$3
+  shift 3
+  "$ROOT/scripts/wine-run" "$@" >"$work/out" 2>"$work/err"
+  local got=$?
+  if [ "$got" = "$status" ] && grep -q "$message" "$work/err" && [ "$(wc -l <"$work/err")" = 1 ] \
+     && ! ls "$work"/bad.avi* >/dev/null 2>&1; then
+    pass "bad input: $what"
+  else
+    fail "bad input: $what: status $got, said: $(cat "$work/err")"
+  fi
+}
+bad=$(winpath "$work/bad.avi")
+expect_error "unknown option" 2 "unknown option --frobnicate" "$dir/dorvantel-record.exe" --frobnicate "$bad"
+expect_error "frame rate 0" 2 "rate needs a whole number" "$dir/dorvantel-record.exe" --rate 0 "$bad"
+expect_error "no window of that title" 1 'no window has the title "No such window"' \
+  "$dir/dorvantel-record.exe" --window "No such window" "$bad"
+expect_error "output path that cannot be written" 1 "cannot write" \
+  "$dir/dorvantel-record.exe" --seconds 1 "$(winpath "$work/no-such-folder/bad.avi")"
+mkdir "$work/alone"
+cp "$dir/dorvantel-record.exe" "$work/alone/"
+expect_error "library missing" 1 "is missing" "$work/alone/dorvantel-record.exe" --seconds 1 "$bad"
+echo "not a library" >"$work/alone/$dll"
+expect_error "library that fails to load" 1 "cannot be loaded" "$work/alone/dorvantel-record.exe" --seconds 1 "$bad"
+
+# Ctrl-C ends the recording with a complete file.
+set -m
+(exec "$ROOT/scripts/wine-run" "$dir/dorvantel-record.exe" --quiet --rect $left,$top,320,240 \
+  "$(winpath "$work/stopped.avi")" 2>"$work/err") &
+recorder=$!
+set +m
+sleep 3
+kill -INT "$recorder"
+wait "$recorder"
+check "Ctrl-C: exit status" 0 $?
+packets=$(probe "$work/stopped.avi" nb_read_packets)
+decoded=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$work/stopped.avi")
+[ "${packets#*=}" -gt 0 ] && [ "${packets#*=}" = "$decoded" ] && pass "Ctrl-C: a playable file of $decoded frames" \
+  || fail "Ctrl-C: $packets packets, $decoded frames decoded"
+
+# Registration as a capture device, which hosts find through the system device enumerator.
+register() { "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" "$@"; }
+register register 2>"$work/err"
+check "device: registered" 0 $?
+register list >"$work/devices"
+grep -qx "Dorvantel" <(tr -d '\r' <"$work/devices") && pass "device: listed by the device enumerator" \
+  || fail "device: not listed: $(cat "$work/devices")"
+record --seconds 1 --device Dorvantel --rect $left,$top,320,240 "$(winpath "$work/device.avi")" 2>"$work/err"
+check "device: bound by name, it records" "width=320 height=240 nb_read_packets=10" \
+  "$(probe "$work/device.avi" width,height,nb_read_packets)"
+register unregister 2>"$work/err"
+check "device: unregistered" 0 $?
+register list >"$work/devices"
+grep -q "Dorvantel" "$work/devices" && fail "device: still listed after unregistering" || pass "device: gone after unregistering"
+expect_error "device that is not registered" 1 'no video capture device is named "Dorvantel"' \
+  "$dir/dorvantel-record.exe" --seconds 1 --device Dorvantel "$bad"
+
+# Past 1 GB: large frames (37.7 MB each), 30 of them; every frame must be counted.
+record --seconds 1 --rate 30 --rect 0,0,320,180 --size 4096x2304 "$(winpath "$work/big.avi")" 2>"$work/err"
+check "past 1 GB: exit status" 0 $?
+size=$(stat -c %s "$work/big.avi" 2>/dev/null || echo 0)
+[ "$size" -gt 1073741824 ] && pass "past 1 GB: $size bytes" || fail "past 1 GB: only $size bytes"
+check "past 1 GB: ffprobe counts every frame" "width=4096 height=2304 nb_read_packets=30" \
+  "$(probe "$work/big.avi" width,height,nb_read_packets)"
+frame "$work/big.avi" 29 "$work/last.png" && [ -s "$work/last.png" ] && pass "past 1 GB: the last frame decodes" \
+  || fail "past 1 GB: the last frame does not decode"
+rm -f "$work/big.avi"
+
+echo "$failures failed"
+[ "$failures" = 0 ]
