@@ -4,11 +4,15 @@
 #include <dshow.h>
 
 #include <atomic>
+#include <cstdio>
+#include <functional>
+#include <vector>
 #include <string>
 
 #include "tests/reliability/support/bounded_wait.h"
 #include "tests/reliability/support/desktop_source.h"
 #include "tests/reliability/support/downstream_double.h"
+#include "tests/support/capture_graph.h"
 #include "tests/support/library.h"
 #include "tests/support/test_window.h"
 
@@ -65,6 +69,205 @@ TEST_F(ConcurrencyThreadedTest, StopWhileTheWorkerPrintsAWindowOfTheStoppingThre
     Watchdog watchdog("Stop from the thread whose window is printed", kCallBoundMs);
     EXPECT_EQ(S_OK, source_.filter()->Stop());
   }
+}
+
+// What a thread that hammers the filter needs: the filter, the window to capture, when to
+// end, and how many calls it made.
+struct Hammer {
+  IBaseFilter* filter = nullptr;
+  IPropertyBag* bag = nullptr;
+  HWND window = nullptr;
+  const RECT* rects = nullptr;  // two rectangles for the torn-rectangle writer
+  std::atomic<bool> done{false};
+  std::atomic<long> calls{0};
+  unsigned seed = 1;
+};
+
+HRESULT WriteLong(IPropertyBag* bag, const wchar_t* name, LONG value) {
+  VARIANT v;
+  ::VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = value;
+  return bag->Write(name, &v);
+}
+
+HRESULT WritePointer(IPropertyBag* bag, const wchar_t* name, const void* value) {
+  VARIANT v;
+  ::VariantInit(&v);
+  v.vt = VT_BYREF;
+  v.byref = const_cast<void*>(value);
+  return bag->Write(name, &v);
+}
+
+// Writes every key, switching between all four areas, until told to end.
+DWORD WINAPI WriteEveryKey(void* context) {
+  auto* hammer = static_cast<Hammer*>(context);
+  ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  struct {
+    HWND window;
+    LONG left, top, right, bottom;
+  } region = {hammer->window, 0, 0, 64, 48};
+  unsigned n = hammer->seed;
+  while (!hammer->done) {
+    n = n * 1103515245 + 12345;
+    const LONG area = static_cast<LONG>(n >> 16) % 4;
+    const RECT rect = {static_cast<LONG>(n % 600), static_cast<LONG>(n % 400), static_cast<LONG>(n % 600) + 64,
+                       static_cast<LONG>(n % 400) + 48};
+    const LONG size[2] = {32 + static_cast<LONG>(n % 3) * 32, 24 + static_cast<LONG>(n % 3) * 24};
+    WriteLong(hammer->bag, L"IncludeCursor", n & 1);
+    WriteLong(hammer->bag, L"CaptureTransparentWindows", n & 2);
+    WriteLong(hammer->bag, L"FrameRateMode", static_cast<LONG>(n % 3));
+    WriteLong(hammer->bag, L"FrameRate", 1 + static_cast<LONG>(n % 60));
+    WriteLong(hammer->bag, L"CaptureArea", area);
+    if (area == 1) WritePointer(hammer->bag, L"CaptureValue", &rect);
+    if (area == 2) WriteLong(hammer->bag, L"CaptureValue", static_cast<LONG>(reinterpret_cast<LONG_PTR>(hammer->window)));
+    if (area == 3) WritePointer(hammer->bag, L"CaptureValue", &region);
+    WritePointer(hammer->bag, L"OutputDimensions", size);
+    WriteLong(hammer->bag, L"InterpolationMode", static_cast<LONG>(n % 8));
+    ++hammer->calls;
+  }
+  ::CoUninitialize();
+  return 0;
+}
+
+// Flips the captured rectangle between two of the same size.
+DWORD WINAPI FlipRectangles(void* context) {
+  auto* hammer = static_cast<Hammer*>(context);
+  for (long i = 0; !hammer->done; ++i) {
+    WritePointer(hammer->bag, L"CaptureValue", &hammer->rects[i % 2]);
+    ++hammer->calls;
+  }
+  return 0;
+}
+
+// Moves the filter between its states at random until told to end.
+DWORD WINAPI ChangeStates(void* context) {
+  auto* hammer = static_cast<Hammer*>(context);
+  unsigned n = hammer->seed;
+  while (!hammer->done) {
+    n = n * 1103515245 + 12345;
+    switch ((n >> 16) % 3) {
+      case 0: hammer->filter->Pause(); break;
+      case 1: hammer->filter->Run(0); break;
+      default: hammer->filter->Stop(); break;
+    }
+    ++hammer->calls;
+    ::Sleep(n % 3);
+  }
+  return 0;
+}
+
+// Starts one thread per hammer, lets them run for the given time, then ends and joins them.
+void HammerFor(DWORD milliseconds, LPTHREAD_START_ROUTINE routine, Hammer* hammers, int count,
+               const std::function<void()>& meanwhile = {}) {
+  std::vector<ThreadHandle> threads;
+  for (int i = 0; i < count; ++i) threads.emplace_back(::CreateThread(nullptr, 0, routine, &hammers[i], 0, nullptr));
+  const ULONGLONG end = ::GetTickCount64() + milliseconds;
+  while (::GetTickCount64() < end) {
+    if (meanwhile) meanwhile();
+    PumpMessagesFor(20);
+  }
+  for (int i = 0; i < count; ++i) hammers[i].done = true;
+  Watchdog watchdog("the hammering threads to end", kCallBoundMs);
+  for (ThreadHandle& thread : threads) {
+    HANDLE handle = thread.get();
+    while (::MsgWaitForMultipleObjects(1, &handle, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
+      PumpMessages();
+    }
+  }
+}
+
+TEST_F(ConcurrencyThreadedTest, EveryKeyWrittenFromOtherThreadsWhileFramesStream) {
+  ASSERT_EQ(S_OK, source_.CaptureScreenRect(RECT{0, 0, 64, 48}));
+  ASSERT_EQ(S_OK, source_.ConnectTo(&downstream_, 0));
+  ASSERT_EQ(S_OK, source_.filter()->Run(0));
+  Hammer hammers[2];
+  for (int i = 0; i < 2; ++i) {
+    hammers[i].bag = source_.bag();
+    hammers[i].window = window_.handle();
+    hammers[i].seed = 17 + i;
+  }
+  HammerFor(1500, WriteEveryKey, hammers, 2);
+  const long before = downstream_.receivedCount();
+  EXPECT_GT(hammers[0].calls + hammers[1].calls, 10);
+  EXPECT_TRUE(WaitForFrames(before + 3, "frames after the writers ended"));
+}
+
+TEST_F(ConcurrencyThreadedTest, StateChangesFromSeveralThreadsRaceWithStreaming) {
+  ASSERT_EQ(S_OK, source_.CaptureScreenRect(RECT{0, 0, 64, 48}));
+  ASSERT_EQ(S_OK, source_.ConnectTo(&downstream_, 0));
+  Hammer hammers[3];
+  for (int i = 0; i < 3; ++i) {
+    hammers[i].filter = source_.filter();
+    hammers[i].seed = 5 + i;
+  }
+  HammerFor(1500, ChangeStates, hammers, 3);
+  {
+    Watchdog watchdog("Stop after the state races", kCallBoundMs);
+    EXPECT_EQ(S_OK, source_.filter()->Stop());
+  }
+  const long before = downstream_.receivedCount();
+  ASSERT_EQ(S_OK, source_.filter()->Run(0));
+  EXPECT_TRUE(WaitForFrames(before + 3, "frames after the races"));
+}
+
+TEST_F(ConcurrencyThreadedTest, RunningFilterReleasedFromAnotherThread) {
+  ASSERT_EQ(S_OK, source_.CaptureScreenRect(RECT{0, 0, 64, 48}));
+  ASSERT_EQ(S_OK, source_.ConnectTo(&downstream_, 0));
+  ASSERT_EQ(S_OK, source_.filter()->Run(0));
+  ASSERT_TRUE(WaitForFrames(3, "frames before the release"));
+  // The host never stops it: the last release, on another thread, stops the worker.
+  RunOnOtherThread("the last Release of a running filter on another thread", kCallBoundMs,
+                   [&] { source_.Release(); });
+  EXPECT_EQ(S_OK, library_.CanUnloadNow());
+}
+
+// Two rectangles of the same size over two colours, switched as fast as a thread can while
+// frames stream: every frame shows one of them whole.
+TEST(TornRectangleThreadedTest, FramesNeverMixTwoRectangles) {
+  ComApartment com;
+  LoadedLibrary library;
+  ASSERT_TRUE(library.loaded());
+  TestWindow window(RECT{300, 200, 428, 248}, RGB(0, 0, 0),
+                    {{{0, 0, 64, 48}, RGB(255, 0, 0)}, {{64, 0, 128, 48}, RGB(0, 0, 255)}});
+  ASSERT_TRUE(window.WaitUntilShown());
+  const RECT rects[2] = {{300, 200, 364, 248}, {364, 200, 428, 248}};
+  {
+    CaptureGraph graph(library);
+    ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", 1));
+    ASSERT_EQ(S_OK, graph.WritePointer(L"CaptureValue", const_cast<RECT*>(&rects[0])));
+    ASSERT_EQ(S_OK, graph.Connect(0));
+    ASSERT_TRUE(SUCCEEDED(graph.Run()));
+    ComPtr<IPropertyBag> bag;
+    ComPtr<IBaseFilter>(graph.source()).query(&bag);
+    Hammer hammer;
+    hammer.bag = bag.get();
+    hammer.rects = rects;
+    HammerFor(1500, FlipRectangles, &hammer, 1);
+    {
+      Watchdog watchdog("Stop after the rectangle flips", kCallBoundMs);
+      EXPECT_EQ(S_OK, graph.Stop());
+    }
+    const auto frames = graph.Frames();
+    EXPECT_GT(frames.size(), 10u);
+    int red = 0, blue = 0;
+    for (const DeliveredFrame& frame : frames) {
+      ASSERT_GE(frame.pixels.size(), 64u * 48 * 4);
+      int redPixels = 0, bluePixels = 0;
+      for (size_t p = 0; p < 64 * 48; ++p) {
+        const BYTE* pixel = &frame.pixels[p * 4];  // blue, green, red
+        if (pixel[2] == 255 && pixel[0] == 0) ++redPixels;
+        if (pixel[0] == 255 && pixel[2] == 0) ++bluePixels;
+      }
+      EXPECT_TRUE(redPixels == 64 * 48 || bluePixels == 64 * 48) << "a torn frame: " << redPixels << " red, "
+                                                                  << bluePixels << " blue pixels";
+      red += redPixels == 64 * 48;
+      blue += bluePixels == 64 * 48;
+    }
+    std::printf("[torn] %zu frames: %d of the red rectangle, %d of the blue, %ld switches\n", frames.size(), red,
+                blue, static_cast<long>(hammer.calls));
+  }
+  EXPECT_EQ(S_OK, library.CanUnloadNow());
 }
 
 }  // namespace
