@@ -149,22 +149,24 @@ HRESULT CaptureGraph::Connect(int formatPosition) {
   if (pins && pins->Next(1, &pin, nullptr) == S_OK) rendererIn.attach(pin);
   if (!grabberIn || !grabberOut || !rendererIn) return E_UNEXPECTED;
 
-  HRESULT hr;
   if (formatPosition < 0) {
-    hr = graph_->ConnectDirect(sourcePin_.get(), grabberIn.get(), nullptr);
-  } else {
-    ComPtr<IEnumMediaTypes> types;
-    hr = sourcePin_->EnumMediaTypes(types.put());
+    const HRESULT hr = graph_->ConnectDirect(sourcePin_.get(), grabberIn.get(), nullptr);
     if (FAILED(hr)) return hr;
-    AM_MEDIA_TYPE* type = nullptr;
-    if (formatPosition > 0) types->Skip(formatPosition);
-    if (types->Next(1, &type, nullptr) != S_OK || !type) return E_FAIL;
-    hr = graph_->ConnectDirect(sourcePin_.get(), grabberIn.get(), type);
-    FreeMediaTypeContents(*type);
-    CoTaskMemFree(type);
+    return graph_->ConnectDirect(grabberOut.get(), rendererIn.get(), nullptr);
   }
+  ComPtr<IEnumMediaTypes> types;
+  HRESULT hr = sourcePin_->EnumMediaTypes(types.put());
   if (FAILED(hr)) return hr;
-  return graph_->ConnectDirect(grabberOut.get(), rendererIn.get(), nullptr);
+  AM_MEDIA_TYPE* type = nullptr;
+  if (formatPosition > 0) types->Skip(formatPosition);
+  if (types->Next(1, &type, nullptr) != S_OK || !type) return E_FAIL;
+  hr = graph_->ConnectDirect(sourcePin_.get(), grabberIn.get(), type);
+  // The grabber's output takes the same type: left to itself it would propose the source's
+  // first format and reconnect its input to it.
+  if (SUCCEEDED(hr)) hr = graph_->ConnectDirect(grabberOut.get(), rendererIn.get(), type);
+  FreeMediaTypeContents(*type);
+  CoTaskMemFree(type);
+  return hr;
 }
 
 HRESULT CaptureGraph::UseGraphClock() {
