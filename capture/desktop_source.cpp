@@ -56,6 +56,7 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   end -= paused;
   sample->SetTime(&start, &end);
   sample->SetSyncPoint(TRUE);
+  frameStamped_.store(true);
   return S_OK;
 }
 
@@ -110,8 +111,10 @@ HRESULT CPushPinDesktop::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERT
 HRESULT STDMETHODCALLTYPE CPushPinDesktop::Notify(IBaseFilter*, Quality) { return E_FAIL; }
 
 void CPushPinDesktop::PauseRequested(REFERENCE_TIME now) noexcept {
-  // The first pause of the pin's life, before its paused frame, is not counted.
-  if (!awaitingPausedFrame_.load()) pauseStart_.store(now);
+  // A pause before the first frame is not counted: the stamps start from that frame. Once
+  // a frame exists every pause counts, also when that frame was made while running (a
+  // graph that runs straight from Stopped), before any frame was made while paused.
+  if (frameStamped_.load()) pauseStart_.store(now);
 }
 
 void CPushPinDesktop::RunRequested(REFERENCE_TIME now) noexcept {

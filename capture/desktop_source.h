@@ -61,6 +61,7 @@ class CPushPinDesktop : public CSourceStream {
   REFERENCE_TIME stampClock_ = 0;
   // Shared with the graph's thread.
   std::atomic<bool> awaitingPausedFrame_{true};
+  std::atomic<bool> frameStamped_{false};
   std::atomic<int64_t> pauseStart_{0};
   std::atomic<int64_t> pausedTotal_{0};
 };
