@@ -143,12 +143,10 @@ class Rig {
   ScriptedPin* pin;
 };
 
+DWORD WINAPI StopFilter(void* filter) { return static_cast<DWORD>(static_cast<IBaseFilter*>(filter)->Stop()); }
+
 // Runs IBaseFilter::Stop on a thread of its own; the thread's exit code is Stop's result.
-HANDLE StopOnThread(IBaseFilter* filter) {
-  return ::CreateThread(
-      nullptr, 0, [](void* f) -> DWORD { return static_cast<DWORD>(static_cast<IBaseFilter*>(f)->Stop()); }, filter,
-      0, nullptr);
-}
+HANDLE StopOnThread(IBaseFilter* filter) { return ::CreateThread(nullptr, 0, StopFilter, filter, 0, nullptr); }
 
 // ---- without a worker
 

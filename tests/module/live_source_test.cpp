@@ -110,6 +110,8 @@ TEST_F(LiveSourceThreadedTest, ASampleTooSmallForTheFrameEndsTheStreamWithAnErro
   EXPECT_EQ(S_OK, graph->RemoveFilter(filter_.get()));
 }
 
+DWORD WINAPI ReleaseFilter(void* filter) { return static_cast<IBaseFilter*>(filter)->Release(); }
+
 TEST_F(LiveSourceThreadedTest, AFilterReleasedWhileActiveStopsItsWorker) {
   for (bool running : {false, true}) {
     SCOPED_TRACE(running ? "running" : "paused");
@@ -120,9 +122,7 @@ TEST_F(LiveSourceThreadedTest, AFilterReleasedWhileActiveStopsItsWorker) {
     ASSERT_TRUE(peer.WaitForReceived(running ? 3 : 1));
 
     // The host never calls Stop; its last Release has to end the worker and return.
-    HANDLE releaser = CreateThread(
-        nullptr, 0, [](void* f) -> DWORD { return static_cast<IBaseFilter*>(f)->Release(); }, filter.detach(), 0,
-        nullptr);
+    HANDLE releaser = CreateThread(nullptr, 0, ReleaseFilter, filter.detach(), 0, nullptr);
     ASSERT_NE(nullptr, releaser);
     ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), WaitForSingleObject(releaser, 10000)) << "the release hung";
     DWORD count = 1;
