@@ -203,6 +203,30 @@ TEST_F(DownstreamFaultsThreadedTest, BuffersSmallerThanGrantedEndTheStreamWithAn
   ExpectRunsAgain();
 }
 
+// A recording paused in the middle: while paused the peer gets nothing the pin did not grab
+// and stamp (the fixture checks every sample), and with tick stamps the paused second leaves
+// no gap. (A frame whose grab began as Pause was called may overlap the next by the length
+// of a grab: the pause is measured from the call, not from the last grab.)
+TEST_F(DownstreamFaultsThreadedTest, PauseInTheMiddleDeliversOnlyGrabbedAndStampedFrames) {
+  ASSERT_EQ(S_OK, source_.WriteLong(L"FrameRateMode", 2));
+  ASSERT_EQ(S_OK, source_.filter()->Run(0));
+  EXPECT_TRUE(WaitForFrames(10, "frames before the pause"));
+  ASSERT_EQ(S_OK, source_.filter()->Pause());
+  ::Sleep(1000);
+  const long duringPause = downstream_.receivedCount();
+  ::Sleep(200);
+  EXPECT_LE(downstream_.receivedCount(), duringPause + 1) << "frames kept coming while paused";
+  ASSERT_EQ(S_OK, source_.filter()->Run(0));
+  EXPECT_TRUE(WaitForFrames(duringPause + 10, "frames after the pause"));
+  EXPECT_EQ(S_OK, StopWithin("Stop after the paused recording"));
+  const auto samples = downstream_.Received();
+  for (size_t i = 1; i < samples.size(); ++i) {
+    EXPECT_GE(samples[i].start, samples[i - 1].start - 1000000) << "sample " << i;
+    // The paused second is taken out: no gap of anything like it between two frames.
+    EXPECT_LT(samples[i].start - samples[i - 1].end, 5000000) << "sample " << i;
+  }
+}
+
 }  // namespace
 
 namespace {
