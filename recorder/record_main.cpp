@@ -52,6 +52,7 @@ class Recorder {
   int Summarise(Recording& recording, const FrameFormat& format, bool interrupted);
 
   const RecorderOptions& options_;
+  uint64_t limit_ = 0;  // frames to record; 0 until Ctrl-C
   DemoWindow demo_;
   SourceLibrary library_;  // declared first: outlives the filter it makes
   ComPtr<IBaseFilter> source_;
@@ -108,10 +109,8 @@ int Recorder::Run() {
   // Frame-count stamps are paced by the graph clock; the other modes stamp by grab time,
   // which the clock must not wait for, so the recording's own clock places those frames.
   const bool paced = options_.frame_rate_mode == 0;
-  const uint64_t limit = options_.seconds > 0
-                             ? static_cast<uint64_t>(std::llround(options_.seconds * options_.frame_rate))
-                             : 0;
-  Recording recording(options_.frame_rate, limit, paced);
+  limit_ = options_.seconds > 0 ? static_cast<uint64_t>(std::llround(options_.seconds * options_.frame_rate)) : 0;
+  Recording recording(options_.frame_rate, limit_, paced);
   CaptureGraph graph;
   if (FAILED(graph.Build(source_.get(), options_.pixels, paced, &recording, &error))) return Fail(error);
   FrameFormat format;
@@ -148,12 +147,12 @@ int Recorder::Run() {
                          elapsed > 0 ? recording.delivered() / elapsed : 0.0));
     stream_error = graph.CheckEvents();
     if (stream_error != S_OK) break;
-    const double allowed = (limit ? options_.seconds : 0) + kStallSeconds;
+    const double allowed = options_.seconds + kStallSeconds;
     if (recording.delivered() == 0 && elapsed > kStallSeconds) {
       stream_error = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
       break;
     }
-    if (limit && elapsed > allowed) break;
+    if (limit_ && elapsed > allowed) break;
   }
   progress.Finish();
 
@@ -195,6 +194,10 @@ int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool in
   if (!options_.raw_output()) WriteError(L", " + Megabytes(avi_.bytes()));
   WriteError(interrupted ? L" (stopped by Ctrl-C)\n" : L"\n");
 
+  if (limit_ && frames < limit_ && !interrupted) {
+    WriteError(Format(L"the capture source stalled: the recording holds %llu of the %llu frames asked\n",
+                      static_cast<unsigned long long>(frames), static_cast<unsigned long long>(limit_)));
+  }
   const uint64_t repeated = recording.repeated();
   if (repeated > 0) {
     WriteError(Format(L"capture fell behind: the source delivered %.1f frames per second of the %d asked, "
