@@ -81,6 +81,8 @@ struct Hammer {
   std::atomic<bool> done{false};
   std::atomic<long> calls{0};
   unsigned seed = 1;
+  // CaptureArea and the CaptureValue read by it are a pair: one thread writes them.
+  bool switchesAreas = false;
 };
 
 HRESULT WriteLong(IPropertyBag* bag, const wchar_t* name, LONG value) {
@@ -118,10 +120,12 @@ DWORD WINAPI WriteEveryKey(void* context) {
     WriteLong(hammer->bag, L"CaptureTransparentWindows", n & 2);
     WriteLong(hammer->bag, L"FrameRateMode", static_cast<LONG>(n % 3));
     WriteLong(hammer->bag, L"FrameRate", 1 + static_cast<LONG>(n % 60));
-    WriteLong(hammer->bag, L"CaptureArea", area);
-    if (area == 1) WritePointer(hammer->bag, L"CaptureValue", &rect);
-    if (area == 2) WriteLong(hammer->bag, L"CaptureValue", static_cast<LONG>(reinterpret_cast<LONG_PTR>(hammer->window)));
-    if (area == 3) WritePointer(hammer->bag, L"CaptureValue", &region);
+    if (hammer->switchesAreas) {
+      WriteLong(hammer->bag, L"CaptureArea", area);
+      if (area == 1) WritePointer(hammer->bag, L"CaptureValue", &rect);
+      if (area == 2) WriteLong(hammer->bag, L"CaptureValue", static_cast<LONG>(reinterpret_cast<LONG_PTR>(hammer->window)));
+      if (area == 3) WritePointer(hammer->bag, L"CaptureValue", &region);
+    }
     WritePointer(hammer->bag, L"OutputDimensions", size);
     WriteLong(hammer->bag, L"InterpolationMode", static_cast<LONG>(n % 8));
     ++hammer->calls;
@@ -186,6 +190,7 @@ TEST_F(ConcurrencyThreadedTest, EveryKeyWrittenFromOtherThreadsWhileFramesStream
     hammers[i].bag = source_.bag();
     hammers[i].window = window_.handle();
     hammers[i].seed = 17 + i;
+    hammers[i].switchesAreas = i == 0;
   }
   HammerFor(1500, WriteEveryKey, hammers, 2);
   const long before = downstream_.receivedCount();
