@@ -52,6 +52,7 @@ class Recorder {
   int Summarise(Recording& recording, const FrameFormat& format, bool interrupted);
 
   const RecorderOptions& options_;
+  ComApartment apartment_{COINIT_MULTITHREADED};  // first in, last out: every COM object goes before it
   uint64_t limit_ = 0;  // frames to record; 0 until Ctrl-C
   DemoWindow demo_;
   SourceLibrary library_;  // declared first: outlives the filter it makes
@@ -88,8 +89,7 @@ HRESULT Recorder::OpenOutput(const FrameFormat& format, std::wstring* error) {
 }
 
 int Recorder::Run() {
-  ComApartment apartment(COINIT_MULTITHREADED);
-  if (FAILED(apartment.result())) return Fail(L"cannot start COM: " + ResultText(apartment.result()));
+  if (FAILED(apartment_.result())) return Fail(L"cannot start COM: " + ResultText(apartment_.result()));
   HANDLE interrupted = InterruptEvent();
 
   if (options_.demo) {

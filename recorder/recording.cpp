@@ -16,9 +16,7 @@ Recording::Recording(int frame_rate, uint64_t frame_limit, bool stamps_paced)
   ::QueryPerformanceCounter(&start_);
 }
 
-Recording::~Recording() {
-  if (done_) ::CloseHandle(done_);
-}
+Recording::~Recording() = default;
 
 void Recording::Start(const FrameFormat& format, WriteFrame write) {
   SectionLockHolder hold(&lock_);
@@ -56,7 +54,7 @@ void Recording::Fail(HRESULT hr) {
   HRESULT expected = S_OK;
   write_error_.compare_exchange_strong(expected, hr);
   stopped_ = true;
-  ::SetEvent(done_);
+  ::SetEvent(done_.get());
 }
 
 HRESULT Recording::QueryInterface(REFIID iid, void** out) {
@@ -110,7 +108,7 @@ HRESULT Recording::SampleCB(double, IMediaSample* sample) {
     Fail(hr);
   } else if (timeline_.full()) {
     stopped_ = true;
-    ::SetEvent(done_);
+    ::SetEvent(done_.get());
   }
   return S_OK;
 }

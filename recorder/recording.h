@@ -18,6 +18,7 @@
 #include <functional>
 #include <vector>
 
+#include "framework/handles.h"
 #include "framework/section_lock.h"
 #include "recorder/frame_format.h"
 #include "recorder/frame_timeline.h"
@@ -40,7 +41,7 @@ class Recording : public ISampleGrabberCB {
   // Ignores every frame from now on; returns once no frame is being written.
   void Stop();
   // Set when the recording holds all its frames or an output write failed.
-  HANDLE done_event() const noexcept { return done_; }
+  HANDLE done_event() const noexcept { return done_.get(); }
   HRESULT write_error() const noexcept { return write_error_.load(); }
 
   // Seconds since Start.
@@ -64,7 +65,7 @@ class Recording : public ISampleGrabberCB {
 
   const int64_t interval_;
   const bool stamps_paced_;
-  HANDLE done_;
+  EventHandle done_;
   LARGE_INTEGER frequency_{};
   LARGE_INTEGER start_{};
 
