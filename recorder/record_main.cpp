@@ -79,7 +79,12 @@ HRESULT Recorder::CreateSource(std::wstring* error) {
 HRESULT Recorder::OpenOutput(const FrameFormat& format, std::wstring* error) {
   HRESULT hr;
   if (options_.raw_output()) {
-    hr = raw_.Open(::GetStdHandle(STD_OUTPUT_HANDLE), format, options_.frame_rate);
+    HANDLE stream = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (::GetFileType(stream) == FILE_TYPE_CHAR) {
+      *error = L"standard output is a terminal: send the raw frames into a pipe or a file";
+      return E_INVALIDARG;
+    }
+    hr = raw_.Open(stream, format, options_.frame_rate);
     if (FAILED(hr)) *error = L"cannot write to standard output: " + ResultText(hr);
   } else {
     hr = avi_.Open(options_.output, format, options_.frame_rate);

@@ -29,7 +29,8 @@ ensure_display() {
   local screen=${DORVANTEL_SCREEN:-1280x720x24} n
   for n in $(seq 90 120); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 "$screen" -nolisten tcp >/dev/null 2>&1 &
+    # In a session of its own: Ctrl-C at the terminal is for the program, not the display.
+    setsid Xvfb ":$n" -screen 0 "$screen" -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
     export DISPLAY=":$n"
     local i
