@@ -55,42 +55,42 @@ bool ParseSize(const std::string& text, FrameSize* size) {
   return size->width > 0 && size->height > 0;
 }
 
-bool ParseCase(const std::string& name, CaseSpec* spec) {
+bool ParseCase(const std::string& name, CaseSpec* wanted) {
   std::vector<std::string> parts = Split(name, '-');
   if (parts.size() > 1 && parts.back() == "thread") {
-    spec->thread = true;
+    wanted->thread = true;
     parts.pop_back();
   }
   if (parts.empty()) return false;
-  spec->kind = parts[0];
+  wanted->kind = parts[0];
   size_t next = 1;
-  if (spec->kind == "gdiplus") {
-    spec->layout = FindLayout("rgb32");
+  if (wanted->kind == "gdiplus") {
+    wanted->layout = FindLayout("rgb32");
   } else {
-    if (parts.size() < 2 || !(spec->layout = FindLayout(parts[1]))) return false;
+    if (parts.size() < 2 || !(wanted->layout = FindLayout(parts[1]))) return false;
     next = 2;
-    if (spec->kind == "gdi") return parts.size() == 2;
-    if (spec->kind == "filter" && spec->thread) return false;
+    if (wanted->kind == "gdi") return parts.size() == 2;
+    if (wanted->kind == "filter" && wanted->thread) return false;
   }
   if (next < parts.size() && parts[next] == "cursor") {
-    spec->cursor = true;
+    wanted->cursor = true;
     ++next;
   }
   if (next < parts.size()) {
     FrameSize size;
     if (next + 2 != parts.size() || !ParseSize(parts[next], &size)) return false;
-    spec->output = size;
-    spec->interpolation = std::atol(parts[next + 1].c_str());
+    wanted->output = size;
+    wanted->interpolation = std::atol(parts[next + 1].c_str());
     next += 2;
   }
-  if (spec->kind == "gdiplus") return spec->output && !spec->cursor;
-  return next == parts.size() && (spec->kind == "filter" || spec->kind == "grab" || spec->kind == "profile");
+  if (wanted->kind == "gdiplus") return wanted->output && !wanted->cursor;
+  return next == parts.size() && (wanted->kind == "filter" || wanted->kind == "grab" || wanted->kind == "profile");
 }
 
-CaseResult RunFilter(const std::string& name, const CaseSpec& spec, const LoopTiming& timing,
+CaseResult RunFilter(const std::string& name, const CaseSpec& wanted, const LoopTiming& timing,
                      const ServerClock& server) {
   FilterGraphCase graph;
-  FilterOptions options{spec.layout, spec.cursor, spec.output, spec.interpolation};
+  FilterOptions options{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation};
   std::string step;
   const HRESULT hr = graph.Build(options, &step);
   if (FAILED(hr)) {
@@ -137,26 +137,26 @@ int wmain(int argc, wchar_t** argv) {
   const ServerClock server(serverPid);
   int status = 0;
   for (const std::string& name : cases) {
-    CaseSpec spec;
-    if (!ParseCase(name, &spec)) {
+    CaseSpec wanted;
+    if (!ParseCase(name, &wanted)) {
       std::fprintf(stderr, "unknown case %s\n", name.c_str());
       status = 2;
       continue;
     }
     LoopTiming caseTiming = timing;
-    caseTiming.onWorkerThread = spec.thread;
+    caseTiming.onWorkerThread = wanted.thread;
     CaseResult result;
-    if (spec.kind == "gdi") {
-      result = RunBareGdi(name, *spec.layout, caseTiming, server);
-    } else if (spec.kind == "gdiplus") {
-      result = RunBareGdiplus(name, *spec.output, spec.interpolation, caseTiming, server);
-    } else if (spec.kind == "filter") {
-      result = RunFilter(name, spec, timing, server);
-    } else if (spec.kind == "grab") {
-      result = RunLibraryGrab(name, GrabOptions{spec.layout, spec.cursor, spec.output, spec.interpolation},
+    if (wanted.kind == "gdi") {
+      result = RunBareGdi(name, *wanted.layout, caseTiming, server);
+    } else if (wanted.kind == "gdiplus") {
+      result = RunBareGdiplus(name, *wanted.output, wanted.interpolation, caseTiming, server);
+    } else if (wanted.kind == "filter") {
+      result = RunFilter(name, wanted, timing, server);
+    } else if (wanted.kind == "grab") {
+      result = RunLibraryGrab(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation},
                               caseTiming, server);
     } else {
-      ProfileGrabSteps(name, GrabOptions{spec.layout, spec.cursor, spec.output, spec.interpolation}, caseTiming);
+      ProfileGrabSteps(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation}, caseTiming);
       continue;
     }
     PrintResult(result);
