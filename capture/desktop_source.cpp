@@ -23,9 +23,12 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
 
   // One frame is produced while paused in the pin's whole life. After it, a paused filter
   // delivers nothing: the sample goes back unfilled and the worker looks for commands.
+  // The worker starts before the filter leaves Stopped for Paused, so Stopped counts as
+  // paused here: it is either that step or a stop under way.
+  const bool notRunning = state != State_Running;
   if (awaitingPausedFrame_.load()) {
-    if (state == State_Paused) awaitingPausedFrame_.store(false);
-  } else if (state == State_Paused) {
+    if (notRunning) awaitingPausedFrame_.store(false);
+  } else if (notRunning) {
     ::Sleep(1);
     return S_SAMPLE_NOT_FILLED;
   }
@@ -58,6 +61,11 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   sample->SetSyncPoint(TRUE);
   frameStamped_.store(true);
   return S_OK;
+}
+
+HRESULT CPushPinDesktop::OnWorkerStop() {
+  capture_.ReleaseSurfaces();
+  return CSourceStream::OnWorkerStop();
 }
 
 REFERENCE_TIME CPushPinDesktop::StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept {
