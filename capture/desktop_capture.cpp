@@ -1,7 +1,5 @@
 #include "capture/desktop_capture.h"
 
-#include "capture/frame_grabber.h"
-
 namespace {
 
 bool IsScreenArea(LONG area) { return area == 0 || area == 1; }
@@ -41,7 +39,12 @@ void DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO
   const CaptureSettings& s = settings_;
   GrabFrame(ScreenDC(), MemoryDC(), s.CaptureRect.Corners(), s.OutputSize, destination, destinationBytes, info,
             infoBytes, s.IncludeCursor, s.CaptureTransparentWindows, s.InterpolationMode,
-            IsWindowArea(s.CaptureArea) ? s.CaptureWindow : nullptr);
+            IsWindowArea(s.CaptureArea) ? s.CaptureWindow : nullptr, surfaces_);
+}
+
+void DesktopCapture::ReleaseSurfaces() noexcept {
+  SectionLockHolder hold(&captureLock_);
+  surfaces_.Release();
 }
 
 void DesktopCapture::OpenDeviceContexts() noexcept {
@@ -56,6 +59,7 @@ void DesktopCapture::OpenDeviceContexts() noexcept {
 }
 
 void DesktopCapture::CloseDeviceContexts() noexcept {
+  surfaces_.Release();
   display_.reset();
   screen_.reset();
   memory_.reset();

@@ -1,15 +1,17 @@
 #pragma once
 // DesktopCapture: the capture side of the desktop pin. Owns the capture settings, the source
-// device context (ScreenDC) and the memory device context for the current CaptureArea, and
-// a GDI+ session for its whole life; all are released by its destructor.
-// CaptureLock guards the settings and the device contexts: a grab and every change of them
-// hold it. It is re-entrant, and nothing else is taken while it is held.
+// device context (ScreenDC) and the memory device context for the current CaptureArea, the
+// bitmaps that grabs draw into (kept between the grabs of one area), and a GDI+ session for
+// its whole life; all are released by its destructor.
+// CaptureLock guards the settings, the device contexts and the bitmaps: a grab and every
+// change of them hold it. It is re-entrant, and nothing else is taken while it is held.
 
 #include <windows.h>
 
 #include <cstddef>
 
 #include "capture/capture_settings.h"
+#include "capture/frame_grabber.h"
 #include "capture/gdi_resources.h"
 #include "format/frame_size.h"
 #include "framework/section_lock.h"
@@ -38,6 +40,10 @@ class DesktopCapture {
   // Grabs one frame with the current settings into destination (see GrabFrame).
   void Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes) noexcept;
 
+  // Releases the bitmaps kept for the next grab, as when streaming stops; a later grab makes
+  // them anew.
+  void ReleaseSurfaces() noexcept;
+
   // The device contexts of the current area.
   HDC ScreenDC() const noexcept { return display_ ? display_.get() : screen_.get(); }
   HDC MemoryDC() const noexcept { return memory_.get(); }
@@ -52,4 +58,5 @@ class DesktopCapture {
   CreatedDC display_;  // areas 0 and 1: the "DISPLAY" device context
   WindowDC screen_;    // areas 2 and 3: the whole screen's device context
   ::MemoryDC memory_;
+  GrabSurfaces surfaces_;  // compatible with the current area's device contexts
 };

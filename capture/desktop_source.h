@@ -36,6 +36,8 @@ class CPushPinDesktop : public CSourceStream {
   ~CPushPinDesktop() override;
 
   HRESULT FillSample(IMediaSample* sample) override;
+  // The capture's kept bitmaps are not held while the pin does not stream.
+  HRESULT OnWorkerStop() override;
 
   HRESULT VerifyMediaType(const AM_MEDIA_TYPE* type) override;
   HRESULT ApplyMediaType(const AM_MEDIA_TYPE* type) override;

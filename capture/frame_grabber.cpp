@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <cstring>
 #include <cstdlib>
-#include <utility>
 
 #include "capture/gdi_resources.h"
 
@@ -52,17 +51,15 @@ class ConversionInfo {
     return Header().biBitCount == 16 && Header().biCompression == BI_BITFIELDS;
   }
 
-  // A DIB section of width x height in this layout, or empty.
-  BitmapHandle CreateSection(HDC dc, LONG width, LONG height) const noexcept {
+  // The kept DIB section of width x height in this layout, or null.
+  HBITMAP Section(GrabSurfaces& surfaces, HDC source, LONG width, LONG height) const noexcept {
     alignas(8) BYTE layout[sizeof(block_)];
     std::memcpy(layout, block_, sizeof(block_));
     auto* header = reinterpret_cast<BITMAPINFOHEADER*>(layout);
     header->biWidth = width;
     header->biHeight = height;
     header->biSizeImage = 0;
-    void* bits = nullptr;
-    return BitmapHandle(
-        ::CreateDIBSection(dc, reinterpret_cast<BITMAPINFO*>(layout), DIB_RGB_COLORS, &bits, nullptr, 0));
+    return surfaces.Section(source, reinterpret_cast<BITMAPINFO*>(layout), sizeof(layout));
   }
 
  private:
@@ -74,19 +71,17 @@ class ConversionInfo {
 
 // Wine's GetDIBits turns a screen-compatible bitmap into black pixels when asked for 16-bit
 // colour masks, while a blit into a DIB section with those masks converts correctly. Returns
-// such a section of the bitmap's size, filled from it, or empty; the bitmap is released.
-BitmapHandle CopyIntoMaskedSection(HDC source, HDC memory, BitmapHandle bitmap,
-                                   const ConversionInfo& conversion) noexcept {
+// such a section of the bitmap's size, filled from it, or null.
+HBITMAP CopyIntoMaskedSection(HDC source, HDC memory, HBITMAP bitmap, const ConversionInfo& conversion,
+                              GrabSurfaces& surfaces) noexcept {
   BITMAP size = {};
-  if (!::GetObjectW(bitmap.get(), sizeof(size), &size)) return {};
-  BitmapHandle section = conversion.CreateSection(source, size.bmWidth, size.bmHeight);
-  MemoryDC target(::CreateCompatibleDC(source));
-  if (!section || !target) return {};
-  {
-    SelectedObject selectedSection(target.get(), section.get());
-    SelectedObject selectedBitmap(memory, bitmap.get());
-    ::BitBlt(target.get(), 0, 0, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
-  }
+  if (!::GetObjectW(bitmap, sizeof(size), &size)) return nullptr;
+  HBITMAP section = conversion.Section(surfaces, source, size.bmWidth, size.bmHeight);
+  if (!section) return nullptr;
+  SelectedObject selectedSection(surfaces.SectionDC(), section);
+  SelectedObject selectedBitmap(memory, bitmap);
+  // Every pixel of the section is overwritten.
+  ::BitBlt(surfaces.SectionDC(), 0, 0, size.bmWidth, size.bmHeight, memory, 0, 0, SRCCOPY);
   return section;
 }
 
@@ -117,11 +112,11 @@ void DrawCursor(HDC memory, const RECT& rectangle, HWND window) noexcept {
   mask.reset();
 }
 
-// The grabbed bitmap stretched to size by GDI+, in the grabbed bitmap's pixel format; the
-// grabbed bitmap is released either way. Empty when a GDI+ object could not be made.
-BitmapHandle ScaleBitmap(BitmapHandle grabbed, FrameSize size, LONG interpolation) noexcept {
+// The grabbed bitmap stretched to size by GDI+, in the grabbed bitmap's pixel format. Empty
+// when a GDI+ object could not be made.
+BitmapHandle ScaleBitmap(HBITMAP grabbed, FrameSize size, LONG interpolation) noexcept {
   GdiplusBitmap source;
-  if (GdipCreateBitmapFromHBITMAP(grabbed.get(), nullptr, source.put()) != Gdiplus::Ok) return {};
+  if (GdipCreateBitmapFromHBITMAP(grabbed, nullptr, source.put()) != Gdiplus::Ok) return {};
   Gdiplus::PixelFormat format = 0;
   if (GdipGetImagePixelFormat(source.get(), &format) != Gdiplus::Ok) return {};
   GdiplusBitmap scaled;
@@ -132,7 +127,6 @@ BitmapHandle ScaleBitmap(BitmapHandle grabbed, FrameSize size, LONG interpolatio
   GdipDrawImageRectI(graphics.get(), source.get(), 0, 0, size.width, size.height);
   graphics.reset();
   source.reset();
-  grabbed.reset();
 
   BitmapHandle result;
   const Gdiplus::ARGB transparentWhite = 0x00FFFFFF;
@@ -142,9 +136,61 @@ BitmapHandle ScaleBitmap(BitmapHandle grabbed, FrameSize size, LONG interpolatio
 
 }  // namespace
 
+HBITMAP GrabSurfaces::Canvas(HDC source, int width, int height) noexcept {
+  const int bitsPerPixel = ::GetDeviceCaps(source, BITSPIXEL) * ::GetDeviceCaps(source, PLANES);
+  if (canvas_ && source == canvasSource_ && bitsPerPixel == canvasBitsPerPixel_ && width == canvasWidth_ &&
+      height == canvasHeight_) {
+    return canvas_.get();
+  }
+  canvas_.reset();  // before the new one is made: two screen-sized bitmaps never live at once
+  canvas_.reset(::CreateCompatibleBitmap(source, width, height));
+  canvasSource_ = source;
+  canvasBitsPerPixel_ = bitsPerPixel;
+  canvasWidth_ = width;
+  canvasHeight_ = height;
+  return canvas_.get();
+}
+
+HBITMAP GrabSurfaces::Section(HDC source, const BITMAPINFO* layout, size_t layoutBytes) noexcept {
+  const size_t keyBytes = std::min(layoutBytes, sizeof(sectionLayout_));
+  if (section_ && sectionDC_ && source == sectionSource_ && std::memcmp(sectionLayout_, layout, keyBytes) == 0) {
+    return section_.get();
+  }
+  section_.reset();
+  sectionDC_.reset();
+  std::memset(sectionLayout_, 0, sizeof(sectionLayout_));
+  void* bits = nullptr;
+  section_.reset(::CreateDIBSection(source, layout, DIB_RGB_COLORS, &bits, nullptr, 0));
+  sectionDC_.reset(::CreateCompatibleDC(source));
+  if (!section_ || !sectionDC_) {
+    section_.reset();
+    sectionDC_.reset();
+    return nullptr;
+  }
+  std::memcpy(sectionLayout_, layout, keyBytes);
+  sectionSource_ = source;
+  return section_.get();
+}
+
+void GrabSurfaces::Release() noexcept {
+  canvas_.reset();
+  canvasSource_ = nullptr;
+  section_.reset();
+  sectionDC_.reset();
+  sectionSource_ = nullptr;
+}
+
 void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
                BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
                bool includeLayeredWindows, LONG interpolation, HWND window) noexcept {
+  GrabSurfaces surfaces;
+  GrabFrame(source, memory, rectangle, outputSize, destination, destinationBytes, info, infoBytes, drawCursor,
+            includeLayeredWindows, interpolation, window, surfaces);
+}
+
+void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
+               BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
+               bool includeLayeredWindows, LONG interpolation, HWND window, GrabSurfaces& surfaces) noexcept {
   if (::IsRectEmpty(&rectangle)) return;
   const LONGLONG width = static_cast<LONGLONG>(rectangle.right) - rectangle.left;
   const LONGLONG height = static_cast<LONGLONG>(rectangle.bottom) - rectangle.top;
@@ -152,10 +198,12 @@ void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optiona
   ConversionInfo conversion;
   if (!destination || !conversion.Load(info, infoBytes)) return;
 
-  BitmapHandle bitmap(::CreateCompatibleBitmap(source, static_cast<int>(width), static_cast<int>(height)));
-  if (!bitmap) return;
+  HBITMAP canvas = surfaces.Canvas(source, static_cast<int>(width), static_cast<int>(height));
+  if (!canvas) return;
   {
-    SelectedObject selected(memory, bitmap.get());
+    SelectedObject selected(memory, canvas);
+    // Whatever the copy or the window's printing does not reach stays black, as in a new bitmap.
+    ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
     if (window) {
       // The window's point (left, top) lands on the bitmap's pixel (0, 0).
       POINT previousOrigin = {};
@@ -171,16 +219,19 @@ void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optiona
     }
   }
 
+  HBITMAP frame = canvas;
   LONG lines = static_cast<LONG>(height);
+  BitmapHandle scaled;
   if (outputSize) {
-    bitmap = ScaleBitmap(std::move(bitmap), *outputSize, interpolation);
-    if (!bitmap) return;
+    scaled = ScaleBitmap(canvas, *outputSize, interpolation);
+    if (!scaled) return;
+    frame = scaled.get();
     lines = outputSize->height;
   }
   if (conversion.SixteenBitsWithMasks()) {
-    bitmap = CopyIntoMaskedSection(source, memory, std::move(bitmap), conversion);
-    if (!bitmap) return;
+    frame = CopyIntoMaskedSection(source, memory, frame, conversion, surfaces);
+    if (!frame) return;
   }
-  // The bitmap is no longer selected into memory; source converts it.
-  conversion.Convert(source, bitmap.get(), lines, destination, destinationBytes, info);
+  // No bitmap is selected into a device context now; source converts the frame.
+  conversion.Convert(source, frame, lines, destination, destinationBytes, info);
 }

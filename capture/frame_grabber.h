@@ -6,16 +6,59 @@
 #include <cstddef>
 #include <optional>
 
+#include "capture/gdi_resources.h"
 #include "format/frame_size.h"
 
+// The bitmaps a grab draws into, kept from one grab to the next. Making a bitmap of the
+// screen's size costs a grab more than the copy into it on any thread but a process's first
+// (the platform maps, clears and unmaps the memory anew each time), so consecutive grabs of
+// one size and layout reuse them. Each is made anew when it is asked for with another size,
+// layout or source; none stays selected into a device context between grabs.
+// Not thread-safe: its owner serialises the grabs that use it.
+class GrabSurfaces {
+ public:
+  GrabSurfaces() noexcept = default;
+  GrabSurfaces(const GrabSurfaces&) = delete;
+  GrabSurfaces& operator=(const GrabSurfaces&) = delete;
+
+  // A bitmap compatible with source of width x height, or null. Its content is whatever
+  // the last grab left; the grab clears it.
+  HBITMAP Canvas(HDC source, int width, int height) noexcept;
+  // A DIB section in layout (width and height included) with a memory device context for
+  // it, or null. The section is not selected into the device context.
+  HBITMAP Section(HDC source, const BITMAPINFO* layout, size_t layoutBytes) noexcept;
+  HDC SectionDC() const noexcept { return sectionDC_.get(); }
+
+  // Releases every bitmap and device context; the next grab makes them anew.
+  void Release() noexcept;
+
+ private:
+  BitmapHandle canvas_;
+  HDC canvasSource_ = nullptr;
+  int canvasBitsPerPixel_ = 0;
+  int canvasWidth_ = 0;
+  int canvasHeight_ = 0;
+
+  BitmapHandle section_;
+  MemoryDC sectionDC_;
+  HDC sectionSource_ = nullptr;
+  alignas(8) BYTE sectionLayout_[sizeof(BITMAPV5HEADER) + 3 * sizeof(DWORD)] = {};
+};
+
 // Copies rectangle of source (or, with a window, prints the window with rectangle taken
-// relative to its corner) into a bitmap compatible with source, drawn through memory; draws
-// the cursor when drawCursor is set; scales to outputSize with GDI+ when one is given; then
-// converts the lines into destination in the layout that info describes (its colour table is
-// written back for 8-bit layouts).
+// relative to its corner) into a bitmap compatible with source, drawn through memory and
+// cleared to black first; draws the cursor when drawCursor is set; scales to outputSize with
+// GDI+ when one is given; then converts the lines into destination in the layout that info
+// describes (its colour table is written back for 8-bit layouts). The bitmaps come from
+// surfaces, which the caller keeps for its next grab.
 // Never writes past destinationBytes of destination nor reads or writes past infoBytes of
 // info, and converts no more lines than info's height. An empty rectangle, an unusable info,
 // or a scaling step that fails leaves destination unwritten.
+void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
+               BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
+               bool includeLayeredWindows, LONG interpolation, HWND window, GrabSurfaces& surfaces) noexcept;
+
+// The same with bitmaps made for this grab alone.
 void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
                BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
                bool includeLayeredWindows, LONG interpolation, HWND window) noexcept;

@@ -48,7 +48,7 @@ trap 'rm -rf "$work"' EXIT
 runs_file=$work/runs.tsv
 profile_file=$work/profile.tsv
 printf 'screen\tbits\trun\tcase\tok\tsize\tframes\tseconds\tfps\tcpu_ms\txserver_ms\tpeak_mb\tmean_byte\tnote\n' >"$runs_file"
-printf 'screen\tcase\tframes\tcreate_ms\tblit_ms\tcursor_ms\tscale_ms\tsection_ms\tconvert_ms\tdelete_ms\ttotal_ms\tfailed_blits\tmean_byte\n' >"$profile_file"
+printf 'screen\tcase\tframes\tcreate_ms\tclear_ms\tblit_ms\tcursor_ms\tscale_ms\tsection_ms\tconvert_ms\tdelete_ms\ttotal_ms\tfailed_blits\tmean_byte\n' >"$profile_file"
 
 # key=value fields of one result line, as a row of runs.tsv.
 record() {
@@ -286,7 +286,7 @@ for screen in screens:
 
 profiles = list(csv.DictReader(open(profile_path), delimiter="\t"))
 if profiles:
-    steps = ["create", "blit", "cursor", "scale", "section", "convert", "delete"]
+    steps = ["create", "clear", "blit", "cursor", "scale", "section", "convert", "delete"]
     lines += ["### Where a frame's time goes", "",
               "The grab's steps re-enacted with a timer around each (mean ms per frame, one run):", "",
               "| display | case | " + " | ".join(steps) + " | total |", "|---|---|" + "---:|" * (len(steps) + 1)]

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <optional>
+
 #include "capture/desktop_capture.h"
 #include "tests/support/test_dib.h"
 #include "tests/support/test_window.h"
@@ -136,6 +139,59 @@ TEST_F(DesktopCaptureGrabTest, WindowIsUsedOnlyInTheWindowAreas) {
   TestDib printed(DibLayout::Rgb32, 160, 100);
   Grab(printed);
   EXPECT_TRUE(ShowsWindowAt(printed, 0, 0));
+}
+
+// A capture that grabs on through changes of area, rectangle, layout and output size gives,
+// byte for byte, what a new capture with the same settings gives: nothing of what its kept
+// bitmaps held before a change shows after it.
+TEST_F(DesktopCaptureGrabTest, GrabsThroughSettingChangesMatchThoseOfANewCapture) {
+  const LONG screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
+  const LONG screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
+  const RECT display = {0, 0, screenWidth, screenHeight};
+  const RECT aroundWindow = {280, 190, 480, 310};
+  struct Step {
+    LONG area;
+    RECT rect;
+    DibLayout layout;
+    std::optional<FrameSize> output;
+    bool releaseFirst;
+  };
+  const Step steps[] = {
+      {0, display, DibLayout::Rgb32, std::nullopt, false},
+      {1, aroundWindow, DibLayout::Rgb32, std::nullopt, false},
+      // The same size past the screen's corner.
+      {1, {screenWidth - 100, screenHeight - 60, screenWidth + 100, screenHeight + 60}, DibLayout::Rgb32,
+       std::nullopt, false},
+      // The window is smaller than the region: the rest is black.
+      {3, {0, 0, 200, 120}, DibLayout::Rgb32, std::nullopt, false},
+      {2, display, DibLayout::Rgb565, std::nullopt, false},
+      {1, aroundWindow, DibLayout::Rgb565, FrameSize{100, 60}, false},
+      {1, aroundWindow, DibLayout::Rgb555, std::nullopt, true},
+      {0, display, DibLayout::Rgb24, std::nullopt, false},
+  };
+  auto apply = [&](DesktopCapture& capture, const Step& step) {
+    SectionLockHolder hold(&capture.CaptureLock());
+    EXPECT_EQ(S_OK, capture.SwitchCaptureArea(step.area));
+    CaptureSettings& settings = capture.Settings();
+    settings.CaptureRect.Set(step.rect.left, step.rect.top, step.rect.right, step.rect.bottom);
+    settings.CaptureWindow = window_.handle();
+    settings.OutputSize = step.output;
+  };
+  int index = 0;
+  for (const Step& step : steps) {
+    if (step.releaseFirst) capture_.ReleaseSurfaces();
+    apply(capture_, step);
+    DesktopCapture fresh;
+    apply(fresh, step);
+    const FrameSize size = capture_.FrameSize();
+    TestDib kept(step.layout, size.width, size.height);
+    TestDib made(step.layout, size.width, size.height);
+    Grab(kept);
+    fresh.Grab(made.bits(), made.bitsBytes(), made.info(), made.infoBytes());
+    EXPECT_FALSE(kept.Untouched()) << "step " << index;
+    EXPECT_TRUE(std::equal(made.bits(), made.bits() + made.bitsBytes(), kept.bits())) << "step " << index;
+    ++index;
+  }
 }
 
 }  // namespace

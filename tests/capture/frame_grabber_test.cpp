@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -300,6 +301,74 @@ TEST_F(FrameGrabberTest, FailedBitmapOrScalerLeavesDestinationUntouched) {
   // The same device contexts still grab.
   GrabScaled(dib, window().screenRect(), FrameSize{160, 100}, 5);
   EXPECT_TRUE(PictureMatches(dib, [](LONG x, LONG y) { return window().ColorAt(x, y); }, 1));
+}
+
+// Grabs that reuse one set of kept bitmaps give, byte for byte, what grabs with new bitmaps
+// give: through changes of layout, size and scaling, and with a rectangle that reaches past
+// the screen's corner, where nothing of an earlier grab may show.
+TEST_F(FrameGrabberTest, KeptBitmapsGrabWhatNewOnesGrab) {
+  const LONG screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
+  const LONG screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
+  const RECT onWindow = window().screenRect();  // 160 x 100
+  const RECT pastCorner = {screenWidth - 60, screenHeight - 40, screenWidth + 100, screenHeight + 60};
+  struct Step {
+    DibLayout layout;
+    RECT rect;
+    std::optional<FrameSize> output;
+  };
+  const Step steps[] = {
+      {DibLayout::Rgb32, onWindow, std::nullopt},        {DibLayout::Rgb32, pastCorner, std::nullopt},
+      {DibLayout::Rgb565, onWindow, std::nullopt},       {DibLayout::Rgb555, pastCorner, std::nullopt},
+      {DibLayout::Rgb565, Inset(10, 5), std::nullopt},   {DibLayout::Palette8, onWindow, std::nullopt},
+      {DibLayout::Rgb24, onWindow, FrameSize{80, 50}},   {DibLayout::Rgb565, pastCorner, FrameSize{80, 50}},
+      {DibLayout::Rgb32, onWindow, std::nullopt},        {DibLayout::Rgb24, pastCorner, std::nullopt},
+  };
+  const HGDIOBJ selected = ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP);
+  GrabSurfaces kept;
+  int index = 0;
+  for (const Step& step : steps) {
+    const LONG width = step.output ? step.output->width : step.rect.right - step.rect.left;
+    const LONG height = step.output ? step.output->height : step.rect.bottom - step.rect.top;
+    TestDib reused(step.layout, width, height);
+    TestDib made(step.layout, width, height);
+    GrabFrame(display_.get(), displayMemory_.get(), step.rect, step.output, reused.bits(), reused.bitsBytes(),
+              reused.info(), reused.infoBytes(), false, false, 0, nullptr, kept);
+    GrabFrame(display_.get(), displayMemory_.get(), step.rect, step.output, made.bits(), made.bitsBytes(),
+              made.info(), made.infoBytes(), false, false, 0, nullptr);
+    EXPECT_FALSE(reused.Untouched()) << "step " << index;
+    EXPECT_TRUE(std::equal(made.bits(), made.bits() + made.bitsBytes(), reused.bits())) << "step " << index;
+    EXPECT_TRUE(std::equal(reinterpret_cast<BYTE*>(made.info()), reinterpret_cast<BYTE*>(made.info()) + made.infoBytes(),
+                           reinterpret_cast<BYTE*>(reused.info())))
+        << "step " << index;
+    if (step.rect.right == pastCorner.right && !step.output) {
+      EXPECT_TRUE(PictureMatches(reused, [&](LONG x, LONG y) {
+        return x >= 60 || y >= 40 ? kBlack : reused.Pixel(x, y);
+      })) << "step " << index;
+    }
+    ++index;
+  }
+  // Between grabs no kept bitmap is left in the device context.
+  EXPECT_EQ(selected, ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP));
+}
+
+// A window printed into a region larger than itself leaves the rest black, also where an
+// earlier print of a larger window drew into the kept bitmap.
+TEST_F(FrameGrabberTest, SmallerWindowLeavesBlackWhereALargerOneWas) {
+  const COLORREF magenta = RGB(255, 0, 255);
+  TestWindow small(RECT{520, 360, 600, 410}, magenta);
+  ASSERT_TRUE(small.WaitUntilShown());
+  GrabSurfaces kept;
+  auto grab = [&](TestDib& dib, HWND printed) {
+    GrabFrame(screen_.get(), screenMemory_.get(), RECT{0, 0, 200, 120}, std::nullopt, dib.bits(), dib.bitsBytes(),
+              dib.info(), dib.infoBytes(), false, false, 0, printed, kept);
+  };
+  TestDib large(DibLayout::Rgb32, 200, 120);
+  grab(large, window().handle());
+  EXPECT_TRUE(PictureMatches(large, [](LONG x, LONG y) { return x < 160 && y < 100 ? window().ColorAt(x, y) : kBlack; }));
+
+  TestDib smaller(DibLayout::Rgb32, 200, 120);
+  grab(smaller, small.handle());
+  EXPECT_TRUE(PictureMatches(smaller, [&](LONG x, LONG y) { return x < 80 && y < 50 ? magenta : kBlack; }));
 }
 
 }  // namespace
