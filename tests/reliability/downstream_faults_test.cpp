@@ -144,6 +144,9 @@ TEST_F(DownstreamFaultsThreadedTest, StopReleasesAWorkerWaitingInGetBuffer) {
 TEST_F(DownstreamFaultsThreadedTest, AllocatorDecommittedUnderTheRunningWorker) {
   downstream_.HoldSamples(true);
   ASSERT_EQ(S_OK, source_.filter()->Run(0));
+  // The waiting count also rises inside the first GetBuffer, which does not wait: only once
+  // the peer holds the one buffer is the worker's next GetBuffer sure to be waiting.
+  EXPECT_TRUE(WaitForFrames(1, "the one frame the peer keeps"));
   EXPECT_TRUE(WaitFor("the worker to wait in GetBuffer", kFramesBoundMs,
                       [&] { return downstream_.allocator().waitingInGetBuffer() == 1; }));
   // The peer decommits its allocator on its own: the worker keeps retrying until stopped.

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The shared script environment keeps its hands off what it did not make: a Wine prefix of the
+# user's own survives, a caller's EXIT trap still runs, and a display that never starts is an
+# error. Wine itself is stood in for, so this runs in a second.
+set -uo pipefail
+source "$(dirname "$0")/../../scripts/common.sh"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() {  # check DESCRIPTION COMMAND...
+  if "${@:2}"; then echo "ok - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi
+}
+
+# Stand-ins for Wine: the loader records what it was asked and makes a prefix as wineboot would.
+wine64_loader() { echo "$work/wine64"; }
+wineserver() { :; }
+cat >"$work/wine64" <<'STUB'
+#!/usr/bin/env bash
+echo "$*" >>"$WINEPREFIX/../loader-calls"
+if [ "${1:-}" = wineboot ] && [ "${2:-}" = -i ]; then touch "$WINEPREFIX/system.reg"; fi
+STUB
+chmod +x "$work/wine64"
+
+BUILD=$work/build
+export WINEPREFIX=$work/users-prefix
+mkdir -p "$WINEPREFIX"
+echo "the user's own" >"$WINEPREFIX/user.reg"
+ensure_prefix 2>/dev/null
+check "a prefix the project did not make is kept" grep -q "the user's own" "$WINEPREFIX/user.reg"
+check "and nothing of the project's is written into it" test ! -e "$WINEPREFIX/.dorvantel-made"
+
+export WINEPREFIX=$work/ours
+ensure_prefix 2>/dev/null
+check "a new prefix is made and marked ready" test -f "$WINEPREFIX/.dorvantel-ready"
+rm "$WINEPREFIX/.dorvantel-ready"
+echo stale >"$WINEPREFIX/leftover"
+ensure_prefix 2>/dev/null
+check "a prefix of ours whose making did not finish is made again" test ! -e "$WINEPREFIX/leftover"
+
+export WINEPREFIX=$work/failing
+wine64_loader() { echo /bin/true; }
+check "a wineboot that makes no prefix is an error" bash -c '! "$@"' _ ensure_prefix 2>/dev/null
+
+# A display that never starts is reported, and the caller's own EXIT trap is kept.
+out=$(
+  unset DISPLAY
+  trap 'echo caller-trap-ran' EXIT
+  DORVANTEL_SCREEN=not-a-screen ensure_display 2>&1 && echo started
+)
+check "a display that does not start is an error" grep -q "error: Xvfb did not start" <<<"$out"
+check "and is not reported as started" bash -c '! grep -q "started" <<<"$1"' _ "$out"
+check "the caller's EXIT trap still runs" grep -q caller-trap-ran <<<"$out"
+out=$(
+  unset DISPLAY
+  trap 'echo caller-trap-ran' EXIT
+  ensure_display 2>/dev/null && xdpyinfo >/dev/null 2>&1 && echo display-works
+)
+check "a display that starts works" grep -q display-works <<<"$out"
+check "and stopping it keeps the caller's EXIT trap" grep -q caller-trap-ran <<<"$out"
+
+echo "$failures failed"
+exit $((failures > 0))
