@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Proves the README's two commands on a new machine: makes a new Debian 12 system with
+# debootstrap (nothing in it but what the project's setup installs), clones this repository's
+# committed main into it and runs `./run test` and `./run record x.mp4 --seconds 3` there as
+# root. About 15 minutes. Cleans up after itself on every exit.
+#   scripts/new-machine-check.sh [FOLDER]   (default: a new folder under build/)
+# Needs root and the debootstrap package on the machine that runs it.
+set -euo pipefail
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+target=${1:-$ROOT/build/new-machine}
+log() { echo "[new-machine] $*" >&2; }
+
+if [ "$(id -u)" -ne 0 ]; then log "run this as root"; exit 1; fi
+command -v debootstrap >/dev/null || apt-get install -y -q debootstrap >/dev/null
+if [ -e "$target" ]; then log "$target exists; give a new folder"; exit 1; fi
+
+mounted=()
+cleanup() {
+  local i
+  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount -l "${mounted[$i]}" 2>/dev/null || true; done
+  rm -rf --one-file-system "$target"
+}
+trap cleanup EXIT
+mount_into() {  # mount_into WHERE MOUNT-ARGS...
+  mkdir -p "$target$1"
+  mount "${@:2}" "$target$1"
+  mounted+=("$target$1")
+}
+
+log "making a new Debian 12 system in $target"
+debootstrap --variant=minbase bookworm "$target" >/dev/null
+mount_into /proc -t proc proc
+mount_into /sys --rbind /sys
+mount_into /dev --rbind /dev
+mount_into /dev/pts --bind /dev/pts
+mount_into /dev/shm -t tmpfs tmpfs
+cp /etc/resolv.conf "$target/etc/resolv.conf"
+
+log "cloning the repository's committed main"
+git clone -q -b main "$ROOT" "$target/root/dorvantel"
+
+status=0
+log "./run test"
+if chroot "$target" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+    /bin/bash -c 'cd /root/dorvantel && ./run test'; then
+  log "PASS: ./run test"
+else
+  log "FAIL: ./run test"; status=1
+fi
+log "./run record x.mp4 --seconds 3"
+if chroot "$target" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+    /bin/bash -c 'cd /root/dorvantel && ./run record x.mp4 --seconds 3 && ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,nb_read_frames -of compact x.mp4'; then
+  log "PASS: ./run record"
+else
+  log "FAIL: ./run record"; status=1
+fi
+exit $status
