@@ -17,6 +17,32 @@ CPushPinDesktop::CPushPinDesktop(HRESULT* result, CPushSourceDesktop* filter) no
 
 CPushPinDesktop::~CPushPinDesktop() = default;
 
+HRESULT STDMETHODCALLTYPE CPushPinDesktop::InnerQueryInterface(REFIID iid, void** out) {
+  if (IsEqualIID(iid, IID_IKsPropertySet)) return ExposeInterface(static_cast<IKsPropertySet*>(this), out);
+  return CSourceStream::InnerQueryInterface(iid, out);
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinDesktop::Set(REFGUID, DWORD, void*, DWORD, void*, DWORD) { return E_NOTIMPL; }
+
+HRESULT STDMETHODCALLTYPE CPushPinDesktop::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD dataSize,
+                                               DWORD* returned) {
+  if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (!data || !returned) return E_POINTER;
+  *returned = sizeof(GUID);
+  if (dataSize < sizeof(GUID)) return E_UNEXPECTED;
+  *static_cast<GUID*>(data) = PIN_CATEGORY_CAPTURE;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinDesktop::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
+  if (!IsEqualGUID(set, AMPROPSETID_Pin)) return E_PROP_SET_UNSUPPORTED;
+  if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
+  if (!support) return E_POINTER;
+  *support = KSPROPERTY_SUPPORT_GET;
+  return S_OK;
+}
+
 HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   FILTER_STATE state = State_Stopped;
   static_cast<IBaseFilter*>(Filter())->GetState(0, &state);
@@ -154,6 +180,7 @@ CPushSourceDesktop::~CPushSourceDesktop() {
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::InnerQueryInterface(REFIID iid, void** out) {
   if (IsEqualIID(iid, IID_IPropertyBag)) return ExposeInterface(static_cast<IPropertyBag*>(this), out);
+  if (IsEqualIID(iid, IID_IAMFilterMiscFlags)) return ExposeInterface(static_cast<IAMFilterMiscFlags*>(this), out);
   return CSource::InnerQueryInterface(iid, out);
 }
 
@@ -182,6 +209,8 @@ HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Write(LPCOLESTR name, VARIANT* val
   if (!pin_) return E_UNEXPECTED;
   return propertyBag_.Write(pin_->Capture(), name, value);
 }
+
+ULONG STDMETHODCALLTYPE CPushSourceDesktop::GetMiscFlags() { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
 
 CUnknown* CreateDesktopSource(IUnknown* outer, HRESULT* result) {
   auto* filter = new (std::nothrow) CPushSourceDesktop(outer, result);

@@ -30,10 +30,20 @@ REFERENCE_TIME TickTime() noexcept;
 
 class CPushSourceDesktop;
 
-class CPushPinDesktop : public CSourceStream {
+class CPushPinDesktop : public CSourceStream, public IKsPropertySet {
  public:
   CPushPinDesktop(HRESULT* result, CPushSourceDesktop* filter) noexcept;
   ~CPushPinDesktop() override;
+
+  FORWARD_IUNKNOWN_TO_OUTER
+  HRESULT STDMETHODCALLTYPE InnerQueryInterface(REFIID iid, void** out) override;
+
+  // IKsPropertySet: the pin's category (capture) is its one property, read-only.
+  HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, void* instance, DWORD instanceSize, void* data,
+                                DWORD dataSize) override;
+  HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, void* instance, DWORD instanceSize, void* data,
+                                DWORD dataSize, DWORD* returned) override;
+  HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
   HRESULT FillSample(IMediaSample* sample) override;
   // The capture's kept bitmaps are not held while the pin does not stream.
@@ -68,7 +78,7 @@ class CPushPinDesktop : public CSourceStream {
   std::atomic<int64_t> pausedTotal_{0};
 };
 
-class CPushSourceDesktop : public CSource, public IPropertyBag {
+class CPushSourceDesktop : public CSource, public IPropertyBag, public IAMFilterMiscFlags {
  public:
   CPushSourceDesktop(IUnknown* outer, HRESULT* result) noexcept;
   ~CPushSourceDesktop() override;
@@ -83,6 +93,9 @@ class CPushSourceDesktop : public CSource, public IPropertyBag {
 
   HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog* errorLog) override;
   HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override;
+
+  // IAMFilterMiscFlags: a source, so the graph waits for its end of stream from renderers only.
+  ULONG STDMETHODCALLTYPE GetMiscFlags() override;
 
   CPushPinDesktop* Pin() const noexcept { return pin_; }
 

@@ -4,6 +4,8 @@
 #include <dshow.h>
 #include <ocidl.h>
 
+#include "framework/com_ptr.h"
+#include "tests/module/module_test.h"
 #include "tests/support/library.h"
 
 namespace {
@@ -145,6 +147,53 @@ TEST_F(ClassFactoryTest, AggregatedFilterForwardsToItsOuter) {
   bag->Release();
   EXPECT_EQ(1u, outer.refs);
   EXPECT_EQ(0u, inner->Release());
+}
+
+// What capture hosts ask before they connect: the pin's category and the filter's source flag.
+TEST_F(ClassFactoryTest, CaptureHostsFindACapturePinOnASourceFilter) {
+  ComPtr<IBaseFilter> filter;
+  ASSERT_EQ(S_OK, library_.CreateFilter(&filter));
+  ComPtr<IAMFilterMiscFlags> flags;
+  ASSERT_EQ(S_OK, filter.query(&flags));
+  EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+
+  ComPtr<IPin> pin = OutputPin(filter.get());
+  ASSERT_TRUE(pin);
+  ComPtr<IKsPropertySet> properties;
+  ASSERT_EQ(S_OK, pin.query(&properties));
+  GUID category = GUID_NULL;
+  DWORD returned = 0;
+  EXPECT_EQ(S_OK, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, sizeof(category),
+                                  &returned));
+  EXPECT_TRUE(IsEqualGUID(PIN_CATEGORY_CAPTURE, category));
+  EXPECT_EQ(sizeof(GUID), returned);
+  returned = 0;
+  EXPECT_EQ(E_UNEXPECTED, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 8,
+                                          &returned));
+  EXPECT_EQ(sizeof(GUID), returned) << "a short buffer learns the size it needs";
+  EXPECT_EQ(E_POINTER, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, nullptr, 16, &returned));
+  EXPECT_EQ(E_POINTER, properties->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 16, nullptr));
+  EXPECT_EQ(E_PROP_SET_UNSUPPORTED, properties->Get(GUID_NULL, 0, nullptr, 0, &category, 16, &returned));
+  EXPECT_EQ(E_PROP_ID_UNSUPPORTED, properties->Get(AMPROPSETID_Pin, 1, nullptr, 0, &category, 16, &returned));
+  EXPECT_EQ(E_NOTIMPL, properties->Set(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category, 16));
+  DWORD support = 0;
+  EXPECT_EQ(S_OK, properties->QuerySupported(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &support));
+  EXPECT_EQ(static_cast<DWORD>(KSPROPERTY_SUPPORT_GET), support);
+  EXPECT_EQ(E_POINTER, properties->QuerySupported(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr));
+  EXPECT_EQ(E_PROP_SET_UNSUPPORTED, properties->QuerySupported(GUID_NULL, 0, &support));
+
+  // The property set is the pin's: it leads back to the same pin and the same filter.
+  ComPtr<IPin> back;
+  ASSERT_EQ(S_OK, properties.query(&back));
+  EXPECT_EQ(pin.get(), back.get());
+  ComPtr<IUnknown> pinUnknown, setUnknown;
+  pin.query(&pinUnknown);
+  properties.query(&setUnknown);
+  EXPECT_EQ(pinUnknown.get(), setUnknown.get());
+  PIN_INFO info{};
+  ASSERT_EQ(S_OK, back->QueryPinInfo(&info));
+  EXPECT_EQ(filter.get(), info.pFilter);
+  if (info.pFilter) info.pFilter->Release();
 }
 
 }  // namespace
