@@ -40,18 +40,17 @@ log "cloning the repository's committed main"
 git clone -q -b main "$ROOT" "$target/root/dorvantel"
 
 status=0
-log "./run test"
-if chroot "$target" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-    /bin/bash -c 'cd /root/dorvantel && ./run test'; then
-  log "PASS: ./run test"
-else
-  log "FAIL: ./run test"; status=1
-fi
-log "./run record x.mp4 --seconds 3"
-if chroot "$target" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
-    /bin/bash -c 'cd /root/dorvantel && ./run record x.mp4 --seconds 3 && ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,nb_read_frames -of compact x.mp4'; then
-  log "PASS: ./run record"
-else
-  log "FAIL: ./run record"; status=1
-fi
+# run_there NAME COMMAND: runs COMMAND as root in the new system's clone, with a bare environment.
+run_there() {
+  log "$1"
+  if chroot "$target" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root \
+      /bin/bash -c "cd /root/dorvantel && $2"; then
+    log "PASS: $1"
+  else
+    log "FAIL: $1"; status=1
+  fi
+}
+run_there "./run test" "./run test"
+run_there "./run record" "./run record x.mp4 --seconds 3 &&
+  ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,nb_read_frames -of compact x.mp4"
 exit $status
