@@ -6,11 +6,7 @@
 # ffprobe reads and whose frame is compared with an X screenshot.
 #   ffmpeg.sh BUILD_DIR    (the build folder of one bitness, e.g. build/win64)
 set -uo pipefail
-dir=$(cd "$1" && pwd)
-export DORVANTEL_BUILD=$(dirname "$dir")
-source "$(dirname "$0")/../../scripts/common.sh"
-ensure_display >/dev/null
-ensure_prefix
+source "$(dirname "$0")/../support/checks.sh" "$1"
 if objdump -f "$dir/dorvantel-register.exe" | grep -q x86-64; then bits=64; else bits=32; fi
 
 work=$(mktemp -d "$dir/ffmpeg.XXXXXX")
@@ -22,7 +18,6 @@ cleanup() {
   if [ -n "${XVFB_PID:-}" ]; then stop_session; fi
 }
 trap cleanup EXIT
-source "$ROOT/tests/support/checks.sh"
 host() { "$ROOT/scripts/wine-ffmpeg" "$bits" -hide_banner -nostdin "$@"; }
 
 register register 2>"$work/err" || { echo "FAIL - cannot register the device: $(cat "$work/err")"; exit 1; }

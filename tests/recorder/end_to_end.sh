@@ -4,11 +4,7 @@
 # ImageMagick compares the pixels with an X screenshot of the same region.
 #   end_to_end.sh BUILD_DIR    (the build folder of one bitness, e.g. build/win64)
 set -uo pipefail
-dir=$(cd "$1" && pwd)
-export DORVANTEL_BUILD=$(dirname "$dir")
-source "$(dirname "$0")/../../scripts/common.sh"
-ensure_display >/dev/null
-ensure_prefix
+source "$(dirname "$0")/../support/checks.sh" "$1"
 if objdump -f "$dir/dorvantel-record.exe" | grep -q x86-64; then bits=64; dll=dorvantel64.dll; else bits=32; dll=dorvantel.dll; fi
 
 work=$(mktemp -d "$dir/e2e.XXXXXX")
@@ -20,7 +16,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-source "$ROOT/tests/support/checks.sh"
 record() { "$ROOT/scripts/wine-run" "$dir/dorvantel-record.exe" --quiet "$@"; }
 
 # The demo window: eight colour bars (rows 0-159), a grey band with a moving square below.

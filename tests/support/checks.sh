@@ -1,6 +1,12 @@
-# Shared by the shell tests (source it): tap-like results, ffprobe and ImageMagick helpers, and
-# the demo window of known colours. The caller sets $work (a scratch folder) and $dir (the
-# build folder of one bitness) and sources scripts/common.sh first.
+# Shared by the shell tests: tap-like results, ffprobe and ImageMagick helpers, and the demo
+# window of known colours.  source checks.sh BUILD_DIR  (the build folder of one bitness) sets
+# $dir to it, takes the project's environment (scripts/common.sh) and makes sure of a display
+# and the Wine prefix. The caller makes $work, a scratch folder, before start_demo.
+dir=$(cd "$1" && pwd)
+export DORVANTEL_BUILD=$(dirname "$dir")
+source "$(dirname "${BASH_SOURCE[0]}")/../../scripts/common.sh"
+ensure_display >/dev/null
+ensure_prefix
 
 failures=0
 pass() { echo "ok - $*"; }
