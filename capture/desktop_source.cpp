@@ -13,7 +13,10 @@ REFERENCE_TIME TickTime() noexcept { return static_cast<REFERENCE_TIME>(::GetTic
 // ---- pin
 
 CPushPinDesktop::CPushPinDesktop(HRESULT* result, CPushSourceDesktop* filter) noexcept
-    : CSourceStream(result, filter, L"Out") {}
+    : CSourceStream(result, filter, L"Out"), wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  // Without its wake event a paused worker would never learn that the filter runs.
+  if (!wake_ && result && SUCCEEDED(*result)) *result = E_OUTOFMEMORY;
+}
 
 CPushPinDesktop::~CPushPinDesktop() = default;
 
@@ -55,10 +58,16 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   if (awaitingPausedFrame_.load()) {
     if (notRunning) awaitingPausedFrame_.store(false);
   } else if (notRunning) {
-    ::Sleep(1);
+    // Nothing until the filter runs or a command comes; the first running frame is due at once.
+    schedule_.Restart();
+    WaitRequestOr(wake_.get(), INFINITE);
     return S_SAMPLE_NOT_FILLED;
   }
   if (!sample) return E_POINTER;
+  if (!notRunning) {
+    const HRESULT due = AwaitFrameSlot();
+    if (due != S_OK) return due;
+  }
 
   SectionLockHolder holder(&capture_.CaptureLock());
   // The connection cannot change while the worker streams, so its format is read unlocked.
@@ -91,7 +100,35 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
 
 HRESULT CPushPinDesktop::OnWorkerStop() {
   capture_.ReleaseSurfaces();
+  timerResolution_.End();
   return CSourceStream::OnWorkerStop();
+}
+
+HRESULT CPushPinDesktop::OnStreamStart() {
+  schedule_.Restart();
+  return CSourceStream::OnStreamStart();
+}
+
+HRESULT CPushPinDesktop::AwaitFrameSlot() {
+  constexpr REFERENCE_TIME kUnitsPerMs = 10000;
+  for (;;) {
+    REFERENCE_TIME interval;
+    {
+      SectionLockHolder holder(&capture_.CaptureLock());
+      if (!capture_.Settings().FramePacing) return S_OK;
+      interval = capture_.Settings().FrameInterval;
+    }
+    timerResolution_.Begin();
+    const REFERENCE_TIME now = PreciseTime();
+    const REFERENCE_TIME wait = schedule_.Wait(now, interval);
+    if (wait <= 0) {
+      schedule_.Take(now, interval);
+      return S_OK;
+    }
+    // Rounded up, so the wait ends at the slot or after it, never before.
+    const DWORD waitMs = static_cast<DWORD>((wait + kUnitsPerMs - 1) / kUnitsPerMs);
+    if (WaitRequestOr(wake_.get(), waitMs) != Wake::Timeout) return S_SAMPLE_NOT_FILLED;
+  }
 }
 
 REFERENCE_TIME CPushPinDesktop::StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept {
@@ -186,12 +223,16 @@ HRESULT STDMETHODCALLTYPE CPushSourceDesktop::InnerQueryInterface(REFIID iid, vo
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Pause() {
   if (pin_) pin_->PauseRequested(TickTime());
-  return CSource::Pause();
+  const HRESULT hr = CSource::Pause();
+  if (pin_) pin_->WakeWorker();
+  return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Run(REFERENCE_TIME start) {
   if (pin_) pin_->RunRequested(TickTime());
-  return CSource::Run(start);
+  const HRESULT hr = CSource::Run(start);
+  if (pin_) pin_->WakeWorker();
+  return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::GetState(DWORD, FILTER_STATE* state) {

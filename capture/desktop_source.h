@@ -4,10 +4,13 @@
 //
 // The filter owns the pin (created in its constructor, deleted in its destructor) and the
 // property bag's LastCaptureArea. The pin owns the capture (settings, device contexts, GDI+
-// session, CaptureLock) and the pacing fields. Locks: the filter's state lock (also the pin's
-// lock) guards connection and state; CaptureLock guards one grab with its stamping and every
-// settings change; state lock before CaptureLock where both are held. The pause accounting
-// fields are shared between the graph's thread and the worker and are atomic.
+// session, CaptureLock), the pacing fields, the frame schedule and the wake event. Locks: the
+// filter's state lock (also the pin's lock) guards connection and state; CaptureLock guards
+// one grab with its stamping and every settings change; state lock before CaptureLock where
+// both are held. The pause accounting fields are shared between the graph's thread and the
+// worker and are atomic. The worker waits for its next frame slot, or while paused, on its
+// request event and the wake event, which the filter signals after every Pause and Run; the
+// worker holds no lock while it waits.
 
 #include <windows.h>
 #include <dshow.h>
@@ -17,7 +20,9 @@
 #include <cstdint>
 
 #include "capture/desktop_capture.h"
+#include "capture/frame_pacing.h"
 #include "capture/property_bag.h"
+#include "framework/handles.h"
 #include "framework/source_filter.h"
 #include "framework/source_stream.h"
 
@@ -46,8 +51,11 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet {
   HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
   HRESULT FillSample(IMediaSample* sample) override;
-  // The capture's kept bitmaps are not held while the pin does not stream.
+  // The capture's kept bitmaps and the timer resolution are not held while the pin does not
+  // stream.
   HRESULT OnWorkerStop() override;
+  // Every run's first frame is due at once.
+  HRESULT OnStreamStart() override;
 
   HRESULT VerifyMediaType(const AM_MEDIA_TYPE* type) override;
   HRESULT ApplyMediaType(const AM_MEDIA_TYPE* type) override;
@@ -63,9 +71,14 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet {
   void PauseRequested(REFERENCE_TIME now) noexcept;
   void RunRequested(REFERENCE_TIME now) noexcept;
   REFERENCE_TIME PausedTotal() const noexcept { return pausedTotal_.load(); }
+  // Called by the filter once its state has changed: a waiting worker looks at it again.
+  void WakeWorker() noexcept { ::SetEvent(wake_.get()); }
 
  private:
   REFERENCE_TIME StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept;
+  // Worker side: S_OK once the next frame slot has come (at once when pacing is off), or
+  // S_SAMPLE_NOT_FILLED when a command or a state change came first.
+  HRESULT AwaitFrameSlot();
 
   DesktopCapture capture_;
   // Worker only, under CaptureLock.
@@ -76,6 +89,11 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet {
   std::atomic<bool> frameStamped_{false};
   std::atomic<int64_t> pauseStart_{0};
   std::atomic<int64_t> pausedTotal_{0};
+  // Auto-reset; signalled by the filter's thread, waited on by the worker.
+  EventHandle wake_;
+  // Worker only.
+  FrameSchedule schedule_;
+  TimerResolution timerResolution_;
 };
 
 class CPushSourceDesktop : public CSource, public IPropertyBag, public IAMFilterMiscFlags {

@@ -48,6 +48,8 @@ class TimeStampsThreadedTest : public ModuleThreadedTest {
 
 TEST_F(TimeStampsThreadedTest, ModeZeroCountsFrameIntervalsAcrossStopAndRun) {
   ASSERT_EQ(S_OK, graph_->WriteLong(L"FrameRate", 1));  // FrameInterval 10,000,000
+  // The stamps are the same paced or not; unpaced, the frames come without a second between.
+  ASSERT_EQ(S_OK, graph_->WriteBool(L"FramePacing", false));
   const REFERENCE_TIME interval = 10000000;
   ASSERT_EQ(S_OK, graph_->Connect(0));
 
