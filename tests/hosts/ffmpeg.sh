@@ -51,7 +51,7 @@ input() { sed -n 's/.*Stream #0:0: Video: \(rawvideo, [^,]*, [0-9x]*\).*, \([0-9
 counted() {  # counted NAME RATE SECONDS: the delivered frames are within 5% of RATE x SECONDS
   local n expected=$(($2 * $3))
   n=$(packets "$1")
-  within $((expected * 95 / 100)) $(((expected * 105 + 99) / 100)) "$n" \
+  within $(((expected * 95 + 99) / 100)) $((expected * 105 / 100)) "$n" \
     && pass "$1: $n frames delivered in $3 s" || fail "$1: $n frames delivered in $3 s, not $expected"
 }
 
