@@ -104,11 +104,6 @@ HRESULT CPushPinDesktop::OnWorkerStop() {
   return CSourceStream::OnWorkerStop();
 }
 
-HRESULT CPushPinDesktop::OnStreamStart() {
-  schedule_.Restart();
-  return CSourceStream::OnStreamStart();
-}
-
 HRESULT CPushPinDesktop::AwaitFrameSlot() {
   constexpr REFERENCE_TIME kUnitsPerMs = 10000;
   for (;;) {
@@ -119,6 +114,7 @@ HRESULT CPushPinDesktop::AwaitFrameSlot() {
       interval = capture_.Settings().FrameInterval;
     }
     timerResolution_.Begin();
+    if (restartSchedule_.exchange(false)) schedule_.Restart();
     const REFERENCE_TIME now = PreciseTime();
     const REFERENCE_TIME wait = schedule_.Wait(now, interval);
     if (wait <= 0) {
@@ -224,14 +220,14 @@ HRESULT STDMETHODCALLTYPE CPushSourceDesktop::InnerQueryInterface(REFIID iid, vo
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Pause() {
   if (pin_) pin_->PauseRequested(TickTime());
   const HRESULT hr = CSource::Pause();
-  if (pin_) pin_->WakeWorker();
+  if (pin_) pin_->WakeWorker(true);
   return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Run(REFERENCE_TIME start) {
   if (pin_) pin_->RunRequested(TickTime());
   const HRESULT hr = CSource::Run(start);
-  if (pin_) pin_->WakeWorker();
+  if (pin_) pin_->WakeWorker(false);
   return hr;
 }
 
@@ -248,7 +244,10 @@ HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Read(LPCOLESTR name, VARIANT* valu
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Write(LPCOLESTR name, VARIANT* value) {
   if (!pin_) return E_UNEXPECTED;
-  return propertyBag_.Write(pin_->Capture(), name, value);
+  const HRESULT hr = propertyBag_.Write(pin_->Capture(), name, value);
+  // A worker waiting for its next frame takes a new rate or pacing from the next slot on.
+  if (hr == S_OK) pin_->WakeWorker(false);
+  return hr;
 }
 
 ULONG STDMETHODCALLTYPE CPushSourceDesktop::GetMiscFlags() { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }

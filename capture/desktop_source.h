@@ -9,8 +9,8 @@
 // one grab with its stamping and every settings change; state lock before CaptureLock where
 // both are held. The pause accounting fields are shared between the graph's thread and the
 // worker and are atomic. The worker waits for its next frame slot, or while paused, on its
-// request event and the wake event, which the filter signals after every Pause and Run; the
-// worker holds no lock while it waits.
+// request event and the wake event, which the filter signals after every Pause, Run and
+// setting written; the worker holds no lock while it waits.
 
 #include <windows.h>
 #include <dshow.h>
@@ -54,8 +54,6 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet {
   // The capture's kept bitmaps and the timer resolution are not held while the pin does not
   // stream.
   HRESULT OnWorkerStop() override;
-  // Every run's first frame is due at once.
-  HRESULT OnStreamStart() override;
 
   HRESULT VerifyMediaType(const AM_MEDIA_TYPE* type) override;
   HRESULT ApplyMediaType(const AM_MEDIA_TYPE* type) override;
@@ -72,7 +70,12 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet {
   void RunRequested(REFERENCE_TIME now) noexcept;
   REFERENCE_TIME PausedTotal() const noexcept { return pausedTotal_.load(); }
   // Called by the filter once its state has changed: a waiting worker looks at it again.
-  void WakeWorker() noexcept { ::SetEvent(wake_.get()); }
+  // After a pause the next running frame comes at once and starts a new schedule, also
+  // when the worker spent the pause inside a delivery (a renderer holding its sample).
+  void WakeWorker(bool afterPause) noexcept {
+    if (afterPause) restartSchedule_.store(true);
+    ::SetEvent(wake_.get());
+  }
 
  private:
   REFERENCE_TIME StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept;
@@ -91,6 +94,7 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet {
   std::atomic<int64_t> pausedTotal_{0};
   // Auto-reset; signalled by the filter's thread, waited on by the worker.
   EventHandle wake_;
+  std::atomic<bool> restartSchedule_{false};
   // Worker only.
   FrameSchedule schedule_;
   TimerResolution timerResolution_;
