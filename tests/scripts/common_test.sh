@@ -23,6 +23,7 @@ STUB
 chmod +x "$work/wine64"
 
 BUILD=$work/build
+unset DORVANTEL_PREFIX_TEMPLATE  # prefixes here are made by the stand-in, never copied
 export WINEPREFIX=$work/users-prefix
 mkdir -p "$WINEPREFIX"
 echo "the user's own" >"$WINEPREFIX/user.reg"
