@@ -43,7 +43,9 @@ struct CaptureSettings {
   LONG CaptureArea = 0;  // 0 display, 1 screen rectangle, 2 window, 3 window rectangle
   Rect CaptureRect;
   HWND CaptureWindow = nullptr;
-  std::optional<::FrameSize> OutputSize;  // once present, never absent again
+  // Absent: no scaling. OutputDimensions sets it; SetFormat sets it, or makes it absent for
+  // the captured size.
+  std::optional<::FrameSize> OutputSize;
   LONG InterpolationMode = 0;             // a GDI+ InterpolationMode value, unchecked
   bool FramePacing = true;                // at most one frame per FrameInterval; off: as fast as taken
 

@@ -1,6 +1,7 @@
 #include "capture/desktop_source.h"
 
 #include <cstddef>
+#include <cstring>
 #include <new>
 
 #include "format/desktop_formats.h"
@@ -22,6 +23,7 @@ CPushPinDesktop::~CPushPinDesktop() = default;
 
 HRESULT STDMETHODCALLTYPE CPushPinDesktop::InnerQueryInterface(REFIID iid, void** out) {
   if (IsEqualIID(iid, IID_IKsPropertySet)) return ExposeInterface(static_cast<IKsPropertySet*>(this), out);
+  if (IsEqualIID(iid, IID_IAMStreamConfig)) return ExposeInterface(static_cast<IAMStreamConfig*>(this), out);
   return CSourceStream::InnerQueryInterface(iid, out);
 }
 
@@ -43,6 +45,82 @@ HRESULT STDMETHODCALLTYPE CPushPinDesktop::QuerySupported(REFGUID set, DWORD id,
   if (id != AMPROPERTY_PIN_CATEGORY) return E_PROP_ID_UNSUPPORTED;
   if (!support) return E_POINTER;
   *support = KSPROPERTY_SUPPORT_GET;
+  return S_OK;
+}
+
+StreamCapsSizes CPushPinDesktop::CapsSizes() noexcept {
+  SectionLockHolder hold(&capture_.CaptureLock());
+  const CaptureSettings& settings = capture_.Settings();
+  return StreamCapsSizes{settings.FrameSize(), FrameSize{settings.CaptureRect.width, settings.CaptureRect.height}};
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinDesktop::SetFormat(AM_MEDIA_TYPE* type) {
+  SectionLockHolder holder(Lock());
+  RequestedFormat requested{-1, FrameSize{0, 0}, CaptureSettings{}.FrameInterval};
+  if (type) {
+    const HRESULT hr = ReadRequestedFormat(*type, &requested);
+    if (FAILED(hr)) return hr;
+  }
+  if (IsConnected()) {
+    const MediaType& connection = ConnectionType();
+    const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(connection.pbFormat);
+    const bool same = type && info && connection.cbFormat >= sizeof(VIDEOINFOHEADER) &&
+                      DesktopFormatPosition(connection.subtype) == requested.position &&
+                      info->bmiHeader.biWidth == requested.size.width &&
+                      info->bmiHeader.biHeight == requested.size.height;
+    if (!same) return VFW_E_ALREADY_CONNECTED;
+  }
+  {
+    SectionLockHolder hold(&capture_.CaptureLock());
+    CaptureSettings& settings = capture_.Settings();
+    const CaptureSettings::Rect& captured = settings.CaptureRect;
+    // The captured area's own size is no scaling, also when the area changes later.
+    if (!type || (requested.size.width == captured.width && requested.size.height == captured.height)) {
+      settings.OutputSize.reset();
+    } else {
+      settings.OutputSize = requested.size;
+    }
+    if (requested.interval != 0) settings.FrameInterval = requested.interval;
+  }
+  chosenFormat_ = requested.position;
+  ++mediaTypeVersion_;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinDesktop::GetFormat(AM_MEDIA_TYPE** type) {
+  if (!type) return E_POINTER;
+  *type = nullptr;
+  SectionLockHolder holder(Lock());
+  MediaType current;
+  const HRESULT hr = IsConnected() ? current.Assign(ConnectionType()) : MediaTypeAt(0, &current);
+  if (hr != S_OK) return FAILED(hr) ? hr : E_UNEXPECTED;
+  *type = current.Detach();
+  return *type ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinDesktop::GetNumberOfCapabilities(int* count, int* size) {
+  if (!count || !size) return E_POINTER;
+  *count = StreamCapsCount(CapsSizes());
+  *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinDesktop::GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) {
+  if (!type) return E_POINTER;
+  *type = nullptr;
+  if (!caps) return E_POINTER;
+  REFERENCE_TIME interval;
+  {
+    SectionLockHolder hold(&capture_.CaptureLock());
+    interval = capture_.Settings().FrameInterval;
+  }
+  MediaType entry;
+  VIDEO_STREAM_CONFIG_CAPS entryCaps;
+  const HRESULT hr = StreamCapsAt(CapsSizes(), interval, index, &entry, &entryCaps);
+  if (hr != S_OK) return hr;
+  *type = entry.Detach();
+  if (!*type) return E_OUTOFMEMORY;
+  std::memcpy(caps, &entryCaps, sizeof(entryCaps));
   return S_OK;
 }
 
@@ -153,7 +231,11 @@ REFERENCE_TIME CPushPinDesktop::StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1,
 }
 
 HRESULT CPushPinDesktop::VerifyMediaType(const AM_MEDIA_TYPE* type) {
-  return VerifyDesktopMediaType(capture_.FrameSize(), type);
+  SectionLockHolder holder(Lock());
+  const HRESULT hr = VerifyDesktopMediaType(capture_.FrameSize(), type);
+  if (FAILED(hr)) return hr;
+  if (chosenFormat_ >= 0 && DesktopFormatPosition(type->subtype) != chosenFormat_) return E_INVALIDARG;
+  return hr;
 }
 
 HRESULT CPushPinDesktop::ApplyMediaType(const AM_MEDIA_TYPE* type) {
@@ -166,7 +248,20 @@ HRESULT CPushPinDesktop::ApplyMediaType(const AM_MEDIA_TYPE* type) {
 HRESULT CPushPinDesktop::MediaTypeAt(int position, MediaType* type) {
   if (!type) return E_POINTER;
   SectionLockHolder holder(Lock());
-  return DesktopMediaTypeAt(capture_.FrameSize(), position, type);
+  REFERENCE_TIME interval;
+  FrameSize size;
+  {
+    SectionLockHolder hold(&capture_.CaptureLock());
+    interval = capture_.Settings().FrameInterval;
+    size = capture_.Settings().FrameSize();
+  }
+  // Once a format is chosen it is the only one offered.
+  if (chosenFormat_ >= 0 && position > 0) return VFW_S_NO_MORE_ITEMS;
+  const HRESULT hr = DesktopMediaTypeAt(size, chosenFormat_ >= 0 && position == 0 ? chosenFormat_ : position, type);
+  if (hr != S_OK) return hr;
+  // Hosts take the stream's rate from the connected type.
+  reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->AvgTimePerFrame = interval > 0 ? interval : 0;
+  return S_OK;
 }
 
 HRESULT CPushPinDesktop::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {

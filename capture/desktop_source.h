@@ -22,6 +22,7 @@
 #include "capture/desktop_capture.h"
 #include "capture/frame_pacing.h"
 #include "capture/property_bag.h"
+#include "format/stream_caps.h"
 #include "framework/handles.h"
 #include "framework/source_filter.h"
 #include "framework/source_stream.h"
@@ -35,7 +36,7 @@ REFERENCE_TIME TickTime() noexcept;
 
 class CPushSourceDesktop;
 
-class CPushPinDesktop : public CSourceStream, public IKsPropertySet {
+class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMStreamConfig {
  public:
   CPushPinDesktop(HRESULT* result, CPushSourceDesktop* filter) noexcept;
   ~CPushPinDesktop() override;
@@ -49,6 +50,19 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet {
   HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, void* instance, DWORD instanceSize, void* data,
                                 DWORD dataSize, DWORD* returned) override;
   HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
+
+  // IAMStreamConfig: the formats and sizes hosts may choose (format/stream_caps.h). SetFormat
+  // writes the same settings as the property bag's OutputDimensions and FrameRate, and from
+  // then on the pin offers and accepts only the chosen format; SetFormat(NULL) goes back to
+  // the whole capture at 10 frames a second in any format. A connected pin keeps its type:
+  // only a type of the connected format and size is taken then (it may change the rate), any
+  // other gives VFW_E_ALREADY_CONNECTED.
+  HRESULT STDMETHODCALLTYPE SetFormat(AM_MEDIA_TYPE* type) override;
+  HRESULT STDMETHODCALLTYPE GetFormat(AM_MEDIA_TYPE** type) override;
+  HRESULT STDMETHODCALLTYPE GetNumberOfCapabilities(int* count, int* size) override;
+  HRESULT STDMETHODCALLTYPE GetStreamCaps(int index, AM_MEDIA_TYPE** type, BYTE* caps) override;
+  // Changes with every SetFormat, so that enumerators made before it report it.
+  LONG MediaTypeVersion() override { return mediaTypeVersion_.load(); }
 
   HRESULT FillSample(IMediaSample* sample) override;
   // The capture's kept bitmaps and the timer resolution are not held while the pin does not
@@ -82,8 +96,12 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet {
   // Worker side: S_OK once the next frame slot has come (at once when pacing is off), or
   // S_SAMPLE_NOT_FILLED when a command or a state change came first.
   HRESULT AwaitFrameSlot();
+  StreamCapsSizes CapsSizes() noexcept;
 
   DesktopCapture capture_;
+  // The format SetFormat chose (0 to 4), or -1 for all five; under the pin's lock.
+  int chosenFormat_ = -1;
+  std::atomic<LONG> mediaTypeVersion_{1};
   // Worker only, under CaptureLock.
   LONG frameCount_ = 0;
   REFERENCE_TIME stampClock_ = 0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
 
 namespace {
 
@@ -22,13 +21,9 @@ constexpr DesktopFormat kFormats[kDesktopFormatCount] = {
     {8, BI_RGB, {0, 0, 0}, 256},
 };
 
-const GUID* const kAcceptedSubtypes[] = {&MEDIASUBTYPE_RGB8, &MEDIASUBTYPE_RGB565, &MEDIASUBTYPE_RGB555,
-                                         &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB32};
-
-bool IsAcceptedSubtype(const GUID& subtype) {
-  return std::any_of(std::begin(kAcceptedSubtypes), std::end(kAcceptedSubtypes),
-                     [&](const GUID* accepted) { return IsEqualGUID(subtype, *accepted) != FALSE; });
-}
+// In position order, the subtype each offered format has.
+const GUID* const kSubtypes[kDesktopFormatCount] = {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB565,
+                                                    &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_RGB8};
 
 const VIDEOINFOHEADER* VideoHeader(const AM_MEDIA_TYPE& type) {
   if (!type.pbFormat || type.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
@@ -44,6 +39,17 @@ ULONG ColourAreaSize(const BITMAPINFOHEADER& header) {
 }
 
 }  // namespace
+
+int DesktopFormatPosition(const GUID& subtype) {
+  for (int position = 0; position < kDesktopFormatCount; ++position) {
+    if (IsEqualGUID(subtype, *kSubtypes[position])) return position;
+  }
+  return -1;
+}
+
+WORD DesktopFormatBitCount(int position) {
+  return position >= 0 && position < kDesktopFormatCount ? kFormats[position].bitCount : 0;
+}
 
 HRESULT DesktopMediaTypeAt(FrameSize size, int position, MediaType* type) {
   if (!type) return E_POINTER;
@@ -79,7 +85,7 @@ HRESULT VerifyDesktopMediaType(FrameSize size, const AM_MEDIA_TYPE* type) {
   if (!type) return E_POINTER;
   if (!IsEqualGUID(type->majortype, MEDIATYPE_Video)) return E_INVALIDARG;
   if (!type->bFixedSizeSamples) return E_INVALIDARG;
-  if (!IsAcceptedSubtype(type->subtype)) return E_INVALIDARG;
+  if (DesktopFormatPosition(type->subtype) < 0) return E_INVALIDARG;
   if (!type->pbFormat) return E_INVALIDARG;
   const VIDEOINFOHEADER* video = VideoHeader(*type);
   if (!video) return E_INVALIDARG;
@@ -117,7 +123,7 @@ HRESULT SizeDesktopBuffers(const AM_MEDIA_TYPE& connection, IMemAllocator* alloc
   // biSizeImage of a proposed type may be 0 or too small: a buffer holds a whole image.
   const DWORD frameBytes = std::max(video->bmiHeader.biSizeImage, ImageSize(&video->bmiHeader));
   if (frameBytes > static_cast<DWORD>(MAXLONG)) return E_INVALIDARG;
-  request->cBuffers = 1;
+  request->cBuffers = 2;
   request->cbBuffer = static_cast<LONG>(frameBytes);
   ALLOCATOR_PROPERTIES actual = {};
   const HRESULT hr = allocator->SetProperties(request, &actual);

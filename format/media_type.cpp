@@ -135,3 +135,13 @@ DWORD ImageSize(const BITMAPINFOHEADER* header) noexcept {
   const DWORD height = h < 0 ? 0u - static_cast<DWORD>(h) : static_cast<DWORD>(h);
   return row * height;
 }
+
+AM_MEDIA_TYPE* MediaType::Detach() noexcept {
+  auto* record = static_cast<AM_MEDIA_TYPE*>(TaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+  if (!record) return nullptr;
+  *record = *this;
+  cbFormat = 0;
+  pbFormat = nullptr;
+  pUnk = nullptr;
+  return record;
+}

@@ -62,4 +62,8 @@ class MediaType : public AM_MEDIA_TYPE {
   // 0 marks variable-size samples and keeps lSampleSize; any other size fixes it.
   void StoreSampleSize(ULONG size) noexcept;
   BYTE* Resize(ULONG length) noexcept { return ResizeFormat(this, length); }
+  // A record in task memory (TaskMemAlloc) that takes over this one's block and pUnk, for a
+  // caller who frees it with the platform's rules; null when no record can be had, and then
+  // this one keeps them.
+  AM_MEDIA_TYPE* Detach() noexcept;
 };

@@ -46,14 +46,9 @@ HRESULT STDMETHODCALLTYPE CEnumMediaTypes::Next(ULONG count, AM_MEDIA_TYPE** typ
   while (returned < count) {
     MediaType type;
     if (pin_->MediaTypeAt(position_++, &type) != S_OK) break;
-    auto* record = static_cast<AM_MEDIA_TYPE*>(TaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    types[returned] = record;
-    if (!record) break;
     // The block and the pUnk reference move to the caller's record.
-    *record = type;
-    type.cbFormat = 0;
-    type.pbFormat = nullptr;
-    type.pUnk = nullptr;
+    types[returned] = type.Detach();
+    if (!types[returned]) break;
     ++returned;
   }
   if (fetched) *fetched = returned;

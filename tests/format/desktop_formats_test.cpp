@@ -201,18 +201,20 @@ TEST_F(DesktopFormatsTest, AppliedTypeMustHaveAUsableDepthAndColourArea) {
   EXPECT_EQ(S_OK, ApplyDesktopMediaType(type));
 }
 
-TEST_F(DesktopFormatsTest, AsksForOneBufferOfOneFrame) {
+// Two buffers: a filter downstream that copies each frame into a buffer of the same allocator
+// (the Smart Tee of the capture graph builder) gets one while the pin holds the other.
+TEST_F(DesktopFormatsTest, AsksForTwoBuffersOfOneFrame) {
   MediaType type;
   DesktopMediaTypeAt({1366, 768}, 1, &type);
   FakeAllocator allocator;
   ALLOCATOR_PROPERTIES request = {7, 5, 16, 32};
   EXPECT_EQ(S_OK, SizeDesktopBuffers(type, &allocator, &request));
   ASSERT_EQ(1u, allocator.requests.size());
-  EXPECT_EQ(1, allocator.requests[0].cBuffers);
+  EXPECT_EQ(2, allocator.requests[0].cBuffers);
   EXPECT_EQ(3148800, allocator.requests[0].cbBuffer);
   EXPECT_EQ(16, allocator.requests[0].cbAlign);
   EXPECT_EQ(32, allocator.requests[0].cbPrefix);
-  EXPECT_EQ(1, request.cBuffers);
+  EXPECT_EQ(2, request.cBuffers);
   EXPECT_EQ(3148800, request.cbBuffer);
 
   // Three buffers of the full size are fine; one byte short is not.

@@ -68,6 +68,8 @@ class CaptureGraph {
   IBaseFilter* source() const { return source_.get(); }
   IPin* sourcePin() const { return sourcePin_.get(); }
   IGraphBuilder* graph() const { return graph_.get(); }
+  IBaseFilter* grabber() const { return grabberFilter_.get(); }
+  IBaseFilter* renderer() const { return renderer_.get(); }
   IMediaControl* control() const { return control_.get(); }
 
  private:

@@ -1,0 +1,47 @@
+#pragma once
+// What the desktop pin tells hosts through IAMStreamConfig: its capability entries (a media
+// type and a VIDEO_STREAM_CONFIG_CAPS each) and the check of a type a host asks for.
+//
+// Entries 0 to 4 are the five offered formats, in their enumeration order, at the current
+// frame size; each says the scaler makes any size from kMinOutputSide to kMaxOutputSide on
+// either side. After them come RGB32 and RGB24 at common sizes smaller than the captured
+// area, one size each, for hosts that list discrete sizes.
+
+#include <windows.h>
+#include <dshow.h>
+
+#include "format/frame_size.h"
+#include "format/media_type.h"
+
+constexpr LONG kMinOutputSide = 1;
+constexpr LONG kMaxOutputSide = 8192;
+// 1000 frames a second down to one, in 100-ns units.
+constexpr REFERENCE_TIME kMinFrameInterval = 10000;
+constexpr REFERENCE_TIME kMaxFrameInterval = 10000000;
+
+// The sizes the entries are built around: what the frames have now, and what is captured.
+struct StreamCapsSizes {
+  FrameSize output;
+  FrameSize input;
+};
+
+int StreamCapsCount(const StreamCapsSizes& sizes) noexcept;
+
+// Fills type and caps for the entry at index with frames every interval (brought into the
+// accepted range). E_INVALIDARG below 0, S_FALSE past the last entry (both leave the two
+// untouched), E_OUTOFMEMORY without a format block.
+HRESULT StreamCapsAt(const StreamCapsSizes& sizes, REFERENCE_TIME interval, int index, MediaType* type,
+                     VIDEO_STREAM_CONFIG_CAPS* caps) noexcept;
+
+// What a host's type asks for.
+struct RequestedFormat {
+  int position;            // of the offered format, 0 to 4
+  FrameSize size;          // bottom-up rows, within the output sides
+  REFERENCE_TIME interval; // 0: keep the current frame rate
+};
+
+// Reads a type a host passes to SetFormat: video, FORMAT_VideoInfo with a whole header, one of
+// the offered subtypes with its own bit depth, a size and an interval within the ranges the
+// entries state. Only those fields count; every other size is the filter's to compute.
+// VFW_E_INVALIDMEDIATYPE for anything else.
+HRESULT ReadRequestedFormat(const AM_MEDIA_TYPE& type, RequestedFormat* requested) noexcept;

@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <vector>
+
+#include "format/media_type.h"
+#include "tests/module/module_test.h"
+#include "tests/support/capture_graph.h"
+
+// What hosts that choose a size, a rate and a format see: IAMStreamConfig on the output pin,
+// alone and in Wine's capture graph builder.
+
+namespace {
+
+// A type handed out in task memory, freed as hosts free it.
+struct HostType {
+  AM_MEDIA_TYPE* type = nullptr;
+  ~HostType() { reset(); }
+  void reset() {
+    if (type) FreeMediaTypeContents(*type);
+    CoTaskMemFree(type);
+    type = nullptr;
+  }
+  AM_MEDIA_TYPE** put() {
+    reset();
+    return &type;
+  }
+  VIDEOINFOHEADER* info() const { return reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat); }
+};
+
+const GUID* const kSubtypes[] = {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB565, &MEDIASUBTYPE_RGB555,
+                                 &MEDIASUBTYPE_RGB8};
+
+class StreamConfigThreadedTest : public ModuleThreadedTest {
+ protected:
+  void SetUp() override {
+    ModuleThreadedTest::SetUp();
+    ASSERT_EQ(S_OK, library_.CreateFilter(&filter_));
+    pin_ = OutputPin(filter_.get());
+    ASSERT_TRUE(pin_);
+    ASSERT_EQ(S_OK, pin_.query(&config_));
+  }
+  void TearDown() override {
+    config_.reset();
+    pin_.reset();
+    filter_.reset();
+    ModuleThreadedTest::TearDown();
+  }
+
+  // The host's way: a caps entry edited in width, height and rate only, then SetFormat.
+  HRESULT Choose(int entry, LONG width, LONG height, REFERENCE_TIME interval) {
+    HostType type;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    HRESULT hr = config_->GetStreamCaps(entry, type.put(), reinterpret_cast<BYTE*>(&caps));
+    if (hr != S_OK) return E_FAIL;
+    type.info()->bmiHeader.biWidth = width;
+    type.info()->bmiHeader.biHeight = height;
+    type.info()->AvgTimePerFrame = interval;
+    return config_->SetFormat(type.type);
+  }
+
+  std::vector<GUID> EnumeratedSubtypes() {
+    std::vector<GUID> subtypes;
+    ComPtr<IEnumMediaTypes> types;
+    if (FAILED(pin_->EnumMediaTypes(types.put()))) return subtypes;
+    HostType type;
+    while (types->Next(1, type.put(), nullptr) == S_OK) subtypes.push_back(type.type->subtype);
+    return subtypes;
+  }
+
+  LONG ReadFrameRate() {
+    ComPtr<IPropertyBag> bag;
+    filter_.query(&bag);
+    VARIANT value;
+    VariantInit(&value);
+    bag->Read(L"FrameRate", &value, nullptr);
+    return value.intVal;
+  }
+
+  const LONG screenWidth_ = GetSystemMetrics(SM_CXSCREEN);
+  const LONG screenHeight_ = GetSystemMetrics(SM_CYSCREEN);
+  ComPtr<IBaseFilter> filter_;
+  ComPtr<IPin> pin_;
+  ComPtr<IAMStreamConfig> config_;
+};
+
+// Every entry is one hosts can use as it is: a whole bottom-up RGB type with a rate, and caps
+// whose ranges SetFormat takes.
+TEST_F(StreamConfigThreadedTest, EveryCapsEntryIsAUsableTypeWithTruthfulRanges) {
+  int count = 0, size = 0;
+  ASSERT_EQ(S_OK, config_->GetNumberOfCapabilities(&count, &size));
+  EXPECT_EQ(static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)), size);
+  ASSERT_GE(count, 5);
+  for (int i = 0; i < count; ++i) {
+    HostType type;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(i, type.put(), reinterpret_cast<BYTE*>(&caps))) << i;
+    ASSERT_NE(nullptr, type.type);
+    EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Video, type.type->majortype));
+    EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, type.type->formattype));
+    EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, caps.guid));
+    EXPECT_EQ(nullptr, type.type->pUnk);
+    EXPECT_TRUE(type.type->bFixedSizeSamples);
+    const BITMAPINFOHEADER& header = type.info()->bmiHeader;
+    EXPECT_GT(header.biHeight, 0) << i;
+    EXPECT_EQ(header.biSizeImage, type.type->lSampleSize);
+    EXPECT_EQ(ImageSize(&header), header.biSizeImage);
+    EXPECT_EQ(1000000, type.info()->AvgTimePerFrame) << "the current rate, 10 a second";
+    EXPECT_LE(caps.MinOutputSize.cx, header.biWidth);
+    EXPECT_GE(caps.MaxOutputSize.cx, header.biWidth);
+    EXPECT_LE(caps.MinFrameInterval, type.info()->AvgTimePerFrame);
+    EXPECT_GE(caps.MaxFrameInterval, type.info()->AvgTimePerFrame);
+    if (i < 5) {
+      EXPECT_TRUE(IsEqualGUID(*kSubtypes[i], type.type->subtype)) << "the formats in their order, RGB32 first";
+      EXPECT_EQ(screenWidth_, header.biWidth);
+      EXPECT_EQ(screenHeight_, header.biHeight);
+    } else {
+      EXPECT_LT(header.biWidth, screenWidth_) << "common sizes below the captured one";
+    }
+  }
+  // The ranges of the first entry are what SetFormat takes, and only that.
+  HostType first;
+  VIDEO_STREAM_CONFIG_CAPS caps;
+  ASSERT_EQ(S_OK, config_->GetStreamCaps(0, first.put(), reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(S_OK, Choose(0, caps.MaxOutputSize.cx, caps.MaxOutputSize.cy, caps.MinFrameInterval));
+  EXPECT_EQ(S_OK, Choose(0, caps.MinOutputSize.cx, caps.MinOutputSize.cy, caps.MaxFrameInterval));
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, Choose(0, caps.MaxOutputSize.cx + 1, 100, 0));
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, Choose(0, 100, caps.MinOutputSize.cy - 1, 0));
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, Choose(0, 100, 100, caps.MinFrameInterval - 1));
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, Choose(0, 100, 100, caps.MaxFrameInterval + 1));
+
+  HostType type;
+  type.type = reinterpret_cast<AM_MEDIA_TYPE*>(1);
+  EXPECT_EQ(S_FALSE, config_->GetStreamCaps(count, &type.type, reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(nullptr, type.type);
+  EXPECT_EQ(E_INVALIDARG, config_->GetStreamCaps(-1, type.put(), reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(E_POINTER, config_->GetStreamCaps(0, type.put(), nullptr));
+  EXPECT_EQ(nullptr, type.type);
+  EXPECT_EQ(E_POINTER, config_->GetStreamCaps(0, nullptr, reinterpret_cast<BYTE*>(&caps)));
+  EXPECT_EQ(E_POINTER, config_->GetNumberOfCapabilities(nullptr, &size));
+  EXPECT_EQ(E_POINTER, config_->GetFormat(nullptr));
+}
+
+// SetFormat and the property bag write the same settings; the later one wins. The filter
+// recomputes every size itself, and a refused type changes nothing.
+TEST_F(StreamConfigThreadedTest, SetFormatChoosesSizeRateAndFormatAndNullGoesBack) {
+  HostType type;
+  VIDEO_STREAM_CONFIG_CAPS caps;
+  ASSERT_EQ(S_OK, config_->GetStreamCaps(1, type.put(), reinterpret_cast<BYTE*>(&caps)));
+  type.info()->bmiHeader.biWidth = 641;
+  type.info()->bmiHeader.biHeight = 360;
+  type.info()->AvgTimePerFrame = 333333;
+  ASSERT_EQ(S_OK, config_->SetFormat(type.type)) << "biSizeImage left stale, as hosts leave it";
+
+  HostType current;
+  ASSERT_EQ(S_OK, config_->GetFormat(current.put()));
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, current.type->subtype));
+  EXPECT_EQ(641, current.info()->bmiHeader.biWidth);
+  EXPECT_EQ(360, current.info()->bmiHeader.biHeight);
+  EXPECT_EQ(1924u * 360, current.info()->bmiHeader.biSizeImage) << "rows of 1923 bytes padded to 1924";
+  EXPECT_EQ(333333, current.info()->AvgTimePerFrame);
+  EXPECT_EQ(30, ReadFrameRate());
+  const std::vector<GUID> chosen = EnumeratedSubtypes();
+  ASSERT_EQ(1u, chosen.size()) << "only the chosen format is offered";
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, chosen[0]));
+
+  // The bag's writes show in the next GetFormat.
+  EXPECT_EQ(S_OK, WriteProperty(filter_.get(), L"FrameRate", 5));
+  LONG dimensions[2] = {320, 200};
+  EXPECT_EQ(S_OK, WriteProperty(filter_.get(), L"OutputDimensions", dimensions));
+  ASSERT_EQ(S_OK, config_->GetFormat(current.put()));
+  EXPECT_EQ(320, current.info()->bmiHeader.biWidth);
+  EXPECT_EQ(200, current.info()->bmiHeader.biHeight);
+  EXPECT_EQ(2000000, current.info()->AvgTimePerFrame);
+
+  // Refused: nothing changes.
+  ComPtr<IEnumMediaTypes> before;
+  ASSERT_EQ(S_OK, pin_->EnumMediaTypes(before.put()));
+  auto refused = [&](auto edit) {
+    HostType bad;
+    VIDEO_STREAM_CONFIG_CAPS badCaps;
+    if (config_->GetStreamCaps(0, bad.put(), reinterpret_cast<BYTE*>(&badCaps)) != S_OK) return E_FAIL;
+    edit(*bad.type, bad.info()->bmiHeader);
+    return config_->SetFormat(bad.type);
+  };
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE&, BITMAPINFOHEADER& h) { h.biHeight = -200; }));
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE&, BITMAPINFOHEADER& h) { h.biWidth = 0; }));
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE&, BITMAPINFOHEADER& h) { h.biBitCount = 24; }))
+      << "an RGB32 subtype with a 24-bit header";
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE& t, BITMAPINFOHEADER&) { t.subtype = MEDIASUBTYPE_YUY2; }));
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE& t, BITMAPINFOHEADER&) { t.cbFormat = 40; }));
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE,
+            refused([](AM_MEDIA_TYPE& t, BITMAPINFOHEADER&) { t.formattype = FORMAT_VideoInfo2; }));
+  ASSERT_EQ(S_OK, config_->GetFormat(current.put()));
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, current.type->subtype));
+  EXPECT_EQ(320, current.info()->bmiHeader.biWidth);
+  EXPECT_EQ(5, ReadFrameRate());
+  HostType next;
+  EXPECT_EQ(S_OK, before->Next(1, next.put(), nullptr)) << "a refused type does not disturb enumerators";
+
+  // NULL: the whole capture at 10 frames a second, all five formats again.
+  ASSERT_EQ(S_OK, config_->SetFormat(nullptr));
+  EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, before->Next(1, next.put(), nullptr));
+  ASSERT_EQ(S_OK, config_->GetFormat(current.put()));
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB32, current.type->subtype));
+  EXPECT_EQ(screenWidth_, current.info()->bmiHeader.biWidth);
+  EXPECT_EQ(screenHeight_, current.info()->bmiHeader.biHeight);
+  EXPECT_EQ(10, ReadFrameRate());
+  EXPECT_EQ(5u, EnumeratedSubtypes().size());
+
+  // The captured size itself means no scaling: the size follows a later capture rectangle.
+  ASSERT_EQ(S_OK, Choose(0, screenWidth_, screenHeight_, 0));
+  ASSERT_EQ(S_OK, WriteProperty(filter_.get(), L"CaptureArea", 1));
+  RECT area = {10, 20, 210, 170};
+  ASSERT_EQ(S_OK, WriteProperty(filter_.get(), L"CaptureValue", &area));
+  ASSERT_EQ(S_OK, config_->GetFormat(current.put()));
+  EXPECT_EQ(200, current.info()->bmiHeader.biWidth);
+  EXPECT_EQ(150, current.info()->bmiHeader.biHeight);
+}
+
+// Wine's capture graph builder as the host: it finds the pin by its category and the stream
+// configuration by its interface, and renders the chosen format (through a Smart Tee that
+// takes a second buffer from the pin's allocator while the pin holds the first). Once
+// connected the type stays; a new rate is taken, a new size is not.
+TEST_F(StreamConfigThreadedTest, TheCaptureGraphBuilderFindsConfiguresAndRendersThePin) {
+  CaptureGraph graph(filter_);
+  ASSERT_NE(nullptr, graph.graph());
+  ComPtr<ICaptureGraphBuilder2> builder;
+  ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
+                                   builder.put_void()));
+  ASSERT_EQ(S_OK, builder->SetFiltergraph(graph.graph()));
+
+  ComPtr<IPin> found;
+  ASSERT_EQ(S_OK, builder->FindPin(filter_.get(), PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0, found.put()));
+  EXPECT_EQ(pin_.get(), found.get());
+  ComPtr<IAMStreamConfig> config;
+  ASSERT_EQ(S_OK, builder->FindInterface(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter_.get(), IID_IAMStreamConfig,
+                                         config.put_void()));
+  EXPECT_EQ(config_.get(), config.get());
+  ASSERT_EQ(S_OK, Choose(1, 320, 240, 400000));
+
+  ASSERT_TRUE(SUCCEEDED(builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, filter_.get(),
+                                              graph.grabber(), graph.renderer())));
+  AM_MEDIA_TYPE connected = graph.ConnectedType();
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, connected.subtype));
+  ASSERT_GE(connected.cbFormat, sizeof(VIDEOINFOHEADER));
+  const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(connected.pbFormat);
+  EXPECT_EQ(320, info->bmiHeader.biWidth);
+  EXPECT_EQ(240, info->bmiHeader.biHeight);
+  EXPECT_EQ(400000, info->AvgTimePerFrame);
+  FreeMediaTypeContents(connected);
+
+  EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Choose(1, 640, 480, 0));
+  EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Choose(0, 320, 240, 0)) << "another format";
+  EXPECT_EQ(VFW_E_ALREADY_CONNECTED, config_->SetFormat(nullptr));
+  EXPECT_EQ(S_OK, Choose(1, 320, 240, 500000));
+  EXPECT_EQ(20, ReadFrameRate());
+
+  ASSERT_TRUE(SUCCEEDED(graph.Run()));
+  EXPECT_TRUE(graph.WaitForFrames(3)) << "frames pass the tee the builder puts in front of the grabber";
+  EXPECT_EQ(S_OK, graph.Stop());
+  const auto frames = graph.Frames();
+  ASSERT_FALSE(frames.empty());
+  EXPECT_GE(frames[0].pixels.size(), 960u * 240) << "whole 320 x 240 RGB24 frames";
+}
+
+}  // namespace
