@@ -53,7 +53,7 @@ TEST_F(OutputPinTest, UsesTheDownstreamAllocatorWhenItTakesAFrame) {
   EXPECT_EQ(&downstream_, peer_.notified[0].allocator);
   EXPECT_FALSE(peer_.notified[0].readOnly);
   ASSERT_EQ(1u, downstream_.requests.size());
-  EXPECT_EQ(1, downstream_.requests[0].cBuffers);
+  EXPECT_EQ(2, downstream_.requests[0].cBuffers);
   EXPECT_EQ(kFrameBytes, downstream_.requests[0].cbBuffer);
   EXPECT_EQ(1, downstream_.requests[0].cbAlign);
   EXPECT_EQ(0, downstream_.requests[0].cbPrefix);

@@ -132,10 +132,10 @@ TEST_F(DownstreamFaultsThreadedTest, GetBufferFailingForAWhileDelaysFramesOnly) 
 }
 
 TEST_F(DownstreamFaultsThreadedTest, StopReleasesAWorkerWaitingInGetBuffer) {
-  // The allocator has one buffer; the peer keeps it, so the next GetBuffer waits.
+  // The allocator has two buffers; the peer keeps both, so the next GetBuffer waits.
   downstream_.HoldSamples(true);
   ASSERT_EQ(S_OK, source_.filter()->Run(0));
-  EXPECT_TRUE(WaitForFrames(1, "the one frame the peer keeps"));
+  EXPECT_TRUE(WaitForFrames(2, "the two frames the peer keeps"));
   EXPECT_TRUE(WaitFor("the worker to wait in GetBuffer", kFramesBoundMs,
                       [&] { return downstream_.allocator().waitingInGetBuffer() == 1; }));
   EXPECT_EQ(S_OK, StopWithin("Stop while the worker waits in GetBuffer"));
@@ -146,16 +146,16 @@ TEST_F(DownstreamFaultsThreadedTest, StopReleasesAWorkerWaitingInGetBuffer) {
 TEST_F(DownstreamFaultsThreadedTest, AllocatorDecommittedUnderTheRunningWorker) {
   downstream_.HoldSamples(true);
   ASSERT_EQ(S_OK, source_.filter()->Run(0));
-  // The waiting count also rises inside the first GetBuffer, which does not wait: only once
-  // the peer holds the one buffer is the worker's next GetBuffer sure to be waiting.
-  EXPECT_TRUE(WaitForFrames(1, "the one frame the peer keeps"));
+  // The waiting count also rises inside the first GetBuffers, which do not wait: only once
+  // the peer holds both buffers is the worker's next GetBuffer sure to be waiting.
+  EXPECT_TRUE(WaitForFrames(2, "the two frames the peer keeps"));
   EXPECT_TRUE(WaitFor("the worker to wait in GetBuffer", kFramesBoundMs,
                       [&] { return downstream_.allocator().waitingInGetBuffer() == 1; }));
   // The peer decommits its allocator on its own: the worker keeps retrying until stopped.
   EXPECT_EQ(S_OK, downstream_.allocator().Decommit());
   EXPECT_TRUE(WaitFor("GetBuffer to fail after the decommit", kFramesBoundMs,
                       [&] { return downstream_.allocator().getBufferCalls() > 10; }));
-  EXPECT_EQ(1, downstream_.receivedCount());
+  EXPECT_EQ(2, downstream_.receivedCount());
   EXPECT_TRUE(graph_.Events().empty());
   ExpectRunsAgain();
 }
