@@ -35,6 +35,13 @@ mount_into /dev --rbind /dev
 mount_into /dev/pts --bind /dev/pts
 mount_into /dev/shm -t tmpfs tmpfs
 cp /etc/resolv.conf "$target/etc/resolv.conf"
+# The machine's network settings go with it, as on any machine of this site: its name servers
+# and the local certificate authorities its TLS connections are checked against (the project's
+# setup installs ca-certificates, which takes them in).
+if [ -d /usr/local/share/ca-certificates ]; then
+  mkdir -p "$target/usr/local/share/ca-certificates"
+  cp -a /usr/local/share/ca-certificates/. "$target/usr/local/share/ca-certificates/"
+fi
 
 log "cloning the repository's committed main"
 git clone -q -b main "$ROOT" "$target/root/dorvantel"
