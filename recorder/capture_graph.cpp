@@ -127,7 +127,14 @@ HRESULT CaptureGraph::ConnectedFormat(FrameFormat* format) {
   return FrameFormatFromMediaType(*type.get(), format);
 }
 
-HRESULT CaptureGraph::Run() { return control_->Run(); }
+HRESULT CaptureGraph::Run() {
+  HRESULT hr = control_->Run();
+  if (hr != S_FALSE) return hr;
+  // Still on its way: a filter that cannot start says so through the graph's state.
+  OAFilterState state;
+  hr = control_->GetState(kStartMs, &state);
+  return FAILED(hr) ? hr : S_OK;
+}
 
 HRESULT CaptureGraph::Stop() { return control_ ? control_->Stop() : S_OK; }
 

@@ -22,6 +22,8 @@ class CaptureGraph {
                 ISampleGrabberCB* callback, std::wstring* error);
   // The connected format (without the 8-bit palette).
   HRESULT ConnectedFormat(FrameFormat* format);
+  // Fails when a filter cannot start (when the graph changes state asynchronously, as
+  // its state says within kStartMs).
   HRESULT Run();
   HRESULT Stop();
   // Reads pending graph events; returns a failure when the stream was aborted, S_FALSE
@@ -31,6 +33,7 @@ class CaptureGraph {
   void Release();
 
  private:
+  static constexpr LONG kStartMs = 5000;
   ComPtr<IGraphBuilder> graph_;
   ComPtr<ISampleGrabber> grabber_;
   ComPtr<IMediaControl> control_;
