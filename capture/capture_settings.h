@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <string>
 
 #include "format/frame_size.h"
 
@@ -48,6 +49,15 @@ struct CaptureSettings {
   std::optional<::FrameSize> OutputSize;
   LONG InterpolationMode = 0;             // a GDI+ InterpolationMode value, unchecked
   bool FramePacing = true;                // at most one frame per FrameInterval; off: as fast as taken
+  // The one format offered and accepted (0 to 4, RGB32 first), or -1 for all five.
+  // OutputFormat and SetFormat choose it.
+  int OutputFormat = -1;
+  // Areas 2 and 3: the window named by its title, found again whenever streaming starts
+  // (CaptureWindow is then the window found). WholeWindow: CaptureRect follows the window's
+  // size when it is found while the pin is not connected; a rectangle written after the
+  // title ends that.
+  std::wstring WindowTitle;
+  bool WholeWindow = false;
 
   // The size of the frames produced: OutputSize when present, else the rectangle's.
   ::FrameSize FrameSize() const noexcept {

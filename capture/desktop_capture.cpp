@@ -1,5 +1,10 @@
 #include "capture/desktop_capture.h"
 
+#include <new>
+#include <string>
+
+#include "capture/window_finder.h"
+
 namespace {
 
 bool IsScreenArea(LONG area) { return area == 0 || area == 1; }
@@ -9,8 +14,43 @@ bool IsWindowArea(LONG area) { return area == 2 || area == 3; }
 
 DesktopCapture::DesktopCapture() noexcept {
   OpenDeviceContexts();
-  settings_.CaptureRect.Set(0, 0, ::GetDeviceCaps(ScreenDC(), HORZRES), ::GetDeviceCaps(ScreenDC(), VERTRES));
+  CaptureWholeDisplay();
   gdiplus_ = StartGdiplusSession();
+}
+
+void DesktopCapture::CaptureWholeDisplay() noexcept {
+  settings_.CaptureRect.Set(0, 0, ::GetDeviceCaps(ScreenDC(), HORZRES), ::GetDeviceCaps(ScreenDC(), VERTRES));
+}
+
+void DesktopCapture::ResetSettings() noexcept {
+  SectionLockHolder hold(&captureLock_);
+  SwitchCaptureArea(0);
+  settings_ = CaptureSettings{};
+  CaptureWholeDisplay();
+}
+
+HRESULT DesktopCapture::FindTitledWindow(bool resize) noexcept {
+  std::wstring title;
+  {
+    SectionLockHolder hold(&captureLock_);
+    if (!IsWindowArea(settings_.CaptureArea) || settings_.WindowTitle.empty()) return S_OK;
+    try {
+      title = settings_.WindowTitle;
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+  }
+  // Looked up without the lock: reading the titles of this process's windows sends them
+  // messages.
+  const HWND window = FindWindowByTitle(title);
+  if (!window) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+  RECT bounds{};
+  ::GetWindowRect(window, &bounds);
+  SectionLockHolder hold(&captureLock_);
+  if (settings_.WindowTitle != title) return S_OK;  // written anew meanwhile
+  settings_.CaptureWindow = window;
+  if (resize && settings_.WholeWindow) settings_.CaptureRect.Set(0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top);
+  return S_OK;
 }
 
 DesktopCapture::~DesktopCapture() {

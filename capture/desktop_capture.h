@@ -37,6 +37,14 @@ class DesktopCapture {
   // same area again changes nothing. E_INVALIDARG for an area outside 0-3.
   HRESULT SwitchCaptureArea(LONG area) noexcept;
 
+  // Every setting back to its default and the device contexts of area 0.
+  void ResetSettings() noexcept;
+
+  // Areas 2 and 3 with a WindowTitle: looks the window up and makes it CaptureWindow; with
+  // resize and WholeWindow, CaptureRect becomes the window's size. S_OK without a title,
+  // HRESULT_FROM_WIN32(ERROR_NOT_FOUND) when no window has it (nothing changes then).
+  HRESULT FindTitledWindow(bool resize) noexcept;
+
   // Grabs one frame with the current settings into destination (see GrabFrame).
   void Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes) noexcept;
 
@@ -50,6 +58,7 @@ class DesktopCapture {
 
  private:
   void OpenDeviceContexts() noexcept;
+  void CaptureWholeDisplay() noexcept;
   void CloseDeviceContexts() noexcept;
 
   SectionLock captureLock_;

@@ -81,8 +81,8 @@ HRESULT STDMETHODCALLTYPE CPushPinDesktop::SetFormat(AM_MEDIA_TYPE* type) {
       settings.OutputSize = requested.size;
     }
     if (requested.interval != 0) settings.FrameInterval = requested.interval;
+    settings.OutputFormat = requested.position;
   }
-  chosenFormat_ = requested.position;
   ++mediaTypeVersion_;
   WakeWorker(false);  // a waiting worker takes a new rate from the next slot on
   return S_OK;
@@ -101,6 +101,7 @@ HRESULT STDMETHODCALLTYPE CPushPinDesktop::GetFormat(AM_MEDIA_TYPE** type) {
 
 HRESULT STDMETHODCALLTYPE CPushPinDesktop::GetNumberOfCapabilities(int* count, int* size) {
   if (!count || !size) return E_POINTER;
+  if (!IsConnected()) capture_.FindTitledWindow(true);
   *count = StreamCapsCount(CapsSizes());
   *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
   return S_OK;
@@ -235,7 +236,12 @@ HRESULT CPushPinDesktop::VerifyMediaType(const AM_MEDIA_TYPE* type) {
   SectionLockHolder holder(Lock());
   const HRESULT hr = VerifyDesktopMediaType(capture_.FrameSize(), type);
   if (FAILED(hr)) return hr;
-  if (chosenFormat_ >= 0 && DesktopFormatPosition(type->subtype) != chosenFormat_) return E_INVALIDARG;
+  int chosen;
+  {
+    SectionLockHolder hold(&capture_.CaptureLock());
+    chosen = capture_.Settings().OutputFormat;
+  }
+  if (chosen >= 0 && DesktopFormatPosition(type->subtype) != chosen) return E_INVALIDARG;
   return hr;
 }
 
@@ -248,17 +254,21 @@ HRESULT CPushPinDesktop::ApplyMediaType(const AM_MEDIA_TYPE* type) {
 
 HRESULT CPushPinDesktop::MediaTypeAt(int position, MediaType* type) {
   if (!type) return E_POINTER;
+  // A titled window opened since the settings were made gives its size to the types offered.
+  if (position == 0 && !IsConnected()) capture_.FindTitledWindow(true);
   SectionLockHolder holder(Lock());
   REFERENCE_TIME interval;
   FrameSize size;
+  int chosen;
   {
     SectionLockHolder hold(&capture_.CaptureLock());
     interval = capture_.Settings().FrameInterval;
     size = capture_.Settings().FrameSize();
+    chosen = capture_.Settings().OutputFormat;
   }
   // Once a format is chosen it is the only one offered.
-  if (chosenFormat_ >= 0 && position > 0) return VFW_S_NO_MORE_ITEMS;
-  const HRESULT hr = DesktopMediaTypeAt(size, chosenFormat_ >= 0 && position == 0 ? chosenFormat_ : position, type);
+  if (chosen >= 0 && position > 0) return VFW_S_NO_MORE_ITEMS;
+  const HRESULT hr = DesktopMediaTypeAt(size, chosen >= 0 && position == 0 ? chosen : position, type);
   if (hr != S_OK) return hr;
   // Hosts take the stream's rate from the connected type.
   reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->AvgTimePerFrame = interval > 0 ? interval : 0;
@@ -309,11 +319,20 @@ CPushSourceDesktop::~CPushSourceDesktop() {
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::InnerQueryInterface(REFIID iid, void** out) {
   if (IsEqualIID(iid, IID_IPropertyBag)) return ExposeInterface(static_cast<IPropertyBag*>(this), out);
+  if (IsEqualIID(iid, IID_IPersistPropertyBag) || IsEqualIID(iid, IID_IPersist)) {
+    return ExposeInterface(static_cast<IPersistPropertyBag*>(this), out);
+  }
   if (IsEqualIID(iid, IID_IAMFilterMiscFlags)) return ExposeInterface(static_cast<IAMFilterMiscFlags*>(this), out);
   return CSource::InnerQueryInterface(iid, out);
 }
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Pause() {
+  // Streaming starts: a window named by its title is looked up now, so that one opened after
+  // the settings were made is found; without it there is nothing to capture.
+  if (pin_ && State() == State_Stopped) {
+    const HRESULT found = pin_->Capture().FindTitledWindow(!pin_->IsConnected());
+    if (FAILED(found)) return found;
+  }
   if (pin_) pin_->PauseRequested(TickTime());
   const HRESULT hr = CSource::Pause();
   if (pin_) pin_->WakeWorker(true);
@@ -342,8 +361,33 @@ HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Write(LPCOLESTR name, VARIANT* val
   if (!pin_) return E_UNEXPECTED;
   const HRESULT hr = propertyBag_.Write(pin_->Capture(), name, value);
   // A worker waiting for its next frame takes a new rate or pacing from the next slot on.
-  if (hr == S_OK) pin_->WakeWorker(false);
+  if (hr == S_OK) pin_->SettingsWritten(CapturePropertyBag::ChangesFormats(name));
   return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::GetClassID(CLSID* classId) {
+  if (!classId) return E_POINTER;
+  *classId = CLSID_DesktopSource;
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::InitNew() {
+  if (!pin_) return E_UNEXPECTED;
+  propertyBag_.Reset(pin_->Capture());
+  pin_->SettingsWritten(true);
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Load(IPropertyBag* bag, IErrorLog* errorLog) {
+  if (!pin_) return E_UNEXPECTED;
+  const HRESULT hr = propertyBag_.Load(pin_->Capture(), bag, errorLog);
+  pin_->SettingsWritten(true);
+  return hr;
+}
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Save(IPropertyBag* bag, BOOL, BOOL) {
+  if (!pin_) return E_UNEXPECTED;
+  return propertyBag_.Save(pin_->Capture(), bag);
 }
 
 ULONG STDMETHODCALLTYPE CPushSourceDesktop::GetMiscFlags() { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }

@@ -90,17 +90,21 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
     if (afterPause) restartSchedule_.store(true);
     ::SetEvent(wake_.get());
   }
+  // After settings were written through the bag: a waiting worker takes a new rate or
+  // pacing from its next slot on; formatsChanged: enumerators made before report it.
+  void SettingsWritten(bool formatsChanged) noexcept {
+    if (formatsChanged) ++mediaTypeVersion_;
+    WakeWorker(false);
+  }
 
  private:
   REFERENCE_TIME StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept;
-  StreamCapsSizes CapsSizes() noexcept;
   // Worker side: S_OK once the next frame slot has come (at once when pacing is off), or
   // S_SAMPLE_NOT_FILLED when a command or a state change came first.
   HRESULT AwaitFrameSlot();
+  StreamCapsSizes CapsSizes() noexcept;
 
   DesktopCapture capture_;
-  // The format SetFormat chose (0 to 4), or -1 for all five; under the pin's lock.
-  int chosenFormat_ = -1;
   std::atomic<LONG> mediaTypeVersion_{1};
   // Worker only, under CaptureLock.
   LONG frameCount_ = 0;
@@ -118,7 +122,7 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
   TimerResolution timerResolution_;
 };
 
-class CPushSourceDesktop : public CSource, public IPropertyBag, public IAMFilterMiscFlags {
+class CPushSourceDesktop : public CSource, public IPropertyBag, public IPersistPropertyBag, public IAMFilterMiscFlags {
  public:
   CPushSourceDesktop(IUnknown* outer, HRESULT* result) noexcept;
   ~CPushSourceDesktop() override;
@@ -133,6 +137,15 @@ class CPushSourceDesktop : public CSource, public IPropertyBag, public IAMFilter
 
   HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog* errorLog) override;
   HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override;
+
+  // IPersistPropertyBag: the settings stored in another bag, such as a capture device's
+  // registry key (CapturePropertyBag::Load and Save). InitNew gives the defaults. A window
+  // named by its title that is missing when streaming starts fails Pause with
+  // HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* classId) override;
+  HRESULT STDMETHODCALLTYPE InitNew() override;
+  HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* errorLog) override;
+  HRESULT STDMETHODCALLTYPE Save(IPropertyBag* bag, BOOL clearDirty, BOOL saveAllProperties) override;
 
   // IAMFilterMiscFlags: a source, so the graph waits for its end of stream from renderers only.
   ULONG STDMETHODCALLTYPE GetMiscFlags() override;

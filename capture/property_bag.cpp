@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <cwctype>
+#include <new>
+#include <string>
 
 namespace {
 
@@ -30,6 +33,111 @@ static_assert(sizeof(WindowRegion) == 20 && offsetof(WindowRegion, left) == 4, "
 bool Matches(LPCOLESTR name, const wchar_t* key) noexcept { return std::wcsncmp(name, key, std::wcslen(key)) == 0; }
 
 constexpr LONGLONG kUnitsPerSecond = 10000000;
+
+// Window titles are read into 512 characters; a longer one could never match exactly.
+constexpr size_t kMaxTitleLength = 511;
+
+// The format names at their positions, RGB32 first.
+const wchar_t* const kFormatNames[] = {L"rgb32", L"rgb24", L"rgb565", L"rgb555", L"rgb8"};
+
+// -1 for none (null or empty), 0 to 4 for a format name, -2 for anything else.
+int FormatPosition(const wchar_t* text) noexcept {
+  if (!text || !*text) return -1;
+  const size_t length = wcsnlen(text, 8);
+  for (int i = 0; i < 5; ++i) {
+    if (length == std::wcslen(kFormatNames[i]) && _wcsnicmp(text, kFormatNames[i], length) == 0) return i;
+  }
+  return -2;
+}
+
+// Splits text into exactly count whole decimal numbers (an optional minus, then digits)
+// separated by separator; nothing else, no spaces.
+bool ParseLongs(const wchar_t* text, size_t length, wchar_t separator, size_t count, LONG* values) noexcept {
+  size_t at = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) {
+      if (at >= length || text[at] != separator) return false;
+      ++at;
+    }
+    const bool negative = at < length && text[at] == L'-';
+    if (negative) ++at;
+    const size_t first = at;
+    LONGLONG magnitude = 0;
+    while (at < length && text[at] >= L'0' && text[at] <= L'9') {
+      magnitude = magnitude * 10 + (text[at] - L'0');
+      if (magnitude > 2147483648LL) return false;
+      ++at;
+    }
+    if (at == first) return false;
+    const LONGLONG value = negative ? -magnitude : magnitude;
+    if (value > 2147483647LL) return false;
+    values[i] = static_cast<LONG>(value);
+  }
+  return at == length;
+}
+
+// An integer of any width (booleans included) as a LONG; false for every other type.
+bool IntegerOf(const VARIANT& value, LONG* result) noexcept {
+  switch (value.vt) {
+    case VT_I1: *result = value.cVal; return true;
+    case VT_UI1: *result = value.bVal; return true;
+    case VT_I2: *result = value.iVal; return true;
+    case VT_UI2: *result = value.uiVal; return true;
+    case VT_BOOL: *result = value.boolVal; return true;
+    case VT_I4: *result = value.lVal; return true;
+    case VT_INT: *result = value.intVal; return true;
+    case VT_UI4:
+    case VT_UINT:
+      if (value.ulVal > 0x7FFFFFFFu) return false;
+      *result = static_cast<LONG>(value.ulVal);
+      return true;
+    default:
+      return false;
+  }
+}
+
+HRESULT WriteText(IPropertyBag* bag, const wchar_t* name, const std::wstring& text) noexcept {
+  VARIANT value;
+  ::VariantInit(&value);
+  value.vt = VT_BSTR;
+  value.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+  if (!value.bstrVal) return E_OUTOFMEMORY;
+  const HRESULT hr = bag->Write(name, &value);
+  ::VariantClear(&value);
+  return hr;
+}
+
+HRESULT WriteInteger(IPropertyBag* bag, const wchar_t* name, LONG number) noexcept {
+  VARIANT value;
+  ::VariantInit(&value);
+  value.vt = VT_I4;
+  value.lVal = number;
+  return bag->Write(name, &value);
+}
+
+std::wstring Corners(const CaptureSettings::Rect& rect) {
+  return std::to_wstring(rect.left) + L"," + std::to_wstring(rect.top) + L"," + std::to_wstring(rect.right) + L"," +
+         std::to_wstring(rect.bottom);
+}
+
+// How Load turns what a bag gives into what Write takes.
+enum class Stored { Boolean, Integer, Text, Corners, Size };
+
+struct StoredKey {
+  const wchar_t* name;
+  Stored form;
+};
+
+// In the order Load writes them: CaptureArea before WindowTitle and CaptureValue, the
+// title before the rectangle.
+const StoredKey kStoredKeys[] = {
+    {L"IncludeCursor", Stored::Boolean},    {L"CaptureTransparentWindows", Stored::Boolean},
+    {L"FrameRateMode", Stored::Integer},    {L"FrameRate", Stored::Integer},
+    {L"CaptureArea", Stored::Integer},      {L"WindowTitle", Stored::Text},
+    {L"CaptureValue", Stored::Corners},     {L"OutputDimensions", Stored::Size},
+    {L"InterpolationMode", Stored::Integer}, {L"FramePacing", Stored::Boolean},
+    {L"OutputFormat", Stored::Text},
+};
 
 }  // namespace
 
@@ -85,7 +193,149 @@ HRESULT CapturePropertyBag::Write(DesktopCapture& capture, LPCOLESTR name, VARIA
     settings.FramePacing = value->boolVal != 0;
     return S_OK;
   }
+  if (Matches(name, L"WindowTitle")) {
+    const wchar_t* title = value->bstrVal;
+    const size_t length = title ? wcsnlen(title, kMaxTitleLength + 1) : 0;
+    if (length > kMaxTitleLength) return E_INVALIDARG;
+    try {
+      settings.WindowTitle.assign(title ? title : L"", length);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    settings.WholeWindow = length > 0;
+    return S_OK;
+  }
+  if (Matches(name, L"OutputFormat")) {
+    const int position = FormatPosition(value->bstrVal);
+    if (position < -1) return E_INVALIDARG;
+    settings.OutputFormat = position;
+    return S_OK;
+  }
   return S_FALSE;
+}
+
+bool CapturePropertyBag::ChangesFormats(LPCOLESTR name) noexcept { return name && Matches(name, L"OutputFormat"); }
+
+void CapturePropertyBag::Reset(DesktopCapture& capture) noexcept {
+  SectionLockHolder hold(&capture.CaptureLock());
+  capture.ResetSettings();
+  lastCaptureArea_ = 0;
+}
+
+HRESULT CapturePropertyBag::Load(DesktopCapture& capture, IPropertyBag* bag, IErrorLog* errorLog) noexcept {
+  if (!bag) return E_POINTER;
+  for (const StoredKey& key : kStoredKeys) {
+    VARIANT stored;
+    ::VariantInit(&stored);
+    // Anything but S_OK: the bag does not hold the key.
+    if (bag->Read(key.name, &stored, errorLog) != S_OK) {
+      ::VariantClear(&stored);
+      continue;
+    }
+    VARIANT value;
+    ::VariantInit(&value);
+    LONG numbers[4] = {};
+    WindowRegion region{};
+    HRESULT hr = S_OK;
+    const bool text = stored.vt == VT_BSTR;
+    const wchar_t* chars = text && stored.bstrVal ? stored.bstrVal : L"";
+    const size_t length = text ? ::SysStringLen(stored.bstrVal) : 0;
+    switch (key.form) {
+      case Stored::Boolean:
+      case Stored::Integer:
+        if (!IntegerOf(stored, &numbers[0])) {
+          hr = DISP_E_TYPEMISMATCH;
+        } else if (key.form == Stored::Boolean) {
+          value.vt = VT_BOOL;
+          value.boolVal = numbers[0] != 0 ? VARIANT_TRUE : VARIANT_FALSE;
+        } else {
+          value.vt = VT_I4;
+          value.lVal = numbers[0];
+        }
+        break;
+      case Stored::Text:
+        // A title or name with a zero inside is not the text it seems to be.
+        if (!text) {
+          hr = DISP_E_TYPEMISMATCH;
+        } else if (wcsnlen(chars, length) != length) {
+          hr = E_INVALIDARG;
+        } else {
+          value.vt = VT_BSTR;
+          value.bstrVal = stored.bstrVal;
+        }
+        break;
+      case Stored::Corners:
+        if (!text) {
+          hr = DISP_E_TYPEMISMATCH;
+        } else if (!ParseLongs(chars, length, L',', 4, numbers)) {
+          hr = E_INVALIDARG;
+        } else if (lastCaptureArea_ == 3) {
+          {
+            SectionLockHolder hold(&capture.CaptureLock());
+            region.window = capture.Settings().CaptureWindow;
+          }
+          region.left = numbers[0];
+          region.top = numbers[1];
+          region.right = numbers[2];
+          region.bottom = numbers[3];
+          value.vt = VT_BYREF | VT_I4;
+          value.byref = &region;
+        } else if (lastCaptureArea_ == 2) {
+          hr = E_INVALIDARG;  // a window without a rectangle: the value would be a handle
+        } else {
+          value.vt = VT_BYREF | VT_I4;
+          value.byref = numbers;
+        }
+        break;
+      case Stored::Size:
+        if (!text) {
+          hr = DISP_E_TYPEMISMATCH;
+        } else if (!ParseLongs(chars, length, L'x', 2, numbers)) {
+          hr = E_INVALIDARG;
+        } else {
+          value.vt = VT_BYREF | VT_I4;
+          value.byref = numbers;
+        }
+        break;
+    }
+    if (hr == S_OK) hr = Write(capture, key.name, &value);
+    ::VariantClear(&stored);
+    if (FAILED(hr)) return hr;
+  }
+  capture.FindTitledWindow(true);  // missing now may be there when streaming starts
+  return S_OK;
+}
+
+HRESULT CapturePropertyBag::Save(DesktopCapture& capture, IPropertyBag* bag) noexcept {
+  if (!bag) return E_POINTER;
+  try {
+    CaptureSettings settings;
+    {
+      SectionLockHolder hold(&capture.CaptureLock());
+      settings = capture.Settings();
+    }
+    const bool rectangle = settings.CaptureArea == 1 || (settings.CaptureArea == 3 && !settings.WholeWindow);
+    const LONG rate = settings.FrameInterval != 0 ? static_cast<LONG>(kUnitsPerSecond / settings.FrameInterval) : 0;
+    HRESULT hr = WriteInteger(bag, L"IncludeCursor", settings.IncludeCursor);
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"CaptureTransparentWindows", settings.CaptureTransparentWindows);
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"FrameRateMode", settings.FrameRateMode);
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"FrameRate", rate);
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"CaptureArea", settings.CaptureArea);
+    if (SUCCEEDED(hr) && !settings.WindowTitle.empty()) hr = WriteText(bag, L"WindowTitle", settings.WindowTitle);
+    if (SUCCEEDED(hr) && rectangle) hr = WriteText(bag, L"CaptureValue", Corners(settings.CaptureRect));
+    if (SUCCEEDED(hr) && settings.OutputSize) {
+      hr = WriteText(bag, L"OutputDimensions",
+                     std::to_wstring(settings.OutputSize->width) + L"x" + std::to_wstring(settings.OutputSize->height));
+    }
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"InterpolationMode", settings.InterpolationMode);
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"FramePacing", settings.FramePacing);
+    if (SUCCEEDED(hr) && settings.OutputFormat >= 0) {
+      hr = WriteText(bag, L"OutputFormat", kFormatNames[settings.OutputFormat]);
+    }
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
 }
 
 HRESULT CapturePropertyBag::WriteCaptureValue(CaptureSettings& settings, const VARIANT& value) noexcept {
@@ -97,6 +347,7 @@ HRESULT CapturePropertyBag::WriteCaptureValue(CaptureSettings& settings, const V
       RECT rect;
       std::memcpy(&rect, value.byref, sizeof(rect));
       settings.CaptureRect.Set(rect.left, rect.top, rect.right, rect.bottom);
+      settings.WholeWindow = false;
       return S_OK;
     }
     case 2:
@@ -109,6 +360,7 @@ HRESULT CapturePropertyBag::WriteCaptureValue(CaptureSettings& settings, const V
       std::memcpy(&region, value.byref, sizeof(region));
       settings.CaptureWindow = region.window;
       settings.CaptureRect.Set(region.left, region.top, region.right, region.bottom);
+      settings.WholeWindow = false;
       return S_OK;
     }
     default:

@@ -50,7 +50,7 @@ HRESULT Fail(std::wstring* error, const std::wstring& what, HRESULT hr) {
 
 }  // namespace
 
-HRESULT CaptureGraph::Build(IBaseFilter* source, PixelFormat pixels, bool paced_by_clock,
+HRESULT CaptureGraph::Build(IBaseFilter* source, std::optional<PixelFormat> pixels, bool paced_by_clock,
                             ISampleGrabberCB* callback, std::wstring* error) {
   HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IGraphBuilder, graph_.put_void());
@@ -69,34 +69,41 @@ HRESULT CaptureGraph::Build(IBaseFilter* source, PixelFormat pixels, bool paced_
   if (SUCCEEDED(hr)) hr = graph_->AddFilter(renderer.get(), L"Null Renderer");
   if (FAILED(hr)) return Fail(error, L"cannot add the filters to the graph", hr);
 
+  ComPtr<IPin> source_out, grabber_in, grabber_out, renderer_in;
+  hr = source->FindPin(L"1", source_out.put());
+  if (FAILED(hr)) return Fail(error, L"the capture source has no output pin", hr);
+  // The format's own position, or the first the source offers.
+  AM_MEDIA_TYPE* offered = nullptr;
+  hr = OfferedType(source_out.get(), pixels ? static_cast<size_t>(*pixels) : 0, &offered);
+  if (FAILED(hr)) {
+    return Fail(error, pixels ? std::wstring(L"the capture source does not offer ") + DescribePixelFormat(*pixels).name
+                              : std::wstring(L"the capture source offers no format"), hr);
+  }
+
   AM_MEDIA_TYPE wanted{};
   wanted.majortype = MEDIATYPE_Video;
   wanted.formattype = FORMAT_VideoInfo;
-  const GUID* subtypes[] = {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB565,
-                            &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_RGB8};
-  wanted.subtype = *subtypes[static_cast<size_t>(pixels)];
+  wanted.subtype = offered->subtype;
   hr = grabber_->SetMediaType(&wanted);
   if (SUCCEEDED(hr)) hr = grabber_->SetBufferSamples(FALSE);
   if (SUCCEEDED(hr)) hr = grabber_->SetOneShot(FALSE);
   if (SUCCEEDED(hr)) hr = grabber_->SetCallback(callback, 0);
-  if (FAILED(hr)) return Fail(error, L"cannot set up the Sample Grabber", hr);
-
-  ComPtr<IPin> source_out, grabber_in, grabber_out, renderer_in;
-  hr = source->FindPin(L"1", source_out.put());
-  if (FAILED(hr)) return Fail(error, L"the capture source has no output pin", hr);
+  if (FAILED(hr)) {
+    DeleteOfferedType(offered);
+    return Fail(error, L"cannot set up the Sample Grabber", hr);
+  }
   if (FAILED(FindPin(grabber_filter.get(), PINDIR_INPUT, &grabber_in)) ||
       FAILED(FindPin(grabber_filter.get(), PINDIR_OUTPUT, &grabber_out)) ||
       FAILED(FindPin(renderer.get(), PINDIR_INPUT, &renderer_in))) {
+    DeleteOfferedType(offered);
     return Fail(error, L"the Sample Grabber or Null Renderer has no pins", E_UNEXPECTED);
   }
 
-  AM_MEDIA_TYPE* offered = nullptr;
-  hr = OfferedType(source_out.get(), static_cast<size_t>(pixels), &offered);
-  if (SUCCEEDED(hr)) hr = graph_->ConnectDirect(source_out.get(), grabber_in.get(), offered);
+  hr = graph_->ConnectDirect(source_out.get(), grabber_in.get(), offered);
   DeleteOfferedType(offered);
   if (FAILED(hr)) {
-    return Fail(error, std::wstring(L"cannot connect the capture source in ") +
-                           DescribePixelFormat(pixels).name, hr);
+    return Fail(error, pixels ? std::wstring(L"cannot connect the capture source in ") + DescribePixelFormat(*pixels).name
+                              : std::wstring(L"cannot connect the capture source in the format it offers"), hr);
   }
   hr = graph_->ConnectDirect(grabber_out.get(), renderer_in.get(), nullptr);
   if (FAILED(hr)) return Fail(error, L"cannot connect the Null Renderer", hr);
@@ -120,7 +127,14 @@ HRESULT CaptureGraph::ConnectedFormat(FrameFormat* format) {
   return FrameFormatFromMediaType(*type.get(), format);
 }
 
-HRESULT CaptureGraph::Run() { return control_->Run(); }
+HRESULT CaptureGraph::Run() {
+  HRESULT hr = control_->Run();
+  if (hr != S_FALSE) return hr;
+  // Still on its way: a filter that cannot start says so through the graph's state.
+  OAFilterState state;
+  hr = control_->GetState(kStartMs, &state);
+  return FAILED(hr) ? hr : S_OK;
+}
 
 HRESULT CaptureGraph::Stop() { return control_ ? control_->Stop() : S_OK; }
 

@@ -8,6 +8,7 @@
 #include <dshow.h>
 #include <qedit.h>
 
+#include <optional>
 #include <string>
 
 #include "framework/com_ptr.h"
@@ -15,12 +16,14 @@
 
 class CaptureGraph {
  public:
-  // Places the source in a new graph and connects it in the given format. error: one
-  // line for the user.
-  HRESULT Build(IBaseFilter* source, PixelFormat pixels, bool paced_by_clock,
+  // Places the source in a new graph and connects it in the given format, or without one in
+  // the first format the source offers. error: one line for the user.
+  HRESULT Build(IBaseFilter* source, std::optional<PixelFormat> pixels, bool paced_by_clock,
                 ISampleGrabberCB* callback, std::wstring* error);
   // The connected format (without the 8-bit palette).
   HRESULT ConnectedFormat(FrameFormat* format);
+  // Fails when a filter cannot start (when the graph changes state asynchronously, as
+  // its state says within kStartMs).
   HRESULT Run();
   HRESULT Stop();
   // Reads pending graph events; returns a failure when the stream was aborted, S_FALSE
@@ -30,6 +33,7 @@ class CaptureGraph {
   void Release();
 
  private:
+  static constexpr LONG kStartMs = 5000;
   ComPtr<IGraphBuilder> graph_;
   ComPtr<ISampleGrabber> grabber_;
   ComPtr<IMediaControl> control_;

@@ -1,6 +1,5 @@
 #include "recorder/desktop_source.h"
 
-#include <cwctype>
 
 const CLSID kDesktopSourceClass = {0x924BCD16, 0x2927, 0x4D6B, {0xA3, 0x85, 0x47, 0x6A, 0x9C, 0x4D, 0x41, 0xB7}};
 const wchar_t kDeviceName[] = L"Dorvantel";
@@ -31,6 +30,17 @@ HRESULT WriteLong(IPropertyBag* bag, const wchar_t* name, LONG value, std::wstri
   return WriteProperty(bag, name, &v, error);
 }
 
+HRESULT WriteText(IPropertyBag* bag, const wchar_t* name, const wchar_t* text, std::wstring* error) {
+  VARIANT v;
+  ::VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = ::SysAllocString(text);
+  if (!v.bstrVal) return E_OUTOFMEMORY;
+  HRESULT hr = WriteProperty(bag, name, &v, error);
+  ::VariantClear(&v);
+  return hr;
+}
+
 HRESULT WriteBool(IPropertyBag* bag, const wchar_t* name, bool value, std::wstring* error) {
   VARIANT v;
   ::VariantInit(&v);
@@ -46,34 +56,6 @@ HRESULT WritePointer(IPropertyBag* bag, const wchar_t* name, void* value, std::w
   v.vt = VT_BYREF | VT_I4;
   v.byref = value;
   return WriteProperty(bag, name, &v, error);
-}
-
-struct FindState {
-  const std::wstring* title;
-  HWND exact;
-  HWND partial;
-};
-
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
-
-BOOL CALLBACK CompareTitle(HWND window, LPARAM param) {
-  auto* state = reinterpret_cast<FindState*>(param);
-  if (!::IsWindowVisible(window)) return TRUE;
-  wchar_t text[512];
-  int length = ::GetWindowTextW(window, text, 512);
-  std::wstring title(text, length > 0 ? length : 0);
-  if (title.empty()) return TRUE;
-  if (title == *state->title) {
-    state->exact = window;
-    return FALSE;
-  }
-  if (!state->partial && Lower(title).find(Lower(*state->title)) != std::wstring::npos) {
-    state->partial = window;
-  }
-  return TRUE;
 }
 
 }  // namespace
@@ -125,12 +107,6 @@ HRESULT SourceLibrary::CreateFilter(ComPtr<IBaseFilter>* filter, std::wstring* e
   return hr;
 }
 
-HWND FindWindowByTitle(const std::wstring& title) {
-  FindState state{&title, nullptr, nullptr};
-  ::EnumWindows(CompareTitle, reinterpret_cast<LPARAM>(&state));
-  return state.exact ? state.exact : state.partial;
-}
-
 HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWND window,
                         std::wstring* error) {
   ComPtr<IPropertyBag> bag;
@@ -140,9 +116,11 @@ HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWN
     return hr;
   }
   IPropertyBag* b = bag.get();
+  // A registered device brings its own settings: only what the command line names replaces them.
+  const bool all = options.device.empty();
   switch (options.target) {
     case CaptureTarget::Display:
-      hr = WriteLong(b, L"CaptureArea", kWholeDisplay, error);
+      if (all) hr = WriteLong(b, L"CaptureArea", kWholeDisplay, error);
       break;
     case CaptureTarget::Rectangle: {
       RECT rectangle = options.rectangle;
@@ -161,18 +139,40 @@ HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWN
         region.bottom = options.rectangle.bottom;
       }
       hr = WriteLong(b, L"CaptureArea", kWindowRectangle, error);
+      // The window found here, not one a device's title would find when streaming starts.
+      if (SUCCEEDED(hr) && !all) hr = WriteText(b, L"WindowTitle", L"", error);
       if (SUCCEEDED(hr)) hr = WritePointer(b, L"CaptureValue", &region, error);
       break;
     }
   }
-  if (SUCCEEDED(hr)) hr = WriteBool(b, L"IncludeCursor", options.cursor, error);
-  if (SUCCEEDED(hr)) hr = WriteBool(b, L"CaptureTransparentWindows", options.layered_windows, error);
-  if (SUCCEEDED(hr)) hr = WriteLong(b, L"FrameRate", options.frame_rate, error);
+  if (SUCCEEDED(hr) && (all || options.cursor_given)) hr = WriteBool(b, L"IncludeCursor", options.cursor, error);
+  if (SUCCEEDED(hr) && (all || options.layered_windows)) {
+    hr = WriteBool(b, L"CaptureTransparentWindows", options.layered_windows, error);
+  }
+  if (SUCCEEDED(hr) && (all || options.rate_given)) hr = WriteLong(b, L"FrameRate", options.frame_rate, error);
+  // The time stamps decide how the recording graph is clocked: always the recorder's own.
   if (SUCCEEDED(hr)) hr = WriteLong(b, L"FrameRateMode", options.frame_rate_mode, error);
   if (SUCCEEDED(hr) && options.scaled) {
     LONG size[2] = {options.output_width, options.output_height};
     hr = WritePointer(b, L"OutputDimensions", size, error);
   }
-  if (SUCCEEDED(hr)) hr = WriteLong(b, L"InterpolationMode", options.interpolation, error);
+  if (SUCCEEDED(hr) && (all || options.interpolation_given)) {
+    hr = WriteLong(b, L"InterpolationMode", options.interpolation, error);
+  }
+  if (SUCCEEDED(hr) && !all && options.format_given) {
+    hr = WriteText(b, L"OutputFormat", DescribePixelFormat(options.pixels).name, error);
+  }
   return hr;
+}
+
+HRESULT ReadFrameRate(IBaseFilter* filter, int* rate) {
+  ComPtr<IPropertyBag> bag;
+  HRESULT hr = filter->QueryInterface(IID_IPropertyBag, bag.put_void());
+  if (FAILED(hr)) return hr;
+  VARIANT value;
+  ::VariantInit(&value);
+  hr = bag->Read(L"FrameRate", &value, nullptr);
+  if (hr != S_OK || value.vt != VT_INT || value.intVal <= 0) return FAILED(hr) ? hr : E_UNEXPECTED;
+  *rate = value.intVal;
+  return S_OK;
 }

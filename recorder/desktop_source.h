@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "capture/window_finder.h"
 #include "framework/com_ptr.h"
 #include "recorder/options.h"
 #include "recorder/resources.h"
@@ -32,12 +33,12 @@ class SourceLibrary {
   std::wstring path_;
 };
 
-// The first top-level window whose title is `title`, else the first whose title contains
-// it (ignoring case); null when none does.
-HWND FindWindowByTitle(const std::wstring& title);
-
 // Writes the options into the filter's property bag: capture area, rectangle or window,
 // cursor, layered windows, frame rate and mode, output size and interpolation. The window
-// is the one to capture for CaptureTarget::Window.
+// is the one to capture for CaptureTarget::Window. For a registered device (options.device)
+// only the settings the command line names, the frame rate mode and the format: the device
+// keeps its preset for the others, and the pin offers the format first.
 HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWND window,
                         std::wstring* error);
+// The frame rate the source is set to.
+HRESULT ReadFrameRate(IBaseFilter* filter, int* rate);

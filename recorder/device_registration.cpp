@@ -5,11 +5,13 @@
 
 namespace {
 
-std::wstring ClassKeyPath() {
+std::wstring ClassText() {
   wchar_t clsid[40];
   ::StringFromGUID2(kDesktopSourceClass, clsid, 40);
-  return std::wstring(L"CLSID\\") + clsid;
+  return clsid;
 }
+
+std::wstring ClassKeyPath() { return L"CLSID\\" + ClassText(); }
 
 LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
   return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -35,18 +37,41 @@ HRESULT CreateMapper(ComPtr<IFilterMapper2>* mapper) {
                             IID_IFilterMapper2, mapper->put_void());
 }
 
-// Reads the FriendlyName of a device moniker.
-std::wstring FriendlyName(IMoniker* moniker) {
-  ComPtr<IPropertyBag> bag;
-  if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void()))) return {};
-  VARIANT name;
-  ::VariantInit(&name);
+// The filter's keys a preset may hold, as list prints them.
+const wchar_t* const kPresetKeys[] = {L"CaptureArea", L"CaptureValue", L"WindowTitle", L"FrameRate",
+                                      L"FrameRateMode", L"OutputDimensions", L"InterpolationMode", L"OutputFormat",
+                                      L"IncludeCursor", L"CaptureTransparentWindows", L"FramePacing"};
+
+// A value of a device's property bag as text; empty when the bag does not hold it.
+std::wstring ReadText(IPropertyBag* bag, const wchar_t* key) {
+  VARIANT value;
+  ::VariantInit(&value);
   std::wstring result;
-  if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR && name.bstrVal) {
-    result = name.bstrVal;
+  if (bag->Read(key, &value, nullptr) == S_OK) {
+    if (value.vt == VT_BSTR && value.bstrVal) result = value.bstrVal;
+    if (value.vt == VT_I4) result = std::to_wstring(value.lVal);
   }
-  ::VariantClear(&name);
+  ::VariantClear(&value);
   return result;
+}
+
+// The device key's instance name: the class's own for "Dorvantel", as it always was, else the name.
+const wchar_t* InstanceOf(const std::wstring& name) { return name == kDeviceName ? nullptr : name.c_str(); }
+
+HRESULT WriteValue(IPropertyBag* bag, const PresetValue& preset) {
+  VARIANT value;
+  ::VariantInit(&value);
+  if (preset.is_text) {
+    value.vt = VT_BSTR;
+    value.bstrVal = ::SysAllocString(preset.text.c_str());
+    if (!value.bstrVal) return E_OUTOFMEMORY;
+  } else {
+    value.vt = VT_I4;
+    value.lVal = preset.number;
+  }
+  HRESULT hr = bag->Write(preset.key.c_str(), &value);
+  ::VariantClear(&value);
+  return hr;
 }
 
 // Calls visit(moniker, name) for every video input device until it returns true.
@@ -61,14 +86,55 @@ HRESULT ForEachVideoInputDevice(Visit visit) {
   if (hr != S_OK) return FAILED(hr) ? hr : S_OK;  // S_FALSE: the category is empty
   ComPtr<IMoniker> moniker;
   while (monikers->Next(1, moniker.put(), nullptr) == S_OK) {
-    if (visit(moniker.get(), FriendlyName(moniker.get()))) break;
+    ComPtr<IPropertyBag> bag;
+    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void()))) continue;
+    if (visit(moniker.get(), bag.get(), ReadText(bag.get(), L"FriendlyName"))) break;
   }
   return S_OK;
 }
 
+bool IsDesktopSource(IPropertyBag* bag) { return _wcsicmp(ReadText(bag, L"CLSID").c_str(), ClassText().c_str()) == 0; }
+
+size_t CountDesktopSourceDevices() {
+  size_t count = 0;
+  ForEachVideoInputDevice([&count](IMoniker*, IPropertyBag* bag, const std::wstring&) {
+    if (IsDesktopSource(bag)) ++count;
+    return false;
+  });
+  return count;
+}
+
 }  // namespace
 
-HRESULT RegisterDevice(const std::wstring& library_path, std::wstring* error) {
+std::vector<PresetValue> PresetValues(const RecorderOptions& options) {
+  std::vector<PresetValue> values;
+  auto number = [&values](const wchar_t* key, LONG value) { values.push_back(PresetValue{key, false, value, {}}); };
+  auto text = [&values](const wchar_t* key, const std::wstring& value) { values.push_back(PresetValue{key, true, 0, value}); };
+  const RECT& r = options.rectangle;
+  const std::wstring corners = std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
+                               std::to_wstring(r.right) + L"," + std::to_wstring(r.bottom);
+  if (options.target == CaptureTarget::Window) {
+    number(L"CaptureArea", 3);
+    text(L"WindowTitle", options.window_title);
+    if (options.has_rectangle) text(L"CaptureValue", corners);
+  } else if (options.target == CaptureTarget::Rectangle) {
+    number(L"CaptureArea", 1);
+    text(L"CaptureValue", corners);
+  }
+  if (options.rate_given) number(L"FrameRate", options.frame_rate);
+  if (options.rate_mode_given) number(L"FrameRateMode", options.frame_rate_mode);
+  if (options.scaled) {
+    text(L"OutputDimensions", std::to_wstring(options.output_width) + L"x" + std::to_wstring(options.output_height));
+  }
+  if (options.interpolation_given) number(L"InterpolationMode", options.interpolation);
+  if (options.format_given) text(L"OutputFormat", DescribePixelFormat(options.pixels).name);
+  if (options.cursor_given) number(L"IncludeCursor", options.cursor ? 1 : 0);
+  if (options.layered_windows) number(L"CaptureTransparentWindows", 1);
+  return values;
+}
+
+HRESULT RegisterDevice(const std::wstring& library_path, const std::wstring& name,
+                       const std::vector<PresetValue>& values, std::wstring* error) {
   HRESULT hr = RegisterClass(library_path);
   if (FAILED(hr)) {
     *error = L"cannot register the COM class: " + ResultText(hr);
@@ -92,16 +158,28 @@ HRESULT RegisterDevice(const std::wstring& library_path, std::wstring* error) {
   filter.dwMerit = MERIT_DO_NOT_USE;
   filter.cPins2 = 1;
   filter.rgPins2 = &pin;
-  hr = mapper->RegisterFilter(kDesktopSourceClass, kDeviceName, nullptr,
-                              &CLSID_VideoInputDeviceCategory, nullptr, &filter);
+  // Registered anew: nothing of an earlier preset of that name stays.
+  mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, InstanceOf(name), kDesktopSourceClass);
+  ComPtr<IMoniker> device;
+  hr = mapper->RegisterFilter(kDesktopSourceClass, name.c_str(), device.put(), &CLSID_VideoInputDeviceCategory,
+                              InstanceOf(name), &filter);
   if (FAILED(hr)) {
     *error = L"cannot register the video input device: " + ResultText(hr);
-    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKeyPath().c_str());
+  } else if (!values.empty()) {
+    ComPtr<IPropertyBag> bag;
+    hr = device ? device->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void()) : E_POINTER;
+    for (size_t i = 0; SUCCEEDED(hr) && i < values.size(); ++i) hr = WriteValue(bag.get(), values[i]);
+    if (FAILED(hr)) {
+      *error = L"cannot store the settings of the video input device: " + ResultText(hr);
+      mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, InstanceOf(name), kDesktopSourceClass);
+    }
   }
+  // The class stays while another device of it is registered.
+  if (FAILED(hr) && CountDesktopSourceDevices() == 0) ::RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKeyPath().c_str());
   return hr;
 }
 
-HRESULT UnregisterDevice(std::wstring* error) {
+HRESULT UnregisterDevice(const std::wstring& name, std::wstring* error) {
   bool found = false;
   ComPtr<IFilterMapper2> mapper;
   HRESULT hr = CreateMapper(&mapper);
@@ -109,9 +187,20 @@ HRESULT UnregisterDevice(std::wstring* error) {
     *error = L"cannot create the filter mapper: " + ResultText(hr);
     return hr;
   }
-  if (SUCCEEDED(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, nullptr, kDesktopSourceClass))) {
-    found = true;
+  std::vector<std::wstring> ours;  // the desktop source's devices
+  ForEachVideoInputDevice([&ours](IMoniker*, IPropertyBag* bag, const std::wstring& friendly) {
+    if (IsDesktopSource(bag)) ours.push_back(friendly);
+    return false;
+  });
+  size_t left = ours.size();
+  for (const std::wstring& device : ours) {
+    if (!name.empty() && device != name) continue;
+    if (SUCCEEDED(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, InstanceOf(device), kDesktopSourceClass))) {
+      found = true;
+      --left;
+    }
   }
+  if (left > 0) return found ? S_OK : S_FALSE;
   LONG status = ::RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKeyPath().c_str());
   if (status == ERROR_SUCCESS) {
     found = true;
@@ -122,17 +211,24 @@ HRESULT UnregisterDevice(std::wstring* error) {
   return found ? S_OK : S_FALSE;
 }
 
-HRESULT ListVideoInputDevices(std::vector<std::wstring>* names) {
-  names->clear();
-  return ForEachVideoInputDevice([names](IMoniker*, const std::wstring& name) {
-    names->push_back(name);
+HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices) {
+  devices->clear();
+  return ForEachVideoInputDevice([devices](IMoniker*, IPropertyBag* bag, const std::wstring& name) {
+    VideoInputDevice device{name, {}};
+    if (IsDesktopSource(bag)) {
+      for (const wchar_t* key : kPresetKeys) {
+        const std::wstring value = ReadText(bag, key);
+        if (!value.empty()) device.settings.push_back(std::wstring(key) + L"=" + value);
+      }
+    }
+    devices->push_back(device);
     return false;
   });
 }
 
 HRESULT CreateVideoInputDevice(const std::wstring& name, ComPtr<IBaseFilter>* filter) {
   HRESULT bound = VFW_E_NOT_FOUND;
-  HRESULT hr = ForEachVideoInputDevice([&](IMoniker* moniker, const std::wstring& friendly) {
+  HRESULT hr = ForEachVideoInputDevice([&](IMoniker* moniker, IPropertyBag*, const std::wstring& friendly) {
     if (friendly != name) return false;
     bound = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter->put_void());
     return true;

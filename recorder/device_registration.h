@@ -1,8 +1,10 @@
 #pragma once
 // Registers the desktop source for hosts that look for capture devices: as a COM class
-// (InprocServer32 with the library's full path, ThreadingModel "Both") and as a filter of
-// the video input device category named "Dorvantel", which the system device enumerator
-// lists. A 32-bit process registers in the 32-bit registry view, a 64-bit one in the
+// (InprocServer32 with the library's full path, ThreadingModel "Both") and as filters of
+// the video input device category, which the system device enumerator lists: "Dorvantel"
+// and any number of presets, each a device of its own name whose registry key holds the
+// filter's settings beside FriendlyName and CLSID (binding the device loads them into the
+// filter). A 32-bit process registers in the 32-bit registry view, a 64-bit one in the
 // 64-bit view. COM must be initialised on the calling thread.
 
 #include <windows.h>
@@ -12,13 +14,33 @@
 #include <vector>
 
 #include "framework/com_ptr.h"
+#include "recorder/options.h"
 
-HRESULT RegisterDevice(const std::wstring& library_path, std::wstring* error);
-// S_FALSE when nothing was registered.
-HRESULT UnregisterDevice(std::wstring* error);
+// One stored setting: a number (a DWORD in the registry) or a text.
+struct PresetValue {
+  std::wstring key;
+  bool is_text;
+  LONG number;
+  std::wstring text;
+};
 
-// The friendly names of the video input devices that the system device enumerator lists.
-HRESULT ListVideoInputDevices(std::vector<std::wstring>* names);
+// The filter settings that the capture options name, under the filter's own keys; nothing
+// for what they leave out, so the device keeps the filter's defaults there.
+std::vector<PresetValue> PresetValues(const RecorderOptions& options);
+
+// Registers (again, with only these values) the device of that name.
+HRESULT RegisterDevice(const std::wstring& library_path, const std::wstring& name,
+                       const std::vector<PresetValue>& values, std::wstring* error);
+// Removes the device of that name, or every device of the desktop source when name is
+// empty; the COM class goes with the last one. S_FALSE when nothing was registered.
+HRESULT UnregisterDevice(const std::wstring& name, std::wstring* error);
+
+struct VideoInputDevice {
+  std::wstring name;
+  std::vector<std::wstring> settings;  // "KEY=VALUE" of a device of the desktop source
+};
+// The video input devices that the system device enumerator lists.
+HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices);
 // Binds the video input device of that friendly name to its filter; VFW_E_NOT_FOUND when
 // no device has it.
 HRESULT CreateVideoInputDevice(const std::wstring& name, ComPtr<IBaseFilter>* filter);

@@ -43,7 +43,8 @@ bool EndsWithNoCase(const std::wstring& text, const wchar_t* suffix) {
 
 }  // namespace
 
-ParsedOptions ParseOptions(const std::vector<std::wstring>& args) {
+ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use) {
+  const bool preset = use == OptionsFor::Preset;
   ParsedOptions parsed;
   RecorderOptions& options = parsed.options;
   auto fail = [&parsed](const std::wstring& message) {
@@ -54,6 +55,7 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args) {
   for (size_t i = 0; i < args.size(); ++i) {
     std::wstring name = args[i];
     if (name.size() < 2 || name[0] != L'-') {
+      if (preset) return fail(L"unexpected argument \"" + name + L"\" (see --help)");
       if (!options.output.empty()) return fail(L"more than one output named: \"" + options.output + L"\" and \"" + name + L"\"");
       options.output = name;
       continue;
@@ -62,12 +64,15 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args) {
       options.help = true;
       continue;
     }
-    if (name == L"--cursor") { options.cursor = true; continue; }
-    if (name == L"--no-cursor") { options.cursor = false; continue; }
+    if (name == L"--cursor" || name == L"--no-cursor") {
+      options.cursor = name == L"--cursor";
+      options.cursor_given = true;
+      continue;
+    }
     if (name == L"--layered") { options.layered_windows = true; continue; }
-    if (name == L"--quiet") { options.quiet = true; continue; }
-    if (name == L"--demo") { options.demo = true; continue; }
-    if (name.compare(0, 7, L"--demo=") == 0) {
+    if (name == L"--quiet" && !preset) { options.quiet = true; continue; }
+    if (name == L"--demo" && !preset) { options.demo = true; continue; }
+    if (name.compare(0, 7, L"--demo=") == 0 && !preset) {
       int v[4];
       if (!ParseInts(name.substr(7), L',', 4, -1000000, v) || v[2] <= 0 || v[3] <= 0) {
         return fail(L"--demo= needs X,Y,WIDTH,HEIGHT with a positive width and height, not \"" + name.substr(7) + L"\"");
@@ -83,9 +88,11 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args) {
       value = name.substr(equals + 1);
       name.resize(equals);
     }
-    const bool takes_value = name == L"--seconds" || name == L"--rate" || name == L"--rate-mode" ||
-                             name == L"--rect" || name == L"--window" || name == L"--size" ||
-                             name == L"--interpolation" || name == L"--format" || name == L"--device";
+    const bool capture_option = name == L"--rate" || name == L"--rate-mode" || name == L"--rect" ||
+                                name == L"--window" || name == L"--size" || name == L"--interpolation" ||
+                                name == L"--format";
+    const bool takes_value = capture_option || (preset ? name == L"--name"
+                                                       : name == L"--seconds" || name == L"--device");
     if (!takes_value) return fail(L"unknown option " + name + L" (see --help)");
     if (equals == std::wstring::npos) {
       if (i + 1 >= args.size()) return fail(name + L" needs a value (see --help)");
@@ -103,10 +110,12 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args) {
       if (!ParseInt(value, 1, kMaxFrameRate, &options.frame_rate)) {
         return fail(L"--rate needs a whole number of frames per second from 1 to 1000, not \"" + value + L"\"");
       }
+      options.rate_given = true;
     } else if (name == L"--rate-mode") {
       if (!ParseInt(value, 0, 2, &options.frame_rate_mode)) {
         return fail(L"--rate-mode needs 0, 1 or 2, not \"" + value + L"\"");
       }
+      options.rate_mode_given = true;
     } else if (name == L"--rect") {
       int v[4];
       if (!ParseInts(value, L',', 4, -1000000, v) || v[2] <= 0 || v[3] <= 0) {
@@ -134,24 +143,29 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args) {
         return fail(L"--interpolation needs default, low, high, bilinear, bicubic, nearest, hq-bilinear, hq-bicubic or 0 to 7, not \"" + value + L"\"");
       }
       options.interpolation = mode;
+      options.interpolation_given = true;
     } else if (name == L"--format") {
       const PixelFormatInfo* info = FindPixelFormat(value);
       if (!info) return fail(L"--format needs rgb32, rgb24, rgb565, rgb555 or rgb8, not \"" + value + L"\"");
       options.pixels = info->format;
+      options.format_given = true;
     } else if (name == L"--device") {
       if (value.empty()) return fail(L"--device needs a device name");
       options.device = value;
+    } else if (name == L"--name") {
+      if (value.empty()) return fail(L"--name needs a device name");
+      options.name = value;
     }
   }
 
-  if (options.help) return parsed;
+  options.target = !options.window_title.empty() ? CaptureTarget::Window
+                   : options.has_rectangle       ? CaptureTarget::Rectangle
+                                                 : CaptureTarget::Display;
+  if (options.help || preset) return parsed;
   if (options.output.empty()) return fail(L"no output named: give an .avi file, or - for raw frames (see --help)");
   if (!options.raw_output() && !EndsWithNoCase(options.output, L".avi")) {
     return fail(L"the output \"" + options.output + L"\" is not an .avi file; the recorder writes AVI, or raw frames to - for an encoder");
   }
-  options.target = !options.window_title.empty() ? CaptureTarget::Window
-                   : options.has_rectangle       ? CaptureTarget::Rectangle
-                                                 : CaptureTarget::Display;
   return parsed;
 }
 

@@ -31,6 +31,14 @@ struct RecorderOptions {
   RECT demo_bounds{};   // empty: the demo window's own default place
   bool quiet = false;
   bool help = false;
+  std::wstring name;  // a preset's device name (dorvantel-register register --name)
+  // Which settings the command line names (rectangle, window, size and layered windows
+  // show it by themselves): a registered device keeps its own for the others.
+  bool cursor_given = false;
+  bool rate_given = false;
+  bool rate_mode_given = false;
+  bool interpolation_given = false;
+  bool format_given = false;
 
   bool raw_output() const { return output == L"-"; }
 };
@@ -41,7 +49,12 @@ struct ParsedOptions {
   bool ok() const { return error.empty(); }
 };
 
-// args: the command line without the program name.
-ParsedOptions ParseOptions(const std::vector<std::wstring>& args);
+// Recording: the recorder's command line. Preset: the capture options of a device preset
+// (dorvantel-register register): --name NAME instead of an output, the length, the device
+// and the demo window.
+enum class OptionsFor { Recording, Preset };
+
+// args: the command line without the program name (for Preset, without the command).
+ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use = OptionsFor::Recording);
 
 const wchar_t* RecorderUsage();

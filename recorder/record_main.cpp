@@ -51,7 +51,7 @@ class Recorder {
   HRESULT OpenOutput(const FrameFormat& format, std::wstring* error);
   int Summarise(Recording& recording, const FrameFormat& format, bool interrupted);
 
-  const RecorderOptions& options_;
+  RecorderOptions options_;  // with a device, the frame rate is the device's
   ComApartment apartment_{COINIT_MULTITHREADED};  // first in, last out: every COM object goes before it
   uint64_t limit_ = 0;  // frames to record; 0 until Ctrl-C
   DemoWindow demo_;
@@ -110,6 +110,11 @@ int Recorder::Run() {
   std::wstring error;
   if (FAILED(CreateSource(&error))) return Fail(error);
   if (FAILED(ConfigureSource(source_.get(), options_, window, &error))) return Fail(error);
+  const bool device = !options_.device.empty();
+  if (device) {
+    HRESULT hr = ReadFrameRate(source_.get(), &options_.frame_rate);
+    if (FAILED(hr)) return Fail(L"cannot read the capture device's frame rate: " + ResultText(hr));
+  }
 
   // Frame-count stamps are paced by the graph clock; the other modes stamp by grab time,
   // which the clock must not wait for, so the recording's own clock places those frames.
@@ -117,7 +122,8 @@ int Recorder::Run() {
   limit_ = options_.seconds > 0 ? static_cast<uint64_t>(std::llround(options_.seconds * options_.frame_rate)) : 0;
   Recording recording(options_.frame_rate, limit_, paced);
   CaptureGraph graph;
-  if (FAILED(graph.Build(source_.get(), options_.pixels, paced, &recording, &error))) return Fail(error);
+  const std::optional<PixelFormat> pixels = device ? std::nullopt : std::optional<PixelFormat>(options_.pixels);
+  if (FAILED(graph.Build(source_.get(), pixels, paced, &recording, &error))) return Fail(error);
   FrameFormat format;
   HRESULT hr = graph.ConnectedFormat(&format);
   if (FAILED(hr)) return Fail(L"the capture source connected in an unexpected format: " + ResultText(hr));

@@ -1,5 +1,6 @@
-// dorvantel-register: registers the desktop source library beside this program as a video
-// capture device, removes that registration, or lists the video capture devices.
+// dorvantel-register: registers the desktop source library beside this program as video
+// capture devices (the plain "Dorvantel" and presets of capture options), removes them, or
+// lists the video capture devices.
 
 #include <windows.h>
 
@@ -9,6 +10,7 @@
 #include "recorder/console.h"
 #include "recorder/desktop_source.h"
 #include "recorder/device_registration.h"
+#include "recorder/options.h"
 #include "recorder/resources.h"
 
 namespace {
@@ -16,10 +18,15 @@ namespace {
 constexpr wchar_t kProgram[] = L"dorvantel-register";
 
 int Usage() {
-  WriteError(L"usage: dorvantel-register register|unregister|list\n"
-             L"  register     make the library beside this program the video capture device \"Dorvantel\"\n"
-             L"  unregister   remove that registration\n"
-             L"  list         print the video capture devices that hosts find\n");
+  WriteError(L"usage: dorvantel-register register [--name NAME] [capture options]\n"
+             L"       dorvantel-register unregister [--name NAME | --all]\n"
+             L"       dorvantel-register list\n"
+             L"  register     make the library beside this program the video capture device NAME\n"
+             L"               (default \"Dorvantel\") that captures as the options say; the capture\n"
+             L"               options are dorvantel-record's: --rect, --window, --rate, --rate-mode,\n"
+             L"               --size, --interpolation, --format, --cursor, --no-cursor, --layered\n"
+             L"  unregister   remove the device NAME (default \"Dorvantel\"), or every one with --all\n"
+             L"  list         print the video capture devices that hosts find, with their settings\n");
   return 2;
 }
 
@@ -28,18 +35,56 @@ int Fail(const std::wstring& message) {
   return 1;
 }
 
+int BadUsage(const std::wstring& message) {
+  ReportError(kProgram, message);
+  return 2;
+}
+
+void WriteOutput(const std::wstring& text) {
+  // The list goes to standard output, for scripts.
+  std::string utf8(static_cast<size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size() - 1), &written, nullptr);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    if (argc > 2) ReportError(kProgram, L"too many arguments");
-    return Usage();
-  }
+  if (argc < 2) return Usage();
   const std::wstring command = argv[1];
+  std::vector<std::wstring> args(argv + 2, argv + argc);
   if (command != L"register" && command != L"unregister" && command != L"list") {
     ReportError(kProgram, L"unknown command " + command);
     return Usage();
   }
+
+  // Every argument is checked before anything is written.
+  RecorderOptions options;
+  bool all = false;
+  if (command == L"register") {
+    ParsedOptions parsed = ParseOptions(args, OptionsFor::Preset);
+    if (!parsed.ok()) return BadUsage(parsed.error);
+    if (parsed.options.help) return Usage();
+    options = parsed.options;
+  } else if (command == L"unregister") {
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (args[i] == L"--all") {
+        all = true;
+      } else if (args[i] == L"--name" && i + 1 < args.size() && !args[i + 1].empty()) {
+        options.name = args[++i];
+      } else {
+        return BadUsage(args[i] == L"--name" ? L"--name needs a device name" : L"unexpected argument " + args[i]);
+      }
+    }
+    if (all && !options.name.empty()) return BadUsage(L"--all and --name exclude each other");
+  } else if (!args.empty()) {
+    return BadUsage(L"too many arguments");
+  }
+  if (!all && options.name.empty()) options.name = kDeviceName;
+  // The name is also the device's registry key.
+  if (options.name.find(L'\\') != std::wstring::npos) return BadUsage(L"--name cannot hold a backslash");
+
   ComApartment apartment(COINIT_MULTITHREADED);
   if (FAILED(apartment.result())) return Fail(L"cannot start COM: " + ResultText(apartment.result()));
 
@@ -48,26 +93,26 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring library = ProgramFolder() + DORVANTEL_DLL_NAME;
     SourceLibrary check;
     if (FAILED(check.Load(library, &error))) return Fail(error);
-    if (FAILED(RegisterDevice(library, &error))) return Fail(error);
-    WriteError(L"registered " + library + L" as the video capture device \"" + kDeviceName + L"\"\n");
+    if (FAILED(RegisterDevice(library, options.name, PresetValues(options), &error))) return Fail(error);
+    WriteError(L"registered " + library + L" as the video capture device \"" + options.name + L"\"\n");
     return 0;
   }
   if (command == L"unregister") {
-    HRESULT hr = UnregisterDevice(&error);
+    HRESULT hr = UnregisterDevice(all ? std::wstring() : options.name, &error);
     if (FAILED(hr)) return Fail(error);
-    WriteError(hr == S_OK ? std::wstring(L"unregistered the video capture device \"") + kDeviceName + L"\"\n"
-                          : std::wstring(L"\"") + kDeviceName + L"\" was not registered\n");
+    const std::wstring what = all ? std::wstring(L"every video capture device of ") + DORVANTEL_DLL_NAME
+                                  : L"the video capture device \"" + options.name + L"\"";
+    WriteError(hr == S_OK ? L"unregistered " + what + L"\n" : what + L": nothing was registered\n");
     return 0;
   }
-  std::vector<std::wstring> names;
-  HRESULT hr = ListVideoInputDevices(&names);
+  std::vector<VideoInputDevice> devices;
+  HRESULT hr = ListVideoInputDevices(&devices);
   if (FAILED(hr)) return Fail(L"cannot enumerate the video capture devices: " + ResultText(hr));
   std::wstring text;
-  for (const std::wstring& name : names) text += name + L"\n";
-  // The list goes to standard output, for scripts.
-  std::string utf8(static_cast<size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
-  DWORD written = 0;
-  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size() - 1), &written, nullptr);
+  for (const VideoInputDevice& device : devices) {
+    text += device.name + L"\n";
+    for (const std::wstring& setting : device.settings) text += L"  " + setting + L"\n";
+  }
+  WriteOutput(text);
   return 0;
 }

@@ -7,10 +7,13 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "capture/desktop_capture.h"
 #include "capture/property_bag.h"
+#include "tests/support/test_window.h"
 
 namespace {
 
@@ -330,6 +333,182 @@ DWORD WINAPI WriteCaptureAreaOne(void* context) {
 }
 
 // Write changes settings under CaptureLock, so it waits for a grab that holds it.
+// A bag of stored values, as a device's registry key gives them: Read hands out a copy of
+// what it holds (E_INVALIDARG for a key it does not hold), Write stores a copy.
+class StoredBag : public IPropertyBag {
+ public:
+  ~StoredBag() {
+    for (auto& entry : values_) ::VariantClear(&entry.second);
+  }
+  void Number(const wchar_t* key, LONG number) {
+    VARIANT v = Value(number);
+    v.vt = VT_I4;
+    Put(key, v);
+  }
+  void Text(const wchar_t* key, const std::wstring& text) {
+    VARIANT v = Value(0);
+    v.vt = VT_BSTR;
+    v.bstrVal = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    Put(key, v);
+    ::VariantClear(&v);
+  }
+  const VARIANT* Find(const wchar_t* key) const {
+    auto found = values_.find(key);
+    return found == values_.end() ? nullptr : &found->second;
+  }
+  size_t size() const { return values_.size(); }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR key, VARIANT* value, IErrorLog*) override {
+    const VARIANT* stored = Find(key);
+    return stored ? ::VariantCopy(value, const_cast<VARIANT*>(stored)) : E_INVALIDARG;
+  }
+  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR key, VARIANT* value) override {
+    Put(key, *value);
+    return S_OK;
+  }
+
+ private:
+  void Put(const wchar_t* key, const VARIANT& value) {
+    VARIANT& slot = values_[key];
+    ::VariantClear(&slot);
+    ::VariantCopy(&slot, const_cast<VARIANT*>(&value));
+  }
+  std::map<std::wstring, VARIANT> values_;
+};
+
+TEST_F(CapturePropertyBagTest, LoadTakesStoredValuesAndSaveGivesThemBack) {
+  StoredBag preset;
+  preset.Number(L"CaptureArea", 1);
+  preset.Text(L"CaptureValue", L"-10,20,310,260");
+  preset.Number(L"FrameRate", 25);
+  preset.Number(L"IncludeCursor", 1);
+  preset.Number(L"FramePacing", 0);
+  preset.Text(L"OutputDimensions", L"640x360");
+  preset.Text(L"OutputFormat", L"RGB24");
+  ASSERT_EQ(S_OK, bag_.Load(capture_, &preset, nullptr));
+  EXPECT_EQ(1, bag_.LastCaptureArea());
+  ExpectRect(-10, 20, 310, 260);
+  EXPECT_EQ(25, ReadRate());
+  EXPECT_TRUE(settings().IncludeCursor);
+  EXPECT_FALSE(settings().FramePacing);
+  EXPECT_EQ(640, capture_.FrameSize().width);
+  EXPECT_EQ(1, settings().OutputFormat);
+  // What the bag does not hold keeps its default.
+  EXPECT_EQ(0, settings().FrameRateMode);
+  EXPECT_EQ(0, settings().InterpolationMode);
+  EXPECT_FALSE(settings().CaptureTransparentWindows);
+
+  // Saved in the forms Load takes, and loaded into another capture the same.
+  StoredBag saved;
+  ASSERT_EQ(S_OK, bag_.Save(capture_, &saved));
+  ASSERT_NE(nullptr, saved.Find(L"CaptureValue"));
+  EXPECT_STREQ(L"-10,20,310,260", saved.Find(L"CaptureValue")->bstrVal);
+  EXPECT_STREQ(L"640x360", saved.Find(L"OutputDimensions")->bstrVal);
+  EXPECT_STREQ(L"rgb24", saved.Find(L"OutputFormat")->bstrVal);
+  EXPECT_EQ(VT_I4, saved.Find(L"IncludeCursor")->vt);
+  EXPECT_EQ(nullptr, saved.Find(L"WindowTitle"));
+  DesktopCapture other;
+  CapturePropertyBag otherBag;
+  ASSERT_EQ(S_OK, otherBag.Load(other, &saved, nullptr));
+  EXPECT_EQ(400000, other.Settings().FrameInterval);
+  EXPECT_EQ(320, other.Settings().CaptureRect.width);
+  EXPECT_EQ(1, other.Settings().OutputFormat);
+  EXPECT_FALSE(other.Settings().FramePacing);
+
+  // InitNew's reset: every default again.
+  bag_.Reset(capture_);
+  EXPECT_EQ(0, bag_.LastCaptureArea());
+  ExpectRect(0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+  EXPECT_FALSE(settings().OutputSize.has_value());
+  EXPECT_EQ(-1, settings().OutputFormat);
+  EXPECT_EQ(1000000, settings().FrameInterval);
+}
+
+TEST_F(CapturePropertyBagTest, LoadFailsOnTheFirstValueWriteOrItsFormRefuses) {
+  const std::wstring huge(100000, L'7');
+  struct Case {
+    const wchar_t* key;
+    bool text;
+    LONG number;
+    std::wstring value;
+    HRESULT expected;
+  };
+  const Case cases[] = {
+      {L"FrameRate", false, 0, L"", E_INVALIDARG},
+      {L"CaptureArea", false, 7, L"", E_INVALIDARG},
+      {L"FrameRate", true, 0, L"25", DISP_E_TYPEMISMATCH},
+      {L"CaptureValue", false, 5, L"", DISP_E_TYPEMISMATCH},
+      {L"WindowTitle", false, 5, L"", DISP_E_TYPEMISMATCH},
+      {L"CaptureValue", true, 0, L"1,2,3", E_INVALIDARG},
+      {L"CaptureValue", true, 0, L" 1,2,3,4", E_INVALIDARG},
+      {L"CaptureValue", true, 0, L"1,2,3,4,", E_INVALIDARG},
+      {L"CaptureValue", true, 0, L"1,2,3,2147483648", E_INVALIDARG},
+      {L"CaptureValue", true, 0, huge, E_INVALIDARG},
+      {L"OutputDimensions", true, 0, L"0x360", E_INVALIDARG},
+      {L"OutputDimensions", true, 0, L"640X360", E_INVALIDARG},
+      {L"OutputDimensions", true, 0, std::wstring(L"640x360\0", 8), E_INVALIDARG},
+      {L"OutputFormat", true, 0, L"rgb48", E_INVALIDARG},
+      {L"WindowTitle", true, 0, huge, E_INVALIDARG},
+      {L"WindowTitle", true, 0, std::wstring(L"a\0b", 3), E_INVALIDARG},
+  };
+  for (const Case& c : cases) {
+    DesktopCapture capture;
+    CapturePropertyBag bag;
+    StoredBag preset;
+    preset.Number(L"CaptureArea", 1);
+    preset.Number(L"IncludeCursor", 1);
+    if (c.text) {
+      preset.Text(c.key, c.value);
+    } else {
+      preset.Number(c.key, c.number);
+    }
+    EXPECT_EQ(c.expected, bag.Load(capture, &preset, nullptr)) << c.key << " " << c.value.substr(0, 20).c_str();
+    EXPECT_EQ(1000000, capture.Settings().FrameInterval);
+    EXPECT_FALSE(capture.Settings().OutputSize.has_value());
+    EXPECT_EQ(-1, capture.Settings().OutputFormat);
+  }
+  // A window area keeps no handle: a rectangle of area 2 could only be one.
+  StoredBag handle;
+  handle.Number(L"CaptureArea", 2);
+  handle.Text(L"CaptureValue", L"0,0,10,10");
+  EXPECT_EQ(E_INVALIDARG, bag_.Load(capture_, &handle, nullptr));
+}
+
+TEST_F(CapturePropertyBagTest, AStoredWindowTitleIsFoundWhenLookedFor) {
+  StoredBag preset;
+  preset.Number(L"CaptureArea", 3);
+  preset.Text(L"WindowTitle", L"preset test window");
+  // Not there yet: Load succeeds, the lookup does not.
+  ASSERT_EQ(S_OK, bag_.Load(capture_, &preset, nullptr));
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), capture_.FindTitledWindow(true));
+  EXPECT_EQ(nullptr, settings().CaptureWindow);
+
+  TestWindow window(RECT{40, 30, 240, 130}, RGB(0, 128, 255));
+  ::SetWindowTextW(window.handle(), L"The Preset Test Window, opened later");
+  ASSERT_TRUE(window.WaitUntilShown());
+  // A part of the title, in another case; the whole window without a stored rectangle.
+  EXPECT_EQ(S_OK, capture_.FindTitledWindow(true));
+  EXPECT_EQ(window.handle(), settings().CaptureWindow);
+  ExpectRect(0, 0, 200, 100);
+
+  // A stored rectangle of the window is kept, also once the window is found.
+  preset.Text(L"CaptureValue", L"10,20,50,60");
+  ASSERT_EQ(S_OK, bag_.Load(capture_, &preset, nullptr));
+  EXPECT_EQ(S_OK, capture_.FindTitledWindow(true));
+  EXPECT_EQ(window.handle(), settings().CaptureWindow);
+  ExpectRect(10, 20, 50, 60);
+  StoredBag saved;
+  ASSERT_EQ(S_OK, bag_.Save(capture_, &saved));
+  EXPECT_STREQ(L"preset test window", saved.Find(L"WindowTitle")->bstrVal);
+  EXPECT_STREQ(L"10,20,50,60", saved.Find(L"CaptureValue")->bstrVal);
+}
+
 TEST(CapturePropertyBagThreadedTest, WriteWaitsWhileCaptureLockIsHeld) {
   WriterShared shared;
   shared.capture.CaptureLock().Enter();

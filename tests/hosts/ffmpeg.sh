@@ -13,19 +13,26 @@ work=$(mktemp -d "$dir/ffmpeg.XXXXXX")
 register() { "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" "$@"; }
 cleanup() {
   [ -n "$demo" ] && kill "$demo" 2>/dev/null
-  register unregister >/dev/null 2>&1
+  register unregister --all >/dev/null 2>&1
   rm -rf "$work"
   if [ -n "${XVFB_PID:-}" ]; then stop_session; fi
 }
 trap cleanup EXIT
 host() { "$ROOT/scripts/wine-ffmpeg" "$bits" -hide_banner -nostdin "$@"; }
 
-register register 2>"$work/err" || { echo "FAIL - cannot register the device: $(cat "$work/err")"; exit 1; }
 left=100 top=80
+# Presets beside the plain device, which must behave as it always did.
+register register 2>"$work/err" || { echo "FAIL - cannot register the device: $(cat "$work/err")"; exit 1; }
+register register --name "Dorvantel rect" --rect $left,$top,320,240 --rate 25 --cursor 2>>"$work/err" &&
+  register register --name "Dorvantel bare" --rect $left,$top,320,240 --no-cursor 2>>"$work/err" &&
+  register register --name "Dorvantel scaled" --size 640x360 --format rgb24 2>>"$work/err" ||
+  { echo "FAIL - cannot register the presets: $(cat "$work/err")"; exit 1; }
 start_demo $left $top
 
 host -f dshow -list_devices true -i dummy 2>"$work/devices"
-grep -q '\] *"Dorvantel"' "$work/devices" && pass "lists the device" || fail "the device is not listed: $(cat "$work/devices")"
+for name in Dorvantel "Dorvantel rect" "Dorvantel bare" "Dorvantel scaled"; do
+  grep -q "\] *\"$name\"" "$work/devices" && pass "lists the device \"$name\"" || fail "\"$name\" is not listed: $(cat "$work/devices")"
+done
 
 host -f dshow -list_options true -i video=Dorvantel 2>"$work/options"
 for format in bgr0 bgr24 rgb555le rgb8; do
@@ -39,7 +46,7 @@ capture() {
   local name=$1 seconds=$2 pix=()
   shift 2
   [[ " $* " != *" bgr24 "* ]] && pix=(-pix_fmt bgra)
-  host -y -rtbufsize 256M -f dshow "$@" -i video=Dorvantel \
+  host -y -rtbufsize 256M -f dshow "$@" -i "video=${device:-Dorvantel}" \
     -t "$seconds" -c:v copy -f framecrc "$(winpath "$work/$name.crc")" \
     -t "$seconds" -c:v rawvideo "${pix[@]}" "$(winpath "$work/$name.avi")" 2>"$work/$name.log" && return 0
   fail "$name: ffmpeg failed: $(grep -v '^ALSA' "$work/$name.log" | tail -n 2 | tr '\n' ' ')"
@@ -93,6 +100,60 @@ if capture full 2 -video_size "$screen" -framerate 20 -pixel_format bgr0; then
   counted full 20 2
   check "$screen bgr0 at 20: ffprobe's view of the AVI" "width=${screen%x*} height=${screen#*x} r_frame_rate=20/1" \
     "$(probe "$work/full.avi" width,height,r_frame_rate)"
+fi
+
+# Presets: what the device was registered with, without a single option to ffmpeg. The
+# pointer rests on the black bar, where the preset without cursor leaves it black. (Wine
+# gives a process no cursor over windows of another, so the one with it cannot show it here.)
+register list >"$work/list"
+grep -A3 -x "Dorvantel bare" <(tr -d '\r' <"$work/list") | grep -qx "  IncludeCursor=0" &&
+  grep -A4 -x "Dorvantel rect" <(tr -d '\r' <"$work/list") | grep -qx "  IncludeCursor=1" \
+  && pass "the presets are listed with their cursor settings" || fail "cursor settings: $(cat "$work/list")"
+xdotool mousemove $((left + 300)) $((top + 40))
+sleep 0.5
+import -window root "$work/screen.png"
+crop "$work/screen.png" "280x160+$left+$top" "$work/b.png"
+crop "$work/screen.png" "40x160+$((left + 280))+$top" "$work/black.png"
+if device="Dorvantel rect" capture rect 3; then
+  check "rectangle preset: the input ffmpeg sees" "rawvideo, bgr0, 320x240, 25 fps" "$(input rect)"
+  counted rect 25 3
+  frame "$work/rect.avi" 40 "$work/rect.png"
+  crop "$work/rect.png" 280x160+0+0 "$work/a.png"
+  check "rectangle preset: the bars match the screenshot" 0 "$(differing "$work/a.png" "$work/b.png" 1%)"
+fi
+if device="Dorvantel bare" capture bare 1; then
+  check "preset without cursor: the input ffmpeg sees" "rawvideo, bgr0, 320x240, 10 fps" "$(input bare)"
+  frame "$work/bare.avi" 5 "$work/bare.png"
+  crop "$work/bare.png" 40x160+280+0 "$work/a.png"
+  check "preset without cursor: the black bar is as on the screen" 0 "$(differing "$work/a.png" "$work/black.png" 1%)"
+fi
+xdotool mousemove "$(( ${screen%x*} - 10 ))" "$(( ${screen#*x} - 10 ))"
+if device="Dorvantel scaled" capture scaled 1 -pixel_format bgr24; then
+  check "scaled preset: the input ffmpeg sees" "rawvideo, bgr24, 640x360, 10 fps" "$(input scaled)"
+  frame "$work/scaled.avi" 5 "$work/scaled.png"
+  check "scaled preset: scaled (blue bar)" 0,0,255 "$(pixel "$work/scaled.png" $(((left + 260) / 2)) $(((top + 80) / 2)))"
+fi
+
+# A stored value the filter refuses fails the bind instead of capturing something else.
+register register --name "Dorvantel broken" --rect $left,$top,320,240 2>"$work/err"
+instance='HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance\Dorvantel broken'
+"$ROOT/scripts/wine-run" reg add "$instance" /v OutputDimensions /t REG_SZ /d 0x360 /f /reg:$bits >/dev/null 2>&1
+register list >"$work/list"
+grep -q "OutputDimensions=0x360" "$work/list" || fail "the broken preset was not stored: $(cat "$work/list")"
+host -f dshow -i "video=Dorvantel broken" -t 1 -f null - 2>"$work/broken.log" \
+  && fail "broken preset: ffmpeg recorded" || pass "broken preset: ffmpeg cannot bind it"
+grep -q "BindToObject\|Could not" "$work/broken.log" && pass "broken preset: ffmpeg says it cannot bind" \
+  || fail "broken preset: $(grep -v '^ALSA' "$work/broken.log" | tail -n 2 | tr '\n' ' ')"
+
+# Removing one preset leaves the others.
+register unregister --name "Dorvantel scaled" 2>"$work/err"
+check "one preset unregistered" 0 $?
+register list >"$work/list"
+grep -q "Dorvantel scaled" "$work/list" && fail "the unregistered preset is still listed"
+grep -qx "Dorvantel rect" <(tr -d '\r' <"$work/list") && grep -qx "  CaptureValue=$left,$top,$((left + 320)),$((top + 240))" <(tr -d '\r' <"$work/list") \
+  && pass "the other presets are listed with their settings" || fail "the presets left: $(cat "$work/list")"
+if device="Dorvantel bare" capture left 1; then
+  check "a preset left still records" "rawvideo, bgr0, 320x240, 10 fps" "$(input left)"
 fi
 
 echo "$failures failed"

@@ -146,6 +146,11 @@ TEST_F(ClassFactoryTest, AggregatedFilterForwardsToItsOuter) {
   bag->Release();
   bag->Release();
   EXPECT_EQ(1u, outer.refs);
+  IPersistPropertyBag* persist = nullptr;
+  ASSERT_EQ(S_OK, inner->QueryInterface(IID_IPersistPropertyBag, reinterpret_cast<void**>(&persist)));
+  EXPECT_EQ(2u, outer.refs) << "so does the persistence interface's";
+  persist->Release();
+  EXPECT_EQ(1u, outer.refs);
   EXPECT_EQ(0u, inner->Release());
 }
 
@@ -156,6 +161,21 @@ TEST_F(ClassFactoryTest, CaptureHostsFindACapturePinOnASourceFilter) {
   ComPtr<IAMFilterMiscFlags> flags;
   ASSERT_EQ(S_OK, filter.query(&flags));
   EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+
+  // A device moniker hands the filter its stored settings through IPersistPropertyBag.
+  ComPtr<IPersistPropertyBag> persist;
+  ASSERT_EQ(S_OK, filter.query(&persist));
+  ComPtr<IUnknown> fromFilter, fromPersist;
+  ASSERT_EQ(S_OK, filter.query(&fromFilter));
+  ASSERT_EQ(S_OK, persist.query(&fromPersist));
+  EXPECT_EQ(fromFilter.get(), fromPersist.get());
+  CLSID classId = GUID_NULL;
+  EXPECT_EQ(S_OK, persist->GetClassID(&classId));
+  EXPECT_TRUE(IsEqualGUID(kDesktopSourceClsid, classId));
+  EXPECT_EQ(E_POINTER, persist->GetClassID(nullptr));
+  EXPECT_EQ(E_POINTER, persist->Load(nullptr, nullptr));
+  EXPECT_EQ(E_POINTER, persist->Save(nullptr, FALSE, TRUE));
+  EXPECT_EQ(S_OK, persist->InitNew());
 
   ComPtr<IPin> pin = OutputPin(filter.get());
   ASSERT_TRUE(pin);

@@ -10,7 +10,7 @@ if objdump -f "$dir/dorvantel-record.exe" | grep -q x86-64; then bits=64; dll=do
 work=$(mktemp -d "$dir/e2e.XXXXXX")
 cleanup() {
   [ -n "$demo" ] && kill "$demo" 2>/dev/null
-  "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" unregister >/dev/null 2>&1
+  "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" unregister --all >/dev/null 2>&1
   rm -rf "$work"
   if [ -n "${XVFB_PID:-}" ]; then stop_session; fi
 }
@@ -154,8 +154,33 @@ grep -qx "Dorvantel" <(tr -d '\r' <"$work/devices") && pass "device: listed by t
 record --seconds 1 --device Dorvantel --rect $left,$top,320,240 "$(winpath "$work/device.avi")" 2>"$work/err"
 check "device: bound by name, it records" "width=320 height=240 nb_read_packets=10" \
   "$(probe "$work/device.avi" width,height,nb_read_packets)"
+# A window preset: the device finds the window by its title when the recording starts
+# (here the recorder's own demo window, which Wine lets it print), and bad options write nothing.
+register register --name "Dorvantel window" --window "Dorvantel demo" --rate 5 --format rgb24 2>"$work/err"
+check "window preset: registered" 0 $?
+record --seconds 2 --demo=500,80,320,240 --device "Dorvantel window" "$(winpath "$work/preset.avi")" 2>"$work/err"
+check "window preset: the window's size, the preset's rate and format" "width=320 height=240 pix_fmt=bgr24 r_frame_rate=5/1 nb_read_packets=10" \
+  "$(probe "$work/preset.avi" width,height,pix_fmt,r_frame_rate,nb_read_packets)"
+frame "$work/preset.avi" 9 "$work/preset.png"
+crop "$work/preset.png" 320x160+0+0 "$work/a.png"
+check "window preset: the bars have their colours" 0 "$(differing "$work/a.png" "$work/known.png" 1%)"
+register register --name "Dorvantel nowhere" --window "No window has this title" 2>"$work/err"
+record --seconds 1 --device "Dorvantel nowhere" "$(winpath "$work/bad.avi")" 2>"$work/err"
+check "window preset without its window: exit status" 1 $?
+grep -q "cannot start the recording graph" "$work/err" && pass "window preset without its window: says so" \
+  || fail "window preset without its window: $(cat "$work/err")"
+"$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" register --name "Dorvantel odd" --rate 0 >"$work/out" 2>"$work/err"
+check "bad preset options: exit status" 2 $?
+check "bad preset options: one line" 1 "$(wc -l <"$work/err")"
+register list >"$work/devices"
+grep -q "Dorvantel odd" "$work/devices" && fail "bad preset options: something was registered" || pass "bad preset options: nothing registered"
+
 register unregister 2>"$work/err"
 check "device: unregistered" 0 $?
+register list >"$work/devices"
+grep -qx "Dorvantel window" <(tr -d '\r' <"$work/devices") && pass "device: the presets stay" || fail "device: the presets went with it"
+register unregister --all 2>"$work/err"
+check "device: every preset unregistered" 0 $?
 register list >"$work/devices"
 grep -q "Dorvantel" "$work/devices" && fail "device: still listed after unregistering" || pass "device: gone after unregistering"
 expect_error "device that is not registered" 1 'no video capture device is named "Dorvantel"' \

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "recorder/device_registration.h"
 #include "recorder/options.h"
 
 namespace {
@@ -108,6 +109,31 @@ TEST(RecorderOptions, BadInputIsOneLineNamingTheProblem) {
     EXPECT_NE(std::wstring::npos, parsed.error.find(c.says))
         << std::string(parsed.error.begin(), parsed.error.end());
     EXPECT_EQ(std::wstring::npos, parsed.error.find(L'\n'));
+  }
+}
+
+// A preset: the same capture options and checks, a name instead of an output, and only what
+// the command line names is stored.
+TEST(RecorderOptions, APresetStoresOnlyTheCaptureOptionsItNames) {
+  ParsedOptions parsed = ParseOptions({L"--name", L"Dorvantel editor", L"--window", L"Notepad", L"--rect",
+                                       L"10,20,300,200", L"--rate=25", L"--format", L"RGB24", L"--no-cursor"},
+                                      OptionsFor::Preset);
+  ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
+  EXPECT_EQ(L"Dorvantel editor", parsed.options.name);
+  std::wstring stored;
+  for (const PresetValue& v : PresetValues(parsed.options)) {
+    stored += v.key + L"=" + (v.is_text ? v.text : std::to_wstring(v.number)) + L";";
+  }
+  EXPECT_EQ(L"CaptureArea=3;WindowTitle=Notepad;CaptureValue=10,20,310,220;FrameRate=25;OutputFormat=rgb24;"
+            L"IncludeCursor=0;",
+            stored);
+  EXPECT_TRUE(PresetValues(ParseOptions({}, OptionsFor::Preset).options).empty()) << "the plain device stores nothing";
+
+  for (const std::vector<std::wstring>& bad : std::vector<std::vector<std::wstring>>{
+           {L"--rate", L"0"}, {L"--seconds", L"3"}, {L"--device", L"x"}, {L"--demo"}, {L"out.avi"}, {L"--name", L""}}) {
+    ParsedOptions refused = ParseOptions(bad, OptionsFor::Preset);
+    EXPECT_FALSE(refused.ok()) << std::string(bad[0].begin(), bad[0].end());
+    EXPECT_EQ(std::wstring::npos, refused.error.find(L'\n'));
   }
 }
 

@@ -1,0 +1,41 @@
+#include "capture/window_finder.h"
+
+#include <cwctype>
+
+namespace {
+
+struct FindState {
+  const std::wstring* title;
+  std::wstring lowerTitle;
+  HWND exact;
+  HWND partial;
+};
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+BOOL CALLBACK CompareTitle(HWND window, LPARAM param) {
+  auto* state = reinterpret_cast<FindState*>(param);
+  if (!::IsWindowVisible(window)) return TRUE;
+  wchar_t text[512];
+  int length = ::GetWindowTextW(window, text, 512);
+  std::wstring title(text, length > 0 ? length : 0);
+  if (title.empty()) return TRUE;
+  if (title == *state->title) {
+    state->exact = window;
+    return FALSE;
+  }
+  if (!state->partial && Lower(title).find(state->lowerTitle) != std::wstring::npos) state->partial = window;
+  return TRUE;
+}
+
+}  // namespace
+
+HWND FindWindowByTitle(const std::wstring& title) {
+  if (title.empty()) return nullptr;
+  FindState state{&title, Lower(title), nullptr, nullptr};
+  ::EnumWindows(CompareTitle, reinterpret_cast<LPARAM>(&state));
+  return state.exact ? state.exact : state.partial;
+}
