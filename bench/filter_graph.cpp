@@ -177,8 +177,12 @@ HRESULT FilterGraphCase::WriteSettings(const FilterOptions& options) {
   VARIANT value;
   ::VariantInit(&value);
   value.vt = VT_BOOL;
+  // Every case measures how fast frames can be made, so none is paced by the frame rate.
+  value.boolVal = VARIANT_FALSE;
+  HRESULT hr = WriteProperty(source_.get(), L"FramePacing", value);
+  if (FAILED(hr)) return hr;
   value.boolVal = options.cursor ? VARIANT_TRUE : VARIANT_FALSE;
-  HRESULT hr = WriteProperty(source_.get(), L"IncludeCursor", value);
+  hr = WriteProperty(source_.get(), L"IncludeCursor", value);
   if (FAILED(hr) || !options.output) return hr;
   LONG dimensions[2] = {options.output->width, options.output->height};
   value.vt = VT_BYREF;

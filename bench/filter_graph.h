@@ -1,8 +1,8 @@
 #pragma once
 // The library as a host uses it: the built DLL loaded by its path, its filter in Wine's
 // filter graph, connected in one of its formats to a Sample Grabber that only counts the
-// samples (no copy) and on to a Null Renderer. The graph has no clock, so nothing paces the
-// source. Owns the loaded library, the graph and its filters; the library is released last.
+// samples (no copy) and on to a Null Renderer. The graph has no clock and the filter's own
+// frame pacing is off, so nothing paces the source. Owns the loaded library, the graph and its filters; the library is released last.
 
 #include <windows.h>
 #include <dshow.h>

@@ -47,6 +47,7 @@ struct CaptureSettings {
   // the captured size.
   std::optional<::FrameSize> OutputSize;
   LONG InterpolationMode = 0;             // a GDI+ InterpolationMode value, unchecked
+  bool FramePacing = true;                // at most one frame per FrameInterval; off: as fast as taken
 
   // The size of the frames produced: OutputSize when present, else the rectangle's.
   ::FrameSize FrameSize() const noexcept {

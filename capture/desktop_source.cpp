@@ -14,7 +14,10 @@ REFERENCE_TIME TickTime() noexcept { return static_cast<REFERENCE_TIME>(::GetTic
 // ---- pin
 
 CPushPinDesktop::CPushPinDesktop(HRESULT* result, CPushSourceDesktop* filter) noexcept
-    : CSourceStream(result, filter, L"Out") {}
+    : CSourceStream(result, filter, L"Out"), wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  // Without its wake event a paused worker would never learn that the filter runs.
+  if (!wake_ && result && SUCCEEDED(*result)) *result = E_OUTOFMEMORY;
+}
 
 CPushPinDesktop::~CPushPinDesktop() = default;
 
@@ -133,10 +136,16 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   if (awaitingPausedFrame_.load()) {
     if (notRunning) awaitingPausedFrame_.store(false);
   } else if (notRunning) {
-    ::Sleep(1);
+    // Nothing until the filter runs or a command comes; the first running frame is due at once.
+    schedule_.Restart();
+    WaitRequestOr(wake_.get(), INFINITE);
     return S_SAMPLE_NOT_FILLED;
   }
   if (!sample) return E_POINTER;
+  if (!notRunning) {
+    const HRESULT due = AwaitFrameSlot();
+    if (due != S_OK) return due;
+  }
 
   SectionLockHolder holder(&capture_.CaptureLock());
   // The connection cannot change while the worker streams, so its format is read unlocked.
@@ -169,7 +178,31 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
 
 HRESULT CPushPinDesktop::OnWorkerStop() {
   capture_.ReleaseSurfaces();
+  timerResolution_.End();
   return CSourceStream::OnWorkerStop();
+}
+
+HRESULT CPushPinDesktop::AwaitFrameSlot() {
+  constexpr REFERENCE_TIME kUnitsPerMs = 10000;
+  for (;;) {
+    REFERENCE_TIME interval;
+    {
+      SectionLockHolder holder(&capture_.CaptureLock());
+      if (!capture_.Settings().FramePacing) return S_OK;
+      interval = capture_.Settings().FrameInterval;
+    }
+    timerResolution_.Begin();
+    if (restartSchedule_.exchange(false)) schedule_.Restart();
+    const REFERENCE_TIME now = PreciseTime();
+    const REFERENCE_TIME wait = schedule_.Wait(now, interval);
+    if (wait <= 0) {
+      schedule_.Take(now, interval);
+      return S_OK;
+    }
+    // Rounded up, so the wait ends at the slot or after it, never before.
+    const DWORD waitMs = static_cast<DWORD>((wait + kUnitsPerMs - 1) / kUnitsPerMs);
+    if (WaitRequestOr(wake_.get(), waitMs) != Wake::Timeout) return S_SAMPLE_NOT_FILLED;
+  }
 }
 
 REFERENCE_TIME CPushPinDesktop::StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept {
@@ -281,12 +314,16 @@ HRESULT STDMETHODCALLTYPE CPushSourceDesktop::InnerQueryInterface(REFIID iid, vo
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Pause() {
   if (pin_) pin_->PauseRequested(TickTime());
-  return CSource::Pause();
+  const HRESULT hr = CSource::Pause();
+  if (pin_) pin_->WakeWorker(true);
+  return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Run(REFERENCE_TIME start) {
   if (pin_) pin_->RunRequested(TickTime());
-  return CSource::Run(start);
+  const HRESULT hr = CSource::Run(start);
+  if (pin_) pin_->WakeWorker(false);
+  return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::GetState(DWORD, FILTER_STATE* state) {
@@ -302,7 +339,10 @@ HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Read(LPCOLESTR name, VARIANT* valu
 
 HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Write(LPCOLESTR name, VARIANT* value) {
   if (!pin_) return E_UNEXPECTED;
-  return propertyBag_.Write(pin_->Capture(), name, value);
+  const HRESULT hr = propertyBag_.Write(pin_->Capture(), name, value);
+  // A worker waiting for its next frame takes a new rate or pacing from the next slot on.
+  if (hr == S_OK) pin_->WakeWorker(false);
+  return hr;
 }
 
 ULONG STDMETHODCALLTYPE CPushSourceDesktop::GetMiscFlags() { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }

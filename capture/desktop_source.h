@@ -4,10 +4,13 @@
 //
 // The filter owns the pin (created in its constructor, deleted in its destructor) and the
 // property bag's LastCaptureArea. The pin owns the capture (settings, device contexts, GDI+
-// session, CaptureLock) and the pacing fields. Locks: the filter's state lock (also the pin's
-// lock) guards connection and state; CaptureLock guards one grab with its stamping and every
-// settings change; state lock before CaptureLock where both are held. The pause accounting
-// fields are shared between the graph's thread and the worker and are atomic.
+// session, CaptureLock), the pacing fields, the frame schedule and the wake event. Locks: the
+// filter's state lock (also the pin's lock) guards connection and state; CaptureLock guards
+// one grab with its stamping and every settings change; state lock before CaptureLock where
+// both are held. The pause accounting fields are shared between the graph's thread and the
+// worker and are atomic. The worker waits for its next frame slot, or while paused, on its
+// request event and the wake event, which the filter signals after every Pause, Run and
+// setting written; the worker holds no lock while it waits.
 
 #include <windows.h>
 #include <dshow.h>
@@ -17,8 +20,10 @@
 #include <cstdint>
 
 #include "capture/desktop_capture.h"
+#include "capture/frame_pacing.h"
 #include "capture/property_bag.h"
 #include "format/stream_caps.h"
+#include "framework/handles.h"
 #include "framework/source_filter.h"
 #include "framework/source_stream.h"
 
@@ -60,7 +65,8 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
   LONG MediaTypeVersion() override { return mediaTypeVersion_.load(); }
 
   HRESULT FillSample(IMediaSample* sample) override;
-  // The capture's kept bitmaps are not held while the pin does not stream.
+  // The capture's kept bitmaps and the timer resolution are not held while the pin does not
+  // stream.
   HRESULT OnWorkerStop() override;
 
   HRESULT VerifyMediaType(const AM_MEDIA_TYPE* type) override;
@@ -77,9 +83,19 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
   void PauseRequested(REFERENCE_TIME now) noexcept;
   void RunRequested(REFERENCE_TIME now) noexcept;
   REFERENCE_TIME PausedTotal() const noexcept { return pausedTotal_.load(); }
+  // Called by the filter once its state has changed: a waiting worker looks at it again.
+  // After a pause the next running frame comes at once and starts a new schedule, also
+  // when the worker spent the pause inside a delivery (a renderer holding its sample).
+  void WakeWorker(bool afterPause) noexcept {
+    if (afterPause) restartSchedule_.store(true);
+    ::SetEvent(wake_.get());
+  }
 
  private:
   REFERENCE_TIME StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept;
+  // Worker side: S_OK once the next frame slot has come (at once when pacing is off), or
+  // S_SAMPLE_NOT_FILLED when a command or a state change came first.
+  HRESULT AwaitFrameSlot();
   StreamCapsSizes CapsSizes() noexcept;
 
   DesktopCapture capture_;
@@ -94,6 +110,12 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
   std::atomic<bool> frameStamped_{false};
   std::atomic<int64_t> pauseStart_{0};
   std::atomic<int64_t> pausedTotal_{0};
+  // Auto-reset; signalled by the filter's thread, waited on by the worker.
+  EventHandle wake_;
+  std::atomic<bool> restartSchedule_{false};
+  // Worker only.
+  FrameSchedule schedule_;
+  TimerResolution timerResolution_;
 };
 
 class CPushSourceDesktop : public CSource, public IPropertyBag, public IAMFilterMiscFlags {

@@ -81,6 +81,10 @@ HRESULT CapturePropertyBag::Write(DesktopCapture& capture, LPCOLESTR name, VARIA
     settings.InterpolationMode = value->lVal;
     return S_OK;
   }
+  if (Matches(name, L"FramePacing")) {
+    settings.FramePacing = value->boolVal != 0;
+    return S_OK;
+  }
   return S_FALSE;
 }
 
@@ -130,6 +134,11 @@ HRESULT CapturePropertyBag::Read(DesktopCapture& capture, LPCOLESTR name, VARIAN
   if (Matches(name, L"FrameRate")) {
     value->vt = VT_INT;
     value->intVal = settings.FrameInterval != 0 ? static_cast<INT>(kUnitsPerSecond / settings.FrameInterval) : 0;
+    return S_OK;
+  }
+  if (Matches(name, L"FramePacing")) {
+    value->vt = VT_BOOL;
+    value->boolVal = settings.FramePacing ? 1 : 0;
     return S_OK;
   }
   return S_FALSE;

@@ -16,8 +16,8 @@ class CapturePropertyBag {
   // looked at). S_FALSE for an unknown name, and for CaptureValue while LastCaptureArea is
   // outside 0-3. Flushes stdout first, every time.
   HRESULT Write(DesktopCapture& capture, LPCOLESTR name, VARIANT* value) noexcept;
-  // Reads IncludeCursor and CaptureTransparentWindows (VT_BOOL 1 or 0) and FrameRate
-  // (VT_INT); writes only vt and the value field. S_FALSE and no change for other names.
+  // Reads IncludeCursor, CaptureTransparentWindows and FramePacing (VT_BOOL 1 or 0) and
+  // FrameRate (VT_INT); writes only vt and the value field. S_FALSE and no change for other names.
   HRESULT Read(DesktopCapture& capture, LPCOLESTR name, VARIANT* value, IErrorLog* errorLog) noexcept;
 
   LONG LastCaptureArea() const noexcept { return lastCaptureArea_; }

@@ -56,6 +56,14 @@ bool CAMThread::PeekRequest(DWORD* request) {
   return true;
 }
 
+CAMThread::Wake CAMThread::WaitRequestOr(HANDLE extra, DWORD timeoutMs) {
+  const HANDLE handles[2] = {requestEvent_.get(), extra};
+  const DWORD woke = ::WaitForMultipleObjects(extra ? 2 : 1, handles, FALSE, timeoutMs);
+  if (woke == WAIT_OBJECT_0) return Wake::Request;
+  if (woke == WAIT_OBJECT_0 + 1) return Wake::Extra;
+  return Wake::Timeout;
+}
+
 void CAMThread::ReplyRequest(DWORD reply) {
   replyValue_ = reply;
   ::ResetEvent(requestEvent_.get());

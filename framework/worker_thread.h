@@ -35,6 +35,11 @@ class CAMThread {
   DWORD WaitRequest();
   // Worker side: whether a request is pending, without blocking.
   bool PeekRequest(DWORD* request);
+  // Worker side: blocks until a request is pending, extra (when not null) is signalled or
+  // timeoutMs (INFINITE for none) has passed, and says which came first. A pending request
+  // stays pending; an auto-reset extra event is consumed.
+  enum class Wake { Request, Extra, Timeout };
+  Wake WaitRequestOr(HANDLE extra, DWORD timeoutMs);
   // Worker side: answers and so consumes the pending request.
   void ReplyRequest(DWORD reply);
   // Waits for the worker to end and forgets it.

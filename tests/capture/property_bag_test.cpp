@@ -123,6 +123,17 @@ TEST_F(CapturePropertyBagTest, FlagsTakeAnyNonZeroValueAndReadBackAsOne) {
   EXPECT_EQ(S_OK, Read(L"IncludeCursor", &v));
   EXPECT_EQ(VT_BOOL, v.vt);
   EXPECT_EQ(0, v.boolVal);
+
+  // Frame pacing is on until a host turns it off.
+  EXPECT_EQ(S_OK, Read(L"FramePacing", &v));
+  EXPECT_EQ(VT_BOOL, v.vt);
+  EXPECT_EQ(1, v.boolVal);
+  EXPECT_EQ(S_OK, Write(L"FramePacing", Flag(VARIANT_FALSE)));
+  EXPECT_FALSE(settings().FramePacing);
+  EXPECT_EQ(S_OK, Read(L"FramePacing", &v));
+  EXPECT_EQ(0, v.boolVal);
+  EXPECT_EQ(S_OK, Write(L"FramePacing", Value(4)));
+  EXPECT_TRUE(settings().FramePacing);
 }
 
 TEST_F(CapturePropertyBagTest, ReadOfOtherNamesIsSFalseAndLeavesTheVariant) {

@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "tests/module/module_test.h"
 #include "tests/support/capture_graph.h"
@@ -31,6 +33,111 @@ TEST_F(StreamingThreadedTest, FramesFlowThroughARealGraphAndStopCleanly) {
       EXPECT_EQ(frames[i].start + 1000000, frames[i].end);
     }
   }
+}
+
+// The process's user and kernel time so far, in 100-ns units.
+ULONGLONG ProcessCpuTime() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  const auto units = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  return units(kernel) + units(user);
+}
+
+// What a span of streaming showed: frames a second by their arrival, CPU seconds a second.
+struct StreamingSpan {
+  double framesPerSecond = 0;
+  double cpuPerSecond = 0;
+};
+
+// A small screen rectangle (grabs far shorter than any interval here) in a graph with no
+// clock, frames not kept: the frame rate alone can pace them.
+void SetUpSmallGraph(CaptureGraph& graph) {
+  graph.KeepPixels(false);
+  RECT small = {0, 0, 64, 48};
+  ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", 1));
+  ASSERT_EQ(S_OK, graph.WritePointer(L"CaptureValue", &small));
+}
+
+// Runs the graph for about milliseconds after its first frames and stops it. The rate is
+// taken from the third frame on: the first two (the paused frame, the first running one)
+// come at once.
+StreamingSpan StreamFor(CaptureGraph& graph, DWORD milliseconds) {
+  StreamingSpan span;
+  graph.ClearFrames();
+  EXPECT_TRUE(SUCCEEDED(graph.Run()));
+  EXPECT_TRUE(graph.WaitForFrames(3));
+  const ULONGLONG cpuBefore = ProcessCpuTime();
+  const ULONGLONG wallBefore = GetTickCount64();
+  PumpMessagesFor(milliseconds);
+  const ULONGLONG cpu = ProcessCpuTime() - cpuBefore;
+  const ULONGLONG wall = GetTickCount64() - wallBefore;
+  EXPECT_EQ(S_OK, graph.Stop());
+  const std::vector<DeliveredFrame> frames = graph.Frames();
+  if (frames.size() < 4 || wall == 0) return span;
+  const ULONGLONG arrivals = frames.back().arrival - frames[2].arrival;
+  if (arrivals != 0) span.framesPerSecond = (frames.size() - 3) * 1000.0 / static_cast<double>(arrivals);
+  span.cpuPerSecond = cpu / 10000.0 / static_cast<double>(wall);
+  return span;
+}
+
+// Hosts take every sample as it comes; the worker makes FrameRate frames a second on its own
+// and idles in between, unless pacing is turned off.
+TEST_F(StreamingThreadedTest, FrameRateFramesASecondIntoASinkWithoutAClockAndFewerCpuCycles) {
+  StreamingSpan unpaced;
+  {
+    CaptureGraph graph(library_);
+    SetUpSmallGraph(graph);
+    ASSERT_EQ(S_OK, graph.WriteBool(L"FramePacing", false));
+    ASSERT_EQ(S_OK, graph.Connect(0));
+    unpaced = StreamFor(graph, 500);
+    EXPECT_GT(unpaced.framesPerSecond, 50.0) << "unpaced frames come as fast as they are taken, not 10 a second";
+  }
+  for (LONG rate : {5, 30, 60}) {
+    SCOPED_TRACE(testing::Message() << rate << " frames a second");
+    CaptureGraph graph(library_);
+    SetUpSmallGraph(graph);
+    ASSERT_EQ(S_OK, graph.WriteLong(L"FrameRate", rate));
+    ASSERT_EQ(S_OK, graph.Connect(0));
+    // Ten frame intervals and more in each span.
+    const StreamingSpan paced = StreamFor(graph, rate < 10 ? 2000 : 1000);
+    EXPECT_NEAR(rate, paced.framesPerSecond, rate * 0.05);
+    std::printf("[pacing] %ld a second: %.2f frames, %.3f CPU; unpaced %.0f frames, %.3f CPU\n", rate,
+                paced.framesPerSecond, paced.cpuPerSecond, unpaced.framesPerSecond, unpaced.cpuPerSecond);
+    if (rate == 5) {
+      EXPECT_LT(paced.cpuPerSecond, unpaced.cpuPerSecond / 2) << "a paced worker idles between its frames";
+    }
+  }
+}
+
+// At one frame a second the worker spends nearly all its time waiting for the next slot.
+TEST_F(StreamingThreadedTest, AWorkerWaitingForItsNextFrameAnswersPauseRunANewRateAndStopAtOnce) {
+  CaptureGraph graph(library_);
+  SetUpSmallGraph(graph);
+  ASSERT_EQ(S_OK, graph.WriteLong(L"FrameRate", 1));
+  ASSERT_EQ(S_OK, graph.Connect(0));
+  ASSERT_TRUE(SUCCEEDED(graph.Run()));
+  ASSERT_TRUE(graph.WaitForFrames(1));
+  PumpMessagesFor(200);
+  ASSERT_TRUE(SUCCEEDED(graph.Pause()));
+  PumpMessagesFor(100);  // a frame made as the pause came may still arrive
+  const size_t beforeRun = graph.FrameCount();
+  const ULONGLONG runAt = GetTickCount64();
+  ASSERT_TRUE(SUCCEEDED(graph.Run()));
+  ASSERT_TRUE(graph.WaitForFrames(beforeRun + 1, 5000));
+  EXPECT_LT(graph.Frames()[beforeRun].arrival - runAt, 400u) << "the first frame after Pause and Run comes at once";
+
+  PumpMessagesFor(200);
+  const size_t beforeRate = graph.FrameCount();
+  const ULONGLONG rateAt = GetTickCount64();
+  ASSERT_EQ(S_OK, graph.WriteLong(L"FrameRate", 30));
+  ASSERT_TRUE(graph.WaitForFrames(beforeRate + 1, 5000));
+  EXPECT_LT(graph.Frames()[beforeRate].arrival - rateAt, 400u) << "a new rate does not wait out the old interval";
+
+  ASSERT_EQ(S_OK, graph.WriteLong(L"FrameRate", 1));
+  PumpMessagesFor(200);
+  const ULONGLONG stopAt = GetTickCount64();
+  EXPECT_EQ(S_OK, graph.Stop());
+  EXPECT_LT(GetTickCount64() - stopAt, 400u) << "Stop does not wait for the next frame's slot";
 }
 
 const DibLayout kLayouts[] = {DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb565, DibLayout::Rgb555,
@@ -80,6 +187,7 @@ TEST_F(StreamingThreadedTest, FramesShowTheWindowInEveryFormatAreaAndScale) {
         const DibLayout layout = kLayouts[position];
         SCOPED_TRACE(testing::Message() << "area " << area << (scaled ? " scaled " : " ") << LayoutName(layout));
         CaptureGraph graph(library_);
+        ASSERT_EQ(S_OK, graph.WriteBool(L"FramePacing", false));  // the second frame at once
         ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", area));
         RECT screenValue = screenRect;
         WindowRegion regionValue = {hwnd, region.left, region.top, region.right, region.bottom};

@@ -19,6 +19,7 @@ constexpr REFERENCE_TIME kLatency = 150 * kUnitsPerMs;
 REFERENCE_TIME Now() { return static_cast<REFERENCE_TIME>(GetTickCount64()) * kUnitsPerMs; }
 
 // The filter in Wine's graph, grabbing a small screen rectangle (fast grabs), frames not kept.
+// The stamps are the same paced or not; unpaced, the frames come without an interval between.
 class TimeStampsThreadedTest : public ModuleThreadedTest {
  protected:
   void SetUp() override {
@@ -29,6 +30,7 @@ class TimeStampsThreadedTest : public ModuleThreadedTest {
     RECT small = {0, 0, 64, 48};
     ASSERT_EQ(S_OK, graph_->WriteLong(L"CaptureArea", 1));
     ASSERT_EQ(S_OK, graph_->WritePointer(L"CaptureValue", &small));
+    ASSERT_EQ(S_OK, graph_->WriteBool(L"FramePacing", false));
   }
   void TearDown() override {
     graph_.reset();

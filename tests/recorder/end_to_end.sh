@@ -4,15 +4,10 @@
 # ImageMagick compares the pixels with an X screenshot of the same region.
 #   end_to_end.sh BUILD_DIR    (the build folder of one bitness, e.g. build/win64)
 set -uo pipefail
-dir=$(cd "$1" && pwd)
-export DORVANTEL_BUILD=$(dirname "$dir")
-source "$(dirname "$0")/../../scripts/common.sh"
-ensure_display >/dev/null
-ensure_prefix
+source "$(dirname "$0")/../support/checks.sh" "$1"
 if objdump -f "$dir/dorvantel-record.exe" | grep -q x86-64; then bits=64; dll=dorvantel64.dll; else bits=32; dll=dorvantel.dll; fi
 
 work=$(mktemp -d "$dir/e2e.XXXXXX")
-demo=""
 cleanup() {
   [ -n "$demo" ] && kill "$demo" 2>/dev/null
   "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" unregister >/dev/null 2>&1
@@ -21,42 +16,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-pass() { echo "ok - $*"; }
-fail() { echo "FAIL - $*"; failures=$((failures + 1)); }
-check() {  # check DESCRIPTION EXPECTED ACTUAL
-  if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: expected '$2', got '$3'"; fi
-}
-winpath() { local p="Z:$1"; printf '%s' "${p//\//\\}"; }
 record() { "$ROOT/scripts/wine-run" "$dir/dorvantel-record.exe" --quiet "$@"; }
-probe() {  # probe FILE ENTRIES: stream fields as key=value, one line
-  ffprobe -v error -select_streams v:0 -count_packets -show_entries "stream=$2" -of default=noprint_wrappers=1 "$1" | tr '\n' ' ' | sed 's/ $//'
-}
-frame() {  # frame FILE N PNG: decodes frame N
-  ffmpeg -v error -y -i "$1" -vf "select=eq(n\\,$2)" -vsync vfr -frames:v 1 -pix_fmt rgb24 "$3"
-}
-differing() {  # differing A B FUZZ: how many pixels differ
-  compare -metric AE -fuzz "$3" "$1" "$2" null: 2>&1 | cut -d' ' -f1
-}
-crop() { convert "$1" -crop "$2" +repage "$3"; }
-pixel() { convert "$1" -format "%[fx:int(255*p{$2,$3}.r)],%[fx:int(255*p{$2,$3}.g)],%[fx:int(255*p{$2,$3}.b)]" info:; }
-within() {  # within LOW HIGH VALUE
-  [ "$3" -ge "$1" ] && [ "$3" -le "$2" ]
-}
 
 # The demo window: eight colour bars (rows 0-159), a grey band with a moving square below.
 # Windows of another process print black under Wine, so the window tests capture the
 # recorder's own demo window (--demo), whose bars are compared with their known colours.
 left=100 top=80
-"$ROOT/scripts/wine-run" "$dir/dorvantel-demo.exe" --at $left,$top --size 320x240 --title "Dorvantel screen" \
-  --seconds 600 >"$work/demo.log" 2>&1 &
-demo=$!
-for _ in $(seq 600); do grep -q ready "$work/demo.log" && break; sleep 0.1; done
-grep -q ready "$work/demo.log" || { echo "FAIL - the demo window did not appear"; exit 1; }
-sleep 0.5
-screen=$(xdpyinfo | awk '/dimensions:/ {print $2}')
-# The cursor is drawn into the frames but not into screenshots: keep it off the compared areas.
-xdotool mousemove "$(( ${screen%x*} - 10 ))" "$(( ${screen#*x} - 10 ))"
+start_demo $left $top
 bars="320x160+$left+$top"
 colours=()
 for c in FFFFFF FFFF00 00FFFF 00FF00 FF00FF FF0000 0000FF 000000; do colours+=("xc:#$c"); done

@@ -27,6 +27,8 @@ class ConcurrencyThreadedTest : public ::testing::Test {
     ASSERT_TRUE(library_.loaded());
     ASSERT_TRUE(source_.valid());
     ASSERT_TRUE(window_.WaitUntilShown());
+    // Paced, but frames come often enough for the races.
+    ASSERT_EQ(S_OK, source_.WriteLong(L"FrameRate", 100));
   }
   void TearDown() override {
     {
@@ -120,6 +122,7 @@ DWORD WINAPI WriteEveryKey(void* context) {
     WriteLong(hammer->bag, L"CaptureTransparentWindows", n & 2);
     WriteLong(hammer->bag, L"FrameRateMode", static_cast<LONG>(n % 3));
     WriteLong(hammer->bag, L"FrameRate", 1 + static_cast<LONG>(n % 60));
+    WriteLong(hammer->bag, L"FramePacing", n & 4);
     if (hammer->switchesAreas) {
       WriteLong(hammer->bag, L"CaptureArea", area);
       if (area == 1) WritePointer(hammer->bag, L"CaptureValue", &rect);
@@ -193,6 +196,7 @@ TEST_F(ConcurrencyThreadedTest, EveryKeyWrittenFromOtherThreadsWhileFramesStream
     hammers[i].switchesAreas = i == 0;
   }
   HammerFor(1500, WriteEveryKey, hammers, 2);
+  ASSERT_EQ(S_OK, source_.WriteLong(L"FrameRate", 100));  // whatever rate the writers left
   const long before = downstream_.receivedCount();
   EXPECT_GT(hammers[0].calls + hammers[1].calls, 10);
   EXPECT_TRUE(WaitForFrames(before + 3, "frames after the writers ended"));
@@ -241,6 +245,7 @@ TEST(TornRectangleThreadedTest, FramesNeverMixTwoRectangles) {
     CaptureGraph graph(library);
     ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", 1));
     ASSERT_EQ(S_OK, graph.WritePointer(L"CaptureValue", const_cast<RECT*>(&rects[0])));
+    ASSERT_EQ(S_OK, graph.WriteBool(L"FramePacing", false));  // as many frames as the flips meet
     ASSERT_EQ(S_OK, graph.Connect(0));
     ASSERT_TRUE(SUCCEEDED(graph.Run()));
     ComPtr<IPropertyBag> bag;

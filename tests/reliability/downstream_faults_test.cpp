@@ -30,6 +30,8 @@ class DownstreamFaultsThreadedTest : public ::testing::Test {
     ASSERT_TRUE(source_.valid());
     ASSERT_EQ(S_OK, source_.filter()->JoinFilterGraph(&graph_, L"Dorvantel"));
     ASSERT_EQ(S_OK, source_.CaptureScreenRect(RECT{100, 100, 164, 148}));
+    // Paced, but frames come often enough for the faults.
+    ASSERT_EQ(S_OK, source_.WriteLong(L"FrameRate", 100));
     ASSERT_EQ(S_OK, source_.ConnectTo(&downstream_, 0));
   }
 

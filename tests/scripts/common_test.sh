@@ -10,6 +10,7 @@ failures=0
 check() {  # check DESCRIPTION COMMAND...
   if "${@:2}"; then echo "ok - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi
 }
+fails() { ! "$@"; }  # in this shell, where the stand-ins are defined
 
 # Stand-ins for Wine: the loader records what it was asked and makes a prefix as wineboot would.
 wine64_loader() { echo "$work/wine64"; }
@@ -22,6 +23,7 @@ STUB
 chmod +x "$work/wine64"
 
 BUILD=$work/build
+unset DORVANTEL_PREFIX_TEMPLATE  # prefixes here are made by the stand-in, never copied
 export WINEPREFIX=$work/users-prefix
 mkdir -p "$WINEPREFIX"
 echo "the user's own" >"$WINEPREFIX/user.reg"
@@ -39,7 +41,7 @@ check "a prefix of ours whose making did not finish is made again" test ! -e "$W
 
 export WINEPREFIX=$work/failing
 wine64_loader() { echo /bin/true; }
-check "a wineboot that makes no prefix is an error" bash -c '! "$@"' _ ensure_prefix 2>/dev/null
+check "a wineboot that makes no prefix is an error" fails ensure_prefix 2>/dev/null
 
 # A display that never starts is reported, and the caller's own EXIT trap is kept.
 out=$(
@@ -57,6 +59,33 @@ out=$(
 )
 check "a display that starts works" grep -q display-works <<<"$out"
 check "and stopping it keeps the caller's EXIT trap" grep -q caller-trap-ran <<<"$out"
+
+# The Windows ffmpeg is installed only as pinned, and never fetched twice. curl is stood in for
+# by a copy of a package made here.
+mkdir -p "$work/pkg/package"
+echo "a program" >"$work/pkg/package/ffmpeg.exe"
+tar -czf "$work/good.tgz" -C "$work/pkg" package
+echo "something else" >"$work/pkg/package/ffmpeg.exe"
+tar -czf "$work/other.tgz" -C "$work/pkg" package
+digest() { sha512sum "$1" | cut -d' ' -f1; }
+echo "a program" >"$work/program"
+pins=("$(digest "$work/good.tgz")" "$(digest "$work/program")")
+served=$work/good.tgz
+curl() { echo fetched >>"$work/fetches"; cp "$served" "${@: -2:1}"; }
+BUILD=$work/build
+exe=$BUILD/hosts/ffmpeg-win64/ffmpeg.exe
+install_ffmpeg_host win64 URL "${pins[@]}" 2>/dev/null
+check "a package that matches its pins is installed" cmp -s "$exe" "$work/program"
+install_ffmpeg_host win64 URL "${pins[@]}" 2>/dev/null
+check "and is not fetched again" test "$(wc -l <"$work/fetches")" = 1
+echo "damaged" >"$exe"
+install_ffmpeg_host win64 URL "${pins[@]}" 2>/dev/null
+check "a damaged program is fetched again" cmp -s "$exe" "$work/program"
+rm -rf "$BUILD/hosts"
+served=$work/other.tgz
+check "a package that does not match the registry's digest is an error" \
+  fails install_ffmpeg_host win64 URL "${pins[@]}" 2>/dev/null
+check "and installs nothing" test -z "$(ls -A "$BUILD/hosts/ffmpeg-win64")"
 
 echo "$failures failed"
 exit $((failures > 0))

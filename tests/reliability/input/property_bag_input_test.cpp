@@ -17,7 +17,8 @@ namespace {
 
 const wchar_t* const kKeys[] = {L"IncludeCursor", L"CaptureTransparentWindows", L"FrameRateMode", L"FrameRate",
                                 L"CaptureArea",   L"CaptureValue",              L"OutputDimensions",
-                                L"InterpolationMode"};
+                                L"InterpolationMode", L"FramePacing"};
+constexpr size_t kKeyCount = sizeof(kKeys) / sizeof(kKeys[0]);
 
 // Bytes the value of a pointer key points at: a rectangle, a window region, a size.
 #ifdef _WIN64
@@ -40,7 +41,7 @@ const wchar_t* KeyOf(const std::wstring& name) {
 // Names around the keys: cut short, continued, with a letter's case flipped, empty, long,
 // and random text.
 std::wstring GenerateName(std::mt19937& random) {
-  std::wstring name = kKeys[random() % 8];
+  std::wstring name = kKeys[random() % kKeyCount];
   switch (random() % 7) {
     case 0:
       break;
