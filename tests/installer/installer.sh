@@ -4,7 +4,8 @@
 # each bitness finds the device and records from it; a silent uninstall that leaves the folder
 # gone and the registry as it was; an install over an installation, one that finds it by
 # itself and one that moves it, then a second uninstall: one device at every step, nothing
-# left. Where 32-bit code is emulated, the 32-bit hosts are left out.
+# left. On a 32-bit Windows (a new 32-bit prefix) the 32-bit part alone. Where 32-bit code is
+# emulated, the 32-bit hosts and the 32-bit Windows are left out.
 #   installer.sh BUILD_DIR    (the 64-bit build folder; scripts/package.sh builds both)
 set -uo pipefail
 dir=$(cd "$1" && pwd)
@@ -15,9 +16,13 @@ fi
 export DORVANTEL_WINEPREFIX=$work/prefix
 export LC_ALL=C.UTF-8  # Wine reads the non-ASCII folder name from its arguments in UTF-8
 source "$(dirname "$0")/../support/checks.sh" "$1"
-cleanup() { stop_session; rm -rf "$work"; }
+cleanup() {
+  if [ -d "$work/prefix32" ]; then WINEPREFIX=$work/prefix32 wineserver -k >/dev/null 2>&1; fi
+  WINEPREFIX=$work/prefix stop_session
+  rm -rf "$work"
+}
 trap cleanup EXIT
-wine64=$(wine64_loader)
+windows=$(wine64_loader)  # runs Windows' own programs (cmd, reg) of the prefix's bitness
 
 bash "$ROOT/scripts/package.sh" "$work/dist" >"$work/package.log" 2>&1 \
   || { echo "FAIL - scripts/package.sh: $(tail -n 3 "$work/package.log")"; exit 1; }
@@ -29,7 +34,7 @@ unix() { local p=${1#C:}; printf '%s' "$WINEPREFIX/drive_c${p//\\//}"; }
 hosts="64 32"
 if i386_emulated; then hosts=64; fi
 # install [/D=FOLDER]: the command line a user types; NSIS takes /D= unquoted, so through cmd.
-install() { "$wine64" cmd /c "$setup /S $*" >"$work/install.log" 2>&1; }
+install() { "$windows" cmd /c "$setup /S $*" >"$work/install.log" 2>&1; }
 # The uninstaller hands the work to a copy of itself and returns: its work is waited for.
 uninstall() {  # uninstall FOLDER
   "$ROOT/scripts/wine-run" "$(unix "$1")/uninstall.exe" /S >"$work/uninstall.log" 2>&1 || return 1
@@ -37,7 +42,7 @@ uninstall() {  # uninstall FOLDER
   return 1
 }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Dorvantel'
-entry() { "$wine64" reg query "$uninstall_key" "$@"; }
+entry() { "$windows" reg query "$uninstall_key" "$@"; }
 # The keys an installation touches, in both views; "absent" for one that is not there.
 snapshot() {
   local key
@@ -47,7 +52,7 @@ snapshot() {
              'HKLM\Software\Classes\Wow6432Node\CLSID\{924BCD16-2927-4D6B-A385-476A9C4D41B7}' \
              'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
              'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'; do
-    if "$wine64" reg export "$key" "$work/key.reg" /y >/dev/null 2>&1; then
+    if "$windows" reg export "$key" "$work/key.reg" /y >/dev/null 2>&1; then
       iconv -f UTF-16 -t UTF-8 "$work/key.reg"
     else
       echo "$key absent"
@@ -112,6 +117,20 @@ check "moves the installation: the old folder gone, the new one there" "absent p
 one_device_each "moved" 1
 uninstall "$moved" && pass "the second uninstall" || fail "the second uninstall did not finish: $(cat "$work/uninstall.log")"
 gone "uninstalled again" "$moved"
+
+# A 32-bit Windows: one registry view, the 32-bit part alone, in the folder given.
+if ! i386_emulated; then
+  export WINEARCH=win32 WINEPREFIX=$work/prefix32 windows=wine hosts=32
+  wine wineboot -i >/dev/null 2>&1; wineserver -w
+  install "/D=$folder" && pass "32-bit Windows: a silent install" || fail "32-bit Windows: the install failed: $(cat "$work/install.log")"
+  check "32-bit Windows: the 32-bit part alone" "present absent" \
+    "$([ -f "$(unix "$folder")/32-bit/dorvantel.dll" ] && echo present || echo absent) $([ -e "$(unix "$folder")/64-bit" ] && echo present || echo absent)"
+  one_device_each "32-bit Windows" 1
+  uninstall "$folder" && pass "32-bit Windows: a silent uninstall" || fail "32-bit Windows: the uninstall did not finish"
+  check "32-bit Windows: the program folder is gone, the device too" "absent 0" \
+    "$([ -e "$(unix "$folder")" ] && echo present || echo absent) $(devices 32)"
+  wineserver -k
+fi
 
 echo "$failures failed"
 [ "$failures" = 0 ]
