@@ -23,6 +23,7 @@ cleanup() {
 }
 trap cleanup EXIT
 windows=$(wine64_loader)  # runs Windows' own programs (cmd, reg) of the prefix's bitness
+runner=$ROOT/scripts/wine-run  # runs a program of either bitness (in a 64-bit prefix)
 
 bash "$ROOT/scripts/package.sh" "$work/dist" >"$work/package.log" 2>&1 \
   || { echo "FAIL - scripts/package.sh: $(tail -n 3 "$work/package.log")"; exit 1; }
@@ -37,7 +38,7 @@ if i386_emulated; then hosts=64; fi
 install() { "$windows" cmd /c "$setup /S $*" >"$work/install.log" 2>&1; }
 # The uninstaller hands the work to a copy of itself and returns: its work is waited for.
 uninstall() {  # uninstall FOLDER
-  "$ROOT/scripts/wine-run" "$(unix "$1")/uninstall.exe" /S >"$work/uninstall.log" 2>&1 || return 1
+  "$runner" "$(unix "$1")/uninstall.exe" /S >"$work/uninstall.log" 2>&1 || return 1
   for _ in $(seq 600); do [ ! -e "$(unix "$1")" ] && ! entry >/dev/null 2>&1 && return 0; sleep 0.1; done
   return 1
 }
@@ -60,7 +61,7 @@ snapshot() {
   done >"$1"
 }
 # devices BITS: how many video capture devices named Dorvantel that bitness enumerates.
-devices() { "$ROOT/scripts/wine-run" "$BUILD/win$1/dorvantel-register.exe" list 2>/dev/null | grep -cx Dorvantel; }
+devices() { "$runner" "$BUILD/win$1/dorvantel-register.exe" list 2>/dev/null | grep -cx Dorvantel; }
 one_device_each() {  # one_device_each WHEN EXPECTED
   local bits
   for bits in $hosts; do check "$1: $bits-bit hosts enumerate Dorvantel $2 time(s)" "$2" "$(devices "$bits")"; done
@@ -120,7 +121,7 @@ gone "uninstalled again" "$moved"
 
 # A 32-bit Windows: one registry view, the 32-bit part alone, in the folder given.
 if ! i386_emulated; then
-  export WINEARCH=win32 WINEPREFIX=$work/prefix32 windows=wine hosts=32
+  export WINEARCH=win32 WINEPREFIX=$work/prefix32 windows=wine runner=wine hosts=32
   wine wineboot -i >/dev/null 2>&1; wineserver -w
   install "/D=$folder" && pass "32-bit Windows: a silent install" || fail "32-bit Windows: the install failed: $(cat "$work/install.log")"
   check "32-bit Windows: the 32-bit part alone" "present absent" \
