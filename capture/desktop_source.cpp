@@ -84,6 +84,7 @@ HRESULT STDMETHODCALLTYPE CPushPinDesktop::SetFormat(AM_MEDIA_TYPE* type) {
   }
   chosenFormat_ = requested.position;
   ++mediaTypeVersion_;
+  WakeWorker(false);  // a waiting worker takes a new rate from the next slot on
   return S_OK;
 }
 

@@ -93,10 +93,10 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
 
  private:
   REFERENCE_TIME StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept;
+  StreamCapsSizes CapsSizes() noexcept;
   // Worker side: S_OK once the next frame slot has come (at once when pacing is off), or
   // S_SAMPLE_NOT_FILLED when a command or a state change came first.
   HRESULT AwaitFrameSlot();
-  StreamCapsSizes CapsSizes() noexcept;
 
   DesktopCapture capture_;
   // The format SetFormat chose (0 to 4), or -1 for all five; under the pin's lock.

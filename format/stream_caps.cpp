@@ -11,6 +11,8 @@ namespace {
 constexpr FrameSize kCommonSizes[] = {{1920, 1080}, {1280, 720}, {640, 480}, {320, 240}};
 // The formats offered at the common sizes: RGB32 and RGB24, the two every host takes.
 constexpr int kCommonSizeFormats = 2;
+// The offered format (its enumeration position) of each ranged entry.
+constexpr int kRangedFormats[kDesktopFormatCount] = {0, 1, 3, 2, 4};
 
 bool Smaller(FrameSize size, FrameSize than) noexcept { return size.width < than.width && size.height < than.height; }
 
@@ -49,7 +51,7 @@ HRESULT StreamCapsAt(const StreamCapsSizes& sizes, REFERENCE_TIME interval, int 
   if (index >= StreamCapsCount(sizes)) return S_FALSE;
 
   const bool ranged = index < kDesktopFormatCount;
-  const int position = ranged ? index : (index - kDesktopFormatCount) % kCommonSizeFormats;
+  const int position = ranged ? kRangedFormats[index] : (index - kDesktopFormatCount) % kCommonSizeFormats;
   const FrameSize size = ranged ? sizes.output : CommonSize(sizes.input, (index - kDesktopFormatCount) / kCommonSizeFormats);
   const HRESULT hr = DesktopMediaTypeAt(size, position, type);
   if (hr != S_OK) return FAILED(hr) ? hr : E_UNEXPECTED;

@@ -2,8 +2,9 @@
 // What the desktop pin tells hosts through IAMStreamConfig: its capability entries (a media
 // type and a VIDEO_STREAM_CONFIG_CAPS each) and the check of a type a host asks for.
 //
-// Entries 0 to 4 are the five offered formats, in their enumeration order, at the current
-// frame size; each says the scaler makes any size from kMinOutputSide to kMaxOutputSide on
+// Entries 0 to 4 are the five offered formats at the current frame size, RGB32 first and
+// RGB555 before RGB565: hosts that know 16 bits only as 5-5-5 (ffmpeg) take the first 16-bit
+// entry; each says the scaler makes any size from kMinOutputSide to kMaxOutputSide on
 // either side. After them come RGB32 and RGB24 at common sizes smaller than the captured
 // area, one size each, for hosts that list discrete sizes.
 

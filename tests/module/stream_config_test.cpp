@@ -30,7 +30,8 @@ struct HostType {
   VIDEOINFOHEADER* info() const { return reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat); }
 };
 
-const GUID* const kSubtypes[] = {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB565, &MEDIASUBTYPE_RGB555,
+// The caps entries' formats: 5-5-5 before 5-6-5, for hosts that read any 16 bits as 5-5-5.
+const GUID* const kSubtypes[] = {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_RGB565,
                                  &MEDIASUBTYPE_RGB8};
 
 class StreamConfigThreadedTest : public ModuleThreadedTest {
@@ -113,7 +114,7 @@ TEST_F(StreamConfigThreadedTest, EveryCapsEntryIsAUsableTypeWithTruthfulRanges) 
     EXPECT_LE(caps.MinFrameInterval, type.info()->AvgTimePerFrame);
     EXPECT_GE(caps.MaxFrameInterval, type.info()->AvgTimePerFrame);
     if (i < 5) {
-      EXPECT_TRUE(IsEqualGUID(*kSubtypes[i], type.type->subtype)) << "the formats in their order, RGB32 first";
+      EXPECT_TRUE(IsEqualGUID(*kSubtypes[i], type.type->subtype)) << "RGB32 first";
       EXPECT_EQ(screenWidth_, header.biWidth);
       EXPECT_EQ(screenHeight_, header.biHeight);
     } else {
