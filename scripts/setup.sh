@@ -14,6 +14,7 @@ packages=(
   wine wine64 wine32:i386
   xvfb x11-utils xdotool imagemagick ffmpeg
   gnuplot-nox python3 curl ca-certificates
+  nsis zip
 )
 
 missing=()

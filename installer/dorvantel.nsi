@@ -1,0 +1,163 @@
+; The Dorvantel setup program. scripts/package.sh builds it:
+;   makensis -DVERSION=2.2 -DSTAGE=folder -DOUTFILE=setup.exe installer/dorvantel.nsi
+; STAGE holds what the portable zip holds: README.md (and LICENSE where there is one), and
+; 64-bit\ and 32-bit\, each with its library, register tool and recorder. Where Windows has both
+; registry views both parts are installed and each registered by its own register tool, which
+; writes into its own bitness's view; a 32-bit Windows gets the 32-bit part alone.
+
+Unicode true
+!include LogicLib.nsh
+!include x64.nsh
+!include FileFunc.nsh
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Dorvantel"
+
+Name "Dorvantel ${VERSION}"
+OutFile "${OUTFILE}"
+RequestExecutionLevel admin
+ShowInstDetails show
+ShowUninstDetails show
+VIProductVersion "${VERSION}.0.0"
+VIAddVersionKey "ProductName" "Dorvantel"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "FileDescription" "Dorvantel ${VERSION} setup"
+VIAddVersionKey "LegalCopyright" ""
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+Var Previous  ; the folder of an installation already there, from its uninstall entry
+
+; The uninstall entry lives in the view of the system's own bitness.
+!macro UseSystemView
+  ${If} ${RunningX64}
+    SetRegView 64
+  ${EndIf}
+!macroend
+
+Function .onInit
+  !insertmacro UseSystemView
+  ReadRegStr $Previous HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ; /D= has set $INSTDIR already; otherwise an existing installation is upgraded where it is.
+  ${If} $INSTDIR == ""
+    ${If} $Previous != ""
+      StrCpy $INSTDIR $Previous
+    ${ElseIf} ${RunningX64}
+      StrCpy $INSTDIR "$PROGRAMFILES64\Dorvantel"
+    ${Else}
+      StrCpy $INSTDIR "$PROGRAMFILES\Dorvantel"
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; Runs a register tool; a failure ends the installation with an error status.
+!macro Register TOOL
+  nsExec::ExecToLog '"${TOOL}" register'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "registration by ${TOOL} failed ($0)"
+    SetErrorLevel 1
+    Abort "Dorvantel could not be registered as a capture device."
+  ${EndIf}
+!macroend
+
+Section "Dorvantel"
+  ; An installation in another folder is removed first: one installation, one registration.
+  ${If} $Previous != ""
+  ${AndIf} $Previous != $INSTDIR
+  ${AndIf} ${FileExists} "$Previous\uninstall.exe"
+    ExecWait '"$Previous\uninstall.exe" /S _?=$Previous' $0
+    ${If} $0 != 0
+      SetErrorLevel 1
+      Abort "The installation in $Previous could not be removed."
+    ${EndIf}
+    Delete "$Previous\uninstall.exe"
+    RMDir "$Previous"
+  ${EndIf}
+
+  SetOutPath "$INSTDIR"
+  File "${STAGE}\README.md"
+  !if /FileExists "${STAGE}\LICENSE"
+    File "${STAGE}\LICENSE"
+  !endif
+  SetOutPath "$INSTDIR\32-bit"
+  File "${STAGE}\32-bit\dorvantel.dll"
+  File "${STAGE}\32-bit\dorvantel-register.exe"
+  File "${STAGE}\32-bit\dorvantel-record.exe"
+  ${If} ${RunningX64}
+    SetOutPath "$INSTDIR\64-bit"
+    File "${STAGE}\64-bit\dorvantel64.dll"
+    File "${STAGE}\64-bit\dorvantel-register.exe"
+    File "${STAGE}\64-bit\dorvantel-record.exe"
+  ${EndIf}
+  SetOutPath "$INSTDIR"
+
+  ; The uninstaller and its entry come before the registration, so that a failed one can
+  ; still be uninstalled.
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  ${GetSize} "$INSTDIR" "/S=0K" $1 $2 $3
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Dorvantel"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Dorvantel"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+
+  !insertmacro Register "$INSTDIR\32-bit\dorvantel-register.exe"
+  ${If} ${RunningX64}
+    !insertmacro Register "$INSTDIR\64-bit\dorvantel-register.exe"
+  ${EndIf}
+SectionEnd
+
+Function un.onInit
+  !insertmacro UseSystemView
+FunctionEnd
+
+; Removes every device a register tool made, its presets too (`unregister --all`); a tool
+; without presets answers that with its usage (status 2) and is asked `unregister`. A failure
+; ends the uninstallation before anything is deleted, so that it can be run again.
+!macro Unregister TOOL
+  ${If} ${FileExists} "${TOOL}"
+    nsExec::ExecToLog '"${TOOL}" unregister --all'
+    Pop $0
+    ${If} $0 == 2
+      nsExec::ExecToLog '"${TOOL}" unregister'
+      Pop $0
+    ${EndIf}
+    ${If} $0 != 0
+      DetailPrint "unregistration by ${TOOL} failed ($0)"
+      SetErrorLevel 1
+      Abort "Dorvantel could not be unregistered."
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+Section "Uninstall"
+  ${If} ${RunningX64}
+    !insertmacro Unregister "$INSTDIR\64-bit\dorvantel-register.exe"
+  ${EndIf}
+  !insertmacro Unregister "$INSTDIR\32-bit\dorvantel-register.exe"
+
+  ; Only what the installer wrote: a folder that holds anything else stays, with that.
+  Delete "$INSTDIR\64-bit\dorvantel64.dll"
+  Delete "$INSTDIR\64-bit\dorvantel-register.exe"
+  Delete "$INSTDIR\64-bit\dorvantel-record.exe"
+  RMDir "$INSTDIR\64-bit"
+  Delete "$INSTDIR\32-bit\dorvantel.dll"
+  Delete "$INSTDIR\32-bit\dorvantel-register.exe"
+  Delete "$INSTDIR\32-bit\dorvantel-record.exe"
+  RMDir "$INSTDIR\32-bit"
+  Delete "$INSTDIR\README.md"
+  !if /FileExists "${STAGE}\LICENSE"
+    Delete "$INSTDIR\LICENSE"
+  !endif
+  Delete "$INSTDIR\uninstall.exe"
+  RMDir "$INSTDIR"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd
