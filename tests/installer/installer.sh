@@ -74,9 +74,10 @@ gone() {  # gone WHEN FOLDER: no folder, the registry as before, no device
   one_device_each "$1" 0
 }
 
-# A clean start: no registration left in the copied prefix; the enumerators have run once.
+# A clean start: no registration left in the copied prefix (a copy taken while the shared
+# prefix's server runs may still hold another test's presets); the enumerators have run once.
 for bits in $hosts; do
-  "$ROOT/scripts/wine-run" "$BUILD/win$bits/dorvantel-register.exe" unregister >/dev/null 2>&1
+  "$ROOT/scripts/wine-run" "$BUILD/win$bits/dorvantel-register.exe" unregister --all >/dev/null 2>&1
   devices "$bits" >/dev/null
 done
 snapshot "$work/before.reg"
