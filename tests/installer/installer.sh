@@ -76,7 +76,11 @@ gone() {  # gone WHEN FOLDER: no folder, the registry as before, no device
 
 # A clean start: no registration left in the copied prefix (a copy taken while the shared
 # prefix's server runs may still hold another test's presets); the enumerators have run once.
+# One registration and its removal first: the filter mapper leaves the device category's empty
+# Instance key behind in a view that never had a device, and that key is the platform's, not
+# the installer's.
 for bits in $hosts; do
+  "$ROOT/scripts/wine-run" "$BUILD/win$bits/dorvantel-register.exe" register >/dev/null 2>&1
   "$ROOT/scripts/wine-run" "$BUILD/win$bits/dorvantel-register.exe" unregister --all >/dev/null 2>&1
   devices "$bits" >/dev/null
 done
