@@ -142,9 +142,9 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   // once. After it, a paused filter delivers nothing: the sample goes back unfilled and the
   // worker looks for commands. The worker starts before the filter leaves Stopped for
   // Paused, so Stopped counts as paused here: it is either that step or a stop under way.
-  // A filter run straight from Stopped may already run at the worker's first look; that
-  // look ends the waiting all the same, or a later pause would make the frame, stamped
-  // before that pause is counted and followed by frames stamped after it.
+  // A filter run straight from Stopped may already run at that first look, which ends the
+  // waiting all the same: a frame made at a later pause would be stamped before that pause
+  // is counted.
   const bool notRunning = state != State_Running;
   const bool firstFrame = awaitingPausedFrame_.exchange(false);
   if (!firstFrame && notRunning) {

@@ -141,7 +141,9 @@ TEST(CapturedWindowThreadedTest, OffEveryScreenTheStreamGoesOn) {
     const auto frames = graph.Frames();
     for (size_t i = 0; i < frames.size(); ++i) {
       EXPECT_EQ(0u, PixelsOtherThan(frames[i], RGB(0, 0, 0))) << "frame " << i << " of nothing is not black";
-      if (i > 0) EXPECT_GT(frames[i].start, frames[i - 1].start) << "frame " << i << " is stamped as an older one";
+      if (i > 0) {
+        EXPECT_GT(frames[i].start, frames[i - 1].start) << "frame " << i << " is stamped as an older one";
+      }
     }
   }
 
