@@ -73,13 +73,17 @@ HRESULT DesktopCapture::SwitchCaptureArea(LONG area) noexcept {
   return S_OK;
 }
 
-void DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes) noexcept {
+HRESULT DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes) noexcept {
   SectionLockHolder hold(&captureLock_);
-  if (!ScreenDC() || !MemoryDC()) return;
+  if (!ScreenDC() || !MemoryDC()) return S_FALSE;
   const CaptureSettings& s = settings_;
-  GrabFrame(ScreenDC(), MemoryDC(), s.CaptureRect.Corners(), s.OutputSize, destination, destinationBytes, info,
-            infoBytes, s.IncludeCursor, s.CaptureTransparentWindows, s.InterpolationMode,
-            IsWindowArea(s.CaptureArea) ? s.CaptureWindow : nullptr, surfaces_);
+  const HWND window = IsWindowArea(s.CaptureArea) ? s.CaptureWindow : nullptr;
+  if (window && !::IsWindow(window)) return kCaptureWindowGone;
+  const bool written = GrabFrame(ScreenDC(), MemoryDC(), s.CaptureRect.Corners(), s.OutputSize, destination,
+                                 destinationBytes, info, infoBytes, s.IncludeCursor, s.CaptureTransparentWindows,
+                                 s.InterpolationMode, window, surfaces_);
+  if (window && !::IsWindow(window)) return kCaptureWindowGone;
+  return written ? S_OK : S_FALSE;
 }
 
 void DesktopCapture::ReleaseSurfaces() noexcept {

@@ -4,7 +4,9 @@
 // bitmaps that grabs draw into (kept between the grabs of one area), and a GDI+ session for
 // its whole life; all are released by its destructor.
 // CaptureLock guards the settings, the device contexts and the bitmaps: a grab and every
-// change of them hold it. It is re-entrant, and nothing else is taken while it is held.
+// change of them hold it. It is re-entrant, and nothing else is taken while it is held
+// but the pin's format lock. A grab that prints a window holds it while the window's thread
+// answers, so a thread waiting for it answers messages sent to its windows meanwhile.
 
 #include <windows.h>
 
@@ -15,6 +17,9 @@
 #include "capture/gdi_resources.h"
 #include "format/frame_size.h"
 #include "framework/section_lock.h"
+
+// Grab's answer once the captured window no longer exists.
+constexpr HRESULT kCaptureWindowGone = HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
 
 class DesktopCapture {
  public:
@@ -45,8 +50,10 @@ class DesktopCapture {
   // HRESULT_FROM_WIN32(ERROR_NOT_FOUND) when no window has it (nothing changes then).
   HRESULT FindTitledWindow(bool resize) noexcept;
 
-  // Grabs one frame with the current settings into destination (see GrabFrame).
-  void Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes) noexcept;
+  // Grabs one frame with the current settings into destination (see GrabFrame): S_OK when
+  // written, S_FALSE when nothing was, kCaptureWindowGone when the captured window was
+  // closed before or while it was printed (what was drawn then is not a frame of it).
+  HRESULT Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes) noexcept;
 
   // Releases the bitmaps kept for the next grab, as when streaming stops; a later grab makes
   // them anew.
@@ -61,7 +68,7 @@ class DesktopCapture {
   void CaptureWholeDisplay() noexcept;
   void CloseDeviceContexts() noexcept;
 
-  SectionLock captureLock_;
+  SectionLock captureLock_{SectionLock::Waiting::AnsweringSentMessages};
   GdiplusSession gdiplus_;
   CaptureSettings settings_;
   CreatedDC display_;  // areas 0 and 1: the "DISPLAY" device context

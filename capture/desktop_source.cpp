@@ -1,5 +1,6 @@
 #include "capture/desktop_source.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <new>
@@ -62,6 +63,7 @@ HRESULT STDMETHODCALLTYPE CPushPinDesktop::SetFormat(AM_MEDIA_TYPE* type) {
     if (FAILED(hr)) return hr;
   }
   if (IsConnected()) {
+    SectionLockHolder format(&formatLock_);
     const MediaType& connection = ConnectionType();
     const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(connection.pbFormat);
     const bool same = type && info && connection.cbFormat >= sizeof(VIDEOINFOHEADER) &&
@@ -93,7 +95,13 @@ HRESULT STDMETHODCALLTYPE CPushPinDesktop::GetFormat(AM_MEDIA_TYPE** type) {
   *type = nullptr;
   SectionLockHolder holder(Lock());
   MediaType current;
-  const HRESULT hr = IsConnected() ? current.Assign(ConnectionType()) : MediaTypeAt(0, &current);
+  HRESULT hr;
+  if (IsConnected()) {
+    SectionLockHolder format(&formatLock_);
+    hr = current.Assign(ConnectionType());
+  } else {
+    hr = MediaTypeAt(0, &current);
+  }
   if (hr != S_OK) return FAILED(hr) ? hr : E_UNEXPECTED;
   *type = current.Detach();
   return *type ? S_OK : E_OUTOFMEMORY;
@@ -130,14 +138,16 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   FILTER_STATE state = State_Stopped;
   static_cast<IBaseFilter*>(Filter())->GetState(0, &state);
 
-  // One frame is produced while paused in the pin's whole life. After it, a paused filter
-  // delivers nothing: the sample goes back unfilled and the worker looks for commands.
-  // The worker starts before the filter leaves Stopped for Paused, so Stopped counts as
-  // paused here: it is either that step or a stop under way.
+  // One frame is produced while paused in the pin's whole life: the worker's first, made at
+  // once. After it, a paused filter delivers nothing: the sample goes back unfilled and the
+  // worker looks for commands. The worker starts before the filter leaves Stopped for
+  // Paused, so Stopped counts as paused here: it is either that step or a stop under way.
+  // A filter run straight from Stopped may already run at that first look, which ends the
+  // waiting all the same: a frame made at a later pause would be stamped before that pause
+  // is counted.
   const bool notRunning = state != State_Running;
-  if (awaitingPausedFrame_.load()) {
-    if (notRunning) awaitingPausedFrame_.store(false);
-  } else if (notRunning) {
+  const bool firstFrame = awaitingPausedFrame_.exchange(false);
+  if (!firstFrame && notRunning) {
     // Nothing until the filter runs or a command comes; the first running frame is due at once.
     schedule_.Restart();
     WaitRequestOr(wake_.get(), INFINITE);
@@ -150,10 +160,11 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   }
 
   SectionLockHolder holder(&capture_.CaptureLock());
-  // The connection cannot change while the worker streams, so its format is read unlocked.
-  const MediaType& connection = ConnectionType();
+  // The connection cannot change while the worker streams, and the worker is the only
+  // writer of its block then, so the worker reads it unlocked.
+  MediaType& connection = ConnectionType();
   if (!connection.pbFormat || connection.cbFormat < sizeof(VIDEOINFOHEADER)) return E_UNEXPECTED;
-  auto* format = reinterpret_cast<VIDEOINFOHEADER*>(connection.pbFormat);
+  const auto* format = reinterpret_cast<const VIDEOINFOHEADER*>(connection.pbFormat);
   BYTE* buffer = nullptr;
   sample->GetPointer(&buffer);
   const LONG bufferSize = sample->GetSize();
@@ -161,10 +172,24 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
     return VFW_E_BUFFER_OVERFLOW;
   }
 
+  // The grab writes the header and colours it converted with into a copy; the connection's
+  // block takes them under the format lock, and only when they differ.
+  BYTE* const connectionInfo = connection.pbFormat + offsetof(VIDEOINFOHEADER, bmiHeader);
+  const size_t infoBytes =
+      std::min<size_t>(connection.cbFormat - offsetof(VIDEOINFOHEADER, bmiHeader), sizeof(grabInfo_));
+  std::memcpy(grabInfo_, connectionInfo, infoBytes);
   const REFERENCE_TIME t0 = TickTime();
-  capture_.Grab(buffer, static_cast<size_t>(bufferSize), reinterpret_cast<BITMAPINFO*>(&format->bmiHeader),
-                connection.cbFormat - offsetof(VIDEOINFOHEADER, bmiHeader));
+  const HRESULT grabbed =
+      capture_.Grab(buffer, static_cast<size_t>(bufferSize), reinterpret_cast<BITMAPINFO*>(grabInfo_), infoBytes);
   const REFERENCE_TIME t1 = TickTime();
+  // No frame of a window that was closed: the stream ends (EC_ERRORABORT with this result).
+  if (FAILED(grabbed)) return grabbed;
+  // Nothing was drawn: the buffer holds an older frame, which is not sent as a new one.
+  if (grabbed != S_OK) return S_SAMPLE_NOT_FILLED;
+  if (std::memcmp(grabInfo_, connectionInfo, infoBytes) != 0) {
+    SectionLockHolder written(&formatLock_);
+    std::memcpy(connectionInfo, grabInfo_, infoBytes);
+  }
 
   REFERENCE_TIME end = 0;
   REFERENCE_TIME start = StampStart(t0, t1, &end);
@@ -176,6 +201,12 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   sample->SetSyncPoint(TRUE);
   frameStamped_.store(true);
   return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE CPushPinDesktop::ConnectionMediaType(AM_MEDIA_TYPE* type) {
+  SectionLockHolder holder(Lock());
+  SectionLockHolder format(&formatLock_);
+  return CSourceStream::ConnectionMediaType(type);
 }
 
 HRESULT CPushPinDesktop::OnWorkerStop() {

@@ -7,7 +7,9 @@
 // session, CaptureLock), the pacing fields, the frame schedule and the wake event. Locks: the
 // filter's state lock (also the pin's lock) guards connection and state; CaptureLock guards
 // one grab with its stamping and every settings change; state lock before CaptureLock where
-// both are held. The pause accounting fields are shared between the graph's thread and the
+// both are held. The format lock guards the connection's bitmap header and colours, which
+// the worker writes back while streaming when a grab changed them; it is taken last (state
+// lock, then format lock; the worker takes it inside CaptureLock). The pause accounting fields are shared between the graph's thread and the
 // worker and are atomic. The worker waits for its next frame slot, or while paused, on its
 // request event and the wake event, which the filter signals after every Pause, Run and
 // setting written; the worker holds no lock while it waits.
@@ -64,6 +66,11 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
   // Changes with every SetFormat, so that enumerators made before it report it.
   LONG MediaTypeVersion() override { return mediaTypeVersion_.load(); }
 
+  // A copy of the connection type, taken under the format lock.
+  HRESULT STDMETHODCALLTYPE ConnectionMediaType(AM_MEDIA_TYPE* type) override;
+
+  // The stream ends (EC_ERRORABORT with kCaptureWindowGone) once the captured window is
+  // closed; a grab that drew nothing sends no sample.
   HRESULT FillSample(IMediaSample* sample) override;
   // The capture's kept bitmaps and the timer resolution are not held while the pin does not
   // stream.
@@ -106,8 +113,11 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
 
   DesktopCapture capture_;
   std::atomic<LONG> mediaTypeVersion_{1};
+  SectionLock formatLock_;
   // Worker only, under CaptureLock.
   LONG frameCount_ = 0;
+  // What a grab converts with: the connection's bitmap header and colour area.
+  alignas(8) BYTE grabInfo_[sizeof(BITMAPV5HEADER) + 256 * sizeof(RGBQUAD)] = {};
   REFERENCE_TIME stampClock_ = 0;
   // Shared with the graph's thread.
   std::atomic<bool> awaitingPausedFrame_{true};

@@ -35,16 +35,18 @@ class ConversionInfo {
 
   // Converts up to lines of bitmap into destination, as many as the format's height and
   // the destination's size allow, and copies the header and colours back into info.
-  void Convert(HDC dc, HBITMAP bitmap, LONG lines, BYTE* destination, size_t destinationBytes, BITMAPINFO* info) noexcept {
+  // False when no line was converted.
+  bool Convert(HDC dc, HBITMAP bitmap, LONG lines, BYTE* destination, size_t destinationBytes, BITMAPINFO* info) noexcept {
     const BITMAPINFOHEADER& header = Header();
     const uint64_t stride = (static_cast<uint64_t>(header.biWidth) * header.biBitCount + 31) / 32 * 4;
     const uint64_t fitting = destinationBytes / stride;
     const uint64_t formatLines = static_cast<uint64_t>(std::llabs(header.biHeight));
     const uint64_t count = std::min({static_cast<uint64_t>(std::max(lines, 0L)), formatLines, fitting});
-    if (count == 0) return;
-    ::GetDIBits(dc, bitmap, 0, static_cast<UINT>(count), destination, reinterpret_cast<BITMAPINFO*>(block_),
-                DIB_RGB_COLORS);
+    if (count == 0) return false;
+    const int converted = ::GetDIBits(dc, bitmap, 0, static_cast<UINT>(count), destination,
+                                      reinterpret_cast<BITMAPINFO*>(block_), DIB_RGB_COLORS);
     std::memcpy(info, block_, loaded_);
+    return converted > 0;
   }
 
   bool SixteenBitsWithMasks() const noexcept {
@@ -180,26 +182,26 @@ void GrabSurfaces::Release() noexcept {
   sectionSource_ = nullptr;
 }
 
-void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
+bool GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
                BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
                bool includeLayeredWindows, LONG interpolation, HWND window) noexcept {
   GrabSurfaces surfaces;
-  GrabFrame(source, memory, rectangle, outputSize, destination, destinationBytes, info, infoBytes, drawCursor,
+  return GrabFrame(source, memory, rectangle, outputSize, destination, destinationBytes, info, infoBytes, drawCursor,
             includeLayeredWindows, interpolation, window, surfaces);
 }
 
-void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
+bool GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
                BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
                bool includeLayeredWindows, LONG interpolation, HWND window, GrabSurfaces& surfaces) noexcept {
-  if (::IsRectEmpty(&rectangle)) return;
+  if (::IsRectEmpty(&rectangle)) return false;
   const LONGLONG width = static_cast<LONGLONG>(rectangle.right) - rectangle.left;
   const LONGLONG height = static_cast<LONGLONG>(rectangle.bottom) - rectangle.top;
-  if (width > INT_MAX || height > INT_MAX) return;
+  if (width > INT_MAX || height > INT_MAX) return false;
   ConversionInfo conversion;
-  if (!destination || !conversion.Load(info, infoBytes)) return;
+  if (!destination || !conversion.Load(info, infoBytes)) return false;
 
   HBITMAP canvas = surfaces.Canvas(source, static_cast<int>(width), static_cast<int>(height));
-  if (!canvas) return;
+  if (!canvas) return false;
   {
     SelectedObject selected(memory, canvas);
     // Whatever the copy or the window's printing does not reach stays black, as in a new bitmap.
@@ -224,14 +226,14 @@ void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optiona
   BitmapHandle scaled;
   if (outputSize) {
     scaled = ScaleBitmap(canvas, *outputSize, interpolation);
-    if (!scaled) return;
+    if (!scaled) return false;
     frame = scaled.get();
     lines = outputSize->height;
   }
   if (conversion.SixteenBitsWithMasks()) {
     frame = CopyIntoMaskedSection(source, memory, frame, conversion, surfaces);
-    if (!frame) return;
+    if (!frame) return false;
   }
   // No bitmap is selected into a device context now; source converts the frame.
-  conversion.Convert(source, frame, lines, destination, destinationBytes, info);
+  return conversion.Convert(source, frame, lines, destination, destinationBytes, info);
 }

@@ -53,12 +53,12 @@ class GrabSurfaces {
 // surfaces, which the caller keeps for its next grab.
 // Never writes past destinationBytes of destination nor reads or writes past infoBytes of
 // info, and converts no more lines than info's height. An empty rectangle, an unusable info,
-// or a scaling step that fails leaves destination unwritten.
-void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
+// or a scaling step that fails leaves destination unwritten and gives false.
+bool GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
                BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
                bool includeLayeredWindows, LONG interpolation, HWND window, GrabSurfaces& surfaces) noexcept;
 
 // The same with bitmaps made for this grab alone.
-void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
+bool GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
                BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
                bool includeLayeredWindows, LONG interpolation, HWND window) noexcept;

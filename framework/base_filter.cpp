@@ -146,6 +146,8 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::FindPin(LPCWSTR id, IPin** pin) {
 
 HRESULT STDMETHODCALLTYPE CBaseFilter::QueryFilterInfo(FILTER_INFO* info) {
   if (!info) return E_POINTER;
+  // Under the lock: JoinFilterGraph frees and replaces the name on another thread.
+  SectionLockHolder hold(lock_);
   CopyInfoName(name_.get(), info->achName);
   info->pGraph = graph_;
   if (graph_) graph_->AddRef();

@@ -4,12 +4,14 @@
 //
 // Owns its name and one reference on the reference clock; holds the graph and its event
 // sink without references (the graph outlives its membership). The lock is given at
-// construction and owned by the derived class; it guards the state, the clock, the
-// stream start, the graph membership and the name.
+// construction and owned by the derived class; it guards changes of the state, the clock,
+// the stream start, the graph membership and the name. The state is also atomic, so that
+// the worker reads it (GetState) without the lock.
 
 #include <windows.h>
 #include <dshow.h>
 
+#include <atomic>
 #include <memory>
 
 #include "framework/com_ptr.h"
@@ -58,13 +60,13 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   // For EC_COMPLETE the second parameter becomes this filter's IBaseFilter.
   HRESULT NotifyGraph(long code, LONG_PTR param1, LONG_PTR param2);
 
-  FILTER_STATE State() const noexcept { return state_; }
+  FILTER_STATE State() const noexcept { return state_.load(); }
   SectionLock* Lock() const noexcept { return lock_; }
   REFERENCE_TIME StreamStart() const noexcept { return streamStart_; }
   IFilterGraph* Graph() const noexcept { return graph_; }
 
  private:
-  FILTER_STATE state_ = State_Stopped;
+  std::atomic<FILTER_STATE> state_{State_Stopped};
   ComPtr<IReferenceClock> clock_;
   REFERENCE_TIME streamStart_ = 0;
   const CLSID clsid_;

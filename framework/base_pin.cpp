@@ -178,6 +178,8 @@ HRESULT STDMETHODCALLTYPE CBasePin::Disconnect() {
 
 HRESULT STDMETHODCALLTYPE CBasePin::ConnectedTo(IPin** pin) {
   if (!pin) return E_POINTER;
+  // Under the lock: Disconnect releases the peer on another thread.
+  SectionLockHolder hold(lock_);
   *pin = peer_.get();
   if (!*pin) return VFW_E_NOT_CONNECTED;
   (*pin)->AddRef();

@@ -6,16 +6,38 @@
 
 class SectionLock {
  public:
-  SectionLock() noexcept { ::InitializeCriticalSection(&section_); }
+  // What a thread does while it waits for the section that another thread holds.
+  enum class Waiting {
+    Blocked,
+    // Answers messages sent to the waiting thread's windows, for a lock whose holder may
+    // send to them (the worker printing a window holds the capture lock); polls the
+    // section every millisecond while it is held elsewhere.
+    AnsweringSentMessages,
+  };
+
+  explicit SectionLock(Waiting waiting = Waiting::Blocked) noexcept : waiting_(waiting) {
+    ::InitializeCriticalSection(&section_);
+  }
   ~SectionLock() { ::DeleteCriticalSection(&section_); }
   SectionLock(const SectionLock&) = delete;
   SectionLock& operator=(const SectionLock&) = delete;
 
-  void Enter() noexcept { ::EnterCriticalSection(&section_); }
+  void Enter() noexcept {
+    if (waiting_ == Waiting::Blocked) {
+      ::EnterCriticalSection(&section_);
+      return;
+    }
+    while (!::TryEnterCriticalSection(&section_)) {
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_SENDMESSAGE);
+      MSG message;
+      ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+  }
   void Leave() noexcept { ::LeaveCriticalSection(&section_); }
 
  private:
   CRITICAL_SECTION section_;
+  const Waiting waiting_;
 };
 
 class SectionLockHolder {

@@ -40,6 +40,7 @@ HRESULT CSource::AttachPin(CBaseOutputPin* pin) {
 }
 
 HRESULT CSource::DetachPin(CBaseOutputPin* pin) {
+  SectionLockHolder hold(&stateLock_);
   const int index = PinIndexOf(pin);
   if (index < 0) return S_FALSE;
   if (pinCount_ == 1) {
@@ -52,6 +53,7 @@ HRESULT CSource::DetachPin(CBaseOutputPin* pin) {
 }
 
 int CSource::PinIndexOf(const CBaseOutputPin* pin) const {
+  SectionLockHolder hold(&stateLock_);
   for (int i = 0; i < pinCount_; ++i) {
     if (pins_[i] == pin) return i;
   }

@@ -4,8 +4,7 @@
 // Owns the state lock, which is the filter's lock and the lock of every pin, and the pin
 // array with the pins in it. Pins attach themselves when constructed and detach when
 // destroyed; the destructor deletes the remaining pins, the last one first. The state lock
-// guards the pin array in AttachPin, PinCount and PinAt; DetachPin and PinIndexOf run
-// without it (they are called from pin destructors and from QueryId).
+// guards the pin array: QueryId reaches PinIndexOf on any thread while pins attach.
 
 #include <windows.h>
 #include <dshow.h>
@@ -35,7 +34,7 @@ class CSource : public CBaseFilter {
   SectionLock* StateLock() noexcept { return &stateLock_; }
 
  private:
-  SectionLock stateLock_;
+  mutable SectionLock stateLock_;
   int pinCount_ = 0;
   std::unique_ptr<CBaseOutputPin*[]> pins_;
 };
