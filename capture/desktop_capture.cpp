@@ -7,8 +7,8 @@
 
 namespace {
 
-bool IsScreenArea(LONG area) { return area == 0 || area == 1; }
-bool IsWindowArea(LONG area) { return area == 2 || area == 3; }
+bool IsScreenArea(LONG area) { return area == kAreaDisplay || area == kAreaScreenRectangle; }
+bool IsWindowArea(LONG area) { return area == kAreaWindow || area == kAreaWindowRectangle; }
 
 }  // namespace
 
@@ -24,7 +24,7 @@ void DesktopCapture::CaptureWholeDisplay() noexcept {
 
 void DesktopCapture::ResetSettings() noexcept {
   SectionLockHolder hold(&captureLock_);
-  SwitchCaptureArea(0);
+  SwitchCaptureArea(kAreaDisplay);
   settings_ = CaptureSettings{};
   CaptureWholeDisplay();
 }

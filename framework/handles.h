@@ -57,6 +57,15 @@ using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using EventHandle = UniqueHandle;
 using ThreadHandle = UniqueHandle;
 
+// A module loaded with LoadLibraryW; FreeLibrary releases it. Release it only after every
+// object the module made is gone.
+struct LibraryTraits {
+  using Type = HMODULE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type module) noexcept { ::FreeLibrary(module); }
+};
+using LibraryHandle = UniqueResource<LibraryTraits>;
+
 // COM task memory (CoTaskMemAlloc); freed with CoTaskMemFree. Used for memory that is
 // about to cross an interface: release() hands it to the receiver.
 template <typename T>

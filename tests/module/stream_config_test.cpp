@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <utility>
 #include <vector>
 
 #include "format/media_type.h"
@@ -18,11 +19,7 @@ namespace {
 struct HostType {
   AM_MEDIA_TYPE* type = nullptr;
   ~HostType() { reset(); }
-  void reset() {
-    if (type) FreeMediaTypeContents(*type);
-    CoTaskMemFree(type);
-    type = nullptr;
-  }
+  void reset() { DestroyMediaType(std::exchange(type, nullptr)); }
   AM_MEDIA_TYPE** put() {
     reset();
     return &type;
@@ -251,7 +248,7 @@ TEST_F(StreamConfigThreadedTest, TheCaptureGraphBuilderFindsConfiguresAndRenders
   EXPECT_EQ(320, info->bmiHeader.biWidth);
   EXPECT_EQ(240, info->bmiHeader.biHeight);
   EXPECT_EQ(400000, info->AvgTimePerFrame);
-  FreeMediaTypeContents(connected);
+  ReleaseMediaTypeFormat(&connected);
 
   EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Choose(1, 640, 480, 0));
   EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Choose(0, 320, 240, 0)) << "another format";

@@ -38,25 +38,10 @@ HRESULT DesktopSource::CaptureScreenRect(const RECT& rect) {
   return WritePointer(L"CaptureValue", &rect);
 }
 
-HRESULT OfferedType(IPin* pin, int position, AM_MEDIA_TYPE* type) {
-  ComPtr<IEnumMediaTypes> types;
-  HRESULT hr = pin->EnumMediaTypes(types.put());
-  if (FAILED(hr)) return hr;
-  if (position > 0) types->Skip(static_cast<ULONG>(position));
-  AM_MEDIA_TYPE* offered = nullptr;
-  if (types->Next(1, &offered, nullptr) != S_OK || !offered) return E_FAIL;
-  *type = *offered;
-  ::CoTaskMemFree(offered);
-  return S_OK;
-}
-
 HRESULT DesktopSource::ConnectTo(IPin* receiver, int formatPosition) {
-  AM_MEDIA_TYPE type = {};
-  HRESULT hr = OfferedType(pin_.get(), formatPosition, &type);
-  if (FAILED(hr)) return hr;
-  hr = pin_->Connect(receiver, &type);
-  FreeMediaTypeContents(type);
-  return hr;
+  TaskMediaType type;
+  const HRESULT hr = OfferedType(pin_.get(), formatPosition, &type);
+  return SUCCEEDED(hr) ? pin_->Connect(receiver, type.get()) : hr;
 }
 
 HRESULT DesktopSource::DisconnectFrom(IPin* receiver) {
