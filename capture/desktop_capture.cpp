@@ -77,9 +77,20 @@ void DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO
   SectionLockHolder hold(&captureLock_);
   if (!ScreenDC() || !MemoryDC()) return;
   const CaptureSettings& s = settings_;
-  GrabFrame(ScreenDC(), MemoryDC(), s.CaptureRect.Corners(), s.OutputSize, destination, destinationBytes, info,
-            infoBytes, s.IncludeCursor, s.CaptureTransparentWindows, s.InterpolationMode,
-            IsWindowArea(s.CaptureArea) ? s.CaptureWindow : nullptr, surfaces_);
+  GrabRequest request;
+  request.source = ScreenDC();
+  request.memory = MemoryDC();
+  request.rectangle = s.CaptureRect.Corners();
+  request.outputSize = s.OutputSize;
+  request.destination = destination;
+  request.destinationBytes = destinationBytes;
+  request.info = info;
+  request.infoBytes = infoBytes;
+  request.drawCursor = s.IncludeCursor;
+  request.includeLayeredWindows = s.CaptureTransparentWindows;
+  request.interpolation = s.InterpolationMode;
+  request.window = IsWindowArea(s.CaptureArea) ? s.CaptureWindow : nullptr;
+  GrabFrame(request, surfaces_);
 }
 
 void DesktopCapture::ReleaseSurfaces() noexcept {
