@@ -28,8 +28,8 @@ class UniqueResource {
   bool valid() const noexcept { return value_ != Traits::Invalid(); }
   explicit operator bool() const noexcept { return valid(); }
 
-  // Gives up ownership without releasing.
-  Type release() noexcept { return std::exchange(value_, Traits::Invalid()); }
+  // Gives up ownership without releasing: the caller owns the value now.
+  [[nodiscard]] Type release() noexcept { return std::exchange(value_, Traits::Invalid()); }
 
   void reset(Type value = Traits::Invalid()) noexcept {
     Type old = std::exchange(value_, value);

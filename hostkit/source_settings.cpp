@@ -11,24 +11,21 @@ HRESULT SourceSettings::Write(const wchar_t* name, VARIANT* value) const noexcep
 }
 
 HRESULT SourceSettings::WriteLong(const wchar_t* name, LONG value) const noexcept {
-  VARIANT v;
-  ::VariantInit(&v);
+  VARIANT v{};
   v.vt = VT_I4;
   v.lVal = value;
   return Write(name, &v);
 }
 
 HRESULT SourceSettings::WriteBool(const wchar_t* name, bool value) const noexcept {
-  VARIANT v;
-  ::VariantInit(&v);
+  VARIANT v{};
   v.vt = VT_BOOL;
   v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
   return Write(name, &v);
 }
 
 HRESULT SourceSettings::WriteText(const wchar_t* name, const wchar_t* text) const noexcept {
-  VARIANT v;
-  ::VariantInit(&v);
+  VARIANT v{};
   v.vt = VT_BSTR;
   v.bstrVal = ::SysAllocString(text);
   if (!v.bstrVal) return E_OUTOFMEMORY;
@@ -38,8 +35,7 @@ HRESULT SourceSettings::WriteText(const wchar_t* name, const wchar_t* text) cons
 }
 
 HRESULT SourceSettings::WritePointer(const wchar_t* name, const void* value) const noexcept {
-  VARIANT v;
-  ::VariantInit(&v);
+  VARIANT v{};
   v.vt = VT_BYREF | VT_I4;
   v.byref = const_cast<void*>(value);
   return Write(name, &v);

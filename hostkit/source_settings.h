@@ -12,6 +12,7 @@
 class SourceSettings {
  public:
   explicit SourceSettings(IBaseFilter* filter) noexcept;
+  explicit SourceSettings(IPropertyBag* bag) noexcept : bag_(bag) {}
 
   IPropertyBag* bag() const noexcept { return bag_.get(); }
 

@@ -15,16 +15,13 @@ HRESULT Fail(std::wstring* error, const std::wstring& what, HRESULT hr) {
 
 HRESULT CaptureGraph::Build(IBaseFilter* source, std::optional<PixelFormat> pixels, bool paced_by_clock,
                             ISampleGrabberCB* callback, std::wstring* error) {
+  // What failed, by GrabberGraph::Step.
+  static const wchar_t* const kCreateFailures[] = {L"cannot create a filter graph", L"cannot create the Sample Grabber",
+                                                   L"cannot create the Null Renderer",
+                                                   L"cannot add the filters to the graph"};
   GrabberGraph::Step failed;
   HRESULT hr = graph_.Create(source, callback, &failed);
-  if (FAILED(hr)) {
-    switch (failed) {
-      case GrabberGraph::Step::Graph: return Fail(error, L"cannot create a filter graph", hr);
-      case GrabberGraph::Step::Grabber: return Fail(error, L"cannot create the Sample Grabber", hr);
-      case GrabberGraph::Step::Renderer: return Fail(error, L"cannot create the Null Renderer", hr);
-      case GrabberGraph::Step::Add: return Fail(error, L"cannot add the filters to the graph", hr);
-    }
-  }
+  if (FAILED(hr)) return Fail(error, kCreateFailures[static_cast<int>(failed)], hr);
   // The format's own position, or the first the source offers.
   TaskMediaType offered;
   hr = OfferedType(graph_.sourcePin(), pixels ? static_cast<int>(*pixels) : 0, &offered);

@@ -306,12 +306,18 @@ TEST_F(FrameGrabberTest, UnusableBitmapInfoLeavesDestinationUntouched) {
   dib.info()->bmiHeader.biWidth = 0;
   grab(dib, dib.info(), dib.infoBytes());
   EXPECT_TRUE(dib.Untouched());
-  // And no destination at all is no crash.
-  TestDib other(DibLayout::Rgb32, 160, 100);
+  // Without a destination nothing is written, not even an 8-bit layout's colour table, and
+  // the device context keeps its bitmap.
+  TestDib other(DibLayout::Palette8, 160, 100);
+  const BYTE* otherInfo = reinterpret_cast<const BYTE*>(other.info());
+  const std::vector<BYTE> before(otherInfo, otherInfo + other.infoBytes());
+  const HGDIOBJ selected = ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP);
   GrabRequest request = Request(other, window().screenRect());
   request.destination = nullptr;
   request.destinationBytes = 0;
   GrabFrame(request);
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), otherInfo));
+  EXPECT_EQ(selected, ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP));
 }
 
 TEST_F(FrameGrabberTest, FailedBitmapOrScalerLeavesDestinationUntouched) {

@@ -3,6 +3,7 @@
 #include <dshow.h>
 #include <qedit.h>
 
+#include "hostkit/pins.h"
 #include "tests/framework/com_test.h"
 #include "tests/framework/test_source.h"
 #include "tests/support/capture_graph.h"
@@ -33,15 +34,9 @@ class GraphThreadedTest : public ComTest {
     return filter;
   }
   static ComPtr<IPin> InputOf(IBaseFilter* filter) {
-    ComPtr<IEnumPins> pins;
-    filter->EnumPins(pins.put());
     ComPtr<IPin> pin;
-    while (pins && pins->Next(1, pin.put(), nullptr) == S_OK) {
-      PIN_DIRECTION direction;
-      pin->QueryDirection(&direction);
-      if (direction == PINDIR_INPUT) return pin;
-    }
-    return nullptr;
+    FindPin(filter, PINDIR_INPUT, &pin);
+    return pin;
   }
   void Unplug(IPin* input) {
     EXPECT_EQ(S_OK, graph_->Disconnect(pin_));

@@ -10,13 +10,8 @@
 
 namespace {
 
-class ClassFactoryTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(library_.loaded()); }
-  void TearDown() override { EXPECT_EQ(S_OK, library_.CanUnloadNow()) << "the test left objects alive"; }
-  LoadedLibrary library_;
-  ComApartment com_;
-};
+// Single-threaded: also run where 32-bit code is emulated.
+using ClassFactoryTest = ModuleThreadedTest;
 
 // An outer object for aggregation that only counts its references.
 class Outer : public IUnknown {

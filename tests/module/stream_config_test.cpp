@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "format/media_type.h"
+#include "hostkit/source_settings.h"
 #include "tests/module/module_test.h"
 #include "tests/support/capture_graph.h"
 
@@ -69,12 +70,9 @@ class StreamConfigThreadedTest : public ModuleThreadedTest {
   }
 
   LONG ReadFrameRate() {
-    ComPtr<IPropertyBag> bag;
-    filter_.query(&bag);
-    VARIANT value;
-    VariantInit(&value);
-    bag->Read(L"FrameRate", &value, nullptr);
-    return value.intVal;
+    int rate = 0;
+    SourceSettings(filter_.get()).ReadFrameRate(&rate);
+    return rate;
   }
 
   const LONG screenWidth_ = GetSystemMetrics(SM_CXSCREEN);
