@@ -27,6 +27,7 @@
 #include "bench/bare_loops.h"
 #include "bench/filter_graph.h"
 #include "bench/library_grab.h"
+#include "hostkit/apartment.h"
 
 namespace {
 
@@ -133,7 +134,7 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
 
-  ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  const ComApartment apartment(COINIT_MULTITHREADED);
   const ServerClock server(serverPid);
   int status = 0;
   for (const std::string& name : cases) {
@@ -162,6 +163,5 @@ int wmain(int argc, wchar_t** argv) {
     PrintResult(result);
     if (!result.ok) status = 1;
   }
-  ::CoUninitialize();
   return status;
 }

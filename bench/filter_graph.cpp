@@ -4,54 +4,18 @@
 #include <cstdint>
 #include <string>
 
-// Published with the platform's GUID library but declared by no header.
-extern "C" const CLSID CLSID_SampleGrabber;
-extern "C" const CLSID CLSID_NullRenderer;
+#include "format/media_type.h"
+#include "hostkit/pins.h"
+#include "hostkit/source_settings.h"
+#include "module/dorvantel.h"
 
 namespace {
 
-const CLSID kDesktopSource = {0x924bcd16, 0x2927, 0x4d6b, {0xa3, 0x85, 0x47, 0x6a, 0x9c, 0x4d, 0x41, 0xb7}};
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  folder.erase(folder.find_last_of(L"\\/") + 1);
-  return folder;
-}
-
-HRESULT FindPin(IBaseFilter* filter, PIN_DIRECTION wanted, ComPtr<IPin>* found) {
-  ComPtr<IEnumPins> pins;
-  HRESULT hr = filter->EnumPins(pins.put());
-  if (FAILED(hr)) return hr;
-  ComPtr<IPin> pin;
-  while (pins->Next(1, pin.put(), nullptr) == S_OK) {
-    PIN_DIRECTION direction;
-    if (SUCCEEDED(pin->QueryDirection(&direction)) && direction == wanted) {
-      *found = pin;
-      return S_OK;
-    }
-  }
-  return VFW_E_NOT_FOUND;
-}
-
 WORD ConnectedBitCount(IPin* pin) {
-  AM_MEDIA_TYPE type = {};
+  MediaType type;
   if (FAILED(pin->ConnectionMediaType(&type))) return 0;
-  WORD bitCount = 0;
-  if (type.pbFormat && type.cbFormat >= sizeof(VIDEOINFOHEADER)) {
-    bitCount = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader.biBitCount;
-  }
-  if (type.pbFormat) ::CoTaskMemFree(type.pbFormat);
-  if (type.pUnk) type.pUnk->Release();
-  return bitCount;
-}
-
-HRESULT WriteProperty(IBaseFilter* source, const wchar_t* name, VARIANT value) {
-  ComPtr<IPropertyBag> bag;
-  HRESULT hr = ComPtr<IBaseFilter>(source).query(&bag);
-  if (FAILED(hr)) return hr;
-  return bag->Write(name, &value);
+  if (!type.pbFormat || type.cbFormat < sizeof(VIDEOINFOHEADER)) return 0;
+  return reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat)->bmiHeader.biBitCount;
 }
 
 }  // namespace
@@ -142,72 +106,37 @@ class FilterGraphCase::Counter final : public ISampleGrabberCB {
   EventHandle done_;
 };
 
-FilterGraphCase::FilterGraphCase() : library_(::LoadLibraryW((ProgramFolder() + DORVANTEL_DLL_NAME).c_str())) {}
+FilterGraphCase::FilterGraphCase() { library_.Load(ProgramFolder() + DORVANTEL_DLL_NAME); }
 
 FilterGraphCase::~FilterGraphCase() {
-  if (control_) control_->Stop();
-  if (grabber_) grabber_->SetCallback(nullptr, 0);
-  if (graph_) {
-    if (source_) graph_->RemoveFilter(source_.get());
-    if (grabberFilter_) graph_->RemoveFilter(grabberFilter_.get());
-    if (renderer_) graph_->RemoveFilter(renderer_.get());
-  }
-  control_.reset();
-  graph_.reset();
+  graph_.Release();
   source_.reset();
-  grabber_.reset();
-  grabberFilter_.reset();
-  renderer_.reset();
   if (counter_) counter_->Release();
 }
 
 HRESULT FilterGraphCase::CreateSource() {
-  if (!library_) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  auto getClassObject =
-      reinterpret_cast<GetClassObject>(reinterpret_cast<void*>(::GetProcAddress(library_.get(), "DllGetClassObject")));
-  if (!getClassObject) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-  ComPtr<IClassFactory> factory;
-  HRESULT hr = getClassObject(kDesktopSource, IID_IClassFactory, factory.put_void());
-  if (FAILED(hr)) return hr;
-  return factory->CreateInstance(nullptr, IID_IBaseFilter, source_.put_void());
+  if (!library_.loaded()) return HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+  return library_.CreateFilter(&source_);
 }
 
 HRESULT FilterGraphCase::WriteSettings(const FilterOptions& options) {
-  VARIANT value;
-  ::VariantInit(&value);
-  value.vt = VT_BOOL;
+  const SourceSettings settings(source_.get());
   // Every case measures how fast frames can be made, so none is paced by the frame rate.
-  value.boolVal = VARIANT_FALSE;
-  HRESULT hr = WriteProperty(source_.get(), L"FramePacing", value);
+  HRESULT hr = settings.WriteBool(SourceProperty::FramePacing, false);
   if (FAILED(hr)) return hr;
-  value.boolVal = options.cursor ? VARIANT_TRUE : VARIANT_FALSE;
-  hr = WriteProperty(source_.get(), L"IncludeCursor", value);
+  hr = settings.WriteBool(SourceProperty::IncludeCursor, options.cursor);
   if (FAILED(hr) || !options.output) return hr;
-  LONG dimensions[2] = {options.output->width, options.output->height};
-  value.vt = VT_BYREF;
-  value.byref = dimensions;
-  hr = WriteProperty(source_.get(), L"OutputDimensions", value);
+  const OutputDimensions dimensions{options.output->width, options.output->height};
+  hr = settings.WritePointer(SourceProperty::OutputDimensions, &dimensions);
   if (FAILED(hr)) return hr;
-  value.vt = VT_I4;
-  value.lVal = options.interpolation;
-  return WriteProperty(source_.get(), L"InterpolationMode", value);
+  return settings.WriteLong(SourceProperty::InterpolationMode, options.interpolation);
 }
 
 HRESULT FilterGraphCase::Connect(int position, WORD bitCount) {
-  ComPtr<IPin> sourceOut, grabberIn, grabberOut, rendererIn;
-  HRESULT hr = FindPin(source_.get(), PINDIR_OUTPUT, &sourceOut);
-  if (SUCCEEDED(hr)) hr = FindPin(grabberFilter_.get(), PINDIR_INPUT, &grabberIn);
-  if (SUCCEEDED(hr)) hr = FindPin(grabberFilter_.get(), PINDIR_OUTPUT, &grabberOut);
-  if (SUCCEEDED(hr)) hr = FindPin(renderer_.get(), PINDIR_INPUT, &rendererIn);
+  TaskMediaType offered;
+  HRESULT hr = OfferedType(graph_.sourcePin(), position, &offered);
   if (FAILED(hr)) return hr;
-
-  ComPtr<IEnumMediaTypes> types;
-  hr = sourceOut->EnumMediaTypes(types.put());
-  if (FAILED(hr)) return hr;
-  if (position > 0 && types->Skip(position) != S_OK) return VFW_E_NO_ACCEPTABLE_TYPES;
-  AM_MEDIA_TYPE* type = nullptr;
-  if (types->Next(1, &type, nullptr) != S_OK || !type) return VFW_E_NO_ACCEPTABLE_TYPES;
+  const AM_MEDIA_TYPE* type = offered.get();
   if (type->pbFormat && type->cbFormat >= sizeof(VIDEOINFOHEADER)) {
     const auto* format = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
     width_ = format->bmiHeader.biWidth;
@@ -215,15 +144,12 @@ HRESULT FilterGraphCase::Connect(int position, WORD bitCount) {
   }
   // The grabber takes only this type, so that connecting its output does not make the graph
   // reconnect the source in another format.
-  hr = grabber_->SetMediaType(type);
-  if (SUCCEEDED(hr)) hr = graph_->ConnectDirect(sourceOut.get(), grabberIn.get(), type);
-  if (type->pbFormat) ::CoTaskMemFree(type->pbFormat);
-  if (type->pUnk) type->pUnk->Release();
-  ::CoTaskMemFree(type);
+  hr = graph_.grabber()->SetMediaType(offered.get());
+  if (SUCCEEDED(hr)) hr = graph_.ConnectSource(type);
   if (FAILED(hr)) return hr;
-  hr = graph_->ConnectDirect(grabberOut.get(), rendererIn.get(), nullptr);
+  hr = graph_.ConnectRenderer(nullptr);
   if (FAILED(hr)) return hr;
-  return ConnectedBitCount(sourceOut.get()) == bitCount ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+  return ConnectedBitCount(graph_.sourcePin()) == bitCount ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
 }
 
 HRESULT FilterGraphCase::Build(const FilterOptions& options, std::string* step) {
@@ -235,33 +161,15 @@ HRESULT FilterGraphCase::Build(const FilterOptions& options, std::string* step) 
   if (FAILED(hr)) return hr;
 
   *step = "graph";
-  hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph_.put_void());
-  if (FAILED(hr)) return hr;
-  hr = graph_.query(&control_);
-  if (FAILED(hr)) return hr;
-  ComPtr<IMediaFilter> graphFilter;
-  hr = graph_.query(&graphFilter);
-  if (FAILED(hr)) return hr;
-  hr = graphFilter->SetSyncSource(nullptr);
-  if (FAILED(hr)) return hr;
-
-  *step = "peers";
-  hr = ::CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                          grabberFilter_.put_void());
-  if (FAILED(hr)) return hr;
-  hr = grabberFilter_.query(&grabber_);
-  if (FAILED(hr)) return hr;
-  hr = ::CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer_.put_void());
-  if (FAILED(hr)) return hr;
   counter_ = new Counter();
-  grabber_->SetBufferSamples(FALSE);
-  grabber_->SetOneShot(FALSE);
-  grabber_->SetCallback(counter_, 0);
-
-  *step = "add";
-  if (FAILED(hr = graph_->AddFilter(source_.get(), L"Dorvantel"))) return hr;
-  if (FAILED(hr = graph_->AddFilter(grabberFilter_.get(), L"Grabber"))) return hr;
-  if (FAILED(hr = graph_->AddFilter(renderer_.get(), L"Renderer"))) return hr;
+  GrabberGraph::Step failed;
+  hr = graph_.Create(source_.get(), counter_, &failed);
+  if (FAILED(hr)) {
+    *step = failed == GrabberGraph::Step::Graph ? "graph" : failed == GrabberGraph::Step::Add ? "add" : "peers";
+    return hr;
+  }
+  hr = graph_.RemoveClock();
+  if (FAILED(hr)) return hr;
   *step = "connect";
   return Connect(options.layout->position, options.layout->bitCount);
 }
@@ -272,7 +180,7 @@ CaseResult FilterGraphCase::Measure(const std::string& name, const LoopTiming& t
   result.width = width_;
   result.height = height_;
   // The graph answers S_FALSE while the live source's transition is pending.
-  if (FAILED(control_->Run())) {
+  if (FAILED(graph_.control()->Run())) {
     result.note = "run-failed";
     return result;
   }
@@ -281,7 +189,7 @@ CaseResult FilterGraphCase::Measure(const std::string& name, const LoopTiming& t
   const DWORD timeoutMs = static_cast<DWORD>((timing.seconds + 30) * 1000);
   result.ok = counter_->Wait(timeoutMs, &result) && result.frames > 0;
   result.peakMegabytes = PeakMegabytes();
-  control_->Stop();
+  graph_.control()->Stop();
   if (!result.ok) result.note = "no-frames";
   return result;
 }

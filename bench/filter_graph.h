@@ -2,7 +2,8 @@
 // The library as a host uses it: the built DLL loaded by its path, its filter in Wine's
 // filter graph, connected in one of its formats to a Sample Grabber that only counts the
 // samples (no copy) and on to a Null Renderer. The graph has no clock and the filter's own
-// frame pacing is off, so nothing paces the source. Owns the loaded library, the graph and its filters; the library is released last.
+// frame pacing is off, so nothing paces the source. Owns the loaded library, the graph and its
+// filters; the library is released last.
 
 #include <windows.h>
 #include <dshow.h>
@@ -13,9 +14,10 @@
 
 #include "bench/layouts.h"
 #include "bench/timed_loop.h"
-#include "capture/gdi_resources.h"
 #include "format/frame_size.h"
 #include "framework/com_ptr.h"
+#include "hostkit/grabber_graph.h"
+#include "hostkit/source_library.h"
 
 struct FilterOptions {
   const Layout* layout = nullptr;
@@ -44,18 +46,9 @@ class FilterGraphCase {
   // Connects in the format at position and checks that it stayed the one connected.
   HRESULT Connect(int position, WORD bitCount);
 
-  struct LibraryTraits {
-    using Type = HMODULE;
-    static Type Invalid() noexcept { return nullptr; }
-    static void Close(Type module) noexcept { ::FreeLibrary(module); }
-  };
-  UniqueResource<LibraryTraits> library_;  // declared first: released after every object it made
-  ComPtr<IGraphBuilder> graph_;
-  ComPtr<IMediaControl> control_;
+  SourceLibrary library_;  // declared first: released after every object it made
   ComPtr<IBaseFilter> source_;
-  ComPtr<IBaseFilter> grabberFilter_;
-  ComPtr<ISampleGrabber> grabber_;
-  ComPtr<IBaseFilter> renderer_;
+  GrabberGraph graph_;
   Counter* counter_ = nullptr;
   LONG width_ = 0;  // of the connected format
   LONG height_ = 0;

@@ -8,9 +8,10 @@
 #include <string>
 
 #include "format/frame_size.h"
+#include "module/dorvantel.h"
 
 struct CaptureSettings {
-  // Screen coordinates in areas 0 and 1, relative to the window's corner in areas 2 and 3.
+  // Screen coordinates in the screen areas, relative to the window's corner in the window areas.
   // width and height follow left/top/right/bottom; set it through Set only.
   struct Rect {
     LONG left = 0;
@@ -40,8 +41,8 @@ struct CaptureSettings {
   bool IncludeCursor = false;
   bool CaptureTransparentWindows = false;
   LONGLONG FrameInterval = 1000000;  // 100-ns units
-  LONG FrameRateMode = 0;
-  LONG CaptureArea = 0;  // 0 display, 1 screen rectangle, 2 window, 3 window rectangle
+  LONG FrameRateMode = kRateByFrameCount;  // a SourceRateMode
+  LONG CaptureArea = kAreaDisplay;        // a SourceArea
   Rect CaptureRect;
   HWND CaptureWindow = nullptr;
   // Absent: no scaling. OutputDimensions sets it; SetFormat sets it, or makes it absent for

@@ -7,8 +7,8 @@
 
 namespace {
 
-bool IsScreenArea(LONG area) { return area == 0 || area == 1; }
-bool IsWindowArea(LONG area) { return area == 2 || area == 3; }
+bool IsScreenArea(LONG area) { return area == kAreaDisplay || area == kAreaScreenRectangle; }
+bool IsWindowArea(LONG area) { return area == kAreaWindow || area == kAreaWindowRectangle; }
 
 }  // namespace
 
@@ -24,7 +24,7 @@ void DesktopCapture::CaptureWholeDisplay() noexcept {
 
 void DesktopCapture::ResetSettings() noexcept {
   SectionLockHolder hold(&captureLock_);
-  SwitchCaptureArea(0);
+  SwitchCaptureArea(kAreaDisplay);
   settings_ = CaptureSettings{};
   CaptureWholeDisplay();
 }
@@ -77,12 +77,22 @@ HRESULT DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPI
   SectionLockHolder hold(&captureLock_);
   if (!ScreenDC() || !MemoryDC()) return S_FALSE;
   const CaptureSettings& s = settings_;
-  const HWND window = IsWindowArea(s.CaptureArea) ? s.CaptureWindow : nullptr;
-  if (window && !::IsWindow(window)) return kCaptureWindowGone;
-  const bool written = GrabFrame(ScreenDC(), MemoryDC(), s.CaptureRect.Corners(), s.OutputSize, destination,
-                                 destinationBytes, info, infoBytes, s.IncludeCursor, s.CaptureTransparentWindows,
-                                 s.InterpolationMode, window, surfaces_);
-  if (window && !::IsWindow(window)) return kCaptureWindowGone;
+  GrabRequest request;
+  request.source = ScreenDC();
+  request.memory = MemoryDC();
+  request.rectangle = s.CaptureRect.Corners();
+  request.outputSize = s.OutputSize;
+  request.destination = destination;
+  request.destinationBytes = destinationBytes;
+  request.info = info;
+  request.infoBytes = infoBytes;
+  request.drawCursor = s.IncludeCursor;
+  request.includeLayeredWindows = s.CaptureTransparentWindows;
+  request.interpolation = s.InterpolationMode;
+  request.window = IsWindowArea(s.CaptureArea) ? s.CaptureWindow : nullptr;
+  if (request.window && !::IsWindow(request.window)) return kCaptureWindowGone;
+  const bool written = GrabFrame(request, surfaces_);
+  if (request.window && !::IsWindow(request.window)) return kCaptureWindowGone;
   return written ? S_OK : S_FALSE;
 }
 

@@ -7,9 +7,6 @@
 
 #include "format/desktop_formats.h"
 
-const CLSID CLSID_DesktopSource = {0x924bcd16, 0x2927, 0x4d6b, {0xa3, 0x85, 0x47, 0x6a, 0x9c, 0x4d, 0x41, 0xb7}};
-const wchar_t DesktopSourceName[] = L"Dorvantel";
-
 REFERENCE_TIME TickTime() noexcept { return static_cast<REFERENCE_TIME>(::GetTickCount64()) * 10000; }
 
 // ---- pin
@@ -241,19 +238,19 @@ HRESULT CPushPinDesktop::AwaitFrameSlot() {
 REFERENCE_TIME CPushPinDesktop::StampStart(REFERENCE_TIME t0, REFERENCE_TIME t1, REFERENCE_TIME* end) noexcept {
   const CaptureSettings& settings = capture_.Settings();
   switch (settings.FrameRateMode) {
-    case 0: {
+    case kRateByFrameCount: {
       const REFERENCE_TIME start = frameCount_ * settings.FrameInterval;
       *end = start + settings.FrameInterval;
       return start;
     }
-    case 1: {
+    case kRateByGrabLength: {
       // Frames follow each other without gaps, each lasting twice its own grab.
       const REFERENCE_TIME start = stampClock_;
       *end = stampClock_ + 2 * (t1 - t0);
       stampClock_ = *end;
       return start;
     }
-    case 2:
+    case kRateByGrabTimes:
       stampClock_ = t1;
       *end = t1;
       return t0;

@@ -28,10 +28,7 @@
 #include "framework/handles.h"
 #include "framework/source_filter.h"
 #include "framework/source_stream.h"
-
-// {924BCD16-2927-4D6B-A385-476A9C4D41B7}
-extern const CLSID CLSID_DesktopSource;
-extern const wchar_t DesktopSourceName[];
+#include "module/dorvantel.h"
 
 // Milliseconds since the system started, in 100-ns units.
 REFERENCE_TIME TickTime() noexcept;

@@ -182,17 +182,24 @@ void GrabSurfaces::Release() noexcept {
   sectionSource_ = nullptr;
 }
 
-bool GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
-               BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
-               bool includeLayeredWindows, LONG interpolation, HWND window) noexcept {
+bool GrabFrame(const GrabRequest& request) noexcept {
   GrabSurfaces surfaces;
-  return GrabFrame(source, memory, rectangle, outputSize, destination, destinationBytes, info, infoBytes, drawCursor,
-            includeLayeredWindows, interpolation, window, surfaces);
+  return GrabFrame(request, surfaces);
 }
 
-bool GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
-               BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
-               bool includeLayeredWindows, LONG interpolation, HWND window, GrabSurfaces& surfaces) noexcept {
+bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
+  HDC source = request.source;
+  HDC memory = request.memory;
+  const RECT& rectangle = request.rectangle;
+  const std::optional<FrameSize>& outputSize = request.outputSize;
+  BYTE* destination = request.destination;
+  const size_t destinationBytes = request.destinationBytes;
+  BITMAPINFO* info = request.info;
+  const size_t infoBytes = request.infoBytes;
+  const bool drawCursor = request.drawCursor;
+  const bool includeLayeredWindows = request.includeLayeredWindows;
+  const LONG interpolation = request.interpolation;
+  HWND window = request.window;
   if (::IsRectEmpty(&rectangle)) return false;
   const LONGLONG width = static_cast<LONGLONG>(rectangle.right) - rectangle.left;
   const LONGLONG height = static_cast<LONGLONG>(rectangle.bottom) - rectangle.top;

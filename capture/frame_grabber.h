@@ -45,6 +45,22 @@ class GrabSurfaces {
   alignas(8) BYTE sectionLayout_[sizeof(BITMAPV5HEADER) + 3 * sizeof(DWORD)] = {};
 };
 
+// What one grab copies and where it writes the frame.
+struct GrabRequest {
+  HDC source = nullptr;  // the screen's device context (or one compatible with the window)
+  HDC memory = nullptr;  // a memory device context compatible with source
+  RECT rectangle{};      // on the screen, or relative to the window's corner
+  std::optional<FrameSize> outputSize;  // scaled to this size when given
+  BYTE* destination = nullptr;
+  size_t destinationBytes = 0;
+  BITMAPINFO* info = nullptr;  // the layout of destination
+  size_t infoBytes = 0;
+  bool drawCursor = false;
+  bool includeLayeredWindows = false;
+  LONG interpolation = 0;  // a GDI+ InterpolationMode value
+  HWND window = nullptr;   // printed instead of copying the screen when given
+};
+
 // Copies rectangle of source (or, with a window, prints the window with rectangle taken
 // relative to its corner) into a bitmap compatible with source, drawn through memory and
 // cleared to black first; draws the cursor when drawCursor is set; scales to outputSize with
@@ -54,11 +70,7 @@ class GrabSurfaces {
 // Never writes past destinationBytes of destination nor reads or writes past infoBytes of
 // info, and converts no more lines than info's height. An empty rectangle, an unusable info,
 // or a scaling step that fails leaves destination unwritten and gives false.
-bool GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
-               BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
-               bool includeLayeredWindows, LONG interpolation, HWND window, GrabSurfaces& surfaces) noexcept;
+bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept;
 
 // The same with bitmaps made for this grab alone.
-bool GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optional<FrameSize>& outputSize,
-               BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes, bool drawCursor,
-               bool includeLayeredWindows, LONG interpolation, HWND window) noexcept;
+bool GrabFrame(const GrabRequest& request) noexcept;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <iterator>
 #include <new>
 #include <string>
 
@@ -14,21 +15,6 @@ namespace {
 // whatever vt says.
 static_assert(offsetof(VARIANT, lVal) == 8, "value field of a VARIANT");
 
-// What a caller passes by pointer for CaptureValue in area 3: the window handle at the
-// build's pointer width, then a rectangle relative to the window's corner.
-struct WindowRegion {
-  HWND window;
-  LONG left;
-  LONG top;
-  LONG right;
-  LONG bottom;
-};
-#ifdef _WIN64
-static_assert(sizeof(WindowRegion) == 24 && offsetof(WindowRegion, left) == 8, "64-bit WindowRegion layout");
-#else
-static_assert(sizeof(WindowRegion) == 20 && offsetof(WindowRegion, left) == 4, "32-bit WindowRegion layout");
-#endif
-
 // True when name begins with key, compared case-sensitively (wcsncmp over the key's length).
 bool Matches(LPCOLESTR name, const wchar_t* key) noexcept { return std::wcsncmp(name, key, std::wcslen(key)) == 0; }
 
@@ -37,15 +23,13 @@ constexpr LONGLONG kUnitsPerSecond = 10000000;
 // Window titles are read into 512 characters; a longer one could never match exactly.
 constexpr size_t kMaxTitleLength = 511;
 
-// The format names at their positions, RGB32 first.
-const wchar_t* const kFormatNames[] = {L"rgb32", L"rgb24", L"rgb565", L"rgb555", L"rgb8"};
-
 // -1 for none (null or empty), 0 to 4 for a format name, -2 for anything else.
 int FormatPosition(const wchar_t* text) noexcept {
   if (!text || !*text) return -1;
   const size_t length = wcsnlen(text, 8);
-  for (int i = 0; i < 5; ++i) {
-    if (length == std::wcslen(kFormatNames[i]) && _wcsnicmp(text, kFormatNames[i], length) == 0) return i;
+  for (int i = 0; i < static_cast<int>(std::size(OutputFormatNames)); ++i) {
+    const wchar_t* const name = OutputFormatNames[i];
+    if (length == std::wcslen(name) && _wcsnicmp(text, name, length) == 0) return i;
   }
   return -2;
 }
@@ -131,12 +115,12 @@ struct StoredKey {
 // In the order Load writes them: CaptureArea before WindowTitle and CaptureValue, the
 // title before the rectangle.
 const StoredKey kStoredKeys[] = {
-    {L"IncludeCursor", Stored::Boolean},    {L"CaptureTransparentWindows", Stored::Boolean},
-    {L"FrameRateMode", Stored::Integer},    {L"FrameRate", Stored::Integer},
-    {L"CaptureArea", Stored::Integer},      {L"WindowTitle", Stored::Text},
-    {L"CaptureValue", Stored::Corners},     {L"OutputDimensions", Stored::Size},
-    {L"InterpolationMode", Stored::Integer}, {L"FramePacing", Stored::Boolean},
-    {L"OutputFormat", Stored::Text},
+    {SourceProperty::IncludeCursor, Stored::Boolean},    {SourceProperty::CaptureTransparentWindows, Stored::Boolean},
+    {SourceProperty::FrameRateMode, Stored::Integer},    {SourceProperty::FrameRate, Stored::Integer},
+    {SourceProperty::CaptureArea, Stored::Integer},      {SourceProperty::WindowTitle, Stored::Text},
+    {SourceProperty::CaptureValue, Stored::Corners},     {SourceProperty::OutputDimensions, Stored::Size},
+    {SourceProperty::InterpolationMode, Stored::Integer}, {SourceProperty::FramePacing, Stored::Boolean},
+    {SourceProperty::OutputFormat, Stored::Text},
 };
 
 }  // namespace
@@ -147,19 +131,19 @@ HRESULT CapturePropertyBag::Write(DesktopCapture& capture, LPCOLESTR name, VARIA
 
   SectionLockHolder hold(&capture.CaptureLock());
   CaptureSettings& settings = capture.Settings();
-  if (Matches(name, L"IncludeCursor")) {
+  if (Matches(name, SourceProperty::IncludeCursor)) {
     settings.IncludeCursor = value->boolVal != 0;
     return S_OK;
   }
-  if (Matches(name, L"CaptureTransparentWindows")) {
+  if (Matches(name, SourceProperty::CaptureTransparentWindows)) {
     settings.CaptureTransparentWindows = value->boolVal != 0;
     return S_OK;
   }
-  if (Matches(name, L"FrameRateMode")) {
+  if (Matches(name, SourceProperty::FrameRateMode)) {
     settings.FrameRateMode = value->lVal;
     return S_OK;
   }
-  if (Matches(name, L"FrameRate")) {
+  if (Matches(name, SourceProperty::FrameRate)) {
     const LONG rate = value->lVal;
     if (rate == 0) return E_INVALIDARG;
     // Beyond 10,000,000 frames per second either way there is no interval left.
@@ -168,32 +152,31 @@ HRESULT CapturePropertyBag::Write(DesktopCapture& capture, LPCOLESTR name, VARIA
     settings.FrameInterval = interval;
     return S_OK;
   }
-  if (Matches(name, L"CaptureArea")) {
+  if (Matches(name, SourceProperty::CaptureArea)) {
     const LONG area = value->lVal;
     HRESULT hr = capture.SwitchCaptureArea(area);
     if (FAILED(hr)) return hr;
     lastCaptureArea_ = area;
     return S_OK;
   }
-  if (Matches(name, L"CaptureValue")) return WriteCaptureValue(settings, *value);
-  if (Matches(name, L"OutputDimensions")) {
-    const LONG* dimensions = static_cast<const LONG*>(value->byref);
-    if (!dimensions) return E_POINTER;
-    LONG size[2];
-    std::memcpy(size, dimensions, sizeof(size));
-    if (size[0] <= 0 || size[1] <= 0) return E_INVALIDARG;
-    settings.OutputSize = FrameSize{size[0], size[1]};
+  if (Matches(name, SourceProperty::CaptureValue)) return WriteCaptureValue(settings, *value);
+  if (Matches(name, SourceProperty::OutputDimensions)) {
+    if (!value->byref) return E_POINTER;
+    OutputDimensions size;
+    std::memcpy(&size, value->byref, sizeof(size));
+    if (size.width <= 0 || size.height <= 0) return E_INVALIDARG;
+    settings.OutputSize = FrameSize{size.width, size.height};
     return S_OK;
   }
-  if (Matches(name, L"InterpolationMode")) {
+  if (Matches(name, SourceProperty::InterpolationMode)) {
     settings.InterpolationMode = value->lVal;
     return S_OK;
   }
-  if (Matches(name, L"FramePacing")) {
+  if (Matches(name, SourceProperty::FramePacing)) {
     settings.FramePacing = value->boolVal != 0;
     return S_OK;
   }
-  if (Matches(name, L"WindowTitle")) {
+  if (Matches(name, SourceProperty::WindowTitle)) {
     const wchar_t* title = value->bstrVal;
     const size_t length = title ? wcsnlen(title, kMaxTitleLength + 1) : 0;
     if (length > kMaxTitleLength) return E_INVALIDARG;
@@ -205,7 +188,7 @@ HRESULT CapturePropertyBag::Write(DesktopCapture& capture, LPCOLESTR name, VARIA
     settings.WholeWindow = length > 0;
     return S_OK;
   }
-  if (Matches(name, L"OutputFormat")) {
+  if (Matches(name, SourceProperty::OutputFormat)) {
     const int position = FormatPosition(value->bstrVal);
     if (position < -1) return E_INVALIDARG;
     settings.OutputFormat = position;
@@ -214,7 +197,9 @@ HRESULT CapturePropertyBag::Write(DesktopCapture& capture, LPCOLESTR name, VARIA
   return S_FALSE;
 }
 
-bool CapturePropertyBag::ChangesFormats(LPCOLESTR name) noexcept { return name && Matches(name, L"OutputFormat"); }
+bool CapturePropertyBag::ChangesFormats(LPCOLESTR name) noexcept {
+  return name && Matches(name, SourceProperty::OutputFormat);
+}
 
 void CapturePropertyBag::Reset(DesktopCapture& capture) noexcept {
   SectionLockHolder hold(&capture.CaptureLock());
@@ -269,7 +254,7 @@ HRESULT CapturePropertyBag::Load(DesktopCapture& capture, IPropertyBag* bag, IEr
           hr = DISP_E_TYPEMISMATCH;
         } else if (!ParseLongs(chars, length, L',', 4, numbers)) {
           hr = E_INVALIDARG;
-        } else if (lastCaptureArea_ == 3) {
+        } else if (lastCaptureArea_ == kAreaWindowRectangle) {
           {
             SectionLockHolder hold(&capture.CaptureLock());
             region.window = capture.Settings().CaptureWindow;
@@ -280,7 +265,7 @@ HRESULT CapturePropertyBag::Load(DesktopCapture& capture, IPropertyBag* bag, IEr
           region.bottom = numbers[3];
           value.vt = VT_BYREF | VT_I4;
           value.byref = &region;
-        } else if (lastCaptureArea_ == 2) {
+        } else if (lastCaptureArea_ == kAreaWindow) {
           hr = E_INVALIDARG;  // a window without a rectangle: the value would be a handle
         } else {
           value.vt = VT_BYREF | VT_I4;
@@ -314,23 +299,28 @@ HRESULT CapturePropertyBag::Save(DesktopCapture& capture, IPropertyBag* bag) noe
       SectionLockHolder hold(&capture.CaptureLock());
       settings = capture.Settings();
     }
-    const bool rectangle = settings.CaptureArea == 1 || (settings.CaptureArea == 3 && !settings.WholeWindow);
+    const bool rectangle = settings.CaptureArea == kAreaScreenRectangle ||
+                           (settings.CaptureArea == kAreaWindowRectangle && !settings.WholeWindow);
     const LONG rate = settings.FrameInterval != 0 ? static_cast<LONG>(kUnitsPerSecond / settings.FrameInterval) : 0;
-    HRESULT hr = WriteInteger(bag, L"IncludeCursor", settings.IncludeCursor);
-    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"CaptureTransparentWindows", settings.CaptureTransparentWindows);
-    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"FrameRateMode", settings.FrameRateMode);
-    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"FrameRate", rate);
-    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"CaptureArea", settings.CaptureArea);
-    if (SUCCEEDED(hr) && !settings.WindowTitle.empty()) hr = WriteText(bag, L"WindowTitle", settings.WindowTitle);
-    if (SUCCEEDED(hr) && rectangle) hr = WriteText(bag, L"CaptureValue", Corners(settings.CaptureRect));
+    HRESULT hr = WriteInteger(bag, SourceProperty::IncludeCursor, settings.IncludeCursor);
+    if (SUCCEEDED(hr)) {
+      hr = WriteInteger(bag, SourceProperty::CaptureTransparentWindows, settings.CaptureTransparentWindows);
+    }
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, SourceProperty::FrameRateMode, settings.FrameRateMode);
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, SourceProperty::FrameRate, rate);
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, SourceProperty::CaptureArea, settings.CaptureArea);
+    if (SUCCEEDED(hr) && !settings.WindowTitle.empty()) {
+      hr = WriteText(bag, SourceProperty::WindowTitle, settings.WindowTitle);
+    }
+    if (SUCCEEDED(hr) && rectangle) hr = WriteText(bag, SourceProperty::CaptureValue, Corners(settings.CaptureRect));
     if (SUCCEEDED(hr) && settings.OutputSize) {
-      hr = WriteText(bag, L"OutputDimensions",
+      hr = WriteText(bag, SourceProperty::OutputDimensions,
                      std::to_wstring(settings.OutputSize->width) + L"x" + std::to_wstring(settings.OutputSize->height));
     }
-    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"InterpolationMode", settings.InterpolationMode);
-    if (SUCCEEDED(hr)) hr = WriteInteger(bag, L"FramePacing", settings.FramePacing);
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, SourceProperty::InterpolationMode, settings.InterpolationMode);
+    if (SUCCEEDED(hr)) hr = WriteInteger(bag, SourceProperty::FramePacing, settings.FramePacing);
     if (SUCCEEDED(hr) && settings.OutputFormat >= 0) {
-      hr = WriteText(bag, L"OutputFormat", kFormatNames[settings.OutputFormat]);
+      hr = WriteText(bag, SourceProperty::OutputFormat, OutputFormatNames[settings.OutputFormat]);
     }
     return hr;
   } catch (const std::bad_alloc&) {
@@ -340,9 +330,9 @@ HRESULT CapturePropertyBag::Save(DesktopCapture& capture, IPropertyBag* bag) noe
 
 HRESULT CapturePropertyBag::WriteCaptureValue(CaptureSettings& settings, const VARIANT& value) noexcept {
   switch (lastCaptureArea_) {
-    case 0:
+    case kAreaDisplay:
       return S_OK;
-    case 1: {
+    case kAreaScreenRectangle: {
       if (!value.byref) return E_POINTER;
       RECT rect;
       std::memcpy(&rect, value.byref, sizeof(rect));
@@ -350,11 +340,11 @@ HRESULT CapturePropertyBag::WriteCaptureValue(CaptureSettings& settings, const V
       settings.WholeWindow = false;
       return S_OK;
     }
-    case 2:
+    case kAreaWindow:
       // A 32-bit handle in lVal, sign-extended to the handle's width.
       settings.CaptureWindow = reinterpret_cast<HWND>(static_cast<LONG_PTR>(value.lVal));
       return S_OK;
-    case 3: {
+    case kAreaWindowRectangle: {
       if (!value.byref) return E_POINTER;
       WindowRegion region;
       std::memcpy(&region, value.byref, sizeof(region));
@@ -373,22 +363,22 @@ HRESULT CapturePropertyBag::Read(DesktopCapture& capture, LPCOLESTR name, VARIAN
 
   SectionLockHolder hold(&capture.CaptureLock());
   const CaptureSettings& settings = capture.Settings();
-  if (Matches(name, L"IncludeCursor")) {
+  if (Matches(name, SourceProperty::IncludeCursor)) {
     value->vt = VT_BOOL;
     value->boolVal = settings.IncludeCursor ? 1 : 0;
     return S_OK;
   }
-  if (Matches(name, L"CaptureTransparentWindows")) {
+  if (Matches(name, SourceProperty::CaptureTransparentWindows)) {
     value->vt = VT_BOOL;
     value->boolVal = settings.CaptureTransparentWindows ? 1 : 0;
     return S_OK;
   }
-  if (Matches(name, L"FrameRate")) {
+  if (Matches(name, SourceProperty::FrameRate)) {
     value->vt = VT_INT;
     value->intVal = settings.FrameInterval != 0 ? static_cast<INT>(kUnitsPerSecond / settings.FrameInterval) : 0;
     return S_OK;
   }
-  if (Matches(name, L"FramePacing")) {
+  if (Matches(name, SourceProperty::FramePacing)) {
     value->vt = VT_BOOL;
     value->boolVal = settings.FramePacing ? 1 : 0;
     return S_OK;

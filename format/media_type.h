@@ -65,5 +65,5 @@ class MediaType : public AM_MEDIA_TYPE {
   // A record in task memory (TaskMemAlloc) that takes over this one's block and pUnk, for a
   // caller who frees it with the platform's rules; null when no record can be had, and then
   // this one keeps them.
-  AM_MEDIA_TYPE* Detach() noexcept;
+  [[nodiscard]] AM_MEDIA_TYPE* Detach() noexcept;
 };

@@ -41,7 +41,7 @@ class ComPtr {
     ptr_ = p;
   }
   // Hands the reference to the caller.
-  T* detach() noexcept { return std::exchange(ptr_, nullptr); }
+  [[nodiscard]] T* detach() noexcept { return std::exchange(ptr_, nullptr); }
   // For out-parameters: releases the current reference first.
   T** put() noexcept {
     reset();

@@ -28,8 +28,8 @@ class UniqueResource {
   bool valid() const noexcept { return value_ != Traits::Invalid(); }
   explicit operator bool() const noexcept { return valid(); }
 
-  // Gives up ownership without releasing.
-  Type release() noexcept { return std::exchange(value_, Traits::Invalid()); }
+  // Gives up ownership without releasing: the caller owns the value now.
+  [[nodiscard]] Type release() noexcept { return std::exchange(value_, Traits::Invalid()); }
 
   void reset(Type value = Traits::Invalid()) noexcept {
     Type old = std::exchange(value_, value);
@@ -56,6 +56,15 @@ struct KernelHandleTraits {
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using EventHandle = UniqueHandle;
 using ThreadHandle = UniqueHandle;
+
+// A module loaded with LoadLibraryW; FreeLibrary releases it. Release it only after every
+// object the module made is gone.
+struct LibraryTraits {
+  using Type = HMODULE;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type module) noexcept { ::FreeLibrary(module); }
+};
+using LibraryHandle = UniqueResource<LibraryTraits>;
 
 // COM task memory (CoTaskMemAlloc); freed with CoTaskMemFree. Used for memory that is
 // about to cross an interface: release() hands it to the receiver.

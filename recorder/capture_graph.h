@@ -2,7 +2,8 @@
 // The recording graph: the desktop source -> Sample Grabber (callback mode) -> Null
 // Renderer. With the graph's reference clock in place the renderer holds every frame
 // until its time stamp, so the source delivers at the frame rate; without it, as fast as
-// it can grab. The callback runs on the source's streaming thread.
+// it can grab. The callback runs on the source's streaming thread. The graph tears itself
+// down when it goes (GrabberGraph).
 
 #include <windows.h>
 #include <dshow.h>
@@ -11,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "framework/com_ptr.h"
+#include "hostkit/grabber_graph.h"
 #include "recorder/frame_format.h"
 
 class CaptureGraph {
@@ -30,12 +31,9 @@ class CaptureGraph {
   // when it completed, S_OK otherwise.
   HRESULT CheckEvents();
   // Releases the graph and its filters; the callback is not called after this.
-  void Release();
+  void Release() { graph_.Release(); }
 
  private:
   static constexpr LONG kStartMs = 5000;
-  ComPtr<IGraphBuilder> graph_;
-  ComPtr<ISampleGrabber> grabber_;
-  ComPtr<IMediaControl> control_;
-  ComPtr<IMediaEvent> events_;
+  GrabberGraph graph_;
 };

@@ -1,13 +1,17 @@
 #include "recorder/device_registration.h"
 
-#include "recorder/desktop_source.h"
+#include "hostkit/devices.h"
+#include "hostkit/result_text.h"
+#include "module/dorvantel.h"
 #include "recorder/resources.h"
 
 namespace {
 
+namespace Key = SourceProperty;
+
 std::wstring ClassText() {
   wchar_t clsid[40];
-  ::StringFromGUID2(kDesktopSourceClass, clsid, 40);
+  ::StringFromGUID2(CLSID_DesktopSource, clsid, 40);
   return clsid;
 }
 
@@ -22,7 +26,7 @@ HRESULT RegisterClass(const std::wstring& library_path) {
   RegistryKey class_key, server_key;
   LONG status = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, ClassKeyPath().c_str(), 0, nullptr, 0,
                                   KEY_WRITE, nullptr, class_key.put(), nullptr);
-  if (status == ERROR_SUCCESS) status = SetString(class_key.get(), nullptr, kDeviceName);
+  if (status == ERROR_SUCCESS) status = SetString(class_key.get(), nullptr, DesktopSourceName);
   if (status == ERROR_SUCCESS) {
     status = ::RegCreateKeyExW(class_key.get(), L"InprocServer32", 0, nullptr, 0, KEY_WRITE,
                                nullptr, server_key.put(), nullptr);
@@ -38,25 +42,13 @@ HRESULT CreateMapper(ComPtr<IFilterMapper2>* mapper) {
 }
 
 // The filter's keys a preset may hold, as list prints them.
-const wchar_t* const kPresetKeys[] = {L"CaptureArea", L"CaptureValue", L"WindowTitle", L"FrameRate",
-                                      L"FrameRateMode", L"OutputDimensions", L"InterpolationMode", L"OutputFormat",
-                                      L"IncludeCursor", L"CaptureTransparentWindows", L"FramePacing"};
-
-// A value of a device's property bag as text; empty when the bag does not hold it.
-std::wstring ReadText(IPropertyBag* bag, const wchar_t* key) {
-  VARIANT value;
-  ::VariantInit(&value);
-  std::wstring result;
-  if (bag->Read(key, &value, nullptr) == S_OK) {
-    if (value.vt == VT_BSTR && value.bstrVal) result = value.bstrVal;
-    if (value.vt == VT_I4) result = std::to_wstring(value.lVal);
-  }
-  ::VariantClear(&value);
-  return result;
-}
+const wchar_t* const kPresetKeys[] = {Key::CaptureArea,      Key::CaptureValue,      Key::WindowTitle,
+                                      Key::FrameRate,        Key::FrameRateMode,     Key::OutputDimensions,
+                                      Key::InterpolationMode, Key::OutputFormat,     Key::IncludeCursor,
+                                      Key::CaptureTransparentWindows, Key::FramePacing};
 
 // The device key's instance name: the class's own for "Dorvantel", as it always was, else the name.
-const wchar_t* InstanceOf(const std::wstring& name) { return name == kDeviceName ? nullptr : name.c_str(); }
+const wchar_t* InstanceOf(const std::wstring& name) { return name == DesktopSourceName ? nullptr : name.c_str(); }
 
 HRESULT WriteValue(IPropertyBag* bag, const PresetValue& preset) {
   VARIANT value;
@@ -74,26 +66,7 @@ HRESULT WriteValue(IPropertyBag* bag, const PresetValue& preset) {
   return hr;
 }
 
-// Calls visit(moniker, name) for every video input device until it returns true.
-template <typename Visit>
-HRESULT ForEachVideoInputDevice(Visit visit) {
-  ComPtr<ICreateDevEnum> devices;
-  HRESULT hr = ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_ICreateDevEnum, devices.put_void());
-  if (FAILED(hr)) return hr;
-  ComPtr<IEnumMoniker> monikers;
-  hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.put(), 0);
-  if (hr != S_OK) return FAILED(hr) ? hr : S_OK;  // S_FALSE: the category is empty
-  ComPtr<IMoniker> moniker;
-  while (monikers->Next(1, moniker.put(), nullptr) == S_OK) {
-    ComPtr<IPropertyBag> bag;
-    if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.put_void()))) continue;
-    if (visit(moniker.get(), bag.get(), ReadText(bag.get(), L"FriendlyName"))) break;
-  }
-  return S_OK;
-}
-
-bool IsDesktopSource(IPropertyBag* bag) { return _wcsicmp(ReadText(bag, L"CLSID").c_str(), ClassText().c_str()) == 0; }
+bool IsDesktopSource(IPropertyBag* bag) { return _wcsicmp(ReadDeviceText(bag, L"CLSID").c_str(), ClassText().c_str()) == 0; }
 
 size_t CountDesktopSourceDevices() {
   size_t count = 0;
@@ -114,22 +87,22 @@ std::vector<PresetValue> PresetValues(const RecorderOptions& options) {
   const std::wstring corners = std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
                                std::to_wstring(r.right) + L"," + std::to_wstring(r.bottom);
   if (options.target == CaptureTarget::Window) {
-    number(L"CaptureArea", 3);
-    text(L"WindowTitle", options.window_title);
-    if (options.has_rectangle) text(L"CaptureValue", corners);
+    number(Key::CaptureArea, kAreaWindowRectangle);
+    text(Key::WindowTitle, options.window_title);
+    if (options.has_rectangle) text(Key::CaptureValue, corners);
   } else if (options.target == CaptureTarget::Rectangle) {
-    number(L"CaptureArea", 1);
-    text(L"CaptureValue", corners);
+    number(Key::CaptureArea, kAreaScreenRectangle);
+    text(Key::CaptureValue, corners);
   }
-  if (options.rate_given) number(L"FrameRate", options.frame_rate);
-  if (options.rate_mode_given) number(L"FrameRateMode", options.frame_rate_mode);
+  if (options.rate_given) number(Key::FrameRate, options.frame_rate);
+  if (options.rate_mode_given) number(Key::FrameRateMode, options.frame_rate_mode);
   if (options.scaled) {
-    text(L"OutputDimensions", std::to_wstring(options.output_width) + L"x" + std::to_wstring(options.output_height));
+    text(Key::OutputDimensions, std::to_wstring(options.output_width) + L"x" + std::to_wstring(options.output_height));
   }
-  if (options.interpolation_given) number(L"InterpolationMode", options.interpolation);
-  if (options.format_given) text(L"OutputFormat", DescribePixelFormat(options.pixels).name);
-  if (options.cursor_given) number(L"IncludeCursor", options.cursor ? 1 : 0);
-  if (options.layered_windows) number(L"CaptureTransparentWindows", 1);
+  if (options.interpolation_given) number(Key::InterpolationMode, options.interpolation);
+  if (options.format_given) text(Key::OutputFormat, DescribePixelFormat(options.pixels).name);
+  if (options.cursor_given) number(Key::IncludeCursor, options.cursor ? 1 : 0);
+  if (options.layered_windows) number(Key::CaptureTransparentWindows, 1);
   return values;
 }
 
@@ -159,9 +132,9 @@ HRESULT RegisterDevice(const std::wstring& library_path, const std::wstring& nam
   filter.cPins2 = 1;
   filter.rgPins2 = &pin;
   // Registered anew: nothing of an earlier preset of that name stays.
-  mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, InstanceOf(name), kDesktopSourceClass);
+  mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, InstanceOf(name), CLSID_DesktopSource);
   ComPtr<IMoniker> device;
-  hr = mapper->RegisterFilter(kDesktopSourceClass, name.c_str(), device.put(), &CLSID_VideoInputDeviceCategory,
+  hr = mapper->RegisterFilter(CLSID_DesktopSource, name.c_str(), device.put(), &CLSID_VideoInputDeviceCategory,
                               InstanceOf(name), &filter);
   if (FAILED(hr)) {
     *error = L"cannot register the video input device: " + ResultText(hr);
@@ -171,7 +144,7 @@ HRESULT RegisterDevice(const std::wstring& library_path, const std::wstring& nam
     for (size_t i = 0; SUCCEEDED(hr) && i < values.size(); ++i) hr = WriteValue(bag.get(), values[i]);
     if (FAILED(hr)) {
       *error = L"cannot store the settings of the video input device: " + ResultText(hr);
-      mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, InstanceOf(name), kDesktopSourceClass);
+      mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, InstanceOf(name), CLSID_DesktopSource);
     }
   }
   // The class stays while another device of it is registered.
@@ -195,7 +168,7 @@ HRESULT UnregisterDevice(const std::wstring& name, std::wstring* error) {
   size_t left = ours.size();
   for (const std::wstring& device : ours) {
     if (!name.empty() && device != name) continue;
-    if (SUCCEEDED(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, InstanceOf(device), kDesktopSourceClass))) {
+    if (SUCCEEDED(mapper->UnregisterFilter(&CLSID_VideoInputDeviceCategory, InstanceOf(device), CLSID_DesktopSource))) {
       found = true;
       --left;
     }
@@ -217,21 +190,11 @@ HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices) {
     VideoInputDevice device{name, {}};
     if (IsDesktopSource(bag)) {
       for (const wchar_t* key : kPresetKeys) {
-        const std::wstring value = ReadText(bag, key);
+        const std::wstring value = ReadDeviceText(bag, key);
         if (!value.empty()) device.settings.push_back(std::wstring(key) + L"=" + value);
       }
     }
     devices->push_back(device);
     return false;
   });
-}
-
-HRESULT CreateVideoInputDevice(const std::wstring& name, ComPtr<IBaseFilter>* filter) {
-  HRESULT bound = VFW_E_NOT_FOUND;
-  HRESULT hr = ForEachVideoInputDevice([&](IMoniker* moniker, IPropertyBag*, const std::wstring& friendly) {
-    if (friendly != name) return false;
-    bound = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter->put_void());
-    return true;
-  });
-  return FAILED(hr) ? hr : bound;
 }

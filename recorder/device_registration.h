@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "framework/com_ptr.h"
 #include "recorder/options.h"
 
 // One stored setting: a number (a DWORD in the registry) or a text.
@@ -41,6 +40,3 @@ struct VideoInputDevice {
 };
 // The video input devices that the system device enumerator lists.
 HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices);
-// Binds the video input device of that friendly name to its filter; VFW_E_NOT_FOUND when
-// no device has it.
-HRESULT CreateVideoInputDevice(const std::wstring& name, ComPtr<IBaseFilter>* filter);

@@ -8,6 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "capture/window_finder.h"
+#include "hostkit/apartment.h"
+#include "hostkit/devices.h"
+#include "hostkit/result_text.h"
+#include "hostkit/source_library.h"
+#include "hostkit/source_settings.h"
+#include "module/dorvantel.h"
 #include "recorder/avi_writer.h"
 #include "recorder/capture_graph.h"
 #include "recorder/console.h"
@@ -55,7 +62,7 @@ class Recorder {
   ComApartment apartment_{COINIT_MULTITHREADED};  // first in, last out: every COM object goes before it
   uint64_t limit_ = 0;  // frames to record; 0 until Ctrl-C
   DemoWindow demo_;
-  SourceLibrary library_;  // declared first: outlives the filter it makes
+  SourceLibrary library_;  // declared before source_: outlives the filter it makes
   ComPtr<IBaseFilter> source_;
   AviWriter avi_;
   RawFrameWriter raw_;
@@ -72,7 +79,11 @@ HRESULT Recorder::CreateSource(std::wstring* error) {
     return hr;
   }
   HRESULT hr = library_.Load(ProgramFolder() + DORVANTEL_DLL_NAME, error);
-  if (SUCCEEDED(hr)) hr = library_.CreateFilter(&source_, error);
+  if (FAILED(hr)) return hr;
+  hr = library_.CreateFilter(&source_);
+  if (FAILED(hr)) {
+    *error = L"the capture library " + library_.path() + L" did not create the desktop source: " + ResultText(hr);
+  }
   return hr;
 }
 
@@ -112,13 +123,13 @@ int Recorder::Run() {
   if (FAILED(ConfigureSource(source_.get(), options_, window, &error))) return Fail(error);
   const bool device = !options_.device.empty();
   if (device) {
-    HRESULT hr = ReadFrameRate(source_.get(), &options_.frame_rate);
+    HRESULT hr = SourceSettings(source_.get()).ReadFrameRate(&options_.frame_rate);
     if (FAILED(hr)) return Fail(L"cannot read the capture device's frame rate: " + ResultText(hr));
   }
 
   // Frame-count stamps are paced by the graph clock; the other modes stamp by grab time,
   // which the clock must not wait for, so the recording's own clock places those frames.
-  const bool paced = options_.frame_rate_mode == 0;
+  const bool paced = options_.frame_rate_mode == kRateByFrameCount;
   limit_ = options_.seconds > 0 ? static_cast<uint64_t>(std::llround(options_.seconds * options_.frame_rate)) : 0;
   Recording recording(options_.frame_rate, limit_, paced);
   CaptureGraph graph;

@@ -7,11 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/apartment.h"
+#include "hostkit/result_text.h"
+#include "hostkit/source_library.h"
+#include "module/dorvantel.h"
 #include "recorder/console.h"
-#include "recorder/desktop_source.h"
 #include "recorder/device_registration.h"
 #include "recorder/options.h"
-#include "recorder/resources.h"
 
 namespace {
 
@@ -81,7 +83,7 @@ int wmain(int argc, wchar_t** argv) {
   } else if (!args.empty()) {
     return BadUsage(L"too many arguments");
   }
-  if (!all && options.name.empty()) options.name = kDeviceName;
+  if (!all && options.name.empty()) options.name = DesktopSourceName;
   // The name is also the device's registry key.
   if (options.name.find(L'\\') != std::wstring::npos) return BadUsage(L"--name cannot hold a backslash");
 

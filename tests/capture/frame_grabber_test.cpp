@@ -71,17 +71,36 @@ class FrameGrabberTest : public ::testing::Test {
     return RECT{r.left + dx, r.top + dy, r.right - dx, r.bottom - dy};
   }
 
+  // A grab of rect into dib's buffer in dib's layout: of the display, or printing window
+  // through the screen's device context.
+  GrabRequest Request(TestDib& dib, const RECT& rect, HWND window = nullptr) {
+    GrabRequest request;
+    request.source = window ? screen_.get() : display_.get();
+    request.memory = window ? screenMemory_.get() : displayMemory_.get();
+    request.rectangle = rect;
+    request.destination = dib.bits();
+    request.destinationBytes = dib.bitsBytes();
+    request.info = dib.info();
+    request.infoBytes = dib.infoBytes();
+    request.window = window;
+    return request;
+  }
   void GrabScreen(TestDib& dib, const RECT& rect, bool cursor = false, bool layered = false) {
-    GrabFrame(display_.get(), displayMemory_.get(), rect, std::nullopt, dib.bits(), dib.bitsBytes(), dib.info(),
-              dib.infoBytes(), cursor, layered, 0, nullptr);
+    GrabRequest request = Request(dib, rect);
+    request.drawCursor = cursor;
+    request.includeLayeredWindows = layered;
+    GrabFrame(request);
   }
   void GrabWindow(TestDib& dib, const RECT& rect, bool cursor = false) {
-    GrabFrame(screen_.get(), screenMemory_.get(), rect, std::nullopt, dib.bits(), dib.bitsBytes(), dib.info(),
-              dib.infoBytes(), cursor, false, 0, window_->handle());
+    GrabRequest request = Request(dib, rect, window_->handle());
+    request.drawCursor = cursor;
+    GrabFrame(request);
   }
   void GrabScaled(TestDib& dib, const RECT& rect, FrameSize size, LONG interpolation) {
-    GrabFrame(display_.get(), displayMemory_.get(), rect, size, dib.bits(), dib.bitsBytes(), dib.info(),
-              dib.infoBytes(), false, false, interpolation, nullptr);
+    GrabRequest request = Request(dib, rect);
+    request.outputSize = size;
+    request.interpolation = interpolation;
+    GrabFrame(request);
   }
 
   CreatedDC display_;
@@ -233,8 +252,10 @@ TEST_F(CursorGrabTest, CursorIsDrawnRelativeToThePrintedWindow) {
 TEST_F(FrameGrabberTest, LinesAreClippedToTheFormatHeight) {
   TestDib dib(DibLayout::Rgb32, 160, 40);
   std::vector<BYTE> buffer(dib.stride() * 100, TestDib::kMarker);
-  GrabFrame(display_.get(), displayMemory_.get(), window().screenRect(), std::nullopt, buffer.data(), buffer.size(),
-            dib.info(), dib.infoBytes(), false, false, 0, nullptr);
+  GrabRequest request = Request(dib, window().screenRect());
+  request.destination = buffer.data();
+  request.destinationBytes = buffer.size();
+  GrabFrame(request);
   const size_t formatBytes = dib.stride() * 40;
   EXPECT_FALSE(std::all_of(buffer.begin(), buffer.begin() + formatBytes, [](BYTE b) { return b == TestDib::kMarker; }));
   EXPECT_TRUE(std::all_of(buffer.begin() + formatBytes, buffer.end(), [](BYTE b) { return b == TestDib::kMarker; }));
@@ -243,8 +264,9 @@ TEST_F(FrameGrabberTest, LinesAreClippedToTheFormatHeight) {
 TEST_F(FrameGrabberTest, LinesAreClippedToTheDestinationSize) {
   TestDib dib(DibLayout::Rgb24, 160, 100);
   const size_t given = dib.stride() * 30 + dib.stride() / 2;  // 30 whole lines and a half
-  GrabFrame(display_.get(), displayMemory_.get(), window().screenRect(), std::nullopt, dib.bits(), given,
-            dib.info(), dib.infoBytes(), false, false, 0, nullptr);
+  GrabRequest request = Request(dib, window().screenRect());
+  request.destinationBytes = given;
+  GrabFrame(request);
   const BYTE* bits = dib.bits();
   // Bottom-up: the 30 lines written are the picture's bottom ones.
   EXPECT_EQ(kBlue, dib.Pixel(10, 99));
@@ -258,8 +280,9 @@ TEST_F(FrameGrabberTest, ShortBitmapInfoIsNeverReadOrWrittenPastItsEnd) {
     BYTE* info = reinterpret_cast<BYTE*>(dib.info());
     // Only the header is handed over; whatever follows it in the block must stay as it is.
     std::fill(info + sizeof(BITMAPINFOHEADER), info + dib.infoBytes(), 0x5A);
-    GrabFrame(display_.get(), displayMemory_.get(), window().screenRect(), std::nullopt, dib.bits(), dib.bitsBytes(),
-              dib.info(), sizeof(BITMAPINFOHEADER), false, false, 0, nullptr);
+    GrabRequest request = Request(dib, window().screenRect());
+    request.infoBytes = sizeof(BITMAPINFOHEADER);
+    GrabFrame(request);
     EXPECT_TRUE(std::all_of(info + sizeof(BITMAPINFOHEADER), info + dib.infoBytes(), [](BYTE b) { return b == 0x5A; }))
         << LayoutName(layout);
     // Pixels need no colour table, but 16 bits need their masks.
@@ -269,8 +292,10 @@ TEST_F(FrameGrabberTest, ShortBitmapInfoIsNeverReadOrWrittenPastItsEnd) {
 
 TEST_F(FrameGrabberTest, UnusableBitmapInfoLeavesDestinationUntouched) {
   auto grab = [&](TestDib& dib, BITMAPINFO* info, size_t infoBytes) {
-    GrabFrame(display_.get(), displayMemory_.get(), window().screenRect(), std::nullopt, dib.bits(), dib.bitsBytes(),
-              info, infoBytes, false, false, 0, nullptr);
+    GrabRequest request = Request(dib, window().screenRect());
+    request.info = info;
+    request.infoBytes = infoBytes;
+    GrabFrame(request);
   };
   TestDib dib(DibLayout::Rgb32, 160, 100);
   grab(dib, nullptr, 0);
@@ -281,10 +306,18 @@ TEST_F(FrameGrabberTest, UnusableBitmapInfoLeavesDestinationUntouched) {
   dib.info()->bmiHeader.biWidth = 0;
   grab(dib, dib.info(), dib.infoBytes());
   EXPECT_TRUE(dib.Untouched());
-  // And no destination at all is no crash.
-  TestDib other(DibLayout::Rgb32, 160, 100);
-  GrabFrame(display_.get(), displayMemory_.get(), window().screenRect(), std::nullopt, nullptr, 0, other.info(),
-            other.infoBytes(), false, false, 0, nullptr);
+  // Without a destination nothing is written, not even an 8-bit layout's colour table, and
+  // the device context keeps its bitmap.
+  TestDib other(DibLayout::Palette8, 160, 100);
+  const BYTE* otherInfo = reinterpret_cast<const BYTE*>(other.info());
+  const std::vector<BYTE> before(otherInfo, otherInfo + other.infoBytes());
+  const HGDIOBJ selected = ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP);
+  GrabRequest request = Request(other, window().screenRect());
+  request.destination = nullptr;
+  request.destinationBytes = 0;
+  GrabFrame(request);
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), otherInfo));
+  EXPECT_EQ(selected, ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP));
 }
 
 TEST_F(FrameGrabberTest, FailedBitmapOrScalerLeavesDestinationUntouched) {
@@ -331,10 +364,12 @@ TEST_F(FrameGrabberTest, KeptBitmapsGrabWhatNewOnesGrab) {
     const LONG height = step.output ? step.output->height : step.rect.bottom - step.rect.top;
     TestDib reused(step.layout, width, height);
     TestDib made(step.layout, width, height);
-    GrabFrame(display_.get(), displayMemory_.get(), step.rect, step.output, reused.bits(), reused.bitsBytes(),
-              reused.info(), reused.infoBytes(), false, false, 0, nullptr, kept);
-    GrabFrame(display_.get(), displayMemory_.get(), step.rect, step.output, made.bits(), made.bitsBytes(),
-              made.info(), made.infoBytes(), false, false, 0, nullptr);
+    GrabRequest request = Request(reused, step.rect);
+    request.outputSize = step.output;
+    GrabFrame(request, kept);
+    request = Request(made, step.rect);
+    request.outputSize = step.output;
+    GrabFrame(request);
     EXPECT_FALSE(reused.Untouched()) << "step " << index;
     EXPECT_TRUE(std::equal(made.bits(), made.bits() + made.bitsBytes(), reused.bits())) << "step " << index;
     EXPECT_TRUE(std::equal(reinterpret_cast<BYTE*>(made.info()), reinterpret_cast<BYTE*>(made.info()) + made.infoBytes(),
@@ -359,8 +394,7 @@ TEST_F(FrameGrabberTest, SmallerWindowLeavesBlackWhereALargerOneWas) {
   ASSERT_TRUE(small.WaitUntilShown());
   GrabSurfaces kept;
   auto grab = [&](TestDib& dib, HWND printed) {
-    GrabFrame(screen_.get(), screenMemory_.get(), RECT{0, 0, 200, 120}, std::nullopt, dib.bits(), dib.bitsBytes(),
-              dib.info(), dib.infoBytes(), false, false, 0, printed, kept);
+    GrabFrame(Request(dib, RECT{0, 0, 200, 120}, printed), kept);
   };
   TestDib large(DibLayout::Rgb32, 200, 120);
   grab(large, window().handle());

@@ -2,6 +2,7 @@
 
 #include <dshow.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "format/media_type.h"
@@ -29,6 +30,44 @@ class FailingTaskMemory {
 
  private:
   TaskMemAllocFn saved_;
+};
+
+// Sees every task memory free while it is registered (CoRegisterMallocSpy) and counts those
+// of the two blocks it watches. It adds no header of its own to any allocation.
+class FreeSpy final : public IMallocSpy {
+ public:
+  FreeSpy(const void* first, const void* second) : watched_{first, second} {}
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMallocSpy);
+    *out = known ? static_cast<IMallocSpy*>(this) : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
+  void* STDMETHODCALLTYPE PostAlloc(void* actual) override { return actual; }
+  void* STDMETHODCALLTYPE PreFree(void* request, BOOL) override {
+    for (const void* block : watched_) freed_ += request && request == block;
+    return request;
+  }
+  void STDMETHODCALLTYPE PostFree(BOOL) override {}
+  SIZE_T STDMETHODCALLTYPE PreRealloc(void* request, SIZE_T size, void** actual, BOOL) override {
+    *actual = request;
+    return size;
+  }
+  void* STDMETHODCALLTYPE PostRealloc(void* actual, BOOL) override { return actual; }
+  void* STDMETHODCALLTYPE PreGetSize(void* request, BOOL) override { return request; }
+  SIZE_T STDMETHODCALLTYPE PostGetSize(SIZE_T size, BOOL) override { return size; }
+  void* STDMETHODCALLTYPE PreDidAlloc(void* request, BOOL) override { return request; }
+  int STDMETHODCALLTYPE PostDidAlloc(void*, BOOL, int actual) override { return actual; }
+  void STDMETHODCALLTYPE PreHeapMinimize() override {}
+  void STDMETHODCALLTYPE PostHeapMinimize() override {}
+
+  int freed() const { return freed_; }
+
+ private:
+  const void* watched_[2];
+  std::atomic<int> freed_{0};
 };
 
 void FillVideoType(MediaType* type, ULONG length, BYTE pattern) {
@@ -112,9 +151,13 @@ TEST(MediaTypeTest, DestroyFreesTaskMemoryRecords) {
   extra.AddRef();
   record->pbFormat = static_cast<BYTE*>(CoTaskMemAlloc(16));
   record->cbFormat = 16;
+  FreeSpy spy(record, record->pbFormat);
+  ASSERT_EQ(S_OK, CoRegisterMallocSpy(&spy));
   DestroyMediaType(record);
-  EXPECT_EQ(1u, extra.refs);
   DestroyMediaType(nullptr);
+  EXPECT_EQ(S_OK, CoRevokeMallocSpy());
+  EXPECT_EQ(1u, extra.refs);
+  EXPECT_EQ(2, spy.freed()) << "the format block and the record go back to task memory";
 }
 
 TEST(MediaTypeTest, ResizeFormatCases) {

@@ -2,18 +2,23 @@
 // A test with COM initialised (multithreaded apartment, like the graph's own threads) that
 // also checks no library object outlives it.
 
-#include <objbase.h>
+#include <optional>
 
+#include "hostkit/apartment.h"
 #include "tests/support/live_objects.h"
 
 class ComTest : public LiveObjectsTest {
  protected:
   void SetUp() override {
     LiveObjectsTest::SetUp();
-    ASSERT_TRUE(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    apartment_.emplace(COINIT_MULTITHREADED);
+    ASSERT_TRUE(apartment_->joined());
   }
   void TearDown() override {
-    ::CoUninitialize();
+    apartment_.reset();
     LiveObjectsTest::TearDown();
   }
+
+ private:
+  std::optional<ComApartment> apartment_;
 };

@@ -3,6 +3,7 @@
 #include <dshow.h>
 #include <qedit.h>
 
+#include "hostkit/pins.h"
 #include "tests/framework/com_test.h"
 #include "tests/framework/test_source.h"
 #include "tests/support/capture_graph.h"
@@ -33,15 +34,9 @@ class GraphThreadedTest : public ComTest {
     return filter;
   }
   static ComPtr<IPin> InputOf(IBaseFilter* filter) {
-    ComPtr<IEnumPins> pins;
-    filter->EnumPins(pins.put());
     ComPtr<IPin> pin;
-    while (pins && pins->Next(1, pin.put(), nullptr) == S_OK) {
-      PIN_DIRECTION direction;
-      pin->QueryDirection(&direction);
-      if (direction == PINDIR_INPUT) return pin;
-    }
-    return nullptr;
+    FindPin(filter, PINDIR_INPUT, &pin);
+    return pin;
   }
   void Unplug(IPin* input) {
     EXPECT_EQ(S_OK, graph_->Disconnect(pin_));
@@ -66,7 +61,7 @@ TEST_F(GraphThreadedTest, EachFormatConnectsDirectlyToWinesInputPins) {
     const CLSID* clsid;
     bool offersAllocator;
   };
-  const Peer peers[] = {{&kNullRendererClsid, false}, {&kSampleGrabberClsid, false}, {&CLSID_AviDest, true}};
+  const Peer peers[] = {{&CLSID_NullRenderer, false}, {&CLSID_SampleGrabber, false}, {&CLSID_AviDest, true}};
   for (const Peer& p : peers) {
     for (int position = 0; position < 5; ++position) {
       SCOPED_TRACE(testing::Message() << "peer " << std::hex << p.clsid->Data1 << " format " << position);
@@ -108,7 +103,7 @@ TEST_F(GraphThreadedTest, GraphBuilderConnectFindsTheTypeTheGrabberWants) {
   const GUID* subtypes[] = {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB565, &MEDIASUBTYPE_RGB555,
                             &MEDIASUBTYPE_RGB8};
   for (const GUID* subtype : subtypes) {
-    ComPtr<IBaseFilter> peer = Add(kSampleGrabberClsid, L"grabber");
+    ComPtr<IBaseFilter> peer = Add(CLSID_SampleGrabber, L"grabber");
     ComPtr<ISampleGrabber> grabber;
     ASSERT_EQ(S_OK, peer.query(&grabber));
     MediaType wanted;
@@ -137,8 +132,8 @@ TEST_F(GraphThreadedTest, VideoRendererTakesTheFirstFormat) {
 }
 
 TEST_F(GraphThreadedTest, FilterWalksTheStatesWithTheGraph) {
-  ComPtr<IBaseFilter> grabberFilter = Add(kSampleGrabberClsid, L"grabber");
-  ComPtr<IBaseFilter> renderer = Add(kNullRendererClsid, L"renderer");
+  ComPtr<IBaseFilter> grabberFilter = Add(CLSID_SampleGrabber, L"grabber");
+  ComPtr<IBaseFilter> renderer = Add(CLSID_NullRenderer, L"renderer");
   ComPtr<ISampleGrabber> grabber;
   ASSERT_EQ(S_OK, grabberFilter.query(&grabber));
   ASSERT_EQ(S_OK, grabber->SetBufferSamples(TRUE));
@@ -202,7 +197,7 @@ TEST_F(GraphThreadedTest, GraphKnowsTheFilterByNameAndPinId) {
 }
 
 TEST_F(GraphThreadedTest, ReleasingTheGraphDisconnectsAndLetsGo) {
-  ComPtr<IBaseFilter> renderer = Add(kNullRendererClsid, L"renderer");
+  ComPtr<IBaseFilter> renderer = Add(CLSID_NullRenderer, L"renderer");
   ComPtr<IPin> input = InputOf(renderer.get());
   ASSERT_EQ(S_OK, graph_->Connect(pin_, input.get()));
   input.reset();

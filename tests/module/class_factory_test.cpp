@@ -10,13 +10,8 @@
 
 namespace {
 
-class ClassFactoryTest : public ::testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(library_.loaded()); }
-  void TearDown() override { EXPECT_EQ(S_OK, library_.CanUnloadNow()) << "the test left objects alive"; }
-  LoadedLibrary library_;
-  ComApartment com_;
-};
+// Single-threaded: also run where 32-bit code is emulated.
+using ClassFactoryTest = ModuleThreadedTest;
 
 // An outer object for aggregation that only counts its references.
 class Outer : public IUnknown {
@@ -39,12 +34,12 @@ TEST_F(ClassFactoryTest, GetClassObjectRules) {
   EXPECT_EQ(E_NOINTERFACE, library_.GetClassObject(unknownClass, IID_IBaseFilter, &out))
       << "the interface is checked before the class";
   EXPECT_EQ(nullptr, out);
-  EXPECT_EQ(E_POINTER, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, nullptr));
+  EXPECT_EQ(E_POINTER, library_.GetClassObject(CLSID_DesktopSource, IID_IClassFactory, nullptr));
 
   IClassFactory* first = nullptr;
   IClassFactory* second = nullptr;
-  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, reinterpret_cast<void**>(&first)));
-  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IUnknown, reinterpret_cast<void**>(&second)));
+  ASSERT_EQ(S_OK, library_.GetClassObject(CLSID_DesktopSource, IID_IClassFactory, reinterpret_cast<void**>(&first)));
+  ASSERT_EQ(S_OK, library_.GetClassObject(CLSID_DesktopSource, IID_IUnknown, reinterpret_cast<void**>(&second)));
   EXPECT_NE(first, second) << "every call makes a new factory";
   EXPECT_EQ(S_FALSE, library_.CanUnloadNow());
 
@@ -62,7 +57,7 @@ TEST_F(ClassFactoryTest, GetClassObjectRules) {
 
 TEST_F(ClassFactoryTest, LockServerCountsAndMayGoBelowZero) {
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, factory.put_void()));
+  ASSERT_EQ(S_OK, library_.GetClassObject(CLSID_DesktopSource, IID_IClassFactory, factory.put_void()));
   IClassFactory* raw = factory.get();
   raw->AddRef();
   factory.reset();
@@ -70,21 +65,21 @@ TEST_F(ClassFactoryTest, LockServerCountsAndMayGoBelowZero) {
   EXPECT_EQ(0u, raw->Release());
   EXPECT_EQ(S_FALSE, library_.CanUnloadNow()) << "a lock holds the library with no objects alive";
 
-  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, factory.put_void()));
+  ASSERT_EQ(S_OK, library_.GetClassObject(CLSID_DesktopSource, IID_IClassFactory, factory.put_void()));
   EXPECT_EQ(S_OK, factory->LockServer(FALSE));
   EXPECT_EQ(S_OK, factory->LockServer(FALSE));
   EXPECT_EQ(S_OK, factory->LockServer(FALSE));
   factory.reset();
   EXPECT_EQ(S_OK, library_.CanUnloadNow()) << "a negative count is no lock";
   // Back to zero for the tests that follow.
-  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, factory.put_void()));
+  ASSERT_EQ(S_OK, library_.GetClassObject(CLSID_DesktopSource, IID_IClassFactory, factory.put_void()));
   factory->LockServer(TRUE);
   factory->LockServer(TRUE);
 }
 
 TEST_F(ClassFactoryTest, CreateInstanceRules) {
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, factory.put_void()));
+  ASSERT_EQ(S_OK, library_.GetClassObject(CLSID_DesktopSource, IID_IClassFactory, factory.put_void()));
 
   EXPECT_EQ(E_POINTER, factory->CreateInstance(nullptr, IID_IBaseFilter, nullptr));
   Outer outer;
@@ -103,7 +98,7 @@ TEST_F(ClassFactoryTest, CreateInstanceRules) {
 
   CLSID id{};
   EXPECT_EQ(S_OK, filter->GetClassID(&id));
-  EXPECT_TRUE(IsEqualCLSID(kDesktopSourceClsid, id));
+  EXPECT_TRUE(IsEqualCLSID(CLSID_DesktopSource, id));
 
   ComPtr<IPropertyBag> bag;
   ASSERT_EQ(S_OK, filter.query(&bag));
@@ -133,7 +128,7 @@ TEST_F(ClassFactoryTest, CreateInstanceRules) {
 
 TEST_F(ClassFactoryTest, AggregatedFilterForwardsToItsOuter) {
   ComPtr<IClassFactory> factory;
-  ASSERT_EQ(S_OK, library_.GetClassObject(kDesktopSourceClsid, IID_IClassFactory, factory.put_void()));
+  ASSERT_EQ(S_OK, library_.GetClassObject(CLSID_DesktopSource, IID_IClassFactory, factory.put_void()));
   Outer outer;
   IUnknown* inner = nullptr;
   ASSERT_EQ(S_OK, factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)));
@@ -171,7 +166,7 @@ TEST_F(ClassFactoryTest, CaptureHostsFindACapturePinOnASourceFilter) {
   EXPECT_EQ(fromFilter.get(), fromPersist.get());
   CLSID classId = GUID_NULL;
   EXPECT_EQ(S_OK, persist->GetClassID(&classId));
-  EXPECT_TRUE(IsEqualGUID(kDesktopSourceClsid, classId));
+  EXPECT_TRUE(IsEqualGUID(CLSID_DesktopSource, classId));
   EXPECT_EQ(E_POINTER, persist->GetClassID(nullptr));
   EXPECT_EQ(E_POINTER, persist->Load(nullptr, nullptr));
   EXPECT_EQ(E_POINTER, persist->Save(nullptr, FALSE, TRUE));

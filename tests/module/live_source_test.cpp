@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "format/media_type.h"
 #include "tests/module/module_test.h"
 #include "tests/support/stream_peer.h"
 
@@ -61,7 +62,7 @@ TEST_F(LiveSourceThreadedTest, NothingButThePausedFrameIsDeliveredWhilePaused) {
   const ULONGLONG stopAt = GetTickCount64();
   EXPECT_EQ(S_OK, filter_->Stop());
   EXPECT_LT(GetTickCount64() - stopAt, 500u) << "a waiting worker still stops promptly";
-  for (const ReceivedSample& sample : peer_->Received()) {
+  for (const StreamPeer::Sample& sample : peer_->Received()) {
     EXPECT_TRUE(sample.hasTime) << "every delivered sample was filled and stamped";
   }
 }
@@ -90,10 +91,9 @@ TEST_F(LiveSourceThreadedTest, ASampleTooSmallForTheFrameEndsTheStreamWithAnErro
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                    graph.put_void()));
   ASSERT_EQ(S_OK, graph->AddFilter(filter_.get(), L"Dorvantel"));
-  AM_MEDIA_TYPE type = {};
+  MediaType type;
   ASSERT_EQ(S_OK, OutputPin(filter_.get())->ConnectionMediaType(&type));
   const LONG frameBytes = static_cast<LONG>(type.lSampleSize);
-  CoTaskMemFree(type.pbFormat);
   ASSERT_EQ(S_OK, peer_->ShrinkBuffers(frameBytes - 4));
 
   ASSERT_EQ(S_OK, filter_->Pause());

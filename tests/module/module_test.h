@@ -9,6 +9,7 @@
 #include <ocidl.h>
 
 #include "framework/com_ptr.h"
+#include "hostkit/source_settings.h"
 #include "tests/support/library.h"
 
 class ModuleThreadedTest : public ::testing::Test {
@@ -20,33 +21,13 @@ class ModuleThreadedTest : public ::testing::Test {
   LoadedLibrary library_;
 };
 
-// What CaptureValue takes by pointer in area 3.
-struct WindowRegion {
-  HWND window;
-  LONG left, top, right, bottom;
-};
-
 // One property of the filter's bag: a 32-bit value, or a pointer.
 inline HRESULT WriteProperty(IBaseFilter* filter, const wchar_t* name, LONG value) {
-  ComPtr<IPropertyBag> bag;
-  HRESULT hr = ComPtr<IBaseFilter>(filter).query(&bag);
-  if (FAILED(hr)) return hr;
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = value;
-  return bag->Write(name, &v);
+  return SourceSettings(filter).WriteLong(name, value);
 }
 
-inline HRESULT WriteProperty(IBaseFilter* filter, const wchar_t* name, void* pointer) {
-  ComPtr<IPropertyBag> bag;
-  HRESULT hr = ComPtr<IBaseFilter>(filter).query(&bag);
-  if (FAILED(hr)) return hr;
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BYREF;
-  v.byref = pointer;
-  return bag->Write(name, &v);
+inline HRESULT WriteProperty(IBaseFilter* filter, const wchar_t* name, const void* pointer) {
+  return SourceSettings(filter).WritePointer(name, pointer);
 }
 
 // The filter's output pin.

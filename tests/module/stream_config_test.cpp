@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <utility>
 #include <vector>
 
 #include "format/media_type.h"
+#include "hostkit/source_settings.h"
 #include "tests/module/module_test.h"
 #include "tests/support/capture_graph.h"
 
@@ -18,11 +20,7 @@ namespace {
 struct HostType {
   AM_MEDIA_TYPE* type = nullptr;
   ~HostType() { reset(); }
-  void reset() {
-    if (type) FreeMediaTypeContents(*type);
-    CoTaskMemFree(type);
-    type = nullptr;
-  }
+  void reset() { DestroyMediaType(std::exchange(type, nullptr)); }
   AM_MEDIA_TYPE** put() {
     reset();
     return &type;
@@ -72,12 +70,9 @@ class StreamConfigThreadedTest : public ModuleThreadedTest {
   }
 
   LONG ReadFrameRate() {
-    ComPtr<IPropertyBag> bag;
-    filter_.query(&bag);
-    VARIANT value;
-    VariantInit(&value);
-    bag->Read(L"FrameRate", &value, nullptr);
-    return value.intVal;
+    int rate = 0;
+    SourceSettings(filter_.get()).ReadFrameRate(&rate);
+    return rate;
   }
 
   const LONG screenWidth_ = GetSystemMetrics(SM_CXSCREEN);
@@ -251,7 +246,7 @@ TEST_F(StreamConfigThreadedTest, TheCaptureGraphBuilderFindsConfiguresAndRenders
   EXPECT_EQ(320, info->bmiHeader.biWidth);
   EXPECT_EQ(240, info->bmiHeader.biHeight);
   EXPECT_EQ(400000, info->AvgTimePerFrame);
-  FreeMediaTypeContents(connected);
+  ReleaseMediaTypeFormat(&connected);
 
   EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Choose(1, 640, 480, 0));
   EXPECT_EQ(VFW_E_ALREADY_CONNECTED, Choose(0, 320, 240, 0)) << "another format";

@@ -168,7 +168,7 @@ bool Decode(const DeliveredFrame& frame, CaptureGraph& graph, DibLayout layout, 
     if (hasPalette) {
       std::memcpy(dib->info()->bmiColors, type.pbFormat + sizeof(VIDEOINFOHEADER), 256 * sizeof(RGBQUAD));
     }
-    FreeMediaTypeContents(type);
+    ReleaseMediaTypeFormat(&type);
     if (!hasPalette) return false;
   }
   return true;

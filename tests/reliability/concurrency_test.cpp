@@ -9,6 +9,7 @@
 #include <vector>
 #include <string>
 
+#include "hostkit/source_settings.h"
 #include "tests/reliability/support/bounded_wait.h"
 #include "tests/reliability/support/desktop_source.h"
 #include "tests/reliability/support/downstream_double.h"
@@ -87,30 +88,12 @@ struct Hammer {
   bool switchesAreas = false;
 };
 
-HRESULT WriteLong(IPropertyBag* bag, const wchar_t* name, LONG value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = value;
-  return bag->Write(name, &v);
-}
-
-HRESULT WritePointer(IPropertyBag* bag, const wchar_t* name, const void* value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_BYREF;
-  v.byref = const_cast<void*>(value);
-  return bag->Write(name, &v);
-}
-
 // Writes every key, switching between all four areas, until told to end.
 DWORD WINAPI WriteEveryKey(void* context) {
   auto* hammer = static_cast<Hammer*>(context);
   ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  struct {
-    HWND window;
-    LONG left, top, right, bottom;
-  } region = {hammer->window, 0, 0, 64, 48};
+  const SourceSettings settings(hammer->bag);
+  const WindowRegion region = {hammer->window, 0, 0, 64, 48};
   unsigned n = hammer->seed;
   while (!hammer->done) {
     n = n * 1103515245 + 12345;
@@ -118,24 +101,24 @@ DWORD WINAPI WriteEveryKey(void* context) {
     const RECT rect = {static_cast<LONG>(n % 600), static_cast<LONG>(n % 400), static_cast<LONG>(n % 600) + 64,
                        static_cast<LONG>(n % 400) + 48};
     const LONG size[2] = {32 + static_cast<LONG>(n % 3) * 32, 24 + static_cast<LONG>(n % 3) * 24};
-    WriteLong(hammer->bag, L"IncludeCursor", n & 1);
-    WriteLong(hammer->bag, L"CaptureTransparentWindows", n & 2);
-    WriteLong(hammer->bag, L"FrameRateMode", static_cast<LONG>(n % 3));
-    WriteLong(hammer->bag, L"FrameRate", 1 + static_cast<LONG>(n % 60));
-    WriteLong(hammer->bag, L"FramePacing", n & 4);
+    settings.WriteLong(L"IncludeCursor", n & 1);
+    settings.WriteLong(L"CaptureTransparentWindows", n & 2);
+    settings.WriteLong(L"FrameRateMode", static_cast<LONG>(n % 3));
+    settings.WriteLong(L"FrameRate", 1 + static_cast<LONG>(n % 60));
+    settings.WriteLong(L"FramePacing", n & 4);
     if (hammer->switchesAreas) {
-      WriteLong(hammer->bag, L"CaptureArea", area);
-      if (area == 1) WritePointer(hammer->bag, L"CaptureValue", &rect);
-      if (area == 2) WriteLong(hammer->bag, L"CaptureValue", static_cast<LONG>(reinterpret_cast<LONG_PTR>(hammer->window)));
-      if (area == 3) WritePointer(hammer->bag, L"CaptureValue", &region);
+      settings.WriteLong(L"CaptureArea", area);
+      if (area == 1) settings.WritePointer(L"CaptureValue", &rect);
+      if (area == 2) settings.WriteLong(L"CaptureValue", static_cast<LONG>(reinterpret_cast<LONG_PTR>(hammer->window)));
+      if (area == 3) settings.WritePointer(L"CaptureValue", &region);
     }
-    WritePointer(hammer->bag, L"OutputDimensions", size);
-    WriteLong(hammer->bag, L"InterpolationMode", static_cast<LONG>(n % 8));
+    settings.WritePointer(L"OutputDimensions", size);
+    settings.WriteLong(L"InterpolationMode", static_cast<LONG>(n % 8));
     ++hammer->calls;
   }
   // Whatever rate the loop left, frames come soon after it. (Not written by the test's own
   // thread: the worker may be printing that thread's window while it holds the settings.)
-  WriteLong(hammer->bag, L"FrameRate", 100);
+  settings.WriteLong(L"FrameRate", 100);
   ::CoUninitialize();
   return 0;
 }
@@ -143,8 +126,9 @@ DWORD WINAPI WriteEveryKey(void* context) {
 // Flips the captured rectangle between two of the same size.
 DWORD WINAPI FlipRectangles(void* context) {
   auto* hammer = static_cast<Hammer*>(context);
+  const SourceSettings settings(hammer->bag);
   for (long i = 0; !hammer->done; ++i) {
-    WritePointer(hammer->bag, L"CaptureValue", &hammer->rects[i % 2]);
+    settings.WritePointer(L"CaptureValue", &hammer->rects[i % 2]);
     ++hammer->calls;
   }
   return 0;

@@ -62,8 +62,8 @@ class ReusedGraph {
  public:
   ReusedGraph() {
     ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph_.put_void());
-    ::CoCreateInstance(kSampleGrabberClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, grabber_.put_void());
-    ::CoCreateInstance(kNullRendererClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer_.put_void());
+    ::CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, grabber_.put_void());
+    ::CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer_.put_void());
     if (!graph_ || !grabber_ || !renderer_) return;
     graph_.query(&control_);
     ComPtr<IMediaFilter> graphFilter;
@@ -100,11 +100,10 @@ class ReusedGraph {
   HRESULT Attach(DesktopSource& source, int position) {
     HRESULT hr = graph_->AddFilter(source.filter(), L"Dorvantel");
     if (FAILED(hr)) return hr;
-    AM_MEDIA_TYPE type = {};
+    TaskMediaType type;
     hr = OfferedType(source.pin(), position, &type);
     if (FAILED(hr)) return hr;
-    hr = graph_->ConnectDirect(source.pin(), grabberIn_.get(), &type);
-    FreeMediaTypeContents(type);
+    hr = graph_->ConnectDirect(source.pin(), grabberIn_.get(), type.get());
     if (FAILED(hr)) return hr;
     return graph_->ConnectDirect(grabberOut_.get(), rendererIn_.get(), nullptr);
   }

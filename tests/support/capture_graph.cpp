@@ -3,16 +3,8 @@
 #include <cstring>
 #include <utility>
 
-const CLSID kSampleGrabberClsid = {0xc1f400a0, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-const CLSID kNullRendererClsid = {0xc1f400a4, 0x3f08, 0x11d3, {0x9f, 0x0b, 0x00, 0x60, 0x08, 0x03, 0x9e, 0x37}};
-
-void FreeMediaTypeContents(AM_MEDIA_TYPE& type) {
-  if (type.cbFormat) CoTaskMemFree(type.pbFormat);
-  type.cbFormat = 0;
-  type.pbFormat = nullptr;
-  if (type.pUnk) type.pUnk->Release();
-  type.pUnk = nullptr;
-}
+#include "hostkit/pins.h"
+#include "hostkit/source_settings.h"
 
 // Records each sample the grabber hands over; a COM object of the test's own making.
 class CaptureGraph::Callback final : public ISampleGrabberCB {
@@ -58,120 +50,53 @@ class CaptureGraph::Callback final : public ISampleGrabberCB {
 };
 
 CaptureGraph::CaptureGraph(const LoadedLibrary& library) {
-  library.CreateFilter(&source_);
-  Build();
+  ComPtr<IBaseFilter> source;
+  library.CreateFilter(&source);
+  Build(source.get());
 }
 
-CaptureGraph::CaptureGraph(ComPtr<IBaseFilter> source) : source_(std::move(source)) { Build(); }
+CaptureGraph::CaptureGraph(ComPtr<IBaseFilter> source) { Build(source.get()); }
 
-void CaptureGraph::Build() {
-  CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph_.put_void());
-  if (!graph_) return;
-  graph_.query(&control_);
+void CaptureGraph::Build(IBaseFilter* source) {
+  callback_ = new Callback(this);
+  graph_.Create(source, callback_);
   // No clock: frames flow as fast as the source makes them.
-  ComPtr<IMediaFilter> graphFilter;
-  if (SUCCEEDED(graph_.query(&graphFilter))) graphFilter->SetSyncSource(nullptr);
-
-  if (source_) {
-    graph_->AddFilter(source_.get(), L"Dorvantel");
-    source_->FindPin(L"1", sourcePin_.put());
-  }
-  CoCreateInstance(kSampleGrabberClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, grabberFilter_.put_void());
-  if (grabberFilter_) {
-    graph_->AddFilter(grabberFilter_.get(), L"Grabber");
-    grabberFilter_.query(&grabber_);
-  }
-  CoCreateInstance(kNullRendererClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer_.put_void());
-  if (renderer_) graph_->AddFilter(renderer_.get(), L"Renderer");
-  if (grabber_) {
-    callback_ = new Callback(this);
-    grabber_->SetBufferSamples(FALSE);
-    grabber_->SetOneShot(FALSE);
-    grabber_->SetCallback(callback_, 0);
-  }
+  if (graph_.graph()) graph_.RemoveClock();
 }
 
 CaptureGraph::~CaptureGraph() {
-  if (control_) control_->Stop();
-  if (grabber_) grabber_->SetCallback(nullptr, 0);
-  if (graph_) {
-    if (source_) graph_->RemoveFilter(source_.get());
-    if (grabberFilter_) graph_->RemoveFilter(grabberFilter_.get());
-    if (renderer_) graph_->RemoveFilter(renderer_.get());
-  }
-  if (callback_) callback_->Release();
+  graph_.Release();
+  callback_->Release();
 }
 
-static HRESULT WriteVariant(IBaseFilter* source, const wchar_t* name, VARIANT* value) {
-  if (!source) return E_POINTER;
-  ComPtr<IPropertyBag> bag;
-  ComPtr<IBaseFilter>(source).query(&bag);
-  if (!bag) return E_NOINTERFACE;
-  return bag->Write(name, value);
-}
+HRESULT CaptureGraph::WriteLong(const wchar_t* name, LONG value) { return SourceSettings(source()).WriteLong(name, value); }
 
-HRESULT CaptureGraph::WriteLong(const wchar_t* name, LONG value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = value;
-  return WriteVariant(source_.get(), name, &v);
-}
+HRESULT CaptureGraph::WriteBool(const wchar_t* name, bool value) { return SourceSettings(source()).WriteBool(name, value); }
 
-HRESULT CaptureGraph::WriteBool(const wchar_t* name, bool value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return WriteVariant(source_.get(), name, &v);
-}
-
-HRESULT CaptureGraph::WritePointer(const wchar_t* name, void* value) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_BYREF;
-  v.byref = value;
-  return WriteVariant(source_.get(), name, &v);
+HRESULT CaptureGraph::WritePointer(const wchar_t* name, const void* value) {
+  return SourceSettings(source()).WritePointer(name, value);
 }
 
 HRESULT CaptureGraph::Connect(int formatPosition) {
-  if (!sourcePin_ || !grabberFilter_ || !renderer_) return E_UNEXPECTED;
-  ComPtr<IPin> grabberIn, grabberOut, rendererIn;
-  ComPtr<IEnumPins> pins;
-  grabberFilter_->EnumPins(pins.put());
-  IPin* pin = nullptr;
-  while (pins && pins->Next(1, &pin, nullptr) == S_OK) {
-    PIN_DIRECTION direction;
-    pin->QueryDirection(&direction);
-    if (direction == PINDIR_INPUT) grabberIn.attach(pin); else grabberOut.attach(pin);
-  }
-  renderer_->EnumPins(pins.put());
-  if (pins && pins->Next(1, &pin, nullptr) == S_OK) rendererIn.attach(pin);
-  if (!grabberIn || !grabberOut || !rendererIn) return E_UNEXPECTED;
-
+  if (!sourcePin() || !grabber() || !renderer()) return E_UNEXPECTED;
   if (formatPosition < 0) {
-    const HRESULT hr = graph_->ConnectDirect(sourcePin_.get(), grabberIn.get(), nullptr);
+    const HRESULT hr = graph_.ConnectSource(nullptr);
     if (FAILED(hr)) return hr;
-    return graph_->ConnectDirect(grabberOut.get(), rendererIn.get(), nullptr);
+    return graph_.ConnectRenderer(nullptr);
   }
-  ComPtr<IEnumMediaTypes> types;
-  HRESULT hr = sourcePin_->EnumMediaTypes(types.put());
+  TaskMediaType type;
+  HRESULT hr = OfferedType(sourcePin(), formatPosition, &type);
   if (FAILED(hr)) return hr;
-  AM_MEDIA_TYPE* type = nullptr;
-  if (formatPosition > 0) types->Skip(formatPosition);
-  if (types->Next(1, &type, nullptr) != S_OK || !type) return E_FAIL;
-  hr = graph_->ConnectDirect(sourcePin_.get(), grabberIn.get(), type);
+  hr = graph_.ConnectSource(type.get());
   // The grabber's output takes the same type: left to itself it would propose the source's
   // first format and reconnect its input to it.
-  if (SUCCEEDED(hr)) hr = graph_->ConnectDirect(grabberOut.get(), rendererIn.get(), type);
-  FreeMediaTypeContents(*type);
-  CoTaskMemFree(type);
+  if (SUCCEEDED(hr)) hr = graph_.ConnectRenderer(type.get());
   return hr;
 }
 
 HRESULT CaptureGraph::UseGraphClock() {
   ComPtr<IMediaFilter> graphFilter;
-  HRESULT hr = graph_.query(&graphFilter);
+  HRESULT hr = graph() ? graph()->QueryInterface(IID_IMediaFilter, graphFilter.put_void()) : E_UNEXPECTED;
   if (FAILED(hr)) return hr;
   ComPtr<IReferenceClock> clock;
   hr = CoCreateInstance(CLSID_SystemClock, nullptr, CLSCTX_INPROC_SERVER, IID_IReferenceClock, clock.put_void());
@@ -179,9 +104,9 @@ HRESULT CaptureGraph::UseGraphClock() {
   return graphFilter->SetSyncSource(clock.get());
 }
 
-HRESULT CaptureGraph::Run() { return control_ ? control_->Run() : E_UNEXPECTED; }
-HRESULT CaptureGraph::Pause() { return control_ ? control_->Pause() : E_UNEXPECTED; }
-HRESULT CaptureGraph::Stop() { return control_ ? control_->Stop() : E_UNEXPECTED; }
+HRESULT CaptureGraph::Run() { return control() ? control()->Run() : E_UNEXPECTED; }
+HRESULT CaptureGraph::Pause() { return control() ? control()->Pause() : E_UNEXPECTED; }
+HRESULT CaptureGraph::Stop() { return control() ? control()->Stop() : E_UNEXPECTED; }
 
 bool CaptureGraph::WaitForFrames(size_t count, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
@@ -211,13 +136,13 @@ void CaptureGraph::ClearFrames() {
 
 AM_MEDIA_TYPE CaptureGraph::ConnectedType() {
   AM_MEDIA_TYPE type{};
-  if (sourcePin_) sourcePin_->ConnectionMediaType(&type);
+  if (sourcePin()) sourcePin()->ConnectionMediaType(&type);
   return type;
 }
 
 void CaptureGraph::ReadEvents() {
-  ComPtr<IMediaEvent> media;
-  if (!graph_ || FAILED(graph_->QueryInterface(IID_IMediaEvent, media.put_void()))) return;
+  IMediaEvent* media = graph_.events();
+  if (!media) return;
   long code;
   LONG_PTR p1, p2;
   while (media->GetEvent(&code, &p1, &p2, 0) == S_OK) {

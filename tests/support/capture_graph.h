@@ -10,12 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "format/media_type.h"
 #include "framework/com_ptr.h"
 #include "framework/section_lock.h"
+#include "hostkit/grabber_graph.h"
 #include "tests/support/library.h"
-
-extern const CLSID kSampleGrabberClsid;
-extern const CLSID kNullRendererClsid;
 
 // One delivered sample as the grabber saw it.
 struct DeliveredFrame {
@@ -39,7 +38,7 @@ class CaptureGraph {
   // Writes one property of the filter's bag.
   HRESULT WriteLong(const wchar_t* name, LONG value);
   HRESULT WriteBool(const wchar_t* name, bool value);
-  HRESULT WritePointer(const wchar_t* name, void* value);
+  HRESULT WritePointer(const wchar_t* name, const void* value);
 
   // Connects the source pin to the grabber, with the pin's format at position (0-4) or, for
   // -1, whatever the two pins agree; then the grabber to the renderer.
@@ -58,38 +57,29 @@ class CaptureGraph {
   size_t FrameCount();
   void ClearFrames();
   // The connected format of the source pin (the grabber's copy).
-  AM_MEDIA_TYPE ConnectedType();  // caller frees with FreeMediaType semantics (ReleaseMediaTypeFormat)
+  AM_MEDIA_TYPE ConnectedType();  // the caller frees it with ReleaseMediaTypeFormat
   // The events the graph received (code, param1) in order; EC_ERRORABORT and friends.
   std::vector<std::pair<long, LONG_PTR>> Events();
   // Waits (pumping messages) for an event with this code; its param1, or false on time-out.
   // Events read while waiting are kept and returned by the next Events().
   bool WaitForEvent(long code, LONG_PTR* param1, DWORD timeoutMs = 10000);
 
-  IBaseFilter* source() const { return source_.get(); }
-  IPin* sourcePin() const { return sourcePin_.get(); }
-  IGraphBuilder* graph() const { return graph_.get(); }
-  IBaseFilter* grabber() const { return grabberFilter_.get(); }
-  IBaseFilter* renderer() const { return renderer_.get(); }
-  IMediaControl* control() const { return control_.get(); }
+  IBaseFilter* source() const { return graph_.source(); }
+  IPin* sourcePin() const { return graph_.sourcePin(); }
+  IGraphBuilder* graph() const { return graph_.graph(); }
+  IBaseFilter* grabber() const { return graph_.grabberFilter(); }
+  IBaseFilter* renderer() const { return graph_.renderer(); }
+  IMediaControl* control() const { return graph_.control(); }
 
  private:
   class Callback;
-  void Build();
+  void Build(IBaseFilter* source);
   void ReadEvents();
 
-  ComPtr<IGraphBuilder> graph_;
-  ComPtr<IMediaControl> control_;
-  ComPtr<IBaseFilter> source_;
-  ComPtr<IPin> sourcePin_;
-  ComPtr<IBaseFilter> grabberFilter_;
-  ComPtr<ISampleGrabber> grabber_;
-  ComPtr<IBaseFilter> renderer_;
-  Callback* callback_ = nullptr;
+  Callback* callback_ = nullptr;  // one reference, the graph holds another until it is released
+  GrabberGraph graph_;
   bool keepPixels_ = true;
   SectionLock framesLock_;
   std::vector<DeliveredFrame> frames_;
   std::vector<std::pair<long, LONG_PTR>> events_;
 };
-
-// Releases the format block and pUnk of a type filled by ConnectionMediaType and the like.
-void FreeMediaTypeContents(AM_MEDIA_TYPE& type);

@@ -36,7 +36,7 @@ HRESULT STDMETHODCALLTYPE StreamPeer::GetAllocator(IMemAllocator** allocator) {
 }
 
 HRESULT STDMETHODCALLTYPE StreamPeer::Receive(IMediaSample* sample) {
-  ReceivedSample record;
+  Sample record;
   record.arrival = ::GetTickCount64();
   record.hasTime = sample->GetTime(&record.start, &record.end) == S_OK;
   record.size = sample->GetSize();
@@ -68,7 +68,7 @@ size_t StreamPeer::ReceivedCount() {
   return received_.size();
 }
 
-std::vector<ReceivedSample> StreamPeer::Received() {
+std::vector<StreamPeer::Sample> StreamPeer::Received() {
   SectionLockHolder hold(&lock_);
   return received_;
 }

@@ -14,18 +14,18 @@
 #include "framework/handles.h"
 #include "framework/section_lock.h"
 
-// One sample as StreamPeer received it.
-struct ReceivedSample {
-  bool hasTime = false;
-  REFERENCE_TIME start = 0;
-  REFERENCE_TIME end = 0;
-  LONG size = 0;
-  ULONGLONG arrival = 0;  // GetTickCount64 when Receive was called
-  BYTE firstByte = 0;
-};
-
 class StreamPeer : public IPin, public IMemInputPin {
  public:
+  // One sample as the peer received it.
+  struct Sample {
+    bool hasTime = false;
+    REFERENCE_TIME start = 0;
+    REFERENCE_TIME end = 0;
+    LONG size = 0;
+    ULONGLONG arrival = 0;  // GetTickCount64 when Receive was called
+    BYTE firstByte = 0;
+  };
+
   StreamPeer();
   virtual ~StreamPeer() = default;
 
@@ -62,7 +62,7 @@ class StreamPeer : public IPin, public IMemInputPin {
   HRESULT ShrinkBuffers(LONG bytes);
 
   size_t ReceivedCount();
-  std::vector<ReceivedSample> Received();
+  std::vector<Sample> Received();
   LONG EndOfStreams() const { return endOfStreams_; }
   // Waits until at least count samples arrived; false on time-out.
   bool WaitForReceived(size_t count, DWORD timeoutMs = 10000);
@@ -74,5 +74,5 @@ class StreamPeer : public IPin, public IMemInputPin {
   volatile LONG endOfStreams_ = 0;
   ComPtr<IMemAllocator> allocator_;
   SectionLock lock_;
-  std::vector<ReceivedSample> received_;
+  std::vector<Sample> received_;
 };

@@ -144,7 +144,7 @@ class MediaTypeInputTest : public ::testing::Test {
     EXPECT_TRUE(bits == 8 || bits == 16 || bits == 24 || bits == 32) << bits;
     EXPECT_EQ(kWidth, video->bmiHeader.biWidth);
     EXPECT_EQ(kHeight, video->bmiHeader.biHeight);
-    FreeMediaTypeContents(agreed);
+    ReleaseMediaTypeFormat(&agreed);
     EXPECT_EQ(S_OK, source_.DisconnectFrom(&peer_));
   }
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "format/media_type.h"
 #include "tests/framework/test_source.h"
 #include "tests/reliability/support/bounded_wait.h"
 #include "tests/reliability/support/desktop_source.h"
@@ -211,7 +212,7 @@ TEST_F(RaceThreadedTest, PeerAndTypeAskedWhileConnectionsComeAndGo) {
     AM_MEDIA_TYPE agreed = {};
     ASSERT_EQ(S_OK, source.pin()->ConnectionMediaType(&agreed));
     screenPalette = PaletteOf(agreed);
-    FreeMediaTypeContents(agreed);
+    ReleaseMediaTypeFormat(&agreed);
     ASSERT_EQ(S_OK, source.pin()->Disconnect());
     peers.back()->Release();
     ASSERT_EQ(zeros.size(), screenPalette.size());
@@ -231,11 +232,11 @@ TEST_F(RaceThreadedTest, PeerAndTypeAskedWhileConnectionsComeAndGo) {
     const auto askType = [&] {
       AM_MEDIA_TYPE type = {};
       if (source.pin()->ConnectionMediaType(&type) == S_OK) judge(type);
-      FreeMediaTypeContents(type);
+      ReleaseMediaTypeFormat(&type);
       AM_MEDIA_TYPE* format = nullptr;
       if (config->GetFormat(&format) == S_OK && format) {
         judge(*format);
-        FreeMediaTypeContents(*format);
+        ReleaseMediaTypeFormat(format);
         ::CoTaskMemFree(format);
       }
     };

@@ -1,5 +1,6 @@
 #include "tests/reliability/support/desktop_source.h"
 
+#include "hostkit/source_settings.h"
 #include "tests/support/capture_graph.h"
 
 DesktopSource::DesktopSource(const LoadedLibrary& library) {
@@ -8,28 +9,12 @@ DesktopSource::DesktopSource(const LoadedLibrary& library) {
   filter_.query(&bag_);
 }
 
-HRESULT DesktopSource::WriteLong(const wchar_t* name, LONG value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_I4;
-  v.lVal = value;
-  return bag_->Write(name, &v);
-}
+HRESULT DesktopSource::WriteLong(const wchar_t* name, LONG value) { return SourceSettings(filter()).WriteLong(name, value); }
 
-HRESULT DesktopSource::WriteBool(const wchar_t* name, bool value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_BOOL;
-  v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-  return bag_->Write(name, &v);
-}
+HRESULT DesktopSource::WriteBool(const wchar_t* name, bool value) { return SourceSettings(filter()).WriteBool(name, value); }
 
 HRESULT DesktopSource::WritePointer(const wchar_t* name, const void* value) {
-  VARIANT v;
-  ::VariantInit(&v);
-  v.vt = VT_BYREF;
-  v.byref = const_cast<void*>(value);
-  return bag_->Write(name, &v);
+  return SourceSettings(filter()).WritePointer(name, value);
 }
 
 HRESULT DesktopSource::CaptureScreenRect(const RECT& rect) {
@@ -38,25 +23,10 @@ HRESULT DesktopSource::CaptureScreenRect(const RECT& rect) {
   return WritePointer(L"CaptureValue", &rect);
 }
 
-HRESULT OfferedType(IPin* pin, int position, AM_MEDIA_TYPE* type) {
-  ComPtr<IEnumMediaTypes> types;
-  HRESULT hr = pin->EnumMediaTypes(types.put());
-  if (FAILED(hr)) return hr;
-  if (position > 0) types->Skip(static_cast<ULONG>(position));
-  AM_MEDIA_TYPE* offered = nullptr;
-  if (types->Next(1, &offered, nullptr) != S_OK || !offered) return E_FAIL;
-  *type = *offered;
-  ::CoTaskMemFree(offered);
-  return S_OK;
-}
-
 HRESULT DesktopSource::ConnectTo(IPin* receiver, int formatPosition) {
-  AM_MEDIA_TYPE type = {};
-  HRESULT hr = OfferedType(pin_.get(), formatPosition, &type);
-  if (FAILED(hr)) return hr;
-  hr = pin_->Connect(receiver, &type);
-  FreeMediaTypeContents(type);
-  return hr;
+  TaskMediaType type;
+  const HRESULT hr = OfferedType(pin_.get(), formatPosition, &type);
+  return SUCCEEDED(hr) ? pin_->Connect(receiver, type.get()) : hr;
 }
 
 HRESULT DesktopSource::DisconnectFrom(IPin* receiver) {

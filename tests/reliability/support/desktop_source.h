@@ -7,6 +7,7 @@
 #include <ocidl.h>
 
 #include "framework/com_ptr.h"
+#include "hostkit/pins.h"
 #include "tests/support/library.h"
 
 class DesktopSource {
@@ -38,6 +39,3 @@ class DesktopSource {
   ComPtr<IPin> pin_;
   ComPtr<IPropertyBag> bag_;
 };
-
-// Copies of the pin's offered type at position; the caller frees with FreeMediaTypeContents.
-HRESULT OfferedType(IPin* pin, int position, AM_MEDIA_TYPE* type);

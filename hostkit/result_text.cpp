@@ -1,4 +1,4 @@
-#include "recorder/resources.h"
+#include "hostkit/result_text.h"
 
 #include <cwchar>
 

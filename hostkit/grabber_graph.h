@@ -1,0 +1,58 @@
+#pragma once
+// GrabberGraph: a capture source in Wine's filter graph the way hosts record one: source ->
+// Sample Grabber (callback mode, no buffered samples, not one-shot) -> Null Renderer. It
+// owns the graph, the two peers and the pins it found; the caller owns the callback, which
+// the grabber holds a reference on until Release. Release (also the destructor) stops the
+// graph, takes the callback out and removes the filters, so that no reference between the
+// filters and the graph outlives it and the callback is not called after it.
+
+#include <windows.h>
+#include <dshow.h>
+#include <qedit.h>
+
+#include "framework/com_ptr.h"
+
+// Published with the platform's GUID library but declared by no header.
+extern "C" const CLSID CLSID_SampleGrabber;
+extern "C" const CLSID CLSID_NullRenderer;
+
+class GrabberGraph {
+ public:
+  // What Create could not do.
+  enum class Step { Graph, Grabber, Renderer, Add };
+
+  GrabberGraph() noexcept = default;
+  ~GrabberGraph() { Release(); }
+  GrabberGraph(const GrabberGraph&) = delete;
+  GrabberGraph& operator=(const GrabberGraph&) = delete;
+
+  // Makes the graph and the peers, sets up the grabber with callback and adds the three
+  // filters (no source: the peers alone); *failed, when given, says which step failed.
+  HRESULT Create(IBaseFilter* source, ISampleGrabberCB* callback, Step* failed = nullptr);
+  // Takes the reference clock out: nothing paces delivery.
+  HRESULT RemoveClock();
+  // Connects the source's output pin to the grabber's input with type (null: whatever the
+  // two agree), then the grabber's output to the renderer with rendererType.
+  HRESULT ConnectSource(const AM_MEDIA_TYPE* type);
+  HRESULT ConnectRenderer(const AM_MEDIA_TYPE* rendererType);
+  void Release() noexcept;
+
+  IGraphBuilder* graph() const noexcept { return graph_.get(); }
+  IMediaControl* control() const noexcept { return control_.get(); }
+  IMediaEvent* events() const noexcept { return events_.get(); }
+  IBaseFilter* source() const noexcept { return source_.get(); }
+  IPin* sourcePin() const noexcept { return sourcePin_.get(); }
+  IBaseFilter* grabberFilter() const noexcept { return grabberFilter_.get(); }
+  ISampleGrabber* grabber() const noexcept { return grabber_.get(); }
+  IBaseFilter* renderer() const noexcept { return renderer_.get(); }
+
+ private:
+  ComPtr<IGraphBuilder> graph_;
+  ComPtr<IMediaControl> control_;
+  ComPtr<IMediaEvent> events_;
+  ComPtr<IBaseFilter> source_;
+  ComPtr<IPin> sourcePin_;
+  ComPtr<IBaseFilter> grabberFilter_;
+  ComPtr<ISampleGrabber> grabber_;
+  ComPtr<IBaseFilter> renderer_;
+};

@@ -1,0 +1,72 @@
+#pragma once
+// What a host may rely on when it uses the desktop source: the class it creates, the names
+// of the settings its IPropertyBag takes, the values those settings take and the layouts of
+// the values passed by pointer. The library builds on these same definitions; hosts and
+// tests include this header and nothing else of the library to talk to the filter.
+
+#include <windows.h>
+
+#include <cstddef>
+
+// {924BCD16-2927-4D6B-A385-476A9C4D41B7}
+inline constexpr CLSID CLSID_DesktopSource = {0x924bcd16, 0x2927, 0x4d6b, {0xa3, 0x85, 0x47, 0x6a, 0x9c, 0x4d, 0x41, 0xb7}};
+// The filter's name, and the name of the capture device registered for it.
+inline constexpr wchar_t DesktopSourceName[] = L"Dorvantel";
+
+// The settings of IPropertyBag::Write. A name is taken when it begins with one of these.
+namespace SourceProperty {
+inline constexpr wchar_t IncludeCursor[] = L"IncludeCursor";                          // VT_BOOL
+inline constexpr wchar_t CaptureTransparentWindows[] = L"CaptureTransparentWindows";  // VT_BOOL
+inline constexpr wchar_t FrameRateMode[] = L"FrameRateMode";                          // a SourceRateMode
+inline constexpr wchar_t FrameRate[] = L"FrameRate";                                  // frames per second
+inline constexpr wchar_t CaptureArea[] = L"CaptureArea";                              // a SourceArea
+// Area 1: a RECT by pointer; area 2: a window handle in lVal; area 3: a WindowRegion by pointer.
+inline constexpr wchar_t CaptureValue[] = L"CaptureValue";
+inline constexpr wchar_t OutputDimensions[] = L"OutputDimensions";    // an OutputDimensions by pointer
+inline constexpr wchar_t InterpolationMode[] = L"InterpolationMode";  // a GDI+ InterpolationMode
+inline constexpr wchar_t FramePacing[] = L"FramePacing";              // VT_BOOL
+inline constexpr wchar_t WindowTitle[] = L"WindowTitle";              // a BSTR
+inline constexpr wchar_t OutputFormat[] = L"OutputFormat";            // a BSTR of OutputFormatNames
+}  // namespace SourceProperty
+
+// The values of CaptureArea.
+enum SourceArea : LONG {
+  kAreaDisplay = 0,          // the whole display
+  kAreaScreenRectangle = 1,  // a rectangle of the screen
+  kAreaWindow = 2,           // a whole window
+  kAreaWindowRectangle = 3,  // a rectangle relative to a window's corner
+};
+
+// The values of FrameRateMode: how the samples are stamped.
+enum SourceRateMode : LONG {
+  kRateByFrameCount = 0,  // frame n starts at n frame intervals
+  kRateByGrabLength = 1,  // back to back, each lasting twice its own grab
+  kRateByGrabTimes = 2,   // from the start to the end of its grab
+};
+
+// OutputFormat's names, at the pin's positions of their formats (RGB32 first); matched in
+// any case.
+inline constexpr const wchar_t* OutputFormatNames[] = {L"rgb32", L"rgb24", L"rgb565", L"rgb555", L"rgb8"};
+
+// CaptureValue in area 3: the window handle at the build's pointer width, then a rectangle
+// relative to the window's corner.
+struct WindowRegion {
+  HWND window;
+  LONG left;
+  LONG top;
+  LONG right;
+  LONG bottom;
+};
+#ifdef _WIN64
+static_assert(sizeof(WindowRegion) == 24 && offsetof(WindowRegion, left) == 8, "64-bit WindowRegion layout");
+#else
+static_assert(sizeof(WindowRegion) == 20 && offsetof(WindowRegion, left) == 4, "32-bit WindowRegion layout");
+#endif
+
+// OutputDimensions: the width and height of the frames, two LONGs.
+struct OutputDimensions {
+  LONG width;
+  LONG height;
+};
+static_assert(sizeof(OutputDimensions) == 8 && offsetof(OutputDimensions, height) == 4, "OutputDimensions layout");
+static_assert(sizeof(RECT) == 16, "CaptureValue's rectangle in area 1");
