@@ -23,19 +23,6 @@ namespace {
 constexpr LONG kWidth = 64;
 constexpr LONG kHeight = 48;
 
-// An IUnknown that only counts, carried as a type's pUnk: every reference the filter takes
-// must come back.
-class CountedUnknown : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-  long refs = 1;
-};
-
 // One generated media type with its format block in guarded memory (when it has one).
 struct GeneratedType {
   AM_MEDIA_TYPE type = {};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/reliability/support/desktop_source.h"
+#include "tests/reliability/support/downstream_double.h"
 #include "tests/reliability/support/guarded_memory.h"
 #include "tests/support/capture_graph.h"
 #include "tests/support/library.h"
@@ -174,18 +175,6 @@ const PresetKey kPresetKeys[] = {
 struct ScriptedRead {
   HRESULT answer = E_INVALIDARG;  // the key is not there
   VARIANT value = {};             // given with S_OK (and sometimes with a failure as well)
-};
-
-// An IUnknown that only counts, handed out in a VT_UNKNOWN value.
-class CountedUnknown : public IUnknown {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-  long refs = 1;
 };
 
 // A bag that answers each key's Read as scripted (copies of the values, so the reader owns

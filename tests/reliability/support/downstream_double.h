@@ -189,6 +189,19 @@ class DownstreamPin : public IPin, public IMemInputPin {
   std::deque<ComPtr<IMediaSample>> held_;
 };
 
+// An IUnknown that only counts, handed to the filter inside a media type or a VARIANT:
+// every reference the filter takes must come back.
+class CountedUnknown : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+  long refs = 1;
+};
+
 class EventSinkGraph : public IFilterGraph, public IMediaEventSink {
  public:
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
