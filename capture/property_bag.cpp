@@ -8,6 +8,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -209,12 +210,38 @@ void CapturePropertyBag::Reset(DesktopCapture& capture) noexcept {
 
 HRESULT CapturePropertyBag::Load(DesktopCapture& capture, IPropertyBag* bag, IErrorLog* errorLog) noexcept {
   if (!bag) return E_POINTER;
+  // A refused Load leaves every setting as it found it: the keys written before the one
+  // refused are put back.
+  CaptureSettings before;
+  try {
+    SectionLockHolder hold(&capture.CaptureLock());
+    before = capture.Settings();
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  const LONG areaBefore = lastCaptureArea_;
+  const HRESULT hr = LoadKeys(capture, bag, errorLog);
+  if (FAILED(hr)) {
+    SectionLockHolder hold(&capture.CaptureLock());
+    capture.SwitchCaptureArea(before.CaptureArea);
+    capture.Settings() = std::move(before);
+    lastCaptureArea_ = areaBefore;
+    return hr;
+  }
+  capture.FindTitledWindow(true);  // missing now may be there when streaming starts
+  return S_OK;
+}
+
+HRESULT CapturePropertyBag::LoadKeys(DesktopCapture& capture, IPropertyBag* bag, IErrorLog* errorLog) noexcept {
   for (const StoredKey& key : kStoredKeys) {
     VARIANT stored;
     ::VariantInit(&stored);
-    // Anything but S_OK: the bag does not hold the key.
-    if (bag->Read(key.name, &stored, errorLog) != S_OK) {
+    // E_OUTOFMEMORY: the bag may hold the key and could not give it. Anything else but
+    // S_OK: the bag does not hold the key.
+    const HRESULT read = bag->Read(key.name, &stored, errorLog);
+    if (read != S_OK) {
       ::VariantClear(&stored);
+      if (read == E_OUTOFMEMORY) return read;
       continue;
     }
     VARIANT value;
@@ -287,7 +314,6 @@ HRESULT CapturePropertyBag::Load(DesktopCapture& capture, IPropertyBag* bag, IEr
     ::VariantClear(&stored);
     if (FAILED(hr)) return hr;
   }
-  capture.FindTitledWindow(true);  // missing now may be there when streaming starts
   return S_OK;
 }
 

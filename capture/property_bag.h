@@ -30,8 +30,9 @@ class CapturePropertyBag {
   // window in 3), OutputDimensions "WIDTHxHEIGHT", whole decimal numbers only. A key the
   // bag does not give keeps its value. The first refused value ends Load with Write's
   // result (DISP_E_TYPEMISMATCH for a value of another type, E_INVALIDARG for text that
-  // does not parse), the keys before it written. A window area with a title but no
-  // rectangle captures the whole window.
+  // does not parse), and a Read answering E_OUTOFMEMORY ends it with that; either way every
+  // setting is then as it was before Load. A window area with a title but no rectangle
+  // captures the whole window.
   HRESULT Load(DesktopCapture& capture, IPropertyBag* bag, IErrorLog* errorLog) noexcept;
   // Writes the current settings into bag in the forms Load takes (numbers and booleans as
   // VT_I4, text as VT_BSTR); a window handle is not saved, its title is.
@@ -46,6 +47,8 @@ class CapturePropertyBag {
 
  private:
   HRESULT WriteCaptureValue(CaptureSettings& settings, const VARIANT& value) noexcept;
+  // Load's keys in their order; stops at the first refusal.
+  HRESULT LoadKeys(DesktopCapture& capture, IPropertyBag* bag, IErrorLog* errorLog) noexcept;
 
   LONG lastCaptureArea_ = 0;
 };

@@ -162,11 +162,25 @@ HRESULT STDMETHODCALLTYPE DownstreamPin::Connect(IPin*, const AM_MEDIA_TYPE*) { 
 HRESULT STDMETHODCALLTYPE DownstreamPin::ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) {
   if (!connector || !type) return E_POINTER;
   if (connected_) return VFW_E_ALREADY_CONNECTED;
+  if (!IsEqualGUID(acceptMajor_, GUID_NULL) && !IsEqualGUID(type->majortype, acceptMajor_)) {
+    return VFW_E_TYPE_NOT_ACCEPTED;
+  }
+  if (!IsEqualGUID(acceptSubtype_, GUID_NULL)) {
+    const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+    if (!IsEqualGUID(type->subtype, acceptSubtype_) || !IsEqualGUID(type->formattype, FORMAT_VideoInfo) || !video ||
+        type->cbFormat < sizeof(VIDEOINFOHEADER) || video->bmiHeader.biWidth == 0 || video->bmiHeader.biHeight == 0) {
+      return VFW_E_TYPE_NOT_ACCEPTED;
+    }
+  }
+  connectedSubtype_ = type->subtype;
   connected_ = true;
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE DownstreamPin::Disconnect() { return connected_.exchange(false) ? S_OK : S_FALSE; }
+HRESULT STDMETHODCALLTYPE DownstreamPin::Disconnect() {
+  notified_.reset();
+  return connected_.exchange(false) ? S_OK : S_FALSE;
+}
 
 HRESULT STDMETHODCALLTYPE DownstreamPin::ConnectedTo(IPin** pin) {
   if (!pin) return E_POINTER;
@@ -192,7 +206,7 @@ HRESULT STDMETHODCALLTYPE DownstreamPin::QueryDirection(PIN_DIRECTION* direction
 
 HRESULT STDMETHODCALLTYPE DownstreamPin::QueryId(LPWSTR*) { return E_NOTIMPL; }
 
-HRESULT STDMETHODCALLTYPE DownstreamPin::QueryAccept(const AM_MEDIA_TYPE*) { return S_OK; }
+HRESULT STDMETHODCALLTYPE DownstreamPin::QueryAccept(const AM_MEDIA_TYPE*) { return queryAccept_; }
 
 HRESULT STDMETHODCALLTYPE DownstreamPin::EnumMediaTypes(IEnumMediaTypes** types) {
   if (!types) return E_POINTER;
@@ -215,12 +229,18 @@ HRESULT STDMETHODCALLTYPE DownstreamPin::NewSegment(REFERENCE_TIME, REFERENCE_TI
 
 HRESULT STDMETHODCALLTYPE DownstreamPin::GetAllocator(IMemAllocator** allocator) {
   if (!allocator) return E_POINTER;
+  *allocator = nullptr;
+  if (noAllocator_) return VFW_E_NO_ALLOCATOR;
   *allocator = &allocator_;
   allocator_.AddRef();
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE DownstreamPin::NotifyAllocator(IMemAllocator*, BOOL) { return S_OK; }
+HRESULT STDMETHODCALLTYPE DownstreamPin::NotifyAllocator(IMemAllocator* allocator, BOOL) {
+  if (!allocator) return E_POINTER;
+  notified_ = ComPtr<IMemAllocator>(allocator);
+  return S_OK;
+}
 
 HRESULT STDMETHODCALLTYPE DownstreamPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
 
@@ -252,11 +272,17 @@ HRESULT STDMETHODCALLTYPE DownstreamPin::Receive(IMediaSample* sample) {
     if (limit >= 0 && accepted >= limit) answer = refusal_;
   }
   if (answer == S_OK) {
+    ComPtr<IMediaSample> letGo;
     {
       SectionLockHolder hold(&lock_);
       received_.push_back(seen);
       if (holdSamples_) held_.emplace_back(sample);
+      if (holdLimit_ != 0 && held_.size() > holdLimit_) {
+        letGo = std::move(held_.front());
+        held_.pop_front();
+      }
     }
+    letGo.reset();
     ++receivedCount_;
     if (blockInReceive_ && ::WaitForSingleObject(released_.get(), kBlockBoundMs) != WAIT_OBJECT_0) {
       blockExpired_ = true;
@@ -290,11 +316,27 @@ void DownstreamPin::Start() {
 }
 
 void DownstreamPin::ReleaseHeldSamples() {
-  std::vector<ComPtr<IMediaSample>> held;
+  std::deque<ComPtr<IMediaSample>> held;
   {
     SectionLockHolder hold(&lock_);
     held.swap(held_);
   }
+}
+
+bool DownstreamPin::ReleaseOldestHeldSample() {
+  ComPtr<IMediaSample> oldest;
+  {
+    SectionLockHolder hold(&lock_);
+    if (held_.empty()) return false;
+    oldest = std::move(held_.front());
+    held_.pop_front();
+  }
+  return true;
+}
+
+size_t DownstreamPin::heldCount() {
+  SectionLockHolder hold(&lock_);
+  return held_.size();
 }
 
 std::vector<ReceivedSample> DownstreamPin::Received() {

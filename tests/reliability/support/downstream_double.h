@@ -5,8 +5,10 @@
 // grant smaller buffers than it reports, and poisons every buffer it hands out so that a
 // sample delivered without being filled shows. DownstreamPin is an input pin (IPin and
 // IMemInputPin) that offers that allocator and records what it receives; its Receive can
-// fail, answer S_FALSE or block until the pin is stopped. EventSinkGraph stands in for the
-// graph a filter joins and records the events it is sent.
+// fail, answer S_FALSE or block until the pin is stopped. It can also be shaped like the
+// sink of a real host: what QueryAccept answers, no allocator of its own, only one subtype
+// taken, samples kept for a while. EventSinkGraph stands in for the graph a filter joins and
+// records the events it is sent.
 //
 // The test owns every double (on its stack or as a member); the reference counts only show
 // that each reference taken was given back. Fields the worker thread touches are atomic or
@@ -16,6 +18,7 @@
 #include <dshow.h>
 
 #include <atomic>
+#include <deque>
 #include <utility>
 #include <vector>
 
@@ -121,9 +124,30 @@ class DownstreamPin : public IPin, public IMemInputPin {
   }
   // Receive keeps waiting (up to a bound) until Stop.
   void BlockInReceive(bool block) { blockInReceive_ = block; }
-  // Receive keeps a reference to every sample until ReleaseHeldSamples.
-  void HoldSamples(bool hold) { holdSamples_ = hold; }
+  // Receive keeps a reference to every sample until ReleaseHeldSamples; with a limit, the
+  // oldest is let go once more than limit are kept.
+  void HoldSamples(bool hold, size_t limit = 0) {
+    holdSamples_ = hold;
+    holdLimit_ = limit;
+  }
   void ReleaseHeldSamples();
+  // Lets go of the oldest kept sample, as a host's reading thread does; false when none is kept.
+  bool ReleaseOldestHeldSample();
+  size_t heldCount();
+  // What QueryAccept answers.
+  void AnswerQueryAccept(HRESULT answer) { queryAccept_ = answer; }
+  // GetAllocator answers VFW_E_NO_ALLOCATOR: the source brings its own.
+  void OfferNoAllocator(bool none) { noAllocator_ = none; }
+  // ReceiveConnection takes only this major type, and with a subtype only that subtype as
+  // FORMAT_VideoInfo with a non-zero size (GUID_NULL: any); others get VFW_E_TYPE_NOT_ACCEPTED.
+  void AcceptOnly(const GUID& major, const GUID& subtype) {
+    acceptMajor_ = major;
+    acceptSubtype_ = subtype;
+  }
+  // The subtype of the last connection ReceiveConnection took.
+  GUID connectedSubtype() const { return connectedSubtype_; }
+  // The allocator NotifyAllocator was last told of (kept until Disconnect).
+  IMemAllocator* notifiedAllocator() const { return notified_.get(); }
   // The media types EnumMediaTypes hands out (copies, in order); none: E_NOTIMPL.
   void OfferTypes(std::vector<const AM_MEDIA_TYPE*> types) { offered_ = std::move(types); }
 
@@ -145,6 +169,13 @@ class DownstreamPin : public IPin, public IMemInputPin {
   std::atomic<bool> stopped_{false};
   std::atomic<bool> blockInReceive_{false};
   std::atomic<bool> holdSamples_{false};
+  std::atomic<size_t> holdLimit_{0};
+  std::atomic<HRESULT> queryAccept_{S_OK};
+  std::atomic<bool> noAllocator_{false};
+  GUID acceptMajor_ = GUID_NULL;
+  GUID acceptSubtype_ = GUID_NULL;
+  GUID connectedSubtype_ = GUID_NULL;
+  ComPtr<IMemAllocator> notified_;  // set and cleared while the filter is stopped
   std::atomic<bool> blockExpired_{false};
   std::atomic<long> refuseAfter_{-1};
   std::atomic<HRESULT> refusal_{S_OK};
@@ -155,7 +186,20 @@ class DownstreamPin : public IPin, public IMemInputPin {
   std::vector<const AM_MEDIA_TYPE*> offered_;
   SectionLock lock_;  // guards received_ and held_
   std::vector<ReceivedSample> received_;
-  std::vector<ComPtr<IMediaSample>> held_;
+  std::deque<ComPtr<IMediaSample>> held_;
+};
+
+// An IUnknown that only counts, handed to the filter inside a media type or a VARIANT:
+// every reference the filter takes must come back.
+class CountedUnknown : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
+  long refs = 1;
 };
 
 class EventSinkGraph : public IFilterGraph, public IMediaEventSink {
