@@ -134,6 +134,19 @@ BitmapHandle ScaleBitmap(HBITMAP grabbed, FrameSize size, LONG interpolation) no
   return result;
 }
 
+// True when a copy of rectangle from the screen writes every pixel of a canvas of its size:
+// the rectangle lies inside one display monitor, so no part of it is off the screen.
+bool ScreenCopyCoversCanvas(const RECT& rectangle) noexcept {
+  const HMONITOR monitor = ::MonitorFromRect(&rectangle, MONITOR_DEFAULTTONULL);
+  if (!monitor) return false;
+  MONITORINFO info = {};
+  info.cbSize = sizeof(info);
+  if (!::GetMonitorInfoW(monitor, &info)) return false;
+  const RECT& screen = info.rcMonitor;
+  return rectangle.left >= screen.left && rectangle.top >= screen.top && rectangle.right <= screen.right &&
+         rectangle.bottom <= screen.bottom;
+}
+
 }  // namespace
 
 HBITMAP GrabSurfaces::Canvas(HDC source, int width, int height) noexcept {
@@ -202,8 +215,11 @@ void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optiona
   if (!canvas) return;
   {
     SelectedObject selected(memory, canvas);
-    // Whatever the copy or the window's printing does not reach stays black, as in a new bitmap.
-    ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
+    // Whatever the copy or the window's printing does not reach stays black, as in a new
+    // bitmap. A screen copy that covers the whole canvas overwrites every pixel, so only a
+    // copy that fails needs the clear.
+    const bool covered = !window && ScreenCopyCoversCanvas(rectangle);
+    if (!covered) ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
     if (window) {
       // The window's point (left, top) lands on the bitmap's pixel (0, 0).
       POINT previousOrigin = {};
@@ -213,8 +229,11 @@ void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optiona
       ::SetWindowOrgEx(memory, previousOrigin.x, previousOrigin.y, nullptr);
     } else {
       const DWORD rasterOperation = includeLayeredWindows ? SRCCOPY | CAPTUREBLT : SRCCOPY;
-      ::BitBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), source, rectangle.left,
-               rectangle.top, rasterOperation);
+      if (!::BitBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), source, rectangle.left,
+                    rectangle.top, rasterOperation) &&
+          covered) {
+        ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
+      }
       if (drawCursor) DrawCursor(memory, rectangle, nullptr);
     }
   }
