@@ -106,12 +106,12 @@ void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const
     BitmapHandle scaled;
     {
       SelectedObject selected(memory.get(), canvas.get());
-      // The whole display lies inside its monitor: the grab asks and, told so, does not clear.
-      const RECT whole = {0, 0, width, height};
-      MONITORINFO monitor = {};
-      monitor.cbSize = sizeof(monitor);
-      ::GetMonitorInfoW(::MonitorFromRect(&whole, MONITOR_DEFAULTTONULL), &monitor);
-      if (!::EqualRect(&monitor.rcMonitor, &whole)) ::PatBlt(memory.get(), 0, 0, width, height, BLACKNESS);
+      // The whole display lies inside the display's visible area: the grab asks and, told so,
+      // does not clear.
+      RECT visible = {};
+      if (::GetClipBox(display.get(), &visible) != SIMPLEREGION || visible.right < width || visible.bottom < height) {
+        ::PatBlt(memory.get(), 0, 0, width, height, BLACKNESS);
+      }
       clock.Mark(kClear);
       if (!::BitBlt(memory.get(), 0, 0, width, height, display.get(), 0, 0, SRCCOPY)) ++failedBlits;
       clock.Mark(kBlit);

@@ -134,17 +134,16 @@ BitmapHandle ScaleBitmap(HBITMAP grabbed, FrameSize size, LONG interpolation) no
   return result;
 }
 
-// True when a copy of rectangle from the screen writes every pixel of a canvas of its size:
-// the rectangle lies inside one display monitor, so no part of it is off the screen.
-bool ScreenCopyCoversCanvas(const RECT& rectangle) noexcept {
-  const HMONITOR monitor = ::MonitorFromRect(&rectangle, MONITOR_DEFAULTTONULL);
-  if (!monitor) return false;
-  MONITORINFO info = {};
-  info.cbSize = sizeof(info);
-  if (!::GetMonitorInfoW(monitor, &info)) return false;
-  const RECT& screen = info.rcMonitor;
-  return rectangle.left >= screen.left && rectangle.top >= screen.top && rectangle.right <= screen.right &&
-         rectangle.bottom <= screen.bottom;
+// True when a copy of rectangle from source writes every pixel of a canvas of its size: the
+// rectangle lies inside source's visible area, and that area is one rectangle (a desktop of
+// monitors that leaves gaps between them is not). The clip box is the device context's own,
+// so asking costs nothing, unlike asking for the monitors, which on Wine costs as much as the
+// clear it would save.
+bool CopyCoversCanvas(HDC source, const RECT& rectangle) noexcept {
+  RECT visible = {};
+  if (::GetClipBox(source, &visible) != SIMPLEREGION) return false;
+  return rectangle.left >= visible.left && rectangle.top >= visible.top && rectangle.right <= visible.right &&
+         rectangle.bottom <= visible.bottom;
 }
 
 }  // namespace
@@ -216,9 +215,9 @@ void GrabFrame(HDC source, HDC memory, const RECT& rectangle, const std::optiona
   {
     SelectedObject selected(memory, canvas);
     // Whatever the copy or the window's printing does not reach stays black, as in a new
-    // bitmap. A screen copy that covers the whole canvas overwrites every pixel, so only a
-    // copy that fails needs the clear.
-    const bool covered = !window && ScreenCopyCoversCanvas(rectangle);
+    // bitmap. A screen copy that covers the whole canvas overwrites every pixel, so there only
+    // a copy that fails needs the clear.
+    const bool covered = !window && CopyCoversCanvas(source, rectangle);
     if (!covered) ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
     if (window) {
       // The window's point (left, top) lands on the bitmap's pixel (0, 0).
