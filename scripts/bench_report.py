@@ -207,6 +207,14 @@ else:
                 text += f"; CPU {cpu:.2f} against the ceiling's {ceiling_cpu:.2f} ms per frame"
             if steps:
                 text += f"; the grab's profile: {steps}"
+        elif "dshow" in what:
+            through = value(screen, "ffmpeg-dshow", "cpu_ms")
+            alone = value(screen, "filter-rgb32", "cpu_ms")
+            own = value(screen, "ffmpeg-gdigrab", "cpu_ms")
+            if through is not None and alone is not None and own is not None:
+                text += (f"; CPU per frame unpaced: {through:.2f} ms through the filter, of which the filter in a bare "
+                         f"graph (`filter-rgb32`) takes {alone:.2f} ms and ffmpeg's own handling of the frame the rest, "
+                         f"against {own:.2f} ms with gdigrab")
         reading.append(text + ".")
 reading.append("")
 lines += reading
