@@ -222,7 +222,9 @@ lines += reading
 if profiles:
     steps = STEPS
     lines += ["### Where a frame's time goes", "",
-              "The grab's steps re-enacted on a worker thread with a timer around each (mean ms per frame, one run):",
+              "The grab's steps re-enacted on a worker thread with a timer around each (mean ms per frame, one run;",
+              "clear: selecting the canvas and asking whether the copy covers it, which it does for the whole",
+              "display, so that no clear follows; on a loaded machine every step also holds the waits for a core):",
               "", "| display | case | " + " | ".join(steps) + " | total |", "|---|---|" + "---:|" * (len(steps) + 1)]
     for p in profiles:
         lines.append(f"| {p['screen']} | `{p['case']}` | " +
