@@ -10,7 +10,19 @@
 #include "bench/timed_loop.h"
 #include "format/frame_size.h"
 
-// CreateCompatibleBitmap + BitBlt from the display + GetDIBits into the layout, per frame.
+// The design's ceiling, as the grab now works: on a thread of its own, one compatible bitmap
+// kept from frame to frame, the display copied into it (BitBlt), then GetDIBits into the
+// layout (the 16-bit layouts through a kept DIB section of the layout, as the grab converts
+// them). No clear before the copy, no library code.
+CaseResult RunDesignCeiling(const std::string& name, const Layout& layout, const LoopTiming& timing,
+                            const ServerClock& server);
+
+// The same loop with GDI+ scaling the kept bitmap to output (the calls of RunBareGdiplus)
+// before GetDIBits into 32 bits: the ceiling of the scaled path.
+CaseResult RunScalingCeiling(const std::string& name, FrameSize output, LONG interpolation, const LoopTiming& timing,
+                             const ServerClock& server);
+
+// The first ceiling: CreateCompatibleBitmap + BitBlt from the display + GetDIBits into the layout, per frame.
 CaseResult RunBareGdi(const std::string& name, const Layout& layout, const LoopTiming& timing,
                       const ServerClock& server);
 

@@ -5,6 +5,9 @@
 //
 // CASE is one of (LAYOUT: rgb32 rgb24 rgb565 rgb555 rgb8; SCALE: WxH-MODE, MODE a GDI+
 // interpolation mode number):
+//   ceiling-LAYOUT              the design's ceiling: a kept bitmap, BitBlt + GetDIBits, on a
+//                               thread of its own
+//   ceiling-SCALE               the same with GDI+ scaling, converted to rgb32
 //   gdi-LAYOUT                  bare CreateCompatibleBitmap + BitBlt + GetDIBits
 //   gdiplus-SCALE               the bare grab scaled by GDI+, converted to rgb32
 //   filter-LAYOUT[-cursor][-SCALE]   the library's filter in Wine's graph
@@ -65,7 +68,12 @@ bool ParseCase(const std::string& name, CaseSpec* wanted) {
   if (parts.empty()) return false;
   wanted->kind = parts[0];
   size_t next = 1;
-  if (wanted->kind == "gdiplus") {
+  if (wanted->kind == "ceiling" && parts.size() == 2) {
+    // Its own worker thread always; a scaling ceiling names a size and a mode instead.
+    return !wanted->thread && (wanted->layout = FindLayout(parts[1])) != nullptr;
+  }
+  if (wanted->kind == "gdiplus" || wanted->kind == "ceiling") {
+    if (wanted->kind == "ceiling" && wanted->thread) return false;
     wanted->layout = FindLayout("rgb32");
   } else {
     if (parts.size() < 2 || !(wanted->layout = FindLayout(parts[1]))) return false;
@@ -84,7 +92,7 @@ bool ParseCase(const std::string& name, CaseSpec* wanted) {
     wanted->interpolation = std::atol(parts[next + 1].c_str());
     next += 2;
   }
-  if (wanted->kind == "gdiplus") return wanted->output && !wanted->cursor;
+  if (wanted->kind == "gdiplus" || wanted->kind == "ceiling") return wanted->output && !wanted->cursor;
   return next == parts.size() && (wanted->kind == "filter" || wanted->kind == "grab" || wanted->kind == "profile");
 }
 
@@ -149,6 +157,9 @@ int wmain(int argc, wchar_t** argv) {
     CaseResult result;
     if (wanted.kind == "gdi") {
       result = RunBareGdi(name, *wanted.layout, caseTiming, server);
+    } else if (wanted.kind == "ceiling") {
+      result = wanted.output ? RunScalingCeiling(name, *wanted.output, wanted.interpolation, caseTiming, server)
+                             : RunDesignCeiling(name, *wanted.layout, caseTiming, server);
     } else if (wanted.kind == "gdiplus") {
       result = RunBareGdiplus(name, *wanted.output, wanted.interpolation, caseTiming, server);
     } else if (wanted.kind == "filter") {

@@ -23,6 +23,7 @@ CaseResult RunLibraryGrab(const std::string& name, const GrabOptions& options, c
                           const ServerClock& server);
 
 // Prints one line "profile=<name> frames=N <step>_ms=... total_ms=..." with the mean time of
-// each step of a frame: create (the compatible bitmap), blit, cursor, scale (GDI+),
+// each step of a frame: create (the compatible bitmap), clear (whether the copy covers the
+// canvas, and the clear where it does not), blit, cursor, scale (GDI+),
 // section (the 16-bit detour through a DIB section), convert (GetDIBits), delete.
 void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const LoopTiming& timing);

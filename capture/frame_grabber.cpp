@@ -136,6 +136,18 @@ BitmapHandle ScaleBitmap(HBITMAP grabbed, FrameSize size, LONG interpolation) no
   return result;
 }
 
+// True when a copy of rectangle from source writes every pixel of a canvas of its size: the
+// rectangle lies inside source's visible area, and that area is one rectangle (a desktop of
+// monitors that leaves gaps between them is not). The clip box is the device context's own,
+// so asking costs nothing, unlike asking for the monitors, which on Wine costs as much as the
+// clear it would save.
+bool CopyCoversCanvas(HDC source, const RECT& rectangle) noexcept {
+  RECT visible = {};
+  if (::GetClipBox(source, &visible) != SIMPLEREGION) return false;
+  return rectangle.left >= visible.left && rectangle.top >= visible.top && rectangle.right <= visible.right &&
+         rectangle.bottom <= visible.bottom;
+}
+
 }  // namespace
 
 HBITMAP GrabSurfaces::Canvas(HDC source, int width, int height) noexcept {
@@ -211,8 +223,11 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
   if (!canvas) return false;
   {
     SelectedObject selected(memory, canvas);
-    // Whatever the copy or the window's printing does not reach stays black, as in a new bitmap.
-    ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
+    // Whatever the copy or the window's printing does not reach stays black, as in a new
+    // bitmap. A screen copy that covers the whole canvas overwrites every pixel, so there only
+    // a copy that fails needs the clear.
+    const bool covered = !window && CopyCoversCanvas(source, rectangle);
+    if (!covered) ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
     if (window) {
       // The window's point (left, top) lands on the bitmap's pixel (0, 0).
       POINT previousOrigin = {};
@@ -222,8 +237,11 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
       ::SetWindowOrgEx(memory, previousOrigin.x, previousOrigin.y, nullptr);
     } else {
       const DWORD rasterOperation = includeLayeredWindows ? SRCCOPY | CAPTUREBLT : SRCCOPY;
-      ::BitBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), source, rectangle.left,
-               rectangle.top, rasterOperation);
+      if (!::BitBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), source, rectangle.left,
+                    rectangle.top, rasterOperation) &&
+          covered) {
+        ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
+      }
       if (drawCursor) DrawCursor(memory, rectangle, nullptr);
     }
   }

@@ -62,10 +62,11 @@ struct GrabRequest {
 };
 
 // Copies rectangle of source (or, with a window, prints the window with rectangle taken
-// relative to its corner) into a bitmap compatible with source, drawn through memory and
-// cleared to black first; draws the cursor when drawCursor is set; scales to outputSize with
-// GDI+ when one is given; then converts the lines into destination in the layout that info
-// describes (its colour table is written back for 8-bit layouts). The bitmaps come from
+// relative to its corner) into a bitmap compatible with source, drawn through memory, where
+// what the copy does not reach is black (the bitmap is cleared first unless the rectangle lies
+// inside source's visible area); draws the cursor when drawCursor is set; scales to outputSize
+// with GDI+ when one is given; then converts the lines into destination in the layout that
+// info describes (its colour table is written back for 8-bit layouts). The bitmaps come from
 // surfaces, which the caller keeps for its next grab.
 // Never writes past destinationBytes of destination nor reads or writes past infoBytes of
 // info, and converts no more lines than info's height. An empty rectangle, an unusable info,

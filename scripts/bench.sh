@@ -1,53 +1,66 @@
 #!/usr/bin/env bash
-# Measures the desktop filter against the platform's own limit and writes the results into
+# Measures the desktop filter against the platform's own limits and writes the results into
 # docs/: performance-runs.tsv (every run), performance-profile.tsv (where a frame's time
 # goes), the results section of performance.md (medians, between its marker lines) and
 # performance.png. `./run bench` calls it.
 #
-# Knobs: DORVANTEL_BENCH_SCREENS (default "1280x720 1920x1080"), DORVANTEL_BENCH_RUNS
+# On each screen size, in a display of its own, one repetition runs every case once, each in
+# a process of its own, so that a change in the machine's load spreads over all cases alike:
+#   - the design's ceiling (a bare loop on a worker thread with a kept bitmap) and the filter
+#     in Wine's graph, unpaced, in the five layouts; the scaled path to half the screen's size
+#     against the same loop with GDI+ scaling;
+#   - ffmpeg 4.1 for Windows under Wine, its own GDI grabber (-f gdigrab) against the filter
+#     (-f dshow): frames per second unpaced, CPU per frame at 30 frames a second;
+#   - ffmpeg -f x11grab on Linux, for reference.
+#
+# Knobs: DORVANTEL_BENCH_SCREENS (default "1280x720 1920x1080 3840x2160"), DORVANTEL_BENCH_RUNS
 # (repetitions per case, default 3), DORVANTEL_BENCH_SECONDS (measured seconds per run,
-# default 1.5), DORVANTEL_BENCH_32 (1: also the 32-bit bare loops, once per screen; default 0,
-# since where 32-bit code is emulated they add minutes and measure the emulator),
+# default 1.5), DORVANTEL_BENCH_FFMPEG (0 leaves out the Windows ffmpeg rows; default 1),
+# DORVANTEL_BENCH_32 (1: also the 32-bit ceilings, once per screen in one process; default 0),
 # DORVANTEL_BENCH_OUT (output folder, default docs/).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-SCREENS=${DORVANTEL_BENCH_SCREENS:-1280x720 1920x1080}
+SCREENS=${DORVANTEL_BENCH_SCREENS:-1280x720 1920x1080 3840x2160}
 RUNS=${DORVANTEL_BENCH_RUNS:-3}
 SECONDS_PER_RUN=${DORVANTEL_BENCH_SECONDS:-1.5}
+WITH_FFMPEG=${DORVANTEL_BENCH_FFMPEG:-1}
 WITH_32=${DORVANTEL_BENCH_32:-0}
 OUT=${DORVANTEL_BENCH_OUT:-$ROOT/docs}
-HIGH_QUALITY=7  # InterpolationModeHighQualityBicubic
 LAYOUTS="rgb32 rgb24 rgb565 rgb555 rgb8"
+# The Windows ffmpeg rows: the unpaced span and the two lengths of the paced runs whose
+# difference gives the CPU per frame with the program's start and end cancelled out.
+FFMPEG_SHORT=1 FFMPEG_LONG=4
+PRESET="Dorvantel unpaced"
 
-# The cases of one screen, in the order each repetition runs them. A "-thread" bare loop
-# runs on a thread of its own, as the filter's worker does.
+half_of() { echo "$(( ${1%x*} / 2 ))x$(( ${1#*x} / 2 ))"; }
+
+# The cases of one screen, in the order each repetition runs them: each filter case right
+# after its ceiling.
 cases_of() {
   local c
-  for c in $LAYOUTS; do echo "gdi-$c gdi-$c-thread filter-$c"; done
-  echo "grab-rgb32 grab-rgb32-thread grab-rgb565-thread filter-rgb32-cursor"
-  for size in 1280x720 640x360; do
-    for mode in 0 $HIGH_QUALITY; do echo "gdiplus-$size-$mode filter-rgb32-$size-$mode"; done
-  done
+  for c in $LAYOUTS; do echo "ceiling-$c filter-$c"; done
+  echo "grab-rgb32-thread filter-rgb32-cursor"
+  echo "ceiling-$(half_of "$1")-0 filter-rgb32-$(half_of "$1")-0"
 }
 
 profiles_of() {
   local c
-  echo "profile-rgb32 profile-rgb565"
   for c in $LAYOUTS; do echo "profile-$c-thread"; done
-  echo "profile-rgb32-cursor-thread profile-rgb32-1280x720-0-thread profile-rgb32-640x360-$HIGH_QUALITY-thread"
+  echo "profile-rgb32-$(half_of "$1")-0-thread"
 }
-
 bits_list="64"
 [ "$WITH_32" = 1 ] && bits_list="64 32"
 bash "$ROOT/scripts/setup.sh" >/dev/null
 for bits in $bits_list; do build_bits "$bits" --target dorvantel-bench >/dev/null; done
+[ "$WITH_FFMPEG" = 1 ] && build_bits 64 --target dorvantel-register >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 runs_file=$work/runs.tsv
 profile_file=$work/profile.tsv
 printf 'screen\tbits\trun\tcase\tok\tsize\tframes\tseconds\tfps\tcpu_ms\txserver_ms\tpeak_mb\tmean_byte\tnote\n' >"$runs_file"
+: >"$work/loads"
 printf 'screen\tcase\tframes\tcreate_ms\tclear_ms\tblit_ms\tcursor_ms\tscale_ms\tsection_ms\tconvert_ms\tdelete_ms\ttotal_ms\tfailed_blits\tmean_byte\n' >"$profile_file"
 
 # key=value fields of one result line, as a row of runs.tsv.
@@ -86,6 +99,66 @@ ffmpeg_run() {
 
 bench_exe() { echo "$BUILD/win$1/dorvantel-bench.exe"; }
 
+# One run of the Windows ffmpeg: ffmpeg_once GRABBER FRAMERATE SECONDS prints "frames
+# wall-seconds cpu-seconds xserver-seconds" (the CPU is ffmpeg's user + system time with its
+# Wine loader, not wineserver's). GRABBER is gdigrab, dshow (the unpaced preset) or
+# dshow-paced (the filter's own device, paced at FRAMERATE).
+ffmpeg_once() {
+  local input x0 x1 w0 w1 frames
+  case $1 in
+    gdigrab) input=(-f gdigrab -framerate "$2" -i desktop) ;;
+    dshow) input=(-rtbufsize 512M -f dshow -framerate "$2" -i "video=$PRESET") ;;
+    dshow-paced) input=(-rtbufsize 512M -f dshow -framerate "$2" -i video=Dorvantel) ;;
+  esac
+  x0=$(server_ticks "$XVFB_PID")
+  w0=$(date +%s.%N)
+  { TIMEFORMAT='%U %S'; time "$ROOT/scripts/wine-ffmpeg" 64 -hide_banner -nostdin "${input[@]}" \
+      -t "$3" -vsync 0 -f null - >/dev/null 2>"$work/ffmpeg-win.log" </dev/null; } 2>"$work/time" || true
+  w1=$(date +%s.%N)
+  x1=$(server_ticks "$XVFB_PID")
+  frames=$(tr '\r' '\n' <"$work/ffmpeg-win.log" | grep -o 'frame= *[0-9]*' | tail -n 1 | tr -dc 0-9)
+  echo "${frames:-0} $(awk -v a="$w0" -v b="$w1" 'BEGIN { printf "%.3f", b - a }') \
+$(awk '{ printf "%.3f", $1 + $2 }' "$work/time") $(awk -v a="$x0" -v b="$x1" 'BEGIN { printf "%.2f", (b - a) / 100 }')"
+}
+
+# A row of runs.tsv from a short and a long run of one grabber: frames per second, CPU and X
+# server milliseconds per frame, each the difference of the two runs over the difference in
+# frames, so that ffmpeg's start (Wine's, the graph's) cancels out.
+ffmpeg_row() {  # ffmpeg_row SCREEN RUN CASE GRABBER FRAMERATE
+  local short long
+  short=$(ffmpeg_once "$4" "$5" "$FFMPEG_SHORT")
+  long=$(ffmpeg_once "$4" "$5" "$FFMPEG_LONG")
+  awk -v screen="$1" -v run="$2" -v name="$3" -v s="$short" -v l="$long" 'BEGIN {
+    split(s, a, " "); split(l, b, " ")
+    frames = b[1] - a[1]; wall = b[2] - a[2]
+    ok = a[1] > 0 && frames > 0 && wall > 0
+    d = ok ? frames : 1
+    printf "%s\t64\t%s\t%s\t%d\t%s\t%d\t%.3f\t%.2f\t%.3f\t%.3f\t-1\t-1\t%s\n", screen, run, name, ok, screen,
+      frames, wall, ok ? frames / wall : 0, 1000 * (b[3] - a[3]) / d, 1000 * (b[4] - a[4]) / d,
+      ok ? "" : "recorded-nothing"
+  }' >>"$runs_file"
+}
+
+# The filter's device, and a preset of it with its pacing off, for the Windows ffmpeg; the
+# preset's FramePacing value is written beside the values the register tool writes.
+register_devices() {
+  local exe=$BUILD/win64/dorvantel-register.exe key
+  "$ROOT/scripts/wine-run" "$exe" register >/dev/null 2>&1 </dev/null
+  "$ROOT/scripts/wine-run" "$exe" register --name "$PRESET" >/dev/null 2>&1 </dev/null
+  key=$(preset_key)
+  "$(wine64_loader)" reg add "$key" /v FramePacing /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
+}
+# The registry key of the preset's values: the video input category's instance whose
+# FriendlyName is the preset's name.
+preset_key() {
+  local category='HKEY_CLASSES_ROOT\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance'
+  "$(wine64_loader)" reg query "$category" /s </dev/null 2>/dev/null | tr -d '\r' |
+    awk -v name="$PRESET" '/^HKEY_/ { key = $0 } $1 == "FriendlyName" && index($0, name) { print key; exit }'
+}
+unregister_devices() {
+  "$ROOT/scripts/wine-run" "$BUILD/win64/dorvantel-register.exe" unregister --all >/dev/null 2>&1 </dev/null || true
+}
+
 # Runs the benchmark program of one bitness; its output goes to a file, not a pipe, since
 # Wine's helper processes may keep a pipe open long after the program ends.
 bench() {
@@ -109,6 +182,10 @@ started=$(date +%s)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 for screen in $SCREENS; do
   (
+    # The display, wineserver and the registrations end with this subshell; the work folder
+    # lives on.
+    trap - EXIT
+    [ "$WITH_FFMPEG" = 1 ] && on_exit unregister_devices
     unset DISPLAY
     export DORVANTEL_SCREEN=${screen}x24
     ensure_display
@@ -119,18 +196,26 @@ for screen in $SCREENS; do
     bench 64 --seconds 0.5 gdi-rgb32 >/dev/null
     sleep 3
     paint_screen "$screen"
+    [ "$WITH_FFMPEG" = 1 ] && register_devices
     for run in $(seq "$RUNS"); do
       log "screen $screen: run $run of $RUNS"
-      for c in $(cases_of); do
+      cut -d' ' -f1 /proc/loadavg >>"$work/loads"
+      for c in $(cases_of "$screen"); do
         bench 64 "${args[@]}" "$c" >"$work/case.txt"
         record "$screen" 64 "$run" "$work/case.txt"
       done
+      if [ "$WITH_FFMPEG" = 1 ]; then
+        ffmpeg_row "$screen" "$run" ffmpeg-gdigrab gdigrab 1000
+        ffmpeg_row "$screen" "$run" ffmpeg-dshow dshow 1000
+        ffmpeg_row "$screen" "$run" ffmpeg-gdigrab-30 gdigrab 30
+        ffmpeg_row "$screen" "$run" ffmpeg-dshow-30 dshow-paced 30
+      fi
       ffmpeg_run "$screen" "$run"
     done
     log "screen $screen: step profiles"
     # Each in a process of its own, as the filter runs; the case's bare timings are as
     # sensitive to what ran before in the process as the cases above.
-    for c in $(profiles_of); do
+    for c in $(profiles_of "$screen"); do
       bench 64 --seconds "$SECONDS_PER_RUN" "$c" | awk -v screen="$screen" '/^profile=/ {
         line = screen
         for (i = 1; i <= NF; i++) { split($i, kv, "="); line = line "\t" kv[2] }
@@ -139,9 +224,8 @@ for screen in $SCREENS; do
     if [ "$WITH_32" = 1 ]; then
       # One process for all of them: a 32-bit process start costs about a minute where
       # 32-bit code is emulated, and multi-threaded 32-bit programs do not survive it.
-      log "screen $screen: 32-bit bare loops"
-      cases32=$(for c in $LAYOUTS; do echo "gdi-$c"; done; for size in 1280x720 640x360; do
-        echo "gdiplus-$size-0 gdiplus-$size-$HIGH_QUALITY"; done)
+      log "screen $screen: 32-bit ceilings"
+      cases32="$(for c in $LAYOUTS; do echo "ceiling-$c"; done) ceiling-$(half_of "$screen")-0"
       # shellcheck disable=SC2086
       bench 32 "${args[@]}" $cases32 >"$work/case.txt"
       record "$screen" 32 1 "$work/case.txt"
@@ -162,8 +246,8 @@ cpu=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
 cat >"$work/machine.txt" <<EOF
 - Machine: $(nproc) cores ($cpu), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory, $(uname -sr)
 - Wine: $wine_version; Xvfb $(dpkg-query -W -f='${Version}' xvfb 2>/dev/null || echo unknown), 24-bit depth; ffmpeg $(ffmpeg -version 2>/dev/null | awk 'NR == 1 { print $3 }')
-- Displays: $SCREENS; $RUNS runs of ${SECONDS_PER_RUN} s per case (64-bit), interleaved; 32-bit bare loops: $([ "$WITH_32" = 1 ] && echo "one run under qemu emulation" || echo "not run")
-- Run on $(date -u '+%Y-%m-%d %H:%M UTC'), $elapsed s in all; load average before $load_before, after $load_after
+- Displays: $SCREENS; $RUNS runs of ${SECONDS_PER_RUN} s per case (64-bit), interleaved; 32-bit ceilings: $([ "$WITH_32" = 1 ] && echo "one run$(i386_emulated && echo ' under qemu emulation')" || echo "not run")
+- Run on $(date -u '+%Y-%m-%d %H:%M UTC'), $elapsed s in all; load average before $load_before, after $load_after; 1-minute load at the start of each repetition $(sort -n "$work/loads" | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print lo " to " hi }') (the benchmark itself keeps about one core busy)
 EOF
 
 python3 "$ROOT/scripts/bench_report.py" "$runs_file" "$profile_file" "$work/machine.txt" "$OUT"
@@ -171,18 +255,18 @@ python3 "$ROOT/scripts/bench_report.py" "$runs_file" "$profile_file" "$work/mach
 gnuplot <<EOF
 set terminal pngcairo size 1400,700 font "DejaVu Sans,10" noenhanced
 set output "$OUT/performance.png"
-set title "Dorvantel filter (64-bit) against the platform's ceiling: frames per second, median of $RUNS runs"
+set title "Dorvantel filter (64-bit) against the design's ceiling: frames per second, median of $RUNS runs"
 set style data histograms
 set style histogram clustered gap 1
 set style fill solid 0.85 border -1
 set boxwidth 0.9
-set ylabel "frames per second"
+set ylabel "frames per second (log scale)"
+set logscale y
 set xtics rotate by -40 left
 set key top right
 set grid ytics
 set datafile separator "\t"
-plot "$OUT/performance-plot.tsv" skip 1 using 3:xtic(1) title "ceiling: bare loop, main thread" lc rgb "#9aa7b8", \
-     "" skip 1 using 4 title "bare loop on a worker thread" lc rgb "#c9a227", \
+plot "$OUT/performance-plot.tsv" skip 1 using 3:xtic(1) title "ceiling: bare loop, kept bitmap, worker thread" lc rgb "#9aa7b8", \
      "" skip 1 using 2 title "filter in Wine's graph" lc rgb "#2b6cb0"
 EOF
 rm -f "$OUT/performance-plot.tsv"

@@ -337,13 +337,14 @@ TEST_F(FrameGrabberTest, FailedBitmapOrScalerLeavesDestinationUntouched) {
 }
 
 // Grabs that reuse one set of kept bitmaps give, byte for byte, what grabs with new bitmaps
-// give: through changes of layout, size and scaling, and with a rectangle that reaches past
-// the screen's corner, where nothing of an earlier grab may show.
+// give: through changes of layout, size and scaling, and with rectangles that reach past the
+// screen's corners, where nothing of an earlier grab of the same size may show.
 TEST_F(FrameGrabberTest, KeptBitmapsGrabWhatNewOnesGrab) {
   const LONG screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
   const LONG screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
   const RECT onWindow = window().screenRect();  // 160 x 100
   const RECT pastCorner = {screenWidth - 60, screenHeight - 40, screenWidth + 100, screenHeight + 60};
+  const RECT beforeCorner = {-100, -60, 60, 40};
   struct Step {
     DibLayout layout;
     RECT rect;
@@ -355,6 +356,7 @@ TEST_F(FrameGrabberTest, KeptBitmapsGrabWhatNewOnesGrab) {
       {DibLayout::Rgb565, Inset(10, 5), std::nullopt},   {DibLayout::Palette8, onWindow, std::nullopt},
       {DibLayout::Rgb24, onWindow, FrameSize{80, 50}},   {DibLayout::Rgb565, pastCorner, FrameSize{80, 50}},
       {DibLayout::Rgb32, onWindow, std::nullopt},        {DibLayout::Rgb24, pastCorner, std::nullopt},
+      {DibLayout::Rgb24, onWindow, std::nullopt},        {DibLayout::Rgb24, beforeCorner, std::nullopt},
   };
   const HGDIOBJ selected = ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP);
   GrabSurfaces kept;
@@ -378,6 +380,11 @@ TEST_F(FrameGrabberTest, KeptBitmapsGrabWhatNewOnesGrab) {
     if (step.rect.right == pastCorner.right && !step.output) {
       EXPECT_TRUE(PictureMatches(reused, [&](LONG x, LONG y) {
         return x >= 60 || y >= 40 ? kBlack : reused.Pixel(x, y);
+      })) << "step " << index;
+    }
+    if (step.rect.left == beforeCorner.left) {
+      EXPECT_TRUE(PictureMatches(reused, [&](LONG x, LONG y) {
+        return x < 100 || y < 60 ? kBlack : reused.Pixel(x, y);
       })) << "step " << index;
     }
     ++index;
