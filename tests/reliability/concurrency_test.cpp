@@ -116,9 +116,13 @@ DWORD WINAPI WriteEveryKey(void* context) {
     settings.WriteLong(L"InterpolationMode", static_cast<LONG>(n % 8));
     ++hammer->calls;
   }
-  // Whatever rate the loop left, frames come soon after it. (Not written by the test's own
-  // thread: the worker may be printing that thread's window while it holds the settings.)
+  // Whatever rate the loop left, frames come soon after it; and at the connected size, since
+  // a frame of another size does not fit the connection and is not sent. (Not written by the
+  // test's own thread: the worker may be printing that thread's window while it holds the
+  // settings.)
   settings.WriteLong(L"FrameRate", 100);
+  const LONG connected[2] = {64, 48};
+  settings.WritePointer(L"OutputDimensions", connected);
   ::CoUninitialize();
   return 0;
 }
