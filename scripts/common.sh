@@ -59,6 +59,20 @@ ensure_display() {
   return 1
 }
 
+# True where a 32-bit Linux program runs, natively or through a registered emulator. Asked
+# of a 93-byte static program that only exits, so it needs nothing installed (a new machine
+# has no 32-bit loader until the 32-bit Wine brings one).
+runs_i386_programs() {
+  local probe status=0
+  mkdir -p "$BUILD"
+  probe=$(mktemp "$BUILD/.i386-probe.XXXXXX")
+  printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  "$probe" >/dev/null 2>&1 || status=1
+  rm -f "$probe"
+  return $status
+}
+
 # True where 32-bit programs run through qemu's user-mode emulator (see setup.sh).
 i386_emulated() { [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; }
 
@@ -134,6 +148,46 @@ install_ffmpeg_host() {  # install_ffmpeg_host NAME URL TARBALL-SHA512 EXE-SHA51
   mv -f "$part/package/ffmpeg.exe" "$folder/ffmpeg.exe"
   rm -rf "$part"
   log "Windows ffmpeg 4.1 ($1) in $folder"
+}
+
+# apt-get update, tried DORVANTEL_APT_TRIES times (default 3) with DORVANTEL_APT_PAUSE seconds
+# (default 20) between tries. A mirror can serve one index broken for hours ("File has
+# unexpected size ... Mirror sync in progress?"); when every try fails, the first index that
+# failed is named in one line and the status is 1. The last try's output is in $APT_UPDATE_LOG.
+apt_update() {
+  local tries=${DORVANTEL_APT_TRIES:-3} pause=${DORVANTEL_APT_PAUSE:-20} try failed
+  APT_UPDATE_LOG=$(mktemp)
+  for ((try = 1; try <= tries; try++)); do
+    if ${SUDO:-} apt-get update -q >"$APT_UPDATE_LOG" 2>&1; then return 0; fi
+    if [ "$try" -lt "$tries" ]; then sleep "$pause"; fi
+  done
+  failed=$(grep -m1 -oE '^(E|W): Failed to fetch [^ ]+' "$APT_UPDATE_LOG" | sed 's/^.: Failed to fetch //')
+  log "apt-get update failed $tries times: ${failed:-$(grep -m1 -E '^(E|W):' "$APT_UPDATE_LOG" || echo 'no reason given')}"
+  return 1
+}
+
+# Installs the packages named. After a good update the newest versions are taken (security
+# updates included). After a failed one the suites no longer agree: the amd64 index of a suite
+# may be new while its i386 index is missing, and packages that must be equal in both
+# architectures (Multi-Arch: same) then conflict. So the release's own suite (the codename in
+# /etc/os-release) is preferred for every architecture, and both resolve from one suite.
+install_packages() {  # install_packages PACKAGE...
+  local codename="" target=()
+  export DEBIAN_FRONTEND=noninteractive
+  if ! apt_update; then
+    codename=$(. "${DORVANTEL_OS_RELEASE:-/etc/os-release}" && echo "${VERSION_CODENAME:-}")
+    if [ -n "$codename" ]; then
+      target=(-t "$codename")
+      log "installing from the release's own suite ($codename) for every architecture"
+    fi
+  fi
+  if ! ${SUDO:-} apt-get install -y -q --no-install-recommends "${target[@]}" "$@"; then
+    log "error: apt-get could not install: $*"
+    if [ -n "$codename" ]; then
+      log "(the package index could not be updated; see the line above, and try again later)"
+    fi
+    return 1
+  fi
 }
 
 stop_session() {

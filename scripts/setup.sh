@@ -17,6 +17,9 @@ packages=(
   nsis zip
 )
 
+# Where the kernel runs no 32-bit Linux programs, qemu's user-mode emulator runs them.
+if ! runs_i386_programs; then packages+=(qemu-user-static); fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
@@ -27,11 +30,7 @@ done
 # Where the kernel runs no 32-bit Linux programs (ia32 emulation switched off), the 32-bit
 # Wine loader is run by qemu's user-mode emulator through binfmt_misc.
 enable_i386_emulation() {
-  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then return 0; fi
-  if [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; then return 0; fi
-  if ! dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q "install ok installed"; then
-    $SUDO apt-get install -y -q --no-install-recommends qemu-user-static
-  fi
+  if runs_i386_programs; then return 0; fi
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
     $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
   fi
@@ -64,9 +63,7 @@ fi
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
 fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+install_packages "${missing[@]}"
 echo "setup: installed ${missing[*]}"
 enable_i386_emulation
 install_ffmpeg_hosts
