@@ -87,5 +87,49 @@ check "a package that does not match the registry's digest is an error" \
   fails install_ffmpeg_host win64 URL "${pins[@]}" 2>/dev/null
 check "and installs nothing" test -z "$(ls -A "$BUILD/hosts/ffmpeg-win64")"
 
+# Packages: apt-get is stood in for by a script that answers each update from a list (ok, or
+# the broken index a mirror can serve) and records every call.
+mkdir -p "$work/bin"
+cat >"$work/bin/apt-get" <<'STUB'
+#!/usr/bin/env bash
+echo "$*" >>"$APT_STUB/calls"
+case "$1" in
+  update)
+    answer=$(head -n 1 "$APT_STUB/updates"); sed -i 1d "$APT_STUB/updates"
+    [ "$answer" = ok ] && exit 0
+    echo "E: Failed to fetch http://mirror/debian-security/dists/bookworm-security/main/binary-i386/Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?"
+    exit 100 ;;
+  install) exit "$(cat "$APT_STUB/install")" ;;
+esac
+STUB
+chmod +x "$work/bin/apt-get"
+printf 'ID=debian\nVERSION_CODENAME=bookworm\n' >"$work/os-release"
+apt_case() {  # apt_case UPDATE-ANSWERS INSTALL-STATUS: runs install_packages, sets $out and $calls
+  export APT_STUB=$work/apt-$RANDOM
+  mkdir -p "$APT_STUB"
+  printf '%s\n' $1 >"$APT_STUB/updates"
+  echo "$2" >"$APT_STUB/install"
+  out=$(PATH=$work/bin:$PATH DORVANTEL_APT_PAUSE=0 DORVANTEL_OS_RELEASE=$work/os-release \
+    install_packages wine32:i386 xvfb 2>&1) && out="$out
+installed"
+  calls=$(cat "$APT_STUB/calls")
+}
+apt_case "ok" 0
+check "a good update installs the newest versions" \
+  test "$calls" = $'update -q\ninstall -y -q --no-install-recommends wine32:i386 xvfb'
+apt_case "fail ok" 0
+check "an update that fails once is tried again and needs no fallback" \
+  test "$calls" = $'update -q\nupdate -q\ninstall -y -q --no-install-recommends wine32:i386 xvfb'
+apt_case "fail fail fail" 0
+check "an update that keeps failing is tried three times" test "$(grep -c '^update' <<<"$calls")" = 3
+check "then installs from the release's own suite for every architecture" \
+  test "$(tail -n 1 <<<"$calls")" = "install -y -q --no-install-recommends -t bookworm wine32:i386 xvfb"
+check "and names the index that failed in one line" \
+  test "$(grep -c 'binary-i386/Packages.xz' <<<"$out")" = 1
+check "and succeeds" grep -qx installed <<<"$out"
+apt_case "ok" 100
+check "an install that fails is an error" fails grep -qx installed <<<"$out"
+check "that says so" grep -q "error: apt-get could not install: wine32:i386 xvfb" <<<"$out"
+
 echo "$failures failed"
 exit $((failures > 0))
