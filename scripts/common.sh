@@ -73,6 +73,11 @@ runs_i386_programs() {
   return $status
 }
 
+# The binfmt_misc rule that runs 32-bit x86 programs through qemu's user-mode emulator: the
+# ELF header of an i386 executable or shared object; F opens the emulator now, so it also
+# serves programs in another root.
+QEMU_I386_RULE=':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:FOC'
+
 # True where 32-bit programs run through qemu's user-mode emulator (see setup.sh).
 i386_emulated() { [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ]; }
 

@@ -30,12 +30,12 @@ done
 # Where the kernel runs no 32-bit Linux programs (ia32 emulation switched off), the 32-bit
 # Wine loader is run by qemu's user-mode emulator through binfmt_misc.
 enable_i386_emulation() {
-  if runs_i386_programs; then return 0; fi
+  # binfmt_misc is looked at where it may not be mounted yet (a new system, a chroot).
   if [ ! -e /proc/sys/fs/binfmt_misc/register ]; then
-    $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    $SUDO mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc 2>/dev/null || true
   fi
-  printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:FOC' \
-    | $SUDO tee /proc/sys/fs/binfmt_misc/register >/dev/null
+  if i386_emulated || runs_i386_programs; then return 0; fi
+  printf '%s' "$QEMU_I386_RULE" | $SUDO tee /proc/sys/fs/binfmt_misc/register >/dev/null
   echo "setup: 32-bit programs run through qemu-i386 (this kernel runs no 32-bit code itself)"
 }
 
