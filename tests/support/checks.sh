@@ -14,6 +14,10 @@ fail() { echo "FAIL - $*"; failures=$((failures + 1)); }
 check() {  # check DESCRIPTION EXPECTED ACTUAL
   if [ "$2" = "$3" ]; then pass "$1"; else fail "$1: expected '$2', got '$3'"; fi
 }
+skip() {  # skip DESCRIPTION: a part left out on this machine, with the reason; ./run test lists it
+  echo "skip - $*"
+  if [ -n "${DORVANTEL_SKIPS:-}" ]; then echo "$(basename "$0" .sh): $*" >>"$DORVANTEL_SKIPS"; fi
+}
 within() {  # within LOW HIGH VALUE
   [ "$3" -ge "$1" ] && [ "$3" -le "$2" ]
 }
