@@ -57,8 +57,9 @@ struct Overlay {
   HWND hovered = nullptr;
 };
 
+// The region between the pixel pressed and the pixel released: from 120 to 300 is 180 wide.
 RECT Normalised(POINT a, POINT b) {
-  return RECT{std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x) + 1, std::max(a.y, b.y) + 1};
+  return RECT{std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
 }
 
 bool HasArea(const RECT& r) { return r.right > r.left && r.bottom > r.top; }
