@@ -159,6 +159,10 @@ HRESULT SaveDevice(const std::wstring& name, const std::vector<std::wstring>& ar
   HRESULT hr = check.Load(library, error);
   if (FAILED(hr)) return hr;
   hr = RegisterDevice(library, name, PresetValues(parsed.options), error);
+  if (hr == E_ACCESSDENIED) {
+    // Devices are machine-wide: the machine's classes take administrator rights.
+    *error += L" (presets are for every user of the computer: start Dorvantel settings with \"Run as administrator\")";
+  }
   if (FAILED(hr)) return hr;
   *done = std::wstring(kOwnBits) + L" hosts";
   const std::wstring other = OtherRegisterTool();
