@@ -59,8 +59,9 @@ typed() {  # typed TITLE TEXT
   xdotool windowfocus "$id"
   xdotool type --delay 30 "$2"
 }
-gone() {  # gone TITLE: true once no window of that title is shown (10 s at most)
-  for _ in $(seq 100); do
+# Saving runs the other bitness's register tool, which takes a few seconds on a busy machine.
+gone() {  # gone TITLE: true once no window of that title is shown (30 s at most)
+  for _ in $(seq 300); do
     [ -z "$(xdotool search --onlyvisible --name "$1" 2>/dev/null)" ] && return 0
     sleep 0.1
   done
@@ -76,8 +77,8 @@ snap() {  # snap TITLE PNG
 }
 # How many pixels of an image have exactly the colour (#RRGGBB).
 count() { convert "$1" -fill black +opaque "$2" -fill white -opaque "$2" -format "%[fx:int(mean*w*h+0.5)]" info:; }
-titled() {  # titled DESCRIPTION TITLE: the main window's title becomes TITLE (5 s at most)
-  for _ in $(seq 50); do
+titled() {  # titled DESCRIPTION TITLE: the main window's title becomes TITLE (30 s at most)
+  for _ in $(seq 300); do
     [ "$(xdotool getwindowname "$main")" = "$2" ] && break
     sleep 0.1
   done
@@ -88,7 +89,7 @@ listed() { "$ROOT/scripts/wine-run" "$1" list | tr -d '\r' | grep -v '^ ' | sort
 category='HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance'
 stored() {  # stored BITS NAME VALUE: a value of the device's registry key in that view
   "$ROOT/scripts/wine-run" reg query "$category\\$2" /v "$3" /reg:"$1" 2>/dev/null | tr -d '\r' |
-    awk -v v="$3" '$1 == v {print $3}'
+    sed -n "s/^ *$3 \+REG_[A-Z_]\+ \+//p"
 }
 
 left=100 top=80
@@ -180,8 +181,26 @@ host -y -rtbufsize 256M -f dshow -i "video=Test window" -t 1 -c:v rawvideo -pix_
   2>"$work/window.log" || fail "ffmpeg could not record \"Test window\": $(grep -v '^ALSA' "$work/window.log" | tail -n 2)"
 check "ffmpeg: the window's size" "width=320 height=240" "$(probe "$work/window.avi" width,height)"
 
+# The window preset duplicated, its title typed over, and the window picked again by clicking it.
+keys "Dorvantel settings" alt+c Home Down alt+u
+window "Dorvantel preset" >/dev/null || fail "Duplicate did not open the editor"
+keys "Dorvantel preset" alt+t
+typed "Dorvantel preset" "no such window"
+keys "Dorvantel preset" alt+k
+window "Dorvantel pick a window" >/dev/null || fail "Click did not open the overlay"
+for _ in $(seq 50); do
+  import -window root "$work/root.png"
+  [ "$(pixel "$work/root.png" 5 5)" = 32,32,32 ] && break
+  sleep 0.2
+done
+xdotool mousemove $((left + 160)) $((top + 100)) click 1
+gone "Dorvantel pick a window" || fail "a click did not take the window"
+keys "Dorvantel preset" alt+s
+gone "Dorvantel preset" || fail "Save did not close the editor"
+check "the duplicate stores the title of the window clicked" "Dorvantel screen" "$(stored "$bits" "Test window copy" WindowTitle)"
+
 # 3. The rate of the region preset edited (the first in the list), the window preset deleted
-# (the second) after the confirmation.
+# (the second) after the confirmation; the duplicate stays.
 keys "Dorvantel settings" alt+c Home alt+e
 window "Dorvantel preset" >/dev/null || fail "Edit did not open the editor"
 keys "Dorvantel preset" alt+f
@@ -196,16 +215,15 @@ window "Dorvantel delete" >/dev/null || fail "Delete asked nothing"
 keys "Dorvantel delete" Return
 gone "Dorvantel delete" || fail "the confirmation stayed"
 sleep 1
-[ -n "$shots" ] && snap "Dorvantel settings" "$shots/settings-main.png"
-titled "the program lists one device" "Dorvantel settings - 1 capture device"
-check "the register tool lists it alone" "Test region;" "$(listed "$dir/dorvantel-register.exe")"
-keys_in_registry=$("$ROOT/scripts/wine-run" reg query "$category" /reg:$bits 2>/dev/null | tr -d '\r' | grep -c 'Test ')
-check "the registry holds it alone" 1 "$keys_in_registry"
+titled "the program lists two devices" "Dorvantel settings - 2 capture devices"
+check "the register tool lists the same" "Test region;Test window copy;" "$(listed "$dir/dorvantel-register.exe")"
+check "the registry holds the same" "Test region;Test window copy;" \
+  "$("$ROOT/scripts/wine-run" reg query "$category" /reg:$bits 2>/dev/null | tr -d '\r' | sed -n 's/.*\\Instance\\\(Test .*\)/\1/p' | sort | tr '\n' ';')"
 host -f dshow -list_devices true -i dummy 2>"$work/devices"
 grep -q '"Test region"' "$work/devices" && ! grep -q '"Test window"' "$work/devices" \
   && pass "ffmpeg lists \"Test region\" and not \"Test window\"" || fail "ffmpeg's devices: $(grep '"' "$work/devices")"
 if [ -n "$other_tool" ]; then
-  check "the $other-bit register tool lists the same" "Test region;" "$(listed "$other_tool")"
+  check "the $other-bit register tool lists the same" "Test region;Test window copy;" "$(listed "$other_tool")"
   check "the edited rate in the $other-bit view" 0x19 "$(stored "$other" "Test region" FrameRate)"
 fi
 host -f dshow -i "video=Test region" -t 1 -f null - 2>"$work/rate.log"
@@ -226,9 +244,26 @@ window "Dorvantel preset" 1 >/dev/null && pass "bad values: the editor stays ope
 snap "Dorvantel preset" "$work/bad.png"
 n=$(count "$work/bad.png" '#C80000')
 [ "$n" -gt 100 ] && pass "bad values: messages in red beside the fields ($n pixels)" || fail "bad values: $n red pixels"
-check "bad values: nothing written" "Test region;" "$(listed "$dir/dorvantel-register.exe")"
+check "bad values: nothing written" "Test region;Test window copy;" "$(listed "$dir/dorvantel-register.exe")"
 keys "Dorvantel preset" Escape
 gone "Dorvantel preset" || fail "Esc did not close the editor"
+
+# 5. The default device restored, and the preset renamed: its settings go with it.
+keys "Dorvantel settings" alt+f
+titled "restore default: the plain device is back" "Dorvantel settings - 3 capture devices"
+keys "Dorvantel settings" alt+c Home Down alt+n
+window "Dorvantel rename" >/dev/null || fail "Rename asked nothing"
+typed "Dorvantel rename" "Test renamed"
+keys "Dorvantel rename" Return
+gone "Dorvantel rename" || fail "the rename dialog stayed"
+for _ in $(seq 60); do [ "$(listed "$dir/dorvantel-register.exe")" = "Dorvantel;Test renamed;Test window copy;" ] && break; sleep 0.5; done
+check "renamed: the register tool lists the new name" "Dorvantel;Test renamed;Test window copy;" "$(listed "$dir/dorvantel-register.exe")"
+check "renamed: the region goes with it" "$((left + 21)),$((top + 20)),$((left + 201)),$((top + 141))" \
+  "$(stored "$bits" "Test renamed" CaptureValue)"
+[ -n "$shots" ] && snap "Dorvantel settings" "$shots/settings-main.png"
+if [ -n "$other_tool" ]; then
+  check "renamed: the $other-bit register tool lists the same" "Dorvantel;Test renamed;Test window copy;" "$(listed "$other_tool")"
+fi
 
 echo "$failures failed"
 [ "$failures" = 0 ]
