@@ -240,7 +240,11 @@ std::vector<std::wstring> PresetArguments(const std::vector<std::wstring>& setti
                {Key::InterpolationMode, L"--interpolation"},
                {Key::OutputFormat, L"--format"}};
   for (const auto& setting : plain) {
-    if (stored(setting.key)) args.insert(args.end(), {setting.option, value(setting.key)});
+    if (!stored(setting.key)) continue;
+    std::wstring text = value(setting.key);
+    // The options take the filter's own scaler by its name only.
+    if (setting.key == Key::InterpolationMode && text == std::to_wstring(kInterpolationFast)) text = L"fast";
+    args.insert(args.end(), {setting.option, text});
   }
   if (stored(Key::IncludeCursor)) args.push_back(value(Key::IncludeCursor) == L"0" ? L"--no-cursor" : L"--cursor");
   if (value(Key::CaptureTransparentWindows) == L"1") args.push_back(L"--layered");

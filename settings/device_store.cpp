@@ -170,7 +170,10 @@ HRESULT SaveDevice(const std::wstring& name, const std::vector<std::wstring>& ar
   std::vector<std::wstring> command = {L"register", L"--name", name};
   command.insert(command.end(), arguments.begin(), arguments.end());
   hr = RunOtherTool(other, command, error);
-  if (FAILED(hr)) return hr;
+  if (FAILED(hr)) {
+    *error = std::wstring(L"only ") + kOwnBits + L" hosts find it now: " + *error;
+    return hr;
+  }
   *done += std::wstring(L" and ") + kOtherBits + L" hosts";
   return S_OK;
 }

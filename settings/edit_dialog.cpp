@@ -82,8 +82,10 @@ int Area(HWND dialog) {
 
 // The fields as the register tool's capture options, each field checked alone by the
 // tool's checks. With show, every field's message goes beside it (and an empty one clears
-// it); *first gets the first message. True when every field is good.
-bool ReadFields(HWND dialog, Editor* editor, bool show, std::vector<std::wstring>* arguments, std::wstring* first) {
+// it); *first gets the first message. True when every field is good (the name too, with
+// with_name: the name does not change what is captured).
+bool ReadFields(HWND dialog, Editor* editor, bool show, bool with_name, std::vector<std::wstring>* arguments,
+                std::wstring* first) {
   arguments->clear();
   first->clear();
   bool good = true;
@@ -109,7 +111,7 @@ bool ReadFields(HWND dialog, Editor* editor, bool show, std::vector<std::wstring
       std::find(taken.begin(), taken.end(), name) != taken.end()) {
     name_error = L"A device of this name exists already";
   }
-  field(IDC_NAME_ERROR, {}, name_error);
+  if (with_name) field(IDC_NAME_ERROR, {}, name_error);
 
   const int area = Area(dialog);
   if (area == IDC_AREA_WINDOW) {
@@ -155,16 +157,13 @@ void ShowPreviewText(HWND dialog, const std::wstring& text) { ::SetDlgItemTextW(
 void RefreshPreview(HWND dialog, Editor* editor) {
   std::vector<std::wstring> arguments;
   std::wstring error;
-  if (!ReadFields(dialog, editor, false, &arguments, &error)) {
-    // A bad name does not change what is captured.
-    if (error != FieldMessage(CheckDeviceName(Text(dialog, IDC_NAME))) && error.find(L"device of this name") == std::wstring::npos) {
-      editor->preview.Stop();
-      editor->previewing = false;
-      editor->previewed.clear();
-      ShowPreviewText(dialog, L"No preview: " + error);
-      ::InvalidateRect(::GetDlgItem(dialog, IDC_PREVIEW), nullptr, TRUE);
-      return;
-    }
+  if (!ReadFields(dialog, editor, false, false, &arguments, &error)) {
+    editor->preview.Stop();
+    editor->previewing = false;
+    editor->previewed.clear();
+    ShowPreviewText(dialog, L"No preview: " + error);
+    ::InvalidateRect(::GetDlgItem(dialog, IDC_PREVIEW), nullptr, TRUE);
+    return;
   }
   if (editor->previewing && arguments == editor->previewed) return;
   const ParsedOptions parsed = ParseOptions(arguments, OptionsFor::Preset);
@@ -299,7 +298,7 @@ void Fill(HWND dialog, Editor* editor) {
 void Save(HWND dialog, Editor* editor) {
   std::vector<std::wstring> arguments;
   std::wstring error;
-  if (!ReadFields(dialog, editor, true, &arguments, &error)) return;  // the messages are beside the fields
+  if (!ReadFields(dialog, editor, true, true, &arguments, &error)) return;  // the messages are beside the fields
   const std::wstring name = Text(dialog, IDC_NAME);
   std::wstring done;
   ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));

@@ -165,7 +165,7 @@ TEST(RecorderOptions, AStoredPresetReadsBackAsTheOptionsThatStoreItAgain) {
     EXPECT_EQ(settings, stored(again)) << (args.empty() ? "(none)" : std::string(args[0].begin(), args[0].end()));
   }
   // The filter's own scaler by name, and settings no option makes are left out.
-  EXPECT_EQ((std::vector<std::wstring>{L"--size", L"640x360", L"--interpolation", L"100"}),
+  EXPECT_EQ((std::vector<std::wstring>{L"--size", L"640x360", L"--interpolation", L"fast"}),
             PresetArguments({L"OutputDimensions=640x360", L"InterpolationMode=100", L"FramePacing=0"}));
   EXPECT_EQ(kInterpolationFast, ParseOptions({L"--interpolation", L"FAST"}, OptionsFor::Preset).options.interpolation);
 
