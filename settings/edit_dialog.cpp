@@ -184,25 +184,25 @@ struct FoundWindow {
   HWND exact = nullptr, part = nullptr;
 };
 
+BOOL CALLBACK MatchTitle(HWND window, LPARAM data) {
+  auto* found = reinterpret_cast<FoundWindow*>(data);
+  wchar_t text[512];
+  if (!::IsWindowVisible(window) || ::GetWindowTextW(window, text, 512) <= 0) return TRUE;
+  std::wstring title = text, wanted = *found->title;
+  ::CharLowerBuffW(&title[0], static_cast<DWORD>(title.size()));
+  ::CharLowerBuffW(&wanted[0], static_cast<DWORD>(wanted.size()));
+  if (title == wanted) {
+    found->exact = window;
+    return FALSE;
+  }
+  if (!found->part && title.find(wanted) != std::wstring::npos) found->part = window;
+  return TRUE;
+}
+
 // The window a title finds as the filter finds it: exact, else a part of it, ignoring case.
 HWND FindWindowByTitle(const std::wstring& title) {
   FoundWindow found{&title};
-  ::EnumWindows(
-      [](HWND window, LPARAM data) -> BOOL {
-        auto* f = reinterpret_cast<FoundWindow*>(data);
-        wchar_t text[512];
-        if (!::IsWindowVisible(window) || ::GetWindowTextW(window, text, 512) <= 0) return TRUE;
-        std::wstring t = text, want = *f->title;
-        ::CharLowerBuffW(&t[0], static_cast<DWORD>(t.size()));
-        ::CharLowerBuffW(&want[0], static_cast<DWORD>(want.size()));
-        if (t == want) {
-          f->exact = window;
-          return FALSE;
-        }
-        if (!f->part && t.find(want) != std::wstring::npos) f->part = window;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  ::EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&found));
   return found.exact ? found.exact : found.part;
 }
 
