@@ -225,6 +225,9 @@ grep -q '"Test region"' "$work/devices" && ! grep -q '"Test window"' "$work/devi
 if [ -n "$other_tool" ]; then
   check "the $other-bit register tool lists the same" "Test region;Test window copy;" "$(listed "$other_tool")"
   check "the edited rate in the $other-bit view" 0x19 "$(stored "$other" "Test region" FrameRate)"
+  "$ROOT/scripts/wine-ffmpeg" "$other" -hide_banner -nostdin -f dshow -list_devices true -i dummy 2>"$work/devices$other"
+  grep -q '"Test region"' "$work/devices$other" && ! grep -q '"Test window"' "$work/devices$other" \
+    && pass "$other-bit ffmpeg lists the same" || fail "$other-bit ffmpeg's devices: $(grep '"' "$work/devices$other")"
 fi
 host -f dshow -i "video=Test region" -t 1 -f null - 2>"$work/rate.log"
 check "ffmpeg records the edited rate" "rawvideo, bgr0, 180x121, 25 fps" \
