@@ -195,9 +195,23 @@ for _ in $(seq 50); do
 done
 xdotool mousemove $((left + 160)) $((top + 100)) click 1
 gone "Dorvantel pick a window" || fail "a click did not take the window"
+# Only a part of it, drawn on the screen and stored relative to the window's corner.
+keys "Dorvantel preset" alt+p alt+a
+window "Dorvantel region" >/dev/null || fail "Draw did not open the overlay"
+for _ in $(seq 50); do
+  import -window root "$work/root.png"
+  [ "$(pixel "$work/root.png" 5 5)" = 32,32,32 ] && break
+  sleep 0.2
+done
+xdotool mousemove $((left + 40)) $((top + 20)) mousedown 1 mousemove $((left + 80)) $((top + 60)) \
+  mousemove $((left + 120)) $((top + 100)) mouseup 1
+sleep 0.3
+keys "Dorvantel region" Return
+gone "Dorvantel region" || fail "Enter did not close the overlay"
 keys "Dorvantel preset" alt+s
 gone "Dorvantel preset" || fail "Save did not close the editor"
 check "the duplicate stores the title of the window clicked" "Dorvantel screen" "$(stored "$bits" "Test window copy" WindowTitle)"
+check "the duplicate stores the part of the window drawn" 40,20,120,100 "$(stored "$bits" "Test window copy" CaptureValue)"
 
 # 3. The rate of the region preset edited (the first in the list), the window preset deleted
 # (the second) after the confirmation; the duplicate stays.
