@@ -57,6 +57,7 @@ typed() {  # typed TITLE TEXT
   local id
   id=$(window "$1") || { fail "no window \"$1\" to type into"; return 1; }
   xdotool windowfocus "$id"
+  sleep 0.2
   xdotool type --delay 30 "$2"
 }
 # Saving runs the other bitness's register tool, which takes a few seconds on a busy machine.
