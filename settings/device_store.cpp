@@ -25,28 +25,10 @@ bool FileExists(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// One argument of a command line, quoted as CommandLineToArgvW reads it back.
-std::wstring Quote(const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
-  std::wstring quoted = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, L'\\');
-  return quoted + L"\"";
-}
-
 // Runs the other bitness's register tool; its error line comes back in *error.
 HRESULT RunOtherTool(const std::wstring& tool, const std::vector<std::wstring>& arguments, std::wstring* error) {
-  std::wstring command = Quote(tool);
-  for (const std::wstring& argument : arguments) command += L" " + Quote(argument);
+  std::wstring command = QuoteArgument(tool);
+  for (const std::wstring& argument : arguments) command += L" " + QuoteArgument(argument);
 
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   HANDLE read_end = nullptr, write_end = nullptr;
@@ -184,4 +166,22 @@ HRESULT DeleteDevice(const std::wstring& name, std::wstring* error) {
   const std::wstring other = OtherRegisterTool();
   if (other.empty()) return hr;
   return RunOtherTool(other, {L"unregister", L"--name", name}, error);
+}
+
+std::wstring QuoteArgument(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled, and the quote escaped; elsewhere they stand.
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  return quoted + L"\"";
 }

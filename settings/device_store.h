@@ -34,3 +34,7 @@ HRESULT SaveDevice(const std::wstring& name, const std::vector<std::wstring>& ar
                    std::wstring* done, std::wstring* error);
 // Removes the device name from every view.
 HRESULT DeleteDevice(const std::wstring& name, std::wstring* error);
+
+// One argument of a command line, quoted so that the C runtime and CommandLineToArgvW read it
+// back as it is (window titles may hold spaces, quotes and backslashes).
+std::wstring QuoteArgument(const std::wstring& argument);
