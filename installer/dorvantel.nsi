@@ -1,7 +1,9 @@
 ; The Dorvantel setup program. scripts/package.sh builds it:
 ;   makensis -DVERSION=2.2 -DSTAGE=folder -DOUTFILE=setup.exe installer/dorvantel.nsi
 ; STAGE holds what the portable zip holds: README.md (and LICENSE where there is one), and
-; 64-bit\ and 32-bit\, each with its library, register tool and recorder. Where Windows has both
+; 64-bit\ and 32-bit\, each with its library, register tool, recorder and settings program. The
+; Start menu (every user's) gets "Dorvantel settings", the settings program of the system's own
+; bitness. Where Windows has both
 ; registry views both parts are installed and each registered by its own register tool, which
 ; writes into its own bitness's view; a 32-bit Windows gets the 32-bit part alone.
 
@@ -87,13 +89,24 @@ Section "Dorvantel"
   File "${STAGE}\32-bit\dorvantel.dll"
   File "${STAGE}\32-bit\dorvantel-register.exe"
   File "${STAGE}\32-bit\dorvantel-record.exe"
+  File "${STAGE}\32-bit\dorvantel-settings.exe"
   ${If} ${RunningX64}
     SetOutPath "$INSTDIR\64-bit"
     File "${STAGE}\64-bit\dorvantel64.dll"
     File "${STAGE}\64-bit\dorvantel-register.exe"
     File "${STAGE}\64-bit\dorvantel-record.exe"
+    File "${STAGE}\64-bit\dorvantel-settings.exe"
   ${EndIf}
   SetOutPath "$INSTDIR"
+
+  ; The settings program in every user's Start menu: presets are machine-wide.
+  SetShellVarContext all
+  CreateDirectory "$SMPROGRAMS\Dorvantel"
+  ${If} ${RunningX64}
+    CreateShortcut "$SMPROGRAMS\Dorvantel\Dorvantel settings.lnk" "$INSTDIR\64-bit\dorvantel-settings.exe"
+  ${Else}
+    CreateShortcut "$SMPROGRAMS\Dorvantel\Dorvantel settings.lnk" "$INSTDIR\32-bit\dorvantel-settings.exe"
+  ${EndIf}
 
   ; The uninstaller and its entry come before the registration, so that a failed one can
   ; still be uninstalled.
@@ -148,11 +161,16 @@ Section "Uninstall"
   Delete "$INSTDIR\64-bit\dorvantel64.dll"
   Delete "$INSTDIR\64-bit\dorvantel-register.exe"
   Delete "$INSTDIR\64-bit\dorvantel-record.exe"
+  Delete "$INSTDIR\64-bit\dorvantel-settings.exe"
   RMDir "$INSTDIR\64-bit"
   Delete "$INSTDIR\32-bit\dorvantel.dll"
   Delete "$INSTDIR\32-bit\dorvantel-register.exe"
   Delete "$INSTDIR\32-bit\dorvantel-record.exe"
+  Delete "$INSTDIR\32-bit\dorvantel-settings.exe"
   RMDir "$INSTDIR\32-bit"
+  SetShellVarContext all
+  Delete "$SMPROGRAMS\Dorvantel\Dorvantel settings.lnk"
+  RMDir "$SMPROGRAMS\Dorvantel"
   Delete "$INSTDIR\README.md"
   !if /FileExists "${STAGE}\LICENSE"
     Delete "$INSTDIR\LICENSE"

@@ -47,6 +47,7 @@ enum SourceRateMode : LONG {
 // OutputFormat's names, at the pin's positions of their formats (RGB32 first); matched in
 // any case.
 inline constexpr const wchar_t* OutputFormatNames[] = {L"rgb32", L"rgb24", L"rgb565", L"rgb555", L"rgb8"};
+inline constexpr LONG kInterpolationFast = 100;  // the filter's own scaler
 
 // CaptureValue in area 3: the window handle at the build's pointer width, then a rectangle
 // relative to the window's corner.

@@ -187,8 +187,8 @@ HRESULT UnregisterDevice(const std::wstring& name, std::wstring* error) {
 HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices) {
   devices->clear();
   return ForEachVideoInputDevice([devices](IMoniker*, IPropertyBag* bag, const std::wstring& name) {
-    VideoInputDevice device{name, {}};
-    if (IsDesktopSource(bag)) {
+    VideoInputDevice device{name, IsDesktopSource(bag), {}};
+    if (device.desktop_source) {
       for (const wchar_t* key : kPresetKeys) {
         const std::wstring value = ReadDeviceText(bag, key);
         if (!value.empty()) device.settings.push_back(std::wstring(key) + L"=" + value);
@@ -197,4 +197,85 @@ HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices) {
     devices->push_back(device);
     return false;
   });
+}
+
+std::wstring CheckDeviceName(const std::wstring& name) {
+  if (name.empty()) return L"a device needs a name";
+  if (name.find(L'\\') != std::wstring::npos) return L"a device name cannot hold a backslash";
+  return {};
+}
+
+std::vector<std::wstring> PresetArguments(const std::vector<std::wstring>& settings) {
+  auto stored = [&settings](const wchar_t* key) -> const std::wstring* {
+    const std::wstring prefix = std::wstring(key) + L"=";
+    for (const std::wstring& setting : settings) {
+      if (setting.compare(0, prefix.size(), prefix) == 0) return &setting;
+    }
+    return nullptr;
+  };
+  auto value = [&stored](const wchar_t* key) {
+    const std::wstring* setting = stored(key);
+    return setting ? setting->substr(wcslen(key) + 1) : std::wstring();
+  };
+  std::vector<std::wstring> args;
+  const std::wstring area = value(Key::CaptureArea);
+  const std::wstring corners = value(Key::CaptureValue);
+  if (area == std::to_wstring(kAreaWindowRectangle) || area == std::to_wstring(kAreaWindow)) {
+    args.insert(args.end(), {L"--window", value(Key::WindowTitle)});
+  }
+  if (!corners.empty() && area != std::to_wstring(kAreaDisplay)) {
+    // Stored as LEFT,TOP,RIGHT,BOTTOM; the option takes X,Y,WIDTH,HEIGHT.
+    long c[4] = {};
+    if (swscanf(corners.c_str(), L"%ld,%ld,%ld,%ld", &c[0], &c[1], &c[2], &c[3]) == 4) {
+      args.insert(args.end(), {L"--rect", std::to_wstring(c[0]) + L"," + std::to_wstring(c[1]) + L"," +
+                                              std::to_wstring(c[2] - c[0]) + L"," + std::to_wstring(c[3] - c[1])});
+    }
+  }
+  const struct {
+    const wchar_t* key;
+    const wchar_t* option;
+  } plain[] = {{Key::FrameRate, L"--rate"},
+               {Key::FrameRateMode, L"--rate-mode"},
+               {Key::OutputDimensions, L"--size"},
+               {Key::InterpolationMode, L"--interpolation"},
+               {Key::OutputFormat, L"--format"}};
+  for (const auto& setting : plain) {
+    if (!stored(setting.key)) continue;
+    std::wstring text = value(setting.key);
+    // The options take the filter's own scaler by its name only.
+    if (setting.key == Key::InterpolationMode && text == std::to_wstring(kInterpolationFast)) text = L"fast";
+    args.insert(args.end(), {setting.option, text});
+  }
+  if (stored(Key::IncludeCursor)) args.push_back(value(Key::IncludeCursor) == L"0" ? L"--no-cursor" : L"--cursor");
+  if (value(Key::CaptureTransparentWindows) == L"1") args.push_back(L"--layered");
+  return args;
+}
+
+std::wstring PresetSummary(const RecorderOptions& options) {
+  const RECT& r = options.rectangle;
+  const std::wstring region = std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L" " +
+                              std::to_wstring(r.right - r.left) + L"x" + std::to_wstring(r.bottom - r.top);
+  std::wstring text;
+  switch (options.target) {
+    case CaptureTarget::Display: text = L"whole display"; break;
+    case CaptureTarget::Rectangle: text = L"region " + region; break;
+    case CaptureTarget::Window:
+      text = L"window \"" + options.window_title + L"\"";
+      if (options.has_rectangle) text += L", its region " + region;
+      break;
+  }
+  text += L"; " + std::to_wstring(options.frame_rate) + L" fps";
+  if (options.scaled) {
+    text += L"; scaled to " + std::to_wstring(options.output_width) + L"x" + std::to_wstring(options.output_height);
+    if (options.interpolation_given) {
+      text += options.interpolation == kInterpolationFast ? L" (fast)"
+              : options.interpolation == 7                ? L" (quality)"
+                                                          : L" (GDI+ mode " + std::to_wstring(options.interpolation) + L")";
+    }
+  }
+  if (options.format_given) text += std::wstring(L"; ") + DescribePixelFormat(options.pixels).name;
+  if (options.rate_mode_given && options.frame_rate_mode != 0) text += L"; stamps by grab time";
+  text += options.cursor_given && options.cursor ? L"; cursor" : L"; no cursor";
+  if (options.layered_windows) text += L"; layered windows";
+  return text;
 }

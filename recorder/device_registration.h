@@ -36,7 +36,20 @@ HRESULT UnregisterDevice(const std::wstring& name, std::wstring* error);
 
 struct VideoInputDevice {
   std::wstring name;
+  bool desktop_source = false;         // a device of this filter (the plain one or a preset)
   std::vector<std::wstring> settings;  // "KEY=VALUE" of a device of the desktop source
 };
 // The video input devices that the system device enumerator lists.
 HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices);
+
+// An empty text when name can be a device's name, else why not (it is also the device's
+// registry key).
+std::wstring CheckDeviceName(const std::wstring& name);
+
+// A preset's stored settings ("KEY=VALUE", as listed) as the register tool's capture options
+// that make them again ("--rect", "100,80,320,240", "--rate", "25", ...). Settings no option
+// makes (FramePacing) are left out.
+std::vector<std::wstring> PresetArguments(const std::vector<std::wstring>& settings);
+
+// One line for people: what a preset of these options captures and how.
+std::wstring PresetSummary(const RecorderOptions& options);

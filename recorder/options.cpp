@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cwctype>
 
+#include "module/dorvantel.h"
+
 namespace {
 
 constexpr int kMaxFrameRate = 1000;
@@ -135,12 +137,12 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
       options.output_width = v[0];
       options.output_height = v[1];
     } else if (name == L"--interpolation") {
-      int mode = -1;
+      int mode = _wcsicmp(value.c_str(), L"fast") == 0 ? static_cast<int>(kInterpolationFast) : -1;
       for (int m = 0; m < 8; ++m) {
         if (_wcsicmp(value.c_str(), kInterpolationNames[m]) == 0) mode = m;
       }
       if (mode < 0 && !ParseInt(value, 0, 7, &mode)) {
-        return fail(L"--interpolation needs default, low, high, bilinear, bicubic, nearest, hq-bilinear, hq-bicubic or 0 to 7, not \"" + value + L"\"");
+        return fail(L"--interpolation needs fast, default, low, high, bilinear, bicubic, nearest, hq-bilinear, hq-bicubic or 0 to 7, not \"" + value + L"\"");
       }
       options.interpolation = mode;
       options.interpolation_given = true;

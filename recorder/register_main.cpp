@@ -84,8 +84,10 @@ int wmain(int argc, wchar_t** argv) {
     return BadUsage(L"too many arguments");
   }
   if (!all && options.name.empty()) options.name = DesktopSourceName;
-  // The name is also the device's registry key.
-  if (options.name.find(L'\\') != std::wstring::npos) return BadUsage(L"--name cannot hold a backslash");
+  if (!all) {
+    const std::wstring bad_name = CheckDeviceName(options.name);
+    if (!bad_name.empty()) return BadUsage(L"--name: " + bad_name);
+  }
 
   ComApartment apartment(COINIT_MULTITHREADED);
   if (FAILED(apartment.result())) return Fail(L"cannot start COM: " + ResultText(apartment.result()));

@@ -17,6 +17,8 @@ if [ -f "$(dirname "$dir")/wineprefix/.dorvantel-ready" ]; then
 fi
 export DORVANTEL_WINEPREFIX=$work/prefix
 export LC_ALL=C.UTF-8  # Wine reads the non-ASCII folder name from its arguments in UTF-8
+# A Start menu entry would also become a menu entry of the Linux desktop: not from a test.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=};winemenubuilder.exe=d"
 source "$(dirname "$0")/../support/checks.sh" "$1"
 cleanup() {
   if [ -d "$work/prefix32" ]; then WINEPREFIX=$work/prefix32 wineserver -k >/dev/null 2>&1; fi
@@ -33,6 +35,8 @@ setup=$(winpath "$(ls "$work"/dist/dorvantel-*-setup.exe)")
 folder='C:\Program Files\Dorvantel Größe Захват'
 moved='C:\Dorvantel ünd Ort'
 unix() { local p=${1#C:}; printf '%s' "$WINEPREFIX/drive_c${p//\\//}"; }
+# The settings program's entry in every user's Start menu.
+shortcut='C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Dorvantel\Dorvantel settings.lnk'
 
 hosts="64 32"
 emulated=0
@@ -72,6 +76,7 @@ one_device_each() {  # one_device_each WHEN EXPECTED
 }
 gone() {  # gone WHEN FOLDER: no folder, the registry as before, no device
   check "$1: the program folder is gone" absent "$([ -e "$(unix "$2")" ] && echo present || echo absent)"
+  check "$1: the Start menu entry is gone" absent "$([ -e "$(unix "$shortcut")" ] && echo present || echo absent)"
   snapshot "$work/after.reg"
   if cmp -s "$work/before.reg" "$work/after.reg"; then pass "$1: the registry is as before the install"
   else fail "$1: the registry differs: $(diff "$work/before.reg" "$work/after.reg" | head -n 12 | tr '\n' ' ')"; fi
@@ -91,10 +96,13 @@ done
 snapshot "$work/before.reg"
 
 install "/D=$folder" && pass "a silent install into '$folder'" || fail "the install failed: $(cat "$work/install.log")"
-for part in 64-bit/dorvantel64.dll 64-bit/dorvantel-register.exe 64-bit/dorvantel-record.exe \
-            32-bit/dorvantel.dll 32-bit/dorvantel-register.exe 32-bit/dorvantel-record.exe README.md uninstall.exe; do
+for part in 64-bit/dorvantel64.dll 64-bit/dorvantel-register.exe 64-bit/dorvantel-record.exe 64-bit/dorvantel-settings.exe \
+            32-bit/dorvantel.dll 32-bit/dorvantel-register.exe 32-bit/dorvantel-record.exe 32-bit/dorvantel-settings.exe \
+            README.md uninstall.exe; do
   [ -f "$(unix "$folder")/$part" ] || fail "not installed: $part"
 done
+check "the Start menu entry of the settings program" present \
+  "$([ -f "$(unix "$shortcut")" ] && echo present || echo absent)"
 entry >"$work/entry" 2>&1
 for value in DisplayName DisplayVersion Publisher UninstallString QuietUninstallString EstimatedSize InstallLocation; do
   grep -q "^ *$value " "$work/entry" || fail "the uninstall entry has no $value"

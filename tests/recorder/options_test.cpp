@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "module/dorvantel.h"
 #include "recorder/device_registration.h"
 #include "recorder/options.h"
 
@@ -135,6 +136,50 @@ TEST(RecorderOptions, APresetStoresOnlyTheCaptureOptionsItNames) {
     EXPECT_FALSE(refused.ok()) << std::string(bad[0].begin(), bad[0].end());
     EXPECT_EQ(std::wstring::npos, refused.error.find(L'\n'));
   }
+}
+
+// What a preset stored reads back (as the device list shows it) as the register tool's options
+// that store the same again: the settings program edits presets through this round trip.
+TEST(RecorderOptions, AStoredPresetReadsBackAsTheOptionsThatStoreItAgain) {
+  auto stored = [](const std::vector<std::wstring>& args) {
+    std::vector<std::wstring> settings;
+    for (const PresetValue& v : PresetValues(ParseOptions(args, OptionsFor::Preset).options)) {
+      settings.push_back(v.key + L"=" + (v.is_text ? v.text : std::to_wstring(v.number)));
+    }
+    return settings;
+  };
+  const std::vector<std::vector<std::wstring>> presets = {
+      {},
+      {L"--rect", L"-20,30,320,240", L"--rate", L"25"},
+      {L"--window", L"Notepad"},
+      {L"--window", L"Notepad, the editor", L"--rect", L"0,0,800,600", L"--no-cursor"},
+      {L"--size", L"640x360", L"--interpolation", L"fast", L"--format", L"rgb565", L"--cursor", L"--layered",
+       L"--rate-mode", L"2"},
+      {L"--size", L"1x1", L"--interpolation", L"hq-bicubic"},
+  };
+  for (const auto& args : presets) {
+    const std::vector<std::wstring> settings = stored(args);
+    const std::vector<std::wstring> again = PresetArguments(settings);
+    ParsedOptions parsed = ParseOptions(again, OptionsFor::Preset);
+    ASSERT_TRUE(parsed.ok()) << std::string(parsed.error.begin(), parsed.error.end());
+    EXPECT_EQ(settings, stored(again)) << (args.empty() ? "(none)" : std::string(args[0].begin(), args[0].end()));
+  }
+  // The filter's own scaler by name, and settings no option makes are left out.
+  EXPECT_EQ((std::vector<std::wstring>{L"--size", L"640x360", L"--interpolation", L"fast"}),
+            PresetArguments({L"OutputDimensions=640x360", L"InterpolationMode=100", L"FramePacing=0"}));
+  EXPECT_EQ(kInterpolationFast, ParseOptions({L"--interpolation", L"FAST"}, OptionsFor::Preset).options.interpolation);
+
+  const RecorderOptions region =
+      ParseOptions({L"--rect", L"121,100,180,121", L"--rate", L"25", L"--size", L"90x60", L"--interpolation", L"fast"},
+                   OptionsFor::Preset).options;
+  EXPECT_EQ(L"region 121,100 180x121; 25 fps; scaled to 90x60 (fast); no cursor", PresetSummary(region));
+  EXPECT_EQ(L"whole display; 10 fps; no cursor", PresetSummary(ParseOptions({}, OptionsFor::Preset).options));
+}
+
+TEST(RecorderOptions, ADeviceNameIsNotEmptyAndHoldsNoBackslash) {
+  EXPECT_EQ(L"", CheckDeviceName(L"Dorvantel rect"));
+  EXPECT_NE(L"", CheckDeviceName(L""));
+  EXPECT_NE(L"", CheckDeviceName(L"a\\b"));
 }
 
 }  // namespace

@@ -1,0 +1,242 @@
+// dorvantel-settings: the capture devices of the desktop source (the plain "Dorvantel" and
+// its presets) in a window: add, edit, duplicate, rename, delete and restore the default,
+// choosing what each captures by pointing at it, with a live preview.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "hostkit/apartment.h"
+#include "hostkit/result_text.h"
+#include "module/dorvantel.h"
+#include "recorder/device_registration.h"
+#include "settings/device_store.h"
+#include "settings/edit_dialog.h"
+#include "settings/resource.h"
+
+namespace {
+
+// The main window's state, owned by wWinMain's frame; the dialog's user data points at it.
+struct DeviceList {
+  std::vector<StoredDevice> devices;  // as the list shows them, by name
+};
+
+void SetStatus(HWND dialog, const std::wstring& text) { ::SetDlgItemTextW(dialog, IDC_STATUS, text.c_str()); }
+
+// Lists the devices again; the device of that name (if any) is selected.
+void Refresh(HWND dialog, DeviceList* list, const std::wstring& select) {
+  HWND view = ::GetDlgItem(dialog, IDC_DEVICES);
+  HRESULT hr = ListStoredDevices(&list->devices);
+  if (FAILED(hr)) SetStatus(dialog, L"Cannot list the capture devices: " + ResultText(hr));
+  std::sort(list->devices.begin(), list->devices.end(),
+            [](const StoredDevice& a, const StoredDevice& b) { return _wcsicmp(a.name.c_str(), b.name.c_str()) < 0; });
+  ListView_DeleteAllItems(view);
+  int selected = list->devices.empty() ? -1 : 0;
+  for (size_t i = 0; i < list->devices.size(); ++i) {
+    LVITEMW item{};
+    item.mask = LVIF_TEXT;
+    item.iItem = static_cast<int>(i);
+    item.pszText = const_cast<wchar_t*>(list->devices[i].name.c_str());
+    ListView_InsertItem(view, &item);
+    ListView_SetItemText(view, static_cast<int>(i), 1, const_cast<wchar_t*>(list->devices[i].summary.c_str()));
+    if (list->devices[i].name == select) selected = static_cast<int>(i);
+  }
+  if (selected >= 0) {
+    ListView_SetItemState(view, selected, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+    ListView_EnsureVisible(view, selected, FALSE);
+  }
+  // The count in the title: what a glance (or a script) sees without reading the list.
+  const size_t count = list->devices.size();
+  const std::wstring title = L"Dorvantel settings - " + std::to_wstring(count) + (count == 1 ? L" capture device" : L" capture devices");
+  ::SetWindowTextW(dialog, title.c_str());
+  const bool any = count > 0;
+  for (int id : {IDC_EDIT, IDC_DUPLICATE, IDC_RENAME, IDC_DELETE}) ::EnableWindow(::GetDlgItem(dialog, id), any);
+}
+
+const StoredDevice* Selected(HWND dialog, const DeviceList* list) {
+  const int row = ListView_GetNextItem(::GetDlgItem(dialog, IDC_DEVICES), -1, LVNI_SELECTED);
+  if (row < 0 || static_cast<size_t>(row) >= list->devices.size()) return nullptr;
+  return &list->devices[static_cast<size_t>(row)];
+}
+
+std::vector<std::wstring> Names(const DeviceList* list) {
+  std::vector<std::wstring> names;
+  for (const StoredDevice& device : list->devices) names.push_back(device.name);
+  return names;
+}
+
+void Edit(HWND dialog, DeviceList* list, const StoredDevice* from, bool duplicate) {
+  PresetEdit edit;
+  edit.taken = Names(list);
+  if (from) {
+    edit.arguments = from->arguments;
+    edit.name = duplicate ? from->name + L" copy" : from->name;
+    if (!duplicate) edit.original = from->name;
+  } else {
+    edit.name = L"Dorvantel preset";
+    for (int n = 2; std::find(edit.taken.begin(), edit.taken.end(), edit.name) != edit.taken.end(); ++n) {
+      edit.name = L"Dorvantel preset " + std::to_wstring(n);
+    }
+  }
+  if (!EditPreset(dialog, &edit)) return;
+  Refresh(dialog, list, edit.name);
+  SetStatus(dialog, edit.done);
+}
+
+// The rename dialog's state: the old name in, the new one out.
+struct Rename {
+  std::wstring name;
+  std::vector<std::wstring> taken;
+};
+
+INT_PTR CALLBACK RenameProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* rename = reinterpret_cast<Rename*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG:
+      ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+      ::SetDlgItemTextW(dialog, IDC_NEW_NAME, reinterpret_cast<Rename*>(lparam)->name.c_str());
+      return TRUE;
+    case WM_CTLCOLORSTATIC:
+      if (::GetDlgCtrlID(reinterpret_cast<HWND>(lparam)) != IDC_NEW_NAME_ERROR) break;
+      ::SetTextColor(reinterpret_cast<HDC>(wparam), RGB(200, 0, 0));
+      ::SetBkColor(reinterpret_cast<HDC>(wparam), ::GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_BTNFACE));
+    case WM_COMMAND:
+      if (LOWORD(wparam) == IDOK) {
+        wchar_t text[512] = {};
+        ::GetDlgItemTextW(dialog, IDC_NEW_NAME, text, 512);
+        std::wstring error = CheckDeviceName(text);
+        if (error.empty() && text != rename->name &&
+            std::find(rename->taken.begin(), rename->taken.end(), text) != rename->taken.end()) {
+          error = L"a device of this name exists already";
+        }
+        if (!error.empty()) {
+          error[0] = static_cast<wchar_t>(::towupper(error[0]));
+          ::SetDlgItemTextW(dialog, IDC_NEW_NAME_ERROR, error.c_str());
+          return TRUE;
+        }
+        rename->name = text;
+        ::EndDialog(dialog, IDOK);
+        return TRUE;
+      }
+      if (LOWORD(wparam) == IDCANCEL) {
+        ::EndDialog(dialog, IDCANCEL);
+        return TRUE;
+      }
+      break;
+  }
+  return FALSE;
+}
+
+void RenameSelected(HWND dialog, DeviceList* list) {
+  const StoredDevice* device = Selected(dialog, list);
+  if (!device) return;
+  Rename rename{device->name, Names(list)};
+  if (::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_RENAME), dialog, RenameProc,
+                        reinterpret_cast<LPARAM>(&rename)) != IDOK ||
+      rename.name == device->name) {
+    return;
+  }
+  // The new device first: a failure leaves the old one as it was.
+  std::wstring done, error;
+  const std::wstring old_name = device->name;
+  HRESULT hr = SaveDevice(rename.name, device->arguments, &done, &error);
+  if (SUCCEEDED(hr)) hr = DeleteDevice(old_name, &error);
+  Refresh(dialog, list, SUCCEEDED(hr) ? rename.name : old_name);
+  SetStatus(dialog, SUCCEEDED(hr) ? L"Renamed \"" + old_name + L"\" to \"" + rename.name + L"\"." : L"Not renamed: " + error);
+}
+
+void DeleteSelected(HWND dialog, DeviceList* list) {
+  const StoredDevice* device = Selected(dialog, list);
+  if (!device) return;
+  const std::wstring name = device->name;
+  const std::wstring question = L"Delete the capture device \"" + name + L"\"? Hosts will no longer find it.";
+  if (::MessageBoxW(dialog, question.c_str(), L"Dorvantel delete", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES) return;
+  std::wstring error;
+  HRESULT hr = DeleteDevice(name, &error);
+  Refresh(dialog, list, {});
+  SetStatus(dialog, SUCCEEDED(hr) ? L"Deleted \"" + name + L"\"." : L"Not deleted: " + error);
+}
+
+void RestoreDefault(HWND dialog, DeviceList* list) {
+  std::wstring done, error;
+  HRESULT hr = SaveDevice(DesktopSourceName, {}, &done, &error);
+  Refresh(dialog, list, DesktopSourceName);
+  SetStatus(dialog, SUCCEEDED(hr) ? std::wstring(L"Restored the default device \"") + DesktopSourceName + L"\" for " + done + L"."
+                                  : L"Not restored: " + error);
+}
+
+INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* list = reinterpret_cast<DeviceList*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  switch (message) {
+    case WM_INITDIALOG: {
+      list = reinterpret_cast<DeviceList*>(lparam);
+      ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+      HWND view = ::GetDlgItem(dialog, IDC_DEVICES);
+      ListView_SetExtendedListViewStyle(view, LVS_EX_FULLROWSELECT);
+      RECT client;
+      ::GetClientRect(view, &client);
+      LVCOLUMNW column{};
+      column.mask = LVCF_WIDTH | LVCF_TEXT;
+      column.cx = 140;
+      column.pszText = const_cast<wchar_t*>(L"Device");
+      ListView_InsertColumn(view, 0, &column);
+      column.cx = client.right - 140;
+      column.pszText = const_cast<wchar_t*>(L"What it captures");
+      ListView_InsertColumn(view, 1, &column);
+      Refresh(dialog, list, DesktopSourceName);
+      if (!OtherRegisterTool().empty()) {
+        SetStatus(dialog, L"Changes are saved for 64-bit and 32-bit hosts.");
+      }
+      return TRUE;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wparam)) {
+        case IDC_ADD: Edit(dialog, list, nullptr, false); return TRUE;
+        case IDC_EDIT:
+          if (const StoredDevice* device = Selected(dialog, list)) Edit(dialog, list, device, false);
+          return TRUE;
+        case IDC_DUPLICATE:
+          if (const StoredDevice* device = Selected(dialog, list)) Edit(dialog, list, device, true);
+          return TRUE;
+        case IDC_RENAME: RenameSelected(dialog, list); return TRUE;
+        case IDC_DELETE: DeleteSelected(dialog, list); return TRUE;
+        case IDC_RESTORE: RestoreDefault(dialog, list); return TRUE;
+        case IDCANCEL: ::EndDialog(dialog, IDCANCEL); return TRUE;
+      }
+      break;
+    case WM_NOTIFY: {
+      const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+      if (header->idFrom == IDC_DEVICES && (header->code == NM_DBLCLK || header->code == NM_RETURN)) {
+        ::SendMessageW(dialog, WM_COMMAND, IDC_EDIT, 0);
+        return TRUE;
+      }
+      if (header->idFrom == IDC_DEVICES && header->code == LVN_KEYDOWN &&
+          reinterpret_cast<const NMLVKEYDOWN*>(lparam)->wVKey == VK_DELETE) {
+        ::SendMessageW(dialog, WM_COMMAND, IDC_DELETE, 0);
+        return TRUE;
+      }
+      break;
+    }
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&controls);
+  // The preview's graph lives on this window's thread.
+  ComApartment apartment(COINIT_APARTMENTTHREADED);
+  if (!apartment.joined()) {
+    ::MessageBoxW(nullptr, (L"Cannot start COM: " + ResultText(apartment.result())).c_str(), L"Dorvantel settings", MB_ICONERROR);
+    return 1;
+  }
+  DeviceList list;
+  ::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, MainProc, reinterpret_cast<LPARAM>(&list));
+  return 0;
+}

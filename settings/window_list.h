@@ -1,0 +1,10 @@
+#pragma once
+// Choosing a window from a list: the visible top-level windows with a title, of other
+// programs, with their icons; a find box narrows the list as you type.
+
+#include <windows.h>
+
+#include <string>
+
+// Runs the list modally; the chosen window's title and handle, false when cancelled.
+bool ChooseWindowFromList(HWND owner, std::wstring* title, HWND* window);

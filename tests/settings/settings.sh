@@ -1,0 +1,287 @@
+#!/usr/bin/env bash
+# The settings program as a person uses it, under Wine on Xvfb: xdotool moves the mouse and
+# types, screenshots are judged by pixels, and what it saved is recorded by the Windows
+# ffmpeg 4.1 of the same bitness and read back from the registry and the register tool.
+#   settings.sh BUILD_DIR    (the build folder of one bitness, e.g. build/win64)
+# DORVANTEL_SETTINGS_SHOTS=FOLDER keeps the screenshots of the main window, the region
+# overlay and the preview there (the README's pictures).
+set -uo pipefail
+source "$(dirname "$0")/../support/checks.sh" "$1"
+if objdump -f "$dir/dorvantel-register.exe" | grep -q x86-64; then bits=64; other=32; else bits=32; other=64; fi
+
+work=$(mktemp -d "$dir/settings.XXXXXX")
+program=$dir
+# The program saves in the other bitness's view too, through that build's register tool.
+# Where 32-bit code runs only through qemu (a minute per start), it runs from a copy that
+# has no other bitness beside it, and saves in its own view alone.
+other_tool=$(dirname "$dir")/win$other/dorvantel-register.exe
+if [ "$bits$other" = 6432 ] && i386_emulated || [ ! -f "$other_tool" ]; then
+  program=$work/win$bits
+  mkdir -p "$program"
+  cp "$dir"/dorvantel-settings.exe "$dir"/dorvantel-register.exe "$dir"/dorvantel*.dll "$program/"
+  other_tool=""
+fi
+register() { "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" "$@"; }
+settings=""
+cleanup() {
+  [ -n "$settings" ] && kill "$settings" 2>/dev/null
+  [ -n "$demo" ] && kill "$demo" 2>/dev/null
+  register unregister --all >/dev/null 2>&1
+  [ -n "$other_tool" ] && "$ROOT/scripts/wine-run" "$other_tool" unregister --all >/dev/null 2>&1
+  rm -rf "$work"
+  if [ -n "${XVFB_PID:-}" ]; then stop_session; fi
+}
+trap cleanup EXIT
+host() { "$ROOT/scripts/wine-ffmpeg" "$bits" -hide_banner -nostdin "$@"; }
+shots=${DORVANTEL_SETTINGS_SHOTS:-}
+
+# The id of the first shown window whose title matches, waiting up to SECONDS (default 20).
+window() {
+  local id i
+  for ((i = 0; i < ${2:-20} * 10; i++)); do
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
+    if [ -n "$id" ]; then echo "$id"; return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+# Gives the window the keyboard (there is no window manager to do it) and sends keys to it.
+keys() {  # keys TITLE KEY...
+  local id
+  id=$(window "$1") || { fail "no window \"$1\" for the keys ${*:2}"; return 1; }
+  xdotool windowfocus "$id"
+  sleep 0.2
+  xdotool key --delay 60 "${@:2}"
+}
+typed() {  # typed TITLE TEXT
+  local id
+  id=$(window "$1") || { fail "no window \"$1\" to type into"; return 1; }
+  xdotool windowfocus "$id"
+  sleep 0.2
+  xdotool type --delay 30 "$2"
+}
+# Saving runs the other bitness's register tool, which takes a few seconds on a busy machine.
+gone() {  # gone TITLE: true once no window of that title is shown (30 s at most)
+  for _ in $(seq 300); do
+    [ -z "$(xdotool search --onlyvisible --name "$1" 2>/dev/null)" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# A screenshot of one window (its X geometry).
+snap() {  # snap TITLE PNG
+  local id geometry
+  id=$(window "$1") || return 1
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  import -window root "$work/root.png"
+  crop "$work/root.png" "${WIDTH}x${HEIGHT}+${X}+${Y}" "$2"
+}
+# How many pixels of an image have exactly the colour (#RRGGBB).
+count() { convert "$1" -fill black +opaque "$2" -fill white -opaque "$2" -format "%[fx:int(mean*w*h+0.5)]" info:; }
+titled() {  # titled DESCRIPTION TITLE: the main window's title becomes TITLE (30 s at most)
+  for _ in $(seq 300); do
+    [ "$(xdotool getwindowname "$main")" = "$2" ] && break
+    sleep 0.1
+  done
+  check "$1" "$2" "$(xdotool getwindowname "$main")"
+}
+# The devices of the filter that a register tool lists (names only), sorted, on one line.
+listed() { "$ROOT/scripts/wine-run" "$1" list | tr -d '\r' | grep -v '^ ' | sort | tr '\n' ';'; }
+category='HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance'
+stored() {  # stored BITS NAME VALUE: a value of the device's registry key in that view
+  "$ROOT/scripts/wine-run" reg query "$category\\$2" /v "$3" /reg:"$1" 2>/dev/null | tr -d '\r' |
+    sed -n "s/^ *$3 \+REG_[A-Z_]\+ \+//p"
+}
+
+left=100 top=80
+register unregister --all >/dev/null 2>&1
+start_demo $left $top
+"$ROOT/scripts/wine-run" "$program/dorvantel-settings.exe" >"$work/settings.log" 2>&1 &
+settings=$!
+main=$(window "Dorvantel settings" 60) || { fail "the settings program did not show its window"; exit 1; }
+# Beside the demo window, so that neither covers the other; the editor opens over it.
+xdotool windowmove "$main" 500 20
+sleep 0.5
+check "an empty list at first" "Dorvantel settings - 0 capture devices" "$(xdotool getwindowname "$main")"
+
+# 1. A region drawn over the colour bars: from the yellow bar's top left into the magenta bar,
+# then moved one pixel right and made a pixel taller with the arrow keys.
+keys "Dorvantel settings" alt+a
+window "Dorvantel preset" >/dev/null || { fail "Add did not open the editor"; exit 1; }
+typed "Dorvantel preset" "Test region"
+keys "Dorvantel preset" alt+r alt+a
+overlay=$(window "Dorvantel region") || { fail "Draw did not open the overlay"; exit 1; }
+# Shown once its banner is painted at the top of the screen.
+for _ in $(seq 50); do
+  import -window root "$work/root.png"
+  [ "$(pixel "$work/root.png" 5 5)" = 32,32,32 ] && break
+  sleep 0.2
+done
+xdotool mousemove $((left + 20)) $((top + 20)) mousedown 1 mousemove $((left + 100)) $((top + 80)) \
+  mousemove $((left + 200)) $((top + 140))
+sleep 0.5
+import -window root "$work/drag.png"
+[ -n "$shots" ] && cp "$work/drag.png" "$shots/settings-region.png"
+# The region shows the bars as they are, outside it they are dimmed to half.
+check "overlay: the yellow bar inside the region is bright" 255,255,0 "$(pixel "$work/drag.png" $((left + 60)) $((top + 60)))"
+check "overlay: the red bar outside it is dimmed" 127,0,0 "$(pixel "$work/drag.png" $((left + 220)) $((top + 60)))"
+check "overlay: the edge is drawn" 255,96,0 "$(pixel "$work/drag.png" $((left + 100)) $((top + 18)))"
+xdotool mouseup 1
+sleep 0.3
+keys "Dorvantel region" Right shift+Down
+sleep 0.3
+import -window root "$work/nudged.png"
+check "overlay: the arrow keys moved the left edge" 255,96,0 "$(pixel "$work/nudged.png" $((left + 19)) $((top + 60)))"
+keys "Dorvantel region" Return
+gone "Dorvantel region" || fail "Enter did not close the overlay"
+
+# The preview shows what the region holds: the bars from white (a sliver) to magenta.
+region=$((left + 21)),$((top + 20)),180,121
+for _ in $(seq 40); do
+  snap "Dorvantel preset" "$work/editor.png"
+  [ "$(count "$work/editor.png" '#FFFF00')" -gt 1000 ] && [ "$(count "$work/editor.png" '#FF00FF')" -gt 1000 ] && break
+  sleep 0.5
+done
+[ -n "$shots" ] && cp "$work/editor.png" "$shots/settings-preview.png"
+for colour in FFFF00 00FFFF 00FF00 FF00FF; do
+  n=$(count "$work/editor.png" "#$colour")
+  [ "$n" -gt 1000 ] && pass "preview: shows #$colour ($n pixels)" || fail "preview: #$colour on $n pixels"
+done
+n=$(count "$work/editor.png" '#0000FF')
+[ "$n" -lt 50 ] && pass "preview: no blue, which is outside the region" || fail "preview: $n blue pixels"
+keys "Dorvantel preset" alt+s
+gone "Dorvantel preset" || fail "Save did not close the editor"
+titled "the region preset is listed" "Dorvantel settings - 1 capture device"
+check "the region stored as drawn and nudged" "$((left + 21)),$((top + 20)),$((left + 201)),$((top + 141))" \
+  "$(register list | tr -d '\r' | sed -n 's/^  CaptureValue=//p')"
+
+# ffmpeg records the preset by name: the region's size and pixels.
+import -window root "$work/screen.png"
+host -y -rtbufsize 256M -f dshow -i "video=Test region" -t 1 -c:v rawvideo -pix_fmt bgra "$(winpath "$work/region.avi")" \
+  2>"$work/region.log" || fail "ffmpeg could not record \"Test region\": $(grep -v '^ALSA' "$work/region.log" | tail -n 2)"
+check "ffmpeg: the region's size" "width=180 height=121" "$(probe "$work/region.avi" width,height)"
+frame "$work/region.avi" 5 "$work/region.png"
+crop "$work/screen.png" "180x121+$((left + 21))+$((top + 20))" "$work/expected.png"
+check "ffmpeg: the region's pixels match the screen" 0 "$(differing "$work/region.png" "$work/expected.png" 1%)"
+
+# 2. A window picked from the list by its title.
+keys "Dorvantel settings" alt+a
+window "Dorvantel preset" >/dev/null || { fail "Add did not open the editor"; exit 1; }
+typed "Dorvantel preset" "Test window"
+keys "Dorvantel preset" alt+w alt+l
+window "Dorvantel windows" >/dev/null || fail "List did not open the window list"
+typed "Dorvantel windows" "Dorvantel scr"
+keys "Dorvantel windows" Return
+gone "Dorvantel windows" || fail "Enter did not take the window"
+keys "Dorvantel preset" alt+s
+gone "Dorvantel preset" || fail "Save did not close the editor"
+check "the window preset stores the title" "Dorvantel screen" \
+  "$(register list | tr -d '\r' | sed -n 's/^  WindowTitle=//p')"
+# Under Wine a window of another process prints black: its size is what shows here.
+host -y -rtbufsize 256M -f dshow -i "video=Test window" -t 1 -c:v rawvideo -pix_fmt bgra "$(winpath "$work/window.avi")" \
+  2>"$work/window.log" || fail "ffmpeg could not record \"Test window\": $(grep -v '^ALSA' "$work/window.log" | tail -n 2)"
+check "ffmpeg: the window's size" "width=320 height=240" "$(probe "$work/window.avi" width,height)"
+
+# The window preset duplicated, its title typed over, and the window picked again by clicking it.
+keys "Dorvantel settings" alt+c Home Down alt+u
+window "Dorvantel preset" >/dev/null || fail "Duplicate did not open the editor"
+keys "Dorvantel preset" alt+t
+typed "Dorvantel preset" "no such window"
+keys "Dorvantel preset" alt+k
+window "Dorvantel pick a window" >/dev/null || fail "Click did not open the overlay"
+for _ in $(seq 50); do
+  import -window root "$work/root.png"
+  [ "$(pixel "$work/root.png" 5 5)" = 32,32,32 ] && break
+  sleep 0.2
+done
+xdotool mousemove $((left + 160)) $((top + 100)) click 1
+gone "Dorvantel pick a window" || fail "a click did not take the window"
+# Only a part of it, drawn on the screen and stored relative to the window's corner.
+keys "Dorvantel preset" alt+p alt+a
+window "Dorvantel region" >/dev/null || fail "Draw did not open the overlay"
+for _ in $(seq 50); do
+  import -window root "$work/root.png"
+  [ "$(pixel "$work/root.png" 5 5)" = 32,32,32 ] && break
+  sleep 0.2
+done
+xdotool mousemove $((left + 40)) $((top + 20)) mousedown 1 mousemove $((left + 80)) $((top + 60)) \
+  mousemove $((left + 120)) $((top + 100)) mouseup 1
+sleep 0.3
+keys "Dorvantel region" Return
+gone "Dorvantel region" || fail "Enter did not close the overlay"
+keys "Dorvantel preset" alt+s
+gone "Dorvantel preset" || fail "Save did not close the editor"
+check "the duplicate stores the title of the window clicked" "Dorvantel screen" "$(stored "$bits" "Test window copy" WindowTitle)"
+check "the duplicate stores the part of the window drawn" 40,20,120,100 "$(stored "$bits" "Test window copy" CaptureValue)"
+
+# 3. The rate of the region preset edited (the first in the list), the window preset deleted
+# (the second) after the confirmation; the duplicate stays.
+keys "Dorvantel settings" alt+c Home alt+e
+window "Dorvantel preset" >/dev/null || fail "Edit did not open the editor"
+keys "Dorvantel preset" alt+f
+typed "Dorvantel preset" 25
+keys "Dorvantel preset" alt+s
+gone "Dorvantel preset" || fail "Save did not close the editor"
+check "the edited rate in the registry ($bits-bit view)" 0x19 "$(stored "$bits" "Test region" FrameRate)"
+check "the region is kept" "$((left + 21)),$((top + 20)),$((left + 201)),$((top + 141))" \
+  "$(stored "$bits" "Test region" CaptureValue)"
+keys "Dorvantel settings" alt+c Home Down alt+d
+window "Dorvantel delete" >/dev/null || fail "Delete asked nothing"
+keys "Dorvantel delete" Return
+gone "Dorvantel delete" || fail "the confirmation stayed"
+sleep 1
+titled "the program lists two devices" "Dorvantel settings - 2 capture devices"
+check "the register tool lists the same" "Test region;Test window copy;" "$(listed "$dir/dorvantel-register.exe")"
+check "the registry holds the same" "Test region;Test window copy;" \
+  "$("$ROOT/scripts/wine-run" reg query "$category" /reg:$bits 2>/dev/null | tr -d '\r' | sed -n 's/.*\\Instance\\\(Test .*\)/\1/p' | sort | tr '\n' ';')"
+host -f dshow -list_devices true -i dummy 2>"$work/devices"
+grep -q '"Test region"' "$work/devices" && ! grep -q '"Test window"' "$work/devices" \
+  && pass "ffmpeg lists \"Test region\" and not \"Test window\"" || fail "ffmpeg's devices: $(grep '"' "$work/devices")"
+if [ -n "$other_tool" ]; then
+  check "the $other-bit register tool lists the same" "Test region;Test window copy;" "$(listed "$other_tool")"
+  check "the edited rate in the $other-bit view" 0x19 "$(stored "$other" "Test region" FrameRate)"
+  "$ROOT/scripts/wine-ffmpeg" "$other" -hide_banner -nostdin -f dshow -list_devices true -i dummy 2>"$work/devices$other"
+  grep -q '"Test region"' "$work/devices$other" && ! grep -q '"Test window"' "$work/devices$other" \
+    && pass "$other-bit ffmpeg lists the same" || fail "$other-bit ffmpeg's devices: $(grep '"' "$work/devices$other")"
+fi
+host -f dshow -i "video=Test region" -t 1 -f null - 2>"$work/rate.log"
+check "ffmpeg records the edited rate" "rawvideo, bgr0, 180x121, 25 fps" \
+  "$(sed -n 's/.*Stream #0:0: Video: \(rawvideo, [^,]*, [0-9x]*\).*, \([0-9.]* fps\).*/\1, \2/p' "$work/rate.log" | head -n 1)"
+
+# 4. Bad values: a size of 0 and a rate of 5000 get their messages and nothing is written.
+keys "Dorvantel settings" alt+a
+window "Dorvantel preset" >/dev/null || { fail "Add did not open the editor"; exit 1; }
+typed "Dorvantel preset" "Bad preset"
+keys "Dorvantel preset" alt+f
+typed "Dorvantel preset" 5000
+keys "Dorvantel preset" alt+e Tab
+typed "Dorvantel preset" 0
+keys "Dorvantel preset" alt+s
+sleep 1
+window "Dorvantel preset" 1 >/dev/null && pass "bad values: the editor stays open" || fail "bad values: the editor closed"
+snap "Dorvantel preset" "$work/bad.png"
+n=$(count "$work/bad.png" '#C80000')
+[ "$n" -gt 100 ] && pass "bad values: messages in red beside the fields ($n pixels)" || fail "bad values: $n red pixels"
+check "bad values: nothing written" "Test region;Test window copy;" "$(listed "$dir/dorvantel-register.exe")"
+keys "Dorvantel preset" Escape
+gone "Dorvantel preset" || fail "Esc did not close the editor"
+
+# 5. The default device restored, and the preset renamed: its settings go with it.
+keys "Dorvantel settings" alt+f
+titled "restore default: the plain device is back" "Dorvantel settings - 3 capture devices"
+keys "Dorvantel settings" alt+c Home Down alt+n
+window "Dorvantel rename" >/dev/null || fail "Rename asked nothing"
+typed "Dorvantel rename" "Test renamed"
+keys "Dorvantel rename" Return
+gone "Dorvantel rename" || fail "the rename dialog stayed"
+for _ in $(seq 60); do [ "$(listed "$dir/dorvantel-register.exe")" = "Dorvantel;Test renamed;Test window copy;" ] && break; sleep 0.5; done
+check "renamed: the register tool lists the new name" "Dorvantel;Test renamed;Test window copy;" "$(listed "$dir/dorvantel-register.exe")"
+check "renamed: the region goes with it" "$((left + 21)),$((top + 20)),$((left + 201)),$((top + 141))" \
+  "$(stored "$bits" "Test renamed" CaptureValue)"
+[ -n "$shots" ] && snap "Dorvantel settings" "$shots/settings-main.png"
+if [ -n "$other_tool" ]; then
+  check "renamed: the $other-bit register tool lists the same" "Dorvantel;Test renamed;Test window copy;" "$(listed "$other_tool")"
+fi
+
+echo "$failures failed"
+[ "$failures" = 0 ]
