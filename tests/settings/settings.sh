@@ -16,6 +16,9 @@ program=$dir
 # has no other bitness beside it, and saves in its own view alone.
 other_tool=$(dirname "$dir")/win$other/dorvantel-register.exe
 if [ "$bits$other" = 6432 ] && i386_emulated || [ ! -f "$other_tool" ]; then
+  if [ -f "$other_tool" ]; then
+    skip "saving in the $other-bit view and its ffmpeg: 32-bit programs run through qemu here, about a minute per start"
+  fi
   program=$work/win$bits
   mkdir -p "$program"
   cp "$dir"/dorvantel-settings.exe "$dir"/dorvantel-register.exe "$dir"/dorvantel*.dll "$program/"
