@@ -23,7 +23,7 @@ inline constexpr wchar_t CaptureArea[] = L"CaptureArea";                        
 // Area 1: a RECT by pointer; area 2: a window handle in lVal; area 3: a WindowRegion by pointer.
 inline constexpr wchar_t CaptureValue[] = L"CaptureValue";
 inline constexpr wchar_t OutputDimensions[] = L"OutputDimensions";    // an OutputDimensions by pointer
-inline constexpr wchar_t InterpolationMode[] = L"InterpolationMode";  // a GDI+ InterpolationMode
+inline constexpr wchar_t InterpolationMode[] = L"InterpolationMode";  // a GDI+ InterpolationMode, or kInterpolationFast
 inline constexpr wchar_t FramePacing[] = L"FramePacing";              // VT_BOOL
 inline constexpr wchar_t WindowTitle[] = L"WindowTitle";              // a BSTR
 inline constexpr wchar_t OutputFormat[] = L"OutputFormat";            // a BSTR of OutputFormatNames
@@ -43,6 +43,9 @@ enum SourceRateMode : LONG {
   kRateByGrabLength = 1,  // back to back, each lasting twice its own grab
   kRateByGrabTimes = 2,   // from the start to the end of its grab
 };
+
+// InterpolationMode: the filter's own scaler (area average when shrinking, bilinear when growing).
+inline constexpr LONG kInterpolationFast = 100;
 
 // OutputFormat's names, at the pin's positions of their formats (RGB32 first); matched in
 // any case.
