@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cwctype>
 
+#include "module/dorvantel.h"
+
 namespace {
 
 constexpr int kMaxFrameRate = 1000;
@@ -135,12 +137,12 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
       options.output_width = v[0];
       options.output_height = v[1];
     } else if (name == L"--interpolation") {
-      int mode = -1;
+      int mode = _wcsicmp(value.c_str(), L"fast") == 0 ? kInterpolationFast : -1;
       for (int m = 0; m < 8; ++m) {
         if (_wcsicmp(value.c_str(), kInterpolationNames[m]) == 0) mode = m;
       }
       if (mode < 0 && !ParseInt(value, 0, 7, &mode)) {
-        return fail(L"--interpolation needs default, low, high, bilinear, bicubic, nearest, hq-bilinear, hq-bicubic or 0 to 7, not \"" + value + L"\"");
+        return fail(L"--interpolation needs fast, default, low, high, bilinear, bicubic, nearest, hq-bilinear, hq-bicubic or 0 to 7, not \"" + value + L"\"");
       }
       options.interpolation = mode;
       options.interpolation_given = true;
@@ -158,6 +160,11 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
     }
   }
 
+  // A size without an interpolation scales with the filter's own scaler.
+  if (options.scaled && !options.interpolation_given) {
+    options.interpolation = kInterpolationFast;
+    options.interpolation_given = true;
+  }
   options.target = !options.window_title.empty() ? CaptureTarget::Window
                    : options.has_rectangle       ? CaptureTarget::Rectangle
                                                  : CaptureTarget::Display;
@@ -180,8 +187,9 @@ const wchar_t* RecorderUsage() {
          L"  --rate F             frames per second, 1 to 1000 (default 10)\n"
          L"  --rate-mode M        time stamps: 0 by frame count (default), 1 and 2 by grab time\n"
          L"  --size WxH           scale every frame to this size\n"
-         L"  --interpolation I    scaling quality: default, low, high, bilinear, bicubic, nearest,\n"
-         L"                       hq-bilinear, hq-bicubic\n"
+         L"  --interpolation I    how: fast (the filter's own scaler, the default with --size), or\n"
+         L"                       GDI+'s default, low, high, bilinear, bicubic, nearest, hq-bilinear,\n"
+         L"                       hq-bicubic\n"
          L"  --format F           rgb32 (default), rgb24, rgb565, rgb555 or rgb8\n"
          L"  --no-cursor          leave the mouse cursor out (it is drawn by default)\n"
          L"  --layered            include layered (transparent) windows\n"
