@@ -372,8 +372,11 @@ TEST_F(FrameGrabberTest, FailedBitmapOrScalerLeavesDestinationUntouched) {
   // The scaler cannot make a bitmap of no width.
   GrabScaled(dib, window().screenRect(), FrameSize{0, 100}, 5);
   GrabScaled(dib, window().screenRect(), FrameSize{160, -100}, 5);
-  // No compatible bitmap of this size can be made.
+  GrabScaled(dib, window().screenRect(), FrameSize{0, 100}, kInterpolationFast);
+  GrabScaled(dib, window().screenRect(), FrameSize{160, -100}, kInterpolationFast);
+  // No compatible bitmap (nor section) of this size can be made.
   GrabScaled(dib, RECT{0, 0, 0x7FFFFFF, 0x7FFFFFF}, FrameSize{160, 100}, 5);
+  GrabScaled(dib, RECT{0, 0, 0x7FFFFFF, 0x7FFFFFF}, FrameSize{160, 100}, kInterpolationFast);
   GrabScreen(dib, RECT{0, 0, 0x7FFFFFF, 0x7FFFFFF});
   EXPECT_TRUE(dib.Untouched());
   EXPECT_EQ(selected, ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP));
