@@ -152,6 +152,32 @@ void HorizontalPass(const int16_t* line, const ScaleAxis& axis, BYTE* output) {
   }
 }
 
+// Output line of a scale to exactly half of both sides from source lines a and b: each pixel
+// the mean of a 2 x 2 block, rounded as the general passes round it, (sum + 2) / 4.
+void HalveLines(const BYTE* a, const BYTE* b, BYTE* output, int width) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i two = _mm_set1_epi16(2);
+  const __m128i colours = _mm_set_epi32(0, 0, 0x00FFFFFF, 0x00FFFFFF);
+  int i = 0;
+  for (; i + 2 <= width; i += 2) {
+    const __m128i top = Load(a + 8 * i), bottom = Load(b + 8 * i);
+    const __m128i left = _mm_add_epi16(_mm_unpacklo_epi8(top, zero), _mm_unpacklo_epi8(bottom, zero));
+    const __m128i right = _mm_add_epi16(_mm_unpackhi_epi8(top, zero), _mm_unpackhi_epi8(bottom, zero));
+    __m128i sums = _mm_add_epi16(_mm_unpacklo_epi64(left, right), _mm_unpackhi_epi64(left, right));
+    sums = _mm_srli_epi16(_mm_add_epi16(sums, two), 2);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(output + 4 * i), _mm_and_si128(_mm_packus_epi16(sums, sums), colours));
+  }
+  if (i < width) {
+    const __m128i top = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(a + 8 * i));
+    const __m128i bottom = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + 8 * i));
+    const __m128i pair = _mm_add_epi16(_mm_unpacklo_epi8(top, zero), _mm_unpacklo_epi8(bottom, zero));
+    __m128i sums = _mm_add_epi16(pair, _mm_srli_si128(pair, 8));
+    sums = _mm_srli_epi16(_mm_add_epi16(sums, two), 2);
+    const int value = _mm_cvtsi128_si32(_mm_and_si128(_mm_packus_epi16(sums, sums), colours));
+    std::memcpy(output + 4 * i, &value, 4);
+  }
+}
+
 bool IsBgrxLayout(const BITMAPINFO* layout, size_t layoutBytes, FrameSize size) {
   if (!layout || layoutBytes < sizeof(BITMAPINFOHEADER)) return false;
   const BITMAPINFOHEADER& header = layout->bmiHeader;
@@ -219,6 +245,15 @@ bool FrameScaler::Prepare(FrameSize source, FrameSize output) noexcept {
 
 void FrameScaler::Scale(const BYTE* source, ptrdiff_t sourceStride, BYTE* output, ptrdiff_t outputStride, int first,
                         int count) noexcept {
+  if (horizontal_.SourceLength() == 2 * horizontal_.OutputLength() &&
+      vertical_.SourceLength() == 2 * vertical_.OutputLength()) {
+    // Half of both sides, the commonest scale, in one pass: the same pixels as the two passes.
+    for (int j = 0; j < count; ++j) {
+      const BYTE* a = source + 2 * static_cast<ptrdiff_t>(first + j) * sourceStride;
+      HalveLines(a, a + sourceStride, output + j * outputStride, horizontal_.OutputLength());
+    }
+    return;
+  }
   for (int j = 0; j < count; ++j) {
     VerticalPass(source, sourceStride, horizontal_.SourceLength(), vertical_.SourceLength(), vertical_, first + j,
                  line_.get());

@@ -44,8 +44,8 @@ class ScaleAxis {
 };
 
 // Scales 32-bit BGRX frames of one size to another: area averaging on an axis that shrinks,
-// bilinear on one that grows, each axis on its own, with SSE2. The fourth byte of every
-// output pixel is 0. Keeps its weights and a line buffer while the sizes stay.
+// bilinear on one that grows, each axis on its own, with SSE2 (half of both sides, the same
+// pixels, in one pass). The fourth byte of every output pixel is 0. Keeps its weights and a line buffer while the sizes stay.
 // Not thread-safe: its owner serialises the scales.
 class FrameScaler {
  public:

@@ -22,6 +22,7 @@ const ScaleCase kCases[] = {
     {{160, 100}, {80, 50}},  {{97, 61}, {31, 17}},   {{96, 61}, {32, 61}},  {{97, 61}, {200, 150}},
     {{97, 61}, {40, 100}},   {{1, 1}, {1000, 3}},    {{3840, 4}, {7, 1}},   {{5, 3}, {1, 1}},
     {{3, 2160}, {5, 9}},     {{2, 1}, {3, 7}},       {{7, 7}, {7, 7}},      {{1, 9}, {1, 1}},
+    {{6, 2}, {3, 1}},        {{2, 2}, {1, 1}},
 };
 
 // A picture of width x height 32-bit pixels, top-down and packed, of pseudo-random bytes.
@@ -60,6 +61,24 @@ TEST(FrameScaler, TheSameSizeCopiesEveryColour) {
   ASSERT_TRUE(Scale(scaler, c, source.data(), output.data()));
   for (size_t i = 0; i < source.size(); ++i) {
     ASSERT_EQ(i % 4 == 3 ? 0 : source[i], output[i]) << "byte " << i;
+  }
+}
+
+// Half of both sides: each pixel the mean of its 2 x 2 block, halves rounded up.
+TEST(FrameScaler, HalfSizeIsTheRoundedMeanOfEachBlock) {
+  FrameScaler scaler;
+  const ScaleCase c = {{26, 10}, {13, 5}};
+  const std::vector<BYTE> source = Noise(c.source, 5);
+  std::vector<BYTE> output(13 * 5 * 4);
+  ASSERT_TRUE(Scale(scaler, c, source.data(), output.data()));
+  for (int y = 0; y < 5; ++y) {
+    for (int x = 0; x < 13; ++x) {
+      for (int channel = 0; channel < 4; ++channel) {
+        auto at = [&](int sx, int sy) { return source[(sy * 26 + sx) * 4 + channel]; };
+        const int sum = at(2 * x, 2 * y) + at(2 * x + 1, 2 * y) + at(2 * x, 2 * y + 1) + at(2 * x + 1, 2 * y + 1);
+        ASSERT_EQ(channel == 3 ? 0 : (sum + 2) / 4, output[(y * 13 + x) * 4 + channel]) << x << "," << y;
+      }
+    }
   }
 }
 

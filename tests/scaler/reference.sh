@@ -45,6 +45,7 @@ case_of() {  # case_of ffmpeg|model|same W H W2 H2 WHAT
 }
 
 case_of ffmpeg 400 250 200 125 "half size"
+case_of ffmpeg 194 122 97 61 "half size, odd"
 case_of ffmpeg 97 61 31 17 "odd sizes, shrinking"
 case_of ffmpeg 96 61 32 61 "one axis shrinking by 3"
 case_of ffmpeg 97 61 40 100 "one axis shrinking, the other growing"
