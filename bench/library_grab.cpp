@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "capture/desktop_capture.h"
+#include "capture/frame_scaler.h"
 #include "capture/gdi_resources.h"
+#include "module/dorvantel.h"
 
 using namespace Gdiplus::DllExports;
 
@@ -64,6 +66,16 @@ void DrawCursorAt(HDC memory) {
                ::GetSystemMetrics(SM_CXCURSOR), ::GetSystemMetrics(SM_CYCURSOR), 0, nullptr, DI_NORMAL);
 }
 
+// A 32-bit top-down DIB section of size, and its pixels in *bits.
+BitmapHandle BgrxSection(HDC dc, FrameSize size, BYTE** bits) {
+  BITMAPINFO layout = {};
+  layout.bmiHeader = {sizeof(BITMAPINFOHEADER), size.width, -size.height, 1, 32, BI_RGB};
+  void* pixels = nullptr;
+  BitmapHandle section(::CreateDIBSection(dc, &layout, DIB_RGB_COLORS, &pixels, nullptr, 0));
+  *bits = static_cast<BYTE*>(pixels);
+  return section;
+}
+
 BitmapHandle Scale(HBITMAP grabbed, FrameSize size, LONG interpolation) {
   GdiplusBitmap source, scaled;
   GdipCreateBitmapFromHBITMAP(grabbed, nullptr, source.put());
@@ -91,6 +103,14 @@ void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const
   const FrameSize size = options.output ? *options.output : FrameSize{width, height};
   LayoutBuffer frame(*options.layout, size.width, size.height);
   const bool masked = options.layout->bitCount == 16;
+  // The filter's own scaler reads a 32-bit section canvas in place and writes 32-bit frames
+  // straight into the frame (nothing left to convert); other layouts through a scaled section.
+  const bool fast = options.output && options.interpolation == kInterpolationFast;
+  const bool direct = fast && options.layout->bitCount == 32;
+  FrameScaler scaler;
+  BYTE* canvasBits = nullptr;
+  BYTE* scaledBits = nullptr;
+  BitmapHandle scaledSection;
 
   // As the library grabs: the canvas and the 16-bit section are made by the first frame and
   // kept; the canvas is cleared only where the copy would not cover it (clear: the test of
@@ -101,7 +121,10 @@ void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const
   MemoryDC sectionDC;
   RunTimedLoop(name, timing, ServerClock(0), [&] {
     clock.Start();
-    if (!canvas) canvas.reset(::CreateCompatibleBitmap(display.get(), width, height));
+    if (!canvas) {
+      canvas = fast ? BgrxSection(display.get(), FrameSize{width, height}, &canvasBits)
+                    : BitmapHandle(::CreateCompatibleBitmap(display.get(), width, height));
+    }
     clock.Mark(kCreate);
     BitmapHandle scaled;
     {
@@ -118,8 +141,22 @@ void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const
       if (options.cursor) DrawCursorAt(memory.get());
       clock.Mark(kCursor);
     }
-    if (options.output) scaled = Scale(canvas.get(), *options.output, options.interpolation);
-    HBITMAP frameBitmap = options.output ? scaled.get() : canvas.get();
+    HBITMAP frameBitmap = canvas.get();
+    if (fast) {
+      ::GdiFlush();
+      scaler.Prepare(FrameSize{width, height}, size);
+      const ptrdiff_t stride = static_cast<ptrdiff_t>(size.width) * 4;
+      if (direct) {
+        scaler.Scale(canvasBits, width * 4, frame.Pixels() + (size.height - 1) * stride, -stride, 0, size.height);
+      } else {
+        if (!scaledSection) scaledSection = BgrxSection(display.get(), size, &scaledBits);
+        scaler.Scale(canvasBits, width * 4, scaledBits, stride, 0, size.height);
+        frameBitmap = scaledSection.get();
+      }
+    } else if (options.output) {
+      scaled = Scale(canvas.get(), *options.output, options.interpolation);
+      frameBitmap = scaled.get();
+    }
     clock.Mark(kScale);
     if (masked) {
       if (!section) {
@@ -133,7 +170,7 @@ void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const
       frameBitmap = section.get();
     }
     clock.Mark(kSection);
-    ::GetDIBits(display.get(), frameBitmap, 0, size.height, frame.Pixels(), frame.Info(), DIB_RGB_COLORS);
+    if (!direct) ::GetDIBits(display.get(), frameBitmap, 0, size.height, frame.Pixels(), frame.Info(), DIB_RGB_COLORS);
     clock.Mark(kConvert);
     scaled.reset();
     clock.Mark(kDelete);

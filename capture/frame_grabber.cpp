@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "capture/gdi_resources.h"
+#include "module/dorvantel.h"
 
 namespace {
 
@@ -157,12 +158,18 @@ HBITMAP GrabSurfaces::Canvas(HDC source, int width, int height) noexcept {
     return canvas_.get();
   }
   canvas_.reset();  // before the new one is made: two screen-sized bitmaps never live at once
+  fastScale_.Release();
   canvas_.reset(::CreateCompatibleBitmap(source, width, height));
   canvasSource_ = source;
   canvasBitsPerPixel_ = bitsPerPixel;
   canvasWidth_ = width;
   canvasHeight_ = height;
   return canvas_.get();
+}
+
+HBITMAP GrabSurfaces::ScalingCanvas(HDC source, int width, int height) noexcept {
+  canvas_.reset();
+  return fastScale_.Canvas(source, width, height);
 }
 
 HBITMAP GrabSurfaces::Section(HDC source, const BITMAPINFO* layout, size_t layoutBytes) noexcept {
@@ -188,6 +195,7 @@ HBITMAP GrabSurfaces::Section(HDC source, const BITMAPINFO* layout, size_t layou
 
 void GrabSurfaces::Release() noexcept {
   canvas_.reset();
+  fastScale_.Release();
   canvasSource_ = nullptr;
   section_.reset();
   sectionDC_.reset();
@@ -219,7 +227,9 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
   ConversionInfo conversion;
   if (!destination || !conversion.Load(info, infoBytes)) return false;
 
-  HBITMAP canvas = surfaces.Canvas(source, static_cast<int>(width), static_cast<int>(height));
+  const bool fastScale = outputSize && interpolation == kInterpolationFast;
+  HBITMAP canvas = fastScale ? surfaces.ScalingCanvas(source, static_cast<int>(width), static_cast<int>(height))
+                             : surfaces.Canvas(source, static_cast<int>(width), static_cast<int>(height));
   if (!canvas) return false;
   {
     SelectedObject selected(memory, canvas);
@@ -249,7 +259,15 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
   HBITMAP frame = canvas;
   LONG lines = static_cast<LONG>(height);
   BitmapHandle scaled;
-  if (outputSize) {
+  if (fastScale) {
+    // 32-bit lines of the output's size are scaled straight into destination; any other
+    // layout is converted from a 32-bit frame below.
+    bool written = false;
+    frame = surfaces.FastScale().Scale(source, *outputSize, destination, destinationBytes, info, infoBytes, &written);
+    if (written) return true;
+    if (!frame) return false;
+    lines = outputSize->height;
+  } else if (outputSize) {
     scaled = ScaleBitmap(canvas, *outputSize, interpolation);
     if (!scaled) return false;
     frame = scaled.get();

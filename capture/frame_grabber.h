@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "capture/frame_scaler.h"
 #include "capture/gdi_resources.h"
 #include "format/frame_size.h"
 
@@ -24,6 +25,10 @@ class GrabSurfaces {
   // A bitmap compatible with source of width x height, or null. Its content is whatever
   // the last grab left; the grab clears it.
   HBITMAP Canvas(HDC source, int width, int height) noexcept;
+  // The canvas of a grab that the filter's own scaler scales (a 32-bit DIB section), or null.
+  // Either canvas is kept, not both.
+  HBITMAP ScalingCanvas(HDC source, int width, int height) noexcept;
+  FastScaleSurfaces& FastScale() noexcept { return fastScale_; }
   // A DIB section in layout (width and height included) with a memory device context for
   // it, or null. The section is not selected into the device context.
   HBITMAP Section(HDC source, const BITMAPINFO* layout, size_t layoutBytes) noexcept;
@@ -38,6 +43,8 @@ class GrabSurfaces {
   int canvasBitsPerPixel_ = 0;
   int canvasWidth_ = 0;
   int canvasHeight_ = 0;
+
+  FastScaleSurfaces fastScale_;
 
   BitmapHandle section_;
   MemoryDC sectionDC_;
@@ -57,7 +64,7 @@ struct GrabRequest {
   size_t infoBytes = 0;
   bool drawCursor = false;
   bool includeLayeredWindows = false;
-  LONG interpolation = 0;  // a GDI+ InterpolationMode value
+  LONG interpolation = 0;  // a GDI+ InterpolationMode value, or kInterpolationFast
   HWND window = nullptr;   // printed instead of copying the screen when given
 };
 
@@ -65,7 +72,7 @@ struct GrabRequest {
 // relative to its corner) into a bitmap compatible with source, drawn through memory, where
 // what the copy does not reach is black (the bitmap is cleared first unless the rectangle lies
 // inside source's visible area); draws the cursor when drawCursor is set; scales to outputSize
-// with GDI+ when one is given; then converts the lines into destination in the layout that
+// when one is given, with the filter's own scaler for kInterpolationFast, else with GDI+; then converts the lines into destination in the layout that
 // info describes (its colour table is written back for 8-bit layouts). The bitmaps come from
 // surfaces, which the caller keeps for its next grab.
 // Never writes past destinationBytes of destination nor reads or writes past infoBytes of

@@ -23,7 +23,7 @@ inline constexpr wchar_t CaptureArea[] = L"CaptureArea";                        
 // Area 1: a RECT by pointer; area 2: a window handle in lVal; area 3: a WindowRegion by pointer.
 inline constexpr wchar_t CaptureValue[] = L"CaptureValue";
 inline constexpr wchar_t OutputDimensions[] = L"OutputDimensions";    // an OutputDimensions by pointer
-inline constexpr wchar_t InterpolationMode[] = L"InterpolationMode";  // a GDI+ InterpolationMode
+inline constexpr wchar_t InterpolationMode[] = L"InterpolationMode";  // a GDI+ InterpolationMode, or kInterpolationFast
 inline constexpr wchar_t FramePacing[] = L"FramePacing";              // VT_BOOL
 inline constexpr wchar_t WindowTitle[] = L"WindowTitle";              // a BSTR
 inline constexpr wchar_t OutputFormat[] = L"OutputFormat";            // a BSTR of OutputFormatNames
@@ -44,10 +44,12 @@ enum SourceRateMode : LONG {
   kRateByGrabTimes = 2,   // from the start to the end of its grab
 };
 
+// InterpolationMode: the filter's own scaler (area average when shrinking, bilinear when growing).
+inline constexpr LONG kInterpolationFast = 100;
+
 // OutputFormat's names, at the pin's positions of their formats (RGB32 first); matched in
 // any case.
 inline constexpr const wchar_t* OutputFormatNames[] = {L"rgb32", L"rgb24", L"rgb565", L"rgb555", L"rgb8"};
-inline constexpr LONG kInterpolationFast = 100;  // the filter's own scaler
 
 // CaptureValue in area 3: the window handle at the build's pointer width, then a rectangle
 // relative to the window's corner.

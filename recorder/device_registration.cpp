@@ -103,6 +103,9 @@ std::vector<PresetValue> PresetValues(const RecorderOptions& options) {
   if (options.format_given) text(Key::OutputFormat, DescribePixelFormat(options.pixels).name);
   if (options.cursor_given) number(Key::IncludeCursor, options.cursor ? 1 : 0);
   if (options.layered_windows) number(Key::CaptureTransparentWindows, 1);
+  // The device without options scales with the filter's own scaler when a host that binds it
+  // by name asks for another size; what a preset does not name keeps the filter's default.
+  if (values.empty()) number(Key::InterpolationMode, kInterpolationFast);
   return values;
 }
 

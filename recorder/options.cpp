@@ -160,6 +160,11 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
     }
   }
 
+  // A size without an interpolation scales with the filter's own scaler.
+  if (options.scaled && !options.interpolation_given) {
+    options.interpolation = kInterpolationFast;
+    options.interpolation_given = true;
+  }
   options.target = !options.window_title.empty() ? CaptureTarget::Window
                    : options.has_rectangle       ? CaptureTarget::Rectangle
                                                  : CaptureTarget::Display;
@@ -182,8 +187,9 @@ const wchar_t* RecorderUsage() {
          L"  --rate F             frames per second, 1 to 1000 (default 10)\n"
          L"  --rate-mode M        time stamps: 0 by frame count (default), 1 and 2 by grab time\n"
          L"  --size WxH           scale every frame to this size\n"
-         L"  --interpolation I    scaling quality: default, low, high, bilinear, bicubic, nearest,\n"
-         L"                       hq-bilinear, hq-bicubic\n"
+         L"  --interpolation I    how: fast (the filter's own scaler, the default with --size), or\n"
+         L"                       GDI+'s default, low, high, bilinear, bicubic, nearest, hq-bilinear,\n"
+         L"                       hq-bicubic\n"
          L"  --format F           rgb32 (default), rgb24, rgb565, rgb555 or rgb8\n"
          L"  --no-cursor          leave the mouse cursor out (it is drawn by default)\n"
          L"  --layered            include layered (transparent) windows\n"

@@ -23,7 +23,7 @@ struct RecorderOptions {
   bool scaled = false;
   int output_width = 0;
   int output_height = 0;
-  int interpolation = 0;  // a GDI+ InterpolationMode value
+  int interpolation = 0;  // a GDI+ InterpolationMode value, or kInterpolationFast
   PixelFormat pixels = PixelFormat::Rgb32;
   double seconds = 0;   // 0: until Ctrl-C
   std::wstring device;  // a registered capture device by name; empty: the library beside the recorder

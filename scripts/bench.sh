@@ -8,7 +8,8 @@
 # a process of its own, so that a change in the machine's load spreads over all cases alike:
 #   - the design's ceiling (a bare loop on a worker thread with a kept bitmap) and the filter
 #     in Wine's graph, unpaced, in the five layouts; the scaled path to half the screen's size
-#     against the same loop with GDI+ scaling;
+#     against the same loop with GDI+ scaling, and with the filter's own scaler against the
+#     unscaled filter;
 #   - ffmpeg 4.1 for Windows under Wine, its own GDI grabber (-f gdigrab) against the filter
 #     (-f dshow): frames per second unpaced, CPU per frame at 30 frames a second;
 #   - ffmpeg -f x11grab on Linux, for reference.
@@ -42,12 +43,15 @@ cases_of() {
   for c in $LAYOUTS; do echo "ceiling-$c filter-$c"; done
   echo "grab-rgb32-thread filter-rgb32-cursor"
   echo "ceiling-$(half_of "$1")-0 filter-rgb32-$(half_of "$1")-0"
+  # The filter's own scaler (InterpolationMode 100), measured against the unscaled filter.
+  echo "filter-rgb32-$(half_of "$1")-100"
 }
 
 profiles_of() {
   local c
   for c in $LAYOUTS; do echo "profile-$c-thread"; done
   echo "profile-rgb32-$(half_of "$1")-0-thread"
+  echo "profile-rgb32-$(half_of "$1")-100-thread"
 }
 bits_list="64"
 [ "$WITH_32" = 1 ] && bits_list="64 32"

@@ -11,6 +11,7 @@
 
 #include "capture/frame_grabber.h"
 #include "capture/gdi_resources.h"
+#include "module/dorvantel.h"
 #include "tests/support/test_dib.h"
 #include "tests/support/test_window.h"
 
@@ -199,6 +200,51 @@ TEST_F(FrameGrabberTest, ScaledGrabWithBilinearBlendsAtTheEdges) {
   EXPECT_TRUE(blended);
 }
 
+// The filter's own scaler, halving 160 x 100: each output pixel averages a 2 x 2 block that
+// lies inside one quadrant, so every pixel has its quadrant's pure colour, upright and in
+// every layout (32 bits written by the scaler itself, the others converted by GDI after it).
+TEST_P(GrabLayoutTest, FastScalerHalvesToPureQuadrants) {
+  TestDib dib(GetParam(), 80, 50);
+  GrabScaled(dib, window().screenRect(), FrameSize{80, 50}, kInterpolationFast);
+  EXPECT_TRUE(PictureMatches(dib, [](LONG x, LONG y) { return window().ColorAt(2 * x, 2 * y); }));
+}
+
+// At the grab's own size the scaler copies: byte for byte what the grab without scaling gives,
+// the fourth byte of 32-bit pixels included.
+TEST_F(FrameGrabberTest, FastScalerAtTheSameSizeGivesTheUnscaledGrab) {
+  for (DibLayout layout : {DibLayout::Rgb32, DibLayout::Rgb24}) {
+    TestDib scaled(layout, 140, 90);
+    TestDib unscaled(layout, 140, 90);
+    GrabScaled(scaled, Inset(10, 5), FrameSize{140, 90}, kInterpolationFast);
+    GrabScreen(unscaled, Inset(10, 5));
+    EXPECT_FALSE(scaled.Untouched());
+    EXPECT_TRUE(std::equal(unscaled.bits(), unscaled.bits() + unscaled.bitsBytes(), scaled.bits())) << LayoutName(layout);
+  }
+}
+
+// Written straight into the destination, the scaler keeps the conversion's limits: top-down
+// 32-bit lines come out in their order, and a destination too short for the frame gets the
+// lines GetDIBits would write (of a bottom-up frame, the bottom ones) and nothing past them.
+TEST_F(FrameGrabberTest, FastScalerWritesWhereTheConversionWould) {
+  TestDib dib(DibLayout::Rgb32, 80, 50);
+  dib.info()->bmiHeader.biHeight = -50;
+  GrabScaled(dib, window().screenRect(), FrameSize{80, 50}, kInterpolationFast);
+  dib.info()->bmiHeader.biHeight = 50;
+  // Read as bottom-up, the top-down frame stands on its head.
+  EXPECT_TRUE(PictureMatches(dib, [](LONG x, LONG y) { return window().ColorAt(2 * x, 2 * (49 - y)); }));
+
+  TestDib clipped(DibLayout::Rgb32, 80, 50);
+  GrabRequest request = Request(clipped, window().screenRect());
+  request.outputSize = FrameSize{80, 50};
+  request.interpolation = kInterpolationFast;
+  request.destinationBytes = clipped.stride() * 20 + 8;
+  EXPECT_TRUE(GrabFrame(request));
+  EXPECT_EQ(kBlue, clipped.Pixel(5, 49));
+  EXPECT_EQ(kYellow, clipped.Pixel(75, 30));
+  const BYTE* bits = clipped.bits();
+  EXPECT_TRUE(std::all_of(bits + clipped.stride() * 20, bits + clipped.bitsBytes(), [](BYTE b) { return b == TestDib::kMarker; }));
+}
+
 // The cursor's black block, drawn at the pointer less the hotspot; every other pixel keeps
 // the window's colour.
 class CursorGrabTest : public FrameGrabberTest {
@@ -326,8 +372,11 @@ TEST_F(FrameGrabberTest, FailedBitmapOrScalerLeavesDestinationUntouched) {
   // The scaler cannot make a bitmap of no width.
   GrabScaled(dib, window().screenRect(), FrameSize{0, 100}, 5);
   GrabScaled(dib, window().screenRect(), FrameSize{160, -100}, 5);
-  // No compatible bitmap of this size can be made.
+  GrabScaled(dib, window().screenRect(), FrameSize{0, 100}, kInterpolationFast);
+  GrabScaled(dib, window().screenRect(), FrameSize{160, -100}, kInterpolationFast);
+  // No compatible bitmap (nor section) of this size can be made.
   GrabScaled(dib, RECT{0, 0, 0x7FFFFFF, 0x7FFFFFF}, FrameSize{160, 100}, 5);
+  GrabScaled(dib, RECT{0, 0, 0x7FFFFFF, 0x7FFFFFF}, FrameSize{160, 100}, kInterpolationFast);
   GrabScreen(dib, RECT{0, 0, 0x7FFFFFF, 0x7FFFFFF});
   EXPECT_TRUE(dib.Untouched());
   EXPECT_EQ(selected, ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP));
@@ -349,12 +398,16 @@ TEST_F(FrameGrabberTest, KeptBitmapsGrabWhatNewOnesGrab) {
     DibLayout layout;
     RECT rect;
     std::optional<FrameSize> output;
+    LONG interpolation = 0;
   };
   const Step steps[] = {
       {DibLayout::Rgb32, onWindow, std::nullopt},        {DibLayout::Rgb32, pastCorner, std::nullopt},
       {DibLayout::Rgb565, onWindow, std::nullopt},       {DibLayout::Rgb555, pastCorner, std::nullopt},
       {DibLayout::Rgb565, Inset(10, 5), std::nullopt},   {DibLayout::Palette8, onWindow, std::nullopt},
       {DibLayout::Rgb24, onWindow, FrameSize{80, 50}},   {DibLayout::Rgb565, pastCorner, FrameSize{80, 50}},
+      {DibLayout::Rgb32, onWindow, FrameSize{80, 50}, kInterpolationFast},
+      {DibLayout::Rgb565, pastCorner, FrameSize{80, 50}, kInterpolationFast},
+      {DibLayout::Rgb32, pastCorner, FrameSize{160, 100}, kInterpolationFast},
       {DibLayout::Rgb32, onWindow, std::nullopt},        {DibLayout::Rgb24, pastCorner, std::nullopt},
       {DibLayout::Rgb24, onWindow, std::nullopt},        {DibLayout::Rgb24, beforeCorner, std::nullopt},
   };
@@ -368,16 +421,18 @@ TEST_F(FrameGrabberTest, KeptBitmapsGrabWhatNewOnesGrab) {
     TestDib made(step.layout, width, height);
     GrabRequest request = Request(reused, step.rect);
     request.outputSize = step.output;
+    request.interpolation = step.interpolation;
     GrabFrame(request, kept);
     request = Request(made, step.rect);
     request.outputSize = step.output;
+    request.interpolation = step.interpolation;
     GrabFrame(request);
     EXPECT_FALSE(reused.Untouched()) << "step " << index;
     EXPECT_TRUE(std::equal(made.bits(), made.bits() + made.bitsBytes(), reused.bits())) << "step " << index;
     EXPECT_TRUE(std::equal(reinterpret_cast<BYTE*>(made.info()), reinterpret_cast<BYTE*>(made.info()) + made.infoBytes(),
                            reinterpret_cast<BYTE*>(reused.info())))
         << "step " << index;
-    if (step.rect.right == pastCorner.right && !step.output) {
+    if (step.rect.right == pastCorner.right && (!step.output || step.output->width == 160)) {
       EXPECT_TRUE(PictureMatches(reused, [&](LONG x, LONG y) {
         return x >= 60 || y >= 40 ? kBlack : reused.Pixel(x, y);
       })) << "step " << index;

@@ -49,6 +49,20 @@ TEST(RecorderOptions, EveryOptionReachesItsSetting) {
   EXPECT_TRUE(o.raw_output());
 }
 
+// A size without an interpolation scales with the filter's own scaler; one named stays.
+TEST(RecorderOptions, ASizeScalesFastUnlessAnInterpolationIsNamed) {
+  for (const auto& c : {std::make_pair(std::vector<std::wstring>{L"--size", L"640x360", L"x.avi"}, kInterpolationFast),
+                        std::make_pair(std::vector<std::wstring>{L"--interpolation", L"FAST", L"x.avi"}, kInterpolationFast),
+                        std::make_pair(std::vector<std::wstring>{L"--size", L"640x360", L"--interpolation=default", L"x.avi"}, 0L),
+                        std::make_pair(std::vector<std::wstring>{L"--interpolation=nearest", L"--size", L"9x9", L"x.avi"}, 5L)}) {
+    ParsedOptions parsed = Parse(c.first);
+    ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
+    EXPECT_EQ(c.second, parsed.options.interpolation);
+    EXPECT_TRUE(parsed.options.interpolation_given);
+  }
+  EXPECT_FALSE(Parse({L"x.avi"}).options.interpolation_given) << "no size: the device's own mode stays";
+}
+
 TEST(RecorderOptions, AWindowTitleWinsOverAScreenRectangle) {
   ParsedOptions parsed = Parse({L"--window", L"Dorvantel demo", L"--rect", L"0,0,10,10", L"x.AVI"});
   ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
@@ -128,7 +142,11 @@ TEST(RecorderOptions, APresetStoresOnlyTheCaptureOptionsItNames) {
   EXPECT_EQ(L"CaptureArea=3;WindowTitle=Notepad;CaptureValue=10,20,310,220;FrameRate=25;OutputFormat=rgb24;"
             L"IncludeCursor=0;",
             stored);
-  EXPECT_TRUE(PresetValues(ParseOptions({}, OptionsFor::Preset).options).empty()) << "the plain device stores nothing";
+  // The plain device stores the filter's own scaler, for hosts that bind it by name and ask for a size.
+  const std::vector<PresetValue> plain = PresetValues(ParseOptions({}, OptionsFor::Preset).options);
+  ASSERT_EQ(1u, plain.size());
+  EXPECT_EQ(L"InterpolationMode", plain[0].key);
+  EXPECT_EQ(kInterpolationFast, plain[0].number);
 
   for (const std::vector<std::wstring>& bad : std::vector<std::vector<std::wstring>>{
            {L"--rate", L"0"}, {L"--seconds", L"3"}, {L"--device", L"x"}, {L"--demo"}, {L"out.avi"}, {L"--name", L""}}) {
