@@ -47,7 +47,9 @@ install() { "$windows" cmd /c "$setup /S $*" >"$work/install.log" 2>&1; }
 # The uninstaller hands the work to a copy of itself and returns: its work is waited for.
 uninstall() {  # uninstall FOLDER
   "$runner" "$(unix "$1")/uninstall.exe" /S >"$work/uninstall.log" 2>&1 || return 1
-  for _ in $(seq 600); do [ ! -e "$(unix "$1")" ] && ! entry >/dev/null 2>&1 && return 0; sleep 0.1; done
+  local polls=600  # a minute; where each 32-bit start takes a minute, the copy's work takes minutes
+  if [ "$emulated" = 1 ]; then polls=6000; fi
+  for _ in $(seq "$polls"); do [ ! -e "$(unix "$1")" ] && ! entry >/dev/null 2>&1 && return 0; sleep 0.1; done
   return 1
 }
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Dorvantel'
