@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "tests/module/module_test.h"
+#include "hostkit/pins.h"
 #include "tests/support/capture_graph.h"
+#include "tests/support/stream_peer.h"
 #include "tests/support/test_dib.h"
 #include "tests/support/test_window.h"
 
@@ -234,6 +236,83 @@ TEST_F(StreamingThreadedTest, FramesShowTheWindowInEveryFormatAreaAndScale) {
               << "frame point " << x << "," << y << " shows 0x" << std::hex << dib.Pixel(x, y) << " for 0x" << expected;
         }
       }
+    }
+  }
+}
+
+// The colour table of an 8-bit connection, as the grab wrote it into the pin's type.
+std::vector<BYTE> ConnectionColours(IPin* pin) {
+  AM_MEDIA_TYPE type = {};
+  if (FAILED(pin->ConnectionMediaType(&type))) return {};
+  std::vector<BYTE> colours;
+  if (type.pbFormat && type.cbFormat >= sizeof(VIDEOINFOHEADER) + 256 * sizeof(RGBQUAD)) {
+    colours.assign(type.pbFormat + sizeof(VIDEOINFOHEADER), type.pbFormat + sizeof(VIDEOINFOHEADER) + 256 * sizeof(RGBQUAD));
+  }
+  ReleaseMediaTypeFormat(&type);
+  return colours;
+}
+
+// A sink without an allocator of its own (as ffmpeg's, OBS's and VLC's) streams on the pin's
+// own allocator, whose buffers the screen is copied into in one pass: its frames carry, byte
+// for byte, what the frames through the Sample Grabber's allocator carry, in every format,
+// with the cursor and without; the allocator holds the pin's two buffers of a whole frame.
+TEST_F(StreamingThreadedTest, FramesOnThePinsOwnAllocatorAreThoseOfTheSampleGrabbersAllocator) {
+  TestWindow window = TestWindow::Quadrants(RECT{220, 140, 380, 260});  // 160 x 120
+  ASSERT_TRUE(window.WaitUntilShown());
+  TestCursor cursor(POINT{5, 7}, RECT{4, 6, 12, 14});
+  window.UseCursor(cursor.handle());
+  ASSERT_TRUE(window.PointAt(70, 50));
+  const RECT captured = {200, 120, 360, 240};  // the window's top left, and the screen beside it
+
+  for (bool withCursor : {false, true}) {
+    for (int position = 0; position < 5; ++position) {
+      SCOPED_TRACE(testing::Message() << "format " << position << (withCursor ? " with cursor" : ""));
+      std::vector<BYTE> viaGrabber, grabberColours;
+      {
+        CaptureGraph graph(library_);
+        ASSERT_EQ(S_OK, graph.WriteBool(L"FramePacing", false));
+        ASSERT_EQ(S_OK, graph.WriteBool(L"IncludeCursor", withCursor));
+        ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", 1));
+        RECT value = captured;
+        ASSERT_EQ(S_OK, graph.WritePointer(L"CaptureValue", &value));
+        ASSERT_EQ(S_OK, graph.Connect(position));
+        ASSERT_TRUE(SUCCEEDED(graph.Run()));
+        ASSERT_TRUE(graph.WaitForFrames(2));
+        ASSERT_EQ(S_OK, graph.Stop());
+        viaGrabber = graph.Frames()[1].pixels;
+        grabberColours = ConnectionColours(graph.sourcePin());
+      }
+
+      StreamPeer sink;
+      sink.OfferNoAllocator();
+      sink.KeepPixels(true);
+      ComPtr<IBaseFilter> filter;
+      ASSERT_EQ(S_OK, library_.CreateFilter(&filter));
+      ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteBool(L"FramePacing", false));
+      ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteBool(L"IncludeCursor", withCursor));
+      ASSERT_EQ(S_OK, WriteProperty(filter.get(), L"CaptureArea", 1));
+      RECT value = captured;
+      ASSERT_EQ(S_OK, WriteProperty(filter.get(), L"CaptureValue", &value));
+      ComPtr<IPin> pin = OutputPin(filter.get());
+      TaskMediaType type;
+      ASSERT_EQ(S_OK, OfferedType(pin.get(), position, &type));
+      ASSERT_EQ(S_OK, pin->Connect(&sink, type.get()));
+      const ALLOCATOR_PROPERTIES granted = sink.NotifiedProperties();
+      EXPECT_EQ(2, granted.cBuffers);
+      EXPECT_GE(granted.cbBuffer, static_cast<LONG>(viaGrabber.size()));
+      ASSERT_EQ(S_OK, filter->Run(0));
+      const bool received = sink.WaitForReceived(2);
+      filter->Stop();
+      const std::vector<BYTE> colours = ConnectionColours(pin.get());
+      pin->Disconnect();
+      ASSERT_TRUE(received);
+      const StreamPeer::Sample frame = sink.Received()[1];
+      EXPECT_TRUE(frame.hasTime);
+      ASSERT_GE(frame.bytes.size(), viaGrabber.size());
+      EXPECT_TRUE(std::equal(viaGrabber.begin(), viaGrabber.end(), frame.bytes.begin())) << "pixels differ";
+      EXPECT_EQ(grabberColours, colours) << "colour tables differ";
+      filter.reset();
+      EXPECT_EQ(1, sink.References());
     }
   }
 }
