@@ -12,6 +12,8 @@
 //   gdi-LAYOUT                  bare CreateCompatibleBitmap + BitBlt + GetDIBits
 //   gdiplus-SCALE               the bare grab scaled by GDI+, converted to rgb32
 //   filter-LAYOUT[-cursor][-SCALE]   the library's filter in Wine's graph
+//   own-LAYOUT[-cursor][-SCALE]      the filter on its own allocator: connected straight to a
+//                                    counting sink that brings none, as ffmpeg's
 //   grab-LAYOUT[-cursor][-SCALE]     the library's grab alone, no graph
 //   profile-LAYOUT[-cursor][-SCALE]  the grab's steps, each timed
 // A suffix -thread runs a bare loop, grab or profile on a new thread instead of the main one.
@@ -31,6 +33,7 @@
 #include "bench/bare_loops.h"
 #include "bench/filter_graph.h"
 #include "bench/library_grab.h"
+#include "bench/own_allocator.h"
 #include "hostkit/apartment.h"
 
 namespace {
@@ -80,7 +83,7 @@ bool ParseCase(const std::string& name, CaseSpec* wanted) {
     if (parts.size() < 2 || !(wanted->layout = FindLayout(parts[1]))) return false;
     next = 2;
     if (wanted->kind == "gdi") return parts.size() == 2;
-    if (wanted->kind == "filter" && wanted->thread) return false;
+    if ((wanted->kind == "filter" || wanted->kind == "own") && wanted->thread) return false;
   }
   if (next < parts.size() && parts[next] == "cursor") {
     wanted->cursor = true;
@@ -94,7 +97,8 @@ bool ParseCase(const std::string& name, CaseSpec* wanted) {
     next += 2;
   }
   if (wanted->kind == "gdiplus" || wanted->kind == "ceiling") return wanted->output && !wanted->cursor;
-  return next == parts.size() && (wanted->kind == "filter" || wanted->kind == "grab" || wanted->kind == "profile");
+  return next == parts.size() && (wanted->kind == "filter" || wanted->kind == "own" || wanted->kind == "grab" ||
+                                  wanted->kind == "profile");
 }
 
 CaseResult RunFilter(const std::string& name, const CaseSpec& wanted, const LoopTiming& timing,
@@ -165,6 +169,9 @@ int wmain(int argc, wchar_t** argv) {
       result = RunBareGdiplus(name, *wanted.output, wanted.interpolation, caseTiming, server);
     } else if (wanted.kind == "filter") {
       result = RunFilter(name, wanted, timing, server);
+    } else if (wanted.kind == "own") {
+      result = RunOwnAllocator(name, FilterOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation},
+                               timing, server);
     } else if (wanted.kind == "grab") {
       result = RunLibraryGrab(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation},
                               caseTiming, server);

@@ -73,7 +73,8 @@ HRESULT DesktopCapture::SwitchCaptureArea(LONG area) noexcept {
   return S_OK;
 }
 
-HRESULT DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes) noexcept {
+HRESULT DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes,
+                             HBITMAP destinationSection) noexcept {
   SectionLockHolder hold(&captureLock_);
   if (!ScreenDC() || !MemoryDC()) return S_FALSE;
   const CaptureSettings& s = settings_;
@@ -84,6 +85,7 @@ HRESULT DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPI
   request.outputSize = s.OutputSize;
   request.destination = destination;
   request.destinationBytes = destinationBytes;
+  request.destinationSection = destinationSection;
   request.info = info;
   request.infoBytes = infoBytes;
   request.drawCursor = s.IncludeCursor;

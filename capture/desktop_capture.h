@@ -52,11 +52,14 @@ class DesktopCapture {
 
   // Grabs one frame with the current settings into destination (see GrabFrame): S_OK when
   // written, S_FALSE when nothing was, kCaptureWindowGone when the captured window was
-  // closed before or while it was printed (what was drawn then is not a frame of it).
-  HRESULT Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes) noexcept;
+  // closed before or while it was printed (what was drawn then is not a frame of it). With
+  // destinationSection (a DIB section whose bits are destination), screen frames of the
+  // layout's size are copied straight into it.
+  HRESULT Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes,
+               HBITMAP destinationSection = nullptr) noexcept;
 
-  // Releases the bitmaps kept for the next grab, as when streaming stops; a later grab makes
-  // them anew.
+  // Releases the bitmaps kept for the next grab and ends the cursor probe's thread, as when
+  // streaming stops; a later grab makes them anew.
   void ReleaseSurfaces() noexcept;
 
   // The device contexts of the current area.

@@ -175,9 +175,14 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   const size_t infoBytes =
       std::min<size_t>(connection.cbFormat - offsetof(VIDEOINFOHEADER, bmiHeader), sizeof(grabInfo_));
   std::memcpy(grabInfo_, connectionInfo, infoBytes);
+  // A sample of the pin's own allocator is a DIB section: the grab copies into it directly.
+  HBITMAP section = nullptr;
+  if (ownAllocator_ && SampleAllocator() == static_cast<IMemAllocator*>(ownAllocator_.get())) {
+    section = ownAllocator_->SectionOf(sample);
+  }
   const REFERENCE_TIME t0 = TickTime();
-  const HRESULT grabbed =
-      capture_.Grab(buffer, static_cast<size_t>(bufferSize), reinterpret_cast<BITMAPINFO*>(grabInfo_), infoBytes);
+  const HRESULT grabbed = capture_.Grab(buffer, static_cast<size_t>(bufferSize),
+                                        reinterpret_cast<BITMAPINFO*>(grabInfo_), infoBytes, section);
   const REFERENCE_TIME t1 = TickTime();
   // No frame of a window that was closed: the stream ends (EC_ERRORABORT with this result).
   if (FAILED(grabbed)) return grabbed;
@@ -307,6 +312,33 @@ HRESULT CPushPinDesktop::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERT
   if (!allocator || !request) return E_POINTER;
   SectionLockHolder holder(Lock());
   return SizeDesktopBuffers(ConnectionType(), allocator, request);
+}
+
+HRESULT CPushPinDesktop::CreateOwnAllocator(IMemAllocator** allocator) {
+  if (!allocator) return E_POINTER;
+  *allocator = nullptr;
+  SectionLockHolder holder(Lock());
+  const MediaType& connection = ConnectionType();
+  const BITMAPINFO* layout = nullptr;
+  size_t layoutBytes = 0;
+  if (connection.pbFormat && connection.cbFormat > offsetof(VIDEOINFOHEADER, bmiHeader)) {
+    layout = reinterpret_cast<const BITMAPINFO*>(connection.pbFormat + offsetof(VIDEOINFOHEADER, bmiHeader));
+    layoutBytes = connection.cbFormat - offsetof(VIDEOINFOHEADER, bmiHeader);
+  }
+  ownAllocator_.reset();
+  SectionAllocator* made = nullptr;
+  const HRESULT hr = SectionAllocator::Create(layout, layoutBytes, &made);
+  if (FAILED(hr)) return hr;
+  ownAllocator_.attach(made);
+  *allocator = made;
+  made->AddRef();
+  return S_OK;
+}
+
+HRESULT CPushPinDesktop::ReleasePeer() {
+  const HRESULT hr = CSourceStream::ReleasePeer();
+  if (SUCCEEDED(hr)) ownAllocator_.reset();
+  return hr;
 }
 
 HRESULT STDMETHODCALLTYPE CPushPinDesktop::Notify(IBaseFilter*, Quality) { return E_FAIL; }

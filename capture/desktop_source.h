@@ -24,6 +24,7 @@
 #include "capture/desktop_capture.h"
 #include "capture/frame_pacing.h"
 #include "capture/property_bag.h"
+#include "format/section_allocator.h"
 #include "format/stream_caps.h"
 #include "framework/handles.h"
 #include "framework/source_filter.h"
@@ -77,6 +78,11 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
   HRESULT ApplyMediaType(const AM_MEDIA_TYPE* type) override;
   HRESULT MediaTypeAt(int position, MediaType* type) override;
   HRESULT SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+  // The pin's own allocator, for a downstream pin that brings none: buffers that are DIB
+  // sections of the connection's layout, which screen frames are copied straight into.
+  HRESULT CreateOwnAllocator(IMemAllocator** allocator) override;
+  // Lets go of the own allocator with the connection.
+  HRESULT ReleasePeer() override;
 
   // The pin never changes its behaviour in answer to quality messages.
   HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* sender, Quality quality) override;
@@ -111,6 +117,9 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
   DesktopCapture capture_;
   std::atomic<LONG> mediaTypeVersion_{1};
   SectionLock formatLock_;
+  // The last own allocator made, set while connecting under the state lock; the worker reads
+  // it while streaming, when the connection cannot change.
+  ComPtr<SectionAllocator> ownAllocator_;
   // Worker only, under CaptureLock.
   LONG frameCount_ = 0;
   // What a grab converts with: the connection's bitmap header and colour area.

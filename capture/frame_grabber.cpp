@@ -54,6 +54,37 @@ class ConversionInfo {
     return Header().biBitCount == 16 && Header().biCompression == BI_BITFIELDS;
   }
 
+  // True when the layout is bottom-up rows of width x height that fit destinationBytes.
+  bool Describes(LONGLONG width, LONGLONG height, size_t destinationBytes) const noexcept {
+    const BITMAPINFOHEADER& header = Header();
+    const uint64_t stride = (static_cast<uint64_t>(header.biWidth) * header.biBitCount + 31) / 32 * 4;
+    return header.biWidth == width && header.biHeight == height && stride * static_cast<uint64_t>(height) <= destinationBytes;
+  }
+
+  bool HasPalette() const noexcept { return Header().biBitCount == 8; }
+
+  // Takes the colour table that the conversion of a bitmap compatible with source writes for
+  // this layout (asked of a one-pixel bitmap, without converting anything). False when none
+  // could be had.
+  bool TakeConversionColours(HDC source) noexcept {
+    BitmapHandle probe(::CreateCompatibleBitmap(source, 1, 1));
+    if (!probe) return false;
+    alignas(8) BYTE scratch[sizeof(block_)];
+    std::memcpy(scratch, block_, sizeof(block_));
+    if (!::GetDIBits(source, probe.get(), 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(scratch), DIB_RGB_COLORS)) {
+      return false;
+    }
+    std::memcpy(Colours(), scratch + Header().biSize, 256 * sizeof(RGBQUAD));
+    return true;
+  }
+  // Gives the taken colour table to the DIB section selected into dc.
+  void ApplyColours(HDC dc) const noexcept {
+    ::SetDIBColorTable(dc, 0, 256, reinterpret_cast<const RGBQUAD*>(block_ + Header().biSize));
+  }
+
+  // Copies the header and colours back into info, as a conversion does.
+  void WriteBack(BITMAPINFO* info) const noexcept { std::memcpy(info, block_, loaded_); }
+
   // The kept DIB section of width x height in this layout, or null.
   HBITMAP Section(GrabSurfaces& surfaces, HDC source, LONG width, LONG height) const noexcept {
     alignas(8) BYTE layout[sizeof(block_)];
@@ -67,6 +98,7 @@ class ConversionInfo {
 
  private:
   const BITMAPINFOHEADER& Header() const noexcept { return *reinterpret_cast<const BITMAPINFOHEADER*>(block_); }
+  BYTE* Colours() noexcept { return block_ + Header().biSize; }
 
   alignas(8) BYTE block_[sizeof(BITMAPV5HEADER) + 256 * sizeof(RGBQUAD)] = {};
   size_t loaded_ = 0;
@@ -88,13 +120,13 @@ HBITMAP CopyIntoMaskedSection(HDC source, HDC memory, HBITMAP bitmap, const Conv
   return section;
 }
 
-// Draws the current cursor shape at its hotspot-adjusted position. Without a window the
-// memory device context's pixel (0, 0) is the rectangle's corner on the screen; with one,
-// its logical (0, 0) is the window's corner.
-void DrawCursor(HDC memory, const RECT& rectangle, HWND window) noexcept {
+// Draws the current cursor shape at its hotspot-adjusted position, into the few pixels where
+// it lands. Without a window the memory device context's pixel (0, 0) is the rectangle's
+// corner on the screen; with one, its logical (0, 0) is the window's corner. The cursor's
+// state comes from the surfaces' probe, not from this thread (see CursorProbe).
+void DrawCursor(HDC memory, const RECT& rectangle, HWND window, GrabSurfaces& surfaces) noexcept {
   CURSORINFO cursor = {};
-  cursor.cbSize = sizeof(cursor);
-  if (!::GetCursorInfo(&cursor)) return;
+  if (!surfaces.Cursor(&cursor)) return;
   const int width = ::GetSystemMetrics(SM_CXCURSOR);
   const int height = ::GetSystemMetrics(SM_CYCURSOR);
   ICONINFO icon = {};
@@ -149,6 +181,36 @@ bool CopyCoversCanvas(HDC source, const RECT& rectangle) noexcept {
          rectangle.bottom <= visible.bottom;
 }
 
+// The screen copy straight into the caller's DIB section (the destination's own memory),
+// converted by the copy: the pixels the copy into the canvas and the conversion give, in one
+// pass over the frame. An 8-bit section takes the conversion's colour table first. False, with
+// nothing written, when the section cannot be drawn into: the caller converts as usual then.
+bool GrabIntoSection(const GrabRequest& request, ConversionInfo& conversion, GrabSurfaces& surfaces) noexcept {
+  const RECT& rectangle = request.rectangle;
+  const int width = static_cast<int>(rectangle.right - rectangle.left);
+  const int height = static_cast<int>(rectangle.bottom - rectangle.top);
+  HDC target = surfaces.TargetDC(request.source);
+  if (!target) return false;
+  if (conversion.HasPalette() && !conversion.TakeConversionColours(request.source)) return false;
+  {
+    SelectedObject selected(target, request.destinationSection);
+    if (!selected) return false;
+    if (conversion.HasPalette()) conversion.ApplyColours(target);
+    const bool covered = CopyCoversCanvas(request.source, rectangle);
+    if (!covered) ::PatBlt(target, 0, 0, width, height, BLACKNESS);
+    const DWORD rasterOperation = request.includeLayeredWindows ? SRCCOPY | CAPTUREBLT : SRCCOPY;
+    if (!::BitBlt(target, 0, 0, width, height, request.source, rectangle.left, rectangle.top, rasterOperation) &&
+        covered) {
+      ::PatBlt(target, 0, 0, width, height, BLACKNESS);
+    }
+    if (request.drawCursor) DrawCursor(target, rectangle, nullptr, surfaces);
+  }
+  // GDI may batch its drawing into a section; the destination is read through its memory.
+  ::GdiFlush();
+  conversion.WriteBack(request.info);
+  return true;
+}
+
 }  // namespace
 
 HBITMAP GrabSurfaces::Canvas(HDC source, int width, int height) noexcept {
@@ -193,7 +255,18 @@ HBITMAP GrabSurfaces::Section(HDC source, const BITMAPINFO* layout, size_t layou
   return section_.get();
 }
 
+HDC GrabSurfaces::TargetDC(HDC source) noexcept {
+  if (!targetDC_ || source != targetSource_) {
+    targetDC_.reset(::CreateCompatibleDC(source));
+    targetSource_ = source;
+  }
+  return targetDC_.get();
+}
+
 void GrabSurfaces::Release() noexcept {
+  cursor_.Stop();
+  targetDC_.reset();
+  targetSource_ = nullptr;
   canvas_.reset();
   fastScale_.Release();
   canvasSource_ = nullptr;
@@ -226,6 +299,10 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
   if (width > INT_MAX || height > INT_MAX) return false;
   ConversionInfo conversion;
   if (!destination || !conversion.Load(info, infoBytes)) return false;
+  if (request.destinationSection && !outputSize && !window && conversion.Describes(width, height, destinationBytes) &&
+      GrabIntoSection(request, conversion, surfaces)) {
+    return true;
+  }
 
   const bool fastScale = outputSize && interpolation == kInterpolationFast;
   HBITMAP canvas = fastScale ? surfaces.ScalingCanvas(source, static_cast<int>(width), static_cast<int>(height))
@@ -243,7 +320,7 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
       POINT previousOrigin = {};
       ::SetWindowOrgEx(memory, rectangle.left, rectangle.top, &previousOrigin);
       ::PrintWindow(window, memory, 0);
-      if (drawCursor) DrawCursor(memory, rectangle, window);
+      if (drawCursor) DrawCursor(memory, rectangle, window, surfaces);
       ::SetWindowOrgEx(memory, previousOrigin.x, previousOrigin.y, nullptr);
     } else {
       const DWORD rasterOperation = includeLayeredWindows ? SRCCOPY | CAPTUREBLT : SRCCOPY;
@@ -252,7 +329,7 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
           covered) {
         ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
       }
-      if (drawCursor) DrawCursor(memory, rectangle, nullptr);
+      if (drawCursor) DrawCursor(memory, rectangle, nullptr, surfaces);
     }
   }
 

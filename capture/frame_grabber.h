@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <optional>
 
+#include "capture/cursor_probe.h"
 #include "capture/frame_scaler.h"
 #include "capture/gdi_resources.h"
 #include "format/frame_size.h"
@@ -14,7 +15,9 @@
 // screen's size costs a grab more than the copy into it on any thread but a process's first
 // (the platform maps, clears and unmaps the memory anew each time), so consecutive grabs of
 // one size and layout reuse them. Each is made anew when it is asked for with another size,
-// layout or source; none stays selected into a device context between grabs.
+// layout or source; none stays selected into a device context between grabs. It also keeps
+// the device context that a grab into a sample's own DIB section draws through, and the
+// cursor probe that cursor frames ask (its thread runs until Release).
 // Not thread-safe: its owner serialises the grabs that use it.
 class GrabSurfaces {
  public:
@@ -33,8 +36,14 @@ class GrabSurfaces {
   // it, or null. The section is not selected into the device context.
   HBITMAP Section(HDC source, const BITMAPINFO* layout, size_t layoutBytes) noexcept;
   HDC SectionDC() const noexcept { return sectionDC_.get(); }
+  // A memory device context compatible with source for drawing into a caller's DIB section,
+  // or null. Nothing stays selected into it between grabs.
+  HDC TargetDC(HDC source) noexcept;
+  // The cursor's state now (see CursorProbe); false when there is none to draw.
+  bool Cursor(CURSORINFO* cursor) noexcept { return cursor_.Query(cursor); }
 
-  // Releases every bitmap and device context; the next grab makes them anew.
+  // Releases every bitmap and device context and ends the cursor probe's thread; the next
+  // grab makes them anew.
   void Release() noexcept;
 
  private:
@@ -50,6 +59,10 @@ class GrabSurfaces {
   MemoryDC sectionDC_;
   HDC sectionSource_ = nullptr;
   alignas(8) BYTE sectionLayout_[sizeof(BITMAPV5HEADER) + 3 * sizeof(DWORD)] = {};
+
+  MemoryDC targetDC_;
+  HDC targetSource_ = nullptr;
+  CursorProbe cursor_;
 };
 
 // What one grab copies and where it writes the frame.
@@ -60,6 +73,10 @@ struct GrabRequest {
   std::optional<FrameSize> outputSize;  // scaled to this size when given
   BYTE* destination = nullptr;
   size_t destinationBytes = 0;
+  // Optional: a DIB section in info's layout (its colour table aside) whose bits are
+  // destination, such as a buffer of the pin's own allocator. An unscaled screen copy of the
+  // layout's size is then drawn straight into it, converted by the copy, in one pass.
+  HBITMAP destinationSection = nullptr;
   BITMAPINFO* info = nullptr;  // the layout of destination
   size_t infoBytes = 0;
   bool drawCursor = false;
@@ -72,9 +89,12 @@ struct GrabRequest {
 // relative to its corner) into a bitmap compatible with source, drawn through memory, where
 // what the copy does not reach is black (the bitmap is cleared first unless the rectangle lies
 // inside source's visible area); draws the cursor when drawCursor is set; scales to outputSize
-// when one is given, with the filter's own scaler for kInterpolationFast, else with GDI+; then converts the lines into destination in the layout that
-// info describes (its colour table is written back for 8-bit layouts). The bitmaps come from
-// surfaces, which the caller keeps for its next grab.
+// when one is given, with the filter's own scaler for kInterpolationFast, else with GDI+; then
+// converts the lines into destination in the layout that info describes (its colour table is
+// written back for 8-bit layouts). With a destinationSection, an unscaled screen copy of the
+// layout's size goes straight into it instead (an 8-bit section takes the colour table the
+// conversion would write first), with the same pixels. The bitmaps come from surfaces, which
+// the caller keeps for its next grab.
 // Never writes past destinationBytes of destination nor reads or writes past infoBytes of
 // info, and converts no more lines than info's height. An empty rectangle, an unusable info,
 // or a scaling step that fails leaves destination unwritten and gives false.

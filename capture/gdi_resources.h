@@ -74,6 +74,9 @@ class SelectedObject {
   SelectedObject(const SelectedObject&) = delete;
   SelectedObject& operator=(const SelectedObject&) = delete;
 
+  // False when the object could not be selected.
+  explicit operator bool() const noexcept { return previous_ && previous_ != HGDI_ERROR; }
+
   // Puts the previous object back now; later calls do nothing.
   void Restore() noexcept {
     if (previous_ && previous_ != HGDI_ERROR) ::SelectObject(dc_, previous_);

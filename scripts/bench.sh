@@ -10,6 +10,9 @@
 #     in Wine's graph, unpaced, in the five layouts; the scaled path to half the screen's size
 #     against the same loop with GDI+ scaling, and with the filter's own scaler against the
 #     unscaled filter;
+#   - the filter on its own allocator (a counting sink without one, as ffmpeg's), whose
+#     samples are grabbed in one pass, beside the Sample Grabber's row, with and without the
+#     cursor; the cursor's cost in the graph at every size;
 #   - ffmpeg 4.1 for Windows under Wine, its own GDI grabber (-f gdigrab) against the filter
 #     (-f dshow): frames per second unpaced, CPU per frame at 30 frames a second;
 #   - ffmpeg -f x11grab on Linux, for reference.
@@ -33,6 +36,9 @@ LAYOUTS="rgb32 rgb24 rgb565 rgb555 rgb8"
 # difference gives the CPU per frame with the program's start and end cancelled out.
 FFMPEG_SHORT=1 FFMPEG_LONG=4
 PRESET="Dorvantel unpaced"
+CURSOR_PRESET="Dorvantel unpaced cursor"
+# The screen where ffmpeg also records through the filter with the cursor drawn.
+CURSOR_FFMPEG_SCREEN=3840x2160
 
 half_of() { echo "$(( ${1%x*} / 2 ))x$(( ${1#*x} / 2 ))"; }
 
@@ -41,7 +47,7 @@ half_of() { echo "$(( ${1%x*} / 2 ))x$(( ${1#*x} / 2 ))"; }
 cases_of() {
   local c
   for c in $LAYOUTS; do echo "ceiling-$c filter-$c"; done
-  echo "grab-rgb32-thread filter-rgb32-cursor"
+  echo "own-rgb32 grab-rgb32-thread filter-rgb32-cursor own-rgb32-cursor"
   echo "ceiling-$(half_of "$1")-0 filter-rgb32-$(half_of "$1")-0"
   # The filter's own scaler (InterpolationMode 100), measured against the unscaled filter.
   echo "filter-rgb32-$(half_of "$1")-100"
@@ -112,6 +118,7 @@ ffmpeg_once() {
   case $1 in
     gdigrab) input=(-f gdigrab -framerate "$2" -i desktop) ;;
     dshow) input=(-rtbufsize 512M -f dshow -framerate "$2" -i "video=$PRESET") ;;
+    dshow-cursor) input=(-rtbufsize 512M -f dshow -framerate "$2" -i "video=$CURSOR_PRESET") ;;
     dshow-paced) input=(-rtbufsize 512M -f dshow -framerate "$2" -i video=Dorvantel) ;;
   esac
   x0=$(server_ticks "$XVFB_PID")
@@ -143,21 +150,24 @@ ffmpeg_row() {  # ffmpeg_row SCREEN RUN CASE GRABBER FRAMERATE
   }' >>"$runs_file"
 }
 
-# The filter's device, and a preset of it with its pacing off, for the Windows ffmpeg; the
-# preset's FramePacing value is written beside the values the register tool writes.
+# The filter's device, and presets of it with their pacing off (one with the cursor drawn),
+# for the Windows ffmpeg; a preset's FramePacing value is written beside the values the
+# register tool writes.
 register_devices() {
   local exe=$BUILD/win64/dorvantel-register.exe key
   "$ROOT/scripts/wine-run" "$exe" register >/dev/null 2>&1 </dev/null
   "$ROOT/scripts/wine-run" "$exe" register --name "$PRESET" >/dev/null 2>&1 </dev/null
-  key=$(preset_key)
-  "$(wine64_loader)" reg add "$key" /v FramePacing /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
+  "$ROOT/scripts/wine-run" "$exe" register --name "$CURSOR_PRESET" --cursor >/dev/null 2>&1 </dev/null
+  for key in "$(preset_key "$PRESET")" "$(preset_key "$CURSOR_PRESET")"; do
+    "$(wine64_loader)" reg add "$key" /v FramePacing /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
+  done
 }
-# The registry key of the preset's values: the video input category's instance whose
-# FriendlyName is the preset's name.
+# The registry key of a preset's values: the video input category's instance whose
+# FriendlyName is the name given.
 preset_key() {
   local category='HKEY_CLASSES_ROOT\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance'
   "$(wine64_loader)" reg query "$category" /s </dev/null 2>/dev/null | tr -d '\r' |
-    awk -v name="$PRESET" '/^HKEY_/ { key = $0 } $1 == "FriendlyName" && index($0, name) { print key; exit }'
+    awk -v name="$1" '/^HKEY_/ { key = $0 } $1 == "FriendlyName" { sub(/^ *FriendlyName +REG_SZ +/, ""); if ($0 == name) { print key; exit } }'
 }
 unregister_devices() {
   "$ROOT/scripts/wine-run" "$BUILD/win64/dorvantel-register.exe" unregister --all >/dev/null 2>&1 </dev/null || true
@@ -213,6 +223,9 @@ for screen in $SCREENS; do
         ffmpeg_row "$screen" "$run" ffmpeg-dshow dshow 1000
         ffmpeg_row "$screen" "$run" ffmpeg-gdigrab-30 gdigrab 30
         ffmpeg_row "$screen" "$run" ffmpeg-dshow-30 dshow-paced 30
+        if [ "$screen" = "$CURSOR_FFMPEG_SCREEN" ]; then
+          ffmpeg_row "$screen" "$run" ffmpeg-dshow-cursor dshow-cursor 1000
+        fi
       fi
       ffmpeg_run "$screen" "$run"
     done

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -104,6 +105,22 @@ class FrameGrabberTest : public ::testing::Test {
     GrabFrame(request);
   }
 
+  // Grabs rect of the screen straight into a DIB section made from into's layout (an 8-bit
+  // one with into's marker bytes for a colour table) and reads the section's pixels into
+  // into's buffer. The grab's destination, into's buffer, must stay untouched meanwhile: the
+  // frame goes through the section alone. False when that did not hold.
+  bool GrabIntoSection(TestDib& into, const RECT& rect, bool cursor = false) {
+    void* bits = nullptr;
+    BitmapHandle section(::CreateDIBSection(nullptr, into.info(), DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!section) return false;
+    GrabRequest request = Request(into, rect);
+    request.destinationSection = section.get();
+    request.drawCursor = cursor;
+    if (!GrabFrame(request) || !into.Untouched()) return false;
+    std::memcpy(into.bits(), bits, into.bitsBytes());
+    return true;
+  }
+
   CreatedDC display_;
   MemoryDC displayMemory_;
   WindowDC screen_;
@@ -128,6 +145,19 @@ TEST_P(GrabLayoutTest, WindowRegionIsTakenRelativeToTheWindowCorner) {
   TestDib dib(GetParam(), 140, 90);
   GrabWindow(dib, RECT{10, 5, 150, 95});
   EXPECT_TRUE(PictureMatches(dib, [](LONG x, LONG y) { return window().ColorAt(x + 10, y + 5); }));
+}
+
+// The pin's own samples are DIB sections: a screen copy goes straight into them, converted by
+// the copy, and gives byte for byte the frame and colour table of the two passes.
+TEST_P(GrabLayoutTest, ScreenCopiedIntoASampleSectionIsTheConvertedFrame) {
+  TestDib converted(GetParam(), 140, 90);
+  GrabScreen(converted, Inset(10, 5));
+  TestDib copied(GetParam(), 140, 90);
+  ASSERT_TRUE(GrabIntoSection(copied, Inset(10, 5)));
+  EXPECT_TRUE(std::equal(converted.bits(), converted.bits() + converted.bitsBytes(), copied.bits()));
+  const BYTE* convertedInfo = reinterpret_cast<const BYTE*>(converted.info());
+  EXPECT_TRUE(std::equal(convertedInfo, convertedInfo + converted.infoBytes(), reinterpret_cast<const BYTE*>(copied.info())));
+  EXPECT_TRUE(PictureMatches(copied, [](LONG x, LONG y) { return window().ColorAt(x + 10, y + 5); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, GrabLayoutTest,
@@ -291,6 +321,21 @@ TEST_F(CursorGrabTest, CursorIsDrawnRelativeToThePrintedWindow) {
   TestDib dib(DibLayout::Rgb24, 140, 70);
   GrabWindow(dib, RECT{10, 20, 150, 90}, true);
   EXPECT_TRUE(PictureMatches(dib, [&](LONG x, LONG y) { return Expected(x, y, POINT{10, 20}, pointer); }));
+}
+
+// Into a sample's own section the cursor is drawn where it lands, as in the two passes, in
+// every layout.
+TEST_F(CursorGrabTest, CursorIsDrawnIntoASampleSectionAsIntoTheConvertedFrame) {
+  const POINT pointer = {70, 40};
+  ASSERT_TRUE(const_cast<TestWindow&>(window()).PointAt(pointer.x, pointer.y));
+  for (DibLayout layout : {DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb565, DibLayout::Rgb555, DibLayout::Palette8}) {
+    TestDib converted(layout, 140, 90);
+    GrabScreen(converted, Inset(10, 5), true);
+    TestDib copied(layout, 140, 90);
+    ASSERT_TRUE(GrabIntoSection(copied, Inset(10, 5), true)) << LayoutName(layout);
+    EXPECT_TRUE(std::equal(converted.bits(), converted.bits() + converted.bitsBytes(), copied.bits())) << LayoutName(layout);
+    EXPECT_TRUE(PictureMatches(copied, [&](LONG x, LONG y) { return Expected(x, y, POINT{10, 5}, pointer); }));
+  }
 }
 
 // Decided limits: the grab never writes past the destination or the bitmap info it is

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "tests/module/module_test.h"
+#include "hostkit/pins.h"
 #include "tests/support/capture_graph.h"
+#include "tests/support/stream_peer.h"
 #include "tests/support/test_dib.h"
 #include "tests/support/test_window.h"
 
@@ -234,6 +236,91 @@ TEST_F(StreamingThreadedTest, FramesShowTheWindowInEveryFormatAreaAndScale) {
               << "frame point " << x << "," << y << " shows 0x" << std::hex << dib.Pixel(x, y) << " for 0x" << expected;
         }
       }
+    }
+  }
+}
+
+// The colour table of an 8-bit connection, as the grab wrote it into the pin's type.
+std::vector<BYTE> ConnectionColours(IPin* pin) {
+  AM_MEDIA_TYPE type = {};
+  if (FAILED(pin->ConnectionMediaType(&type))) return {};
+  std::vector<BYTE> colours;
+  if (type.pbFormat && type.cbFormat >= sizeof(VIDEOINFOHEADER) + 256 * sizeof(RGBQUAD)) {
+    colours.assign(type.pbFormat + sizeof(VIDEOINFOHEADER), type.pbFormat + sizeof(VIDEOINFOHEADER) + 256 * sizeof(RGBQUAD));
+  }
+  ReleaseMediaTypeFormat(&type);
+  return colours;
+}
+
+// One frame of a screen rectangle from a new filter connected straight to sink in the format at
+// position: its bytes, and the colour table the grab left in the pin's type. What the sink's
+// NotifyAllocator saw stays in the sink.
+struct StreamedFrame {
+  std::vector<BYTE> bytes;
+  std::vector<BYTE> colours;
+  bool stamped = false;
+};
+void StreamOneFrame(const LoadedLibrary& library, StreamPeer& sink, const RECT& captured, int position, bool cursor,
+                    StreamedFrame* frame) {
+  sink.KeepPixels(true);
+  ComPtr<IBaseFilter> filter;
+  ASSERT_EQ(S_OK, library.CreateFilter(&filter));
+  ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteBool(L"FramePacing", false));
+  ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteBool(L"IncludeCursor", cursor));
+  ASSERT_EQ(S_OK, WriteProperty(filter.get(), L"CaptureArea", 1));
+  RECT value = captured;
+  ASSERT_EQ(S_OK, WriteProperty(filter.get(), L"CaptureValue", &value));
+  ComPtr<IPin> pin = OutputPin(filter.get());
+  TaskMediaType type;
+  ASSERT_EQ(S_OK, OfferedType(pin.get(), position, &type));
+  ASSERT_EQ(S_OK, pin->Connect(&sink, type.get()));
+  const HRESULT ran = filter->Run(0);
+  const bool received = SUCCEEDED(ran) && sink.WaitForReceived(2);
+  filter->Stop();
+  frame->colours = ConnectionColours(pin.get());
+  pin->Disconnect();
+  ASSERT_TRUE(received);
+  const StreamPeer::Sample second = sink.Received()[1];
+  frame->bytes = second.bytes;
+  frame->stamped = second.hasTime;
+}
+
+// A sink without an allocator of its own (as ffmpeg's, OBS's and VLC's) streams on the pin's
+// own allocator, whose buffers the screen is copied into in one pass: its frames carry, byte
+// for byte, what the frames on Wine's memory allocator (the two passes) carry, in every format,
+// with the cursor and without; both allocators hold the pin's two buffers of a whole frame.
+TEST_F(StreamingThreadedTest, FramesOnThePinsOwnAllocatorAreThoseOfTheTwoPasses) {
+  TestWindow window = TestWindow::Quadrants(RECT{220, 140, 380, 260});  // 160 x 120
+  ASSERT_TRUE(window.WaitUntilShown());
+  TestCursor cursor(POINT{5, 7}, RECT{4, 6, 12, 14});
+  window.UseCursor(cursor.handle());
+  ASSERT_TRUE(window.PointAt(70, 50));
+  const RECT captured = {200, 120, 360, 240};  // the window's top left, and the screen beside it
+  const LONG frameBytes[] = {160 * 120 * 4, 160 * 120 * 3, 160 * 120 * 2, 160 * 120 * 2, 160 * 120};
+
+  for (bool withCursor : {false, true}) {
+    for (int position = 0; position < 5; ++position) {
+      SCOPED_TRACE(testing::Message() << "format " << position << (withCursor ? " with cursor" : ""));
+      StreamPeer twoPasses;  // offers Wine's memory allocator
+      StreamedFrame reference;
+      StreamOneFrame(library_, twoPasses, captured, position, withCursor, &reference);
+      StreamPeer ownAllocator;
+      ownAllocator.OfferNoAllocator();
+      StreamedFrame frame;
+      StreamOneFrame(library_, ownAllocator, captured, position, withCursor, &frame);
+      if (HasFatalFailure()) return;
+      for (const StreamPeer* sink : {&twoPasses, &ownAllocator}) {
+        EXPECT_EQ(2, sink->NotifiedProperties().cBuffers);
+        EXPECT_GE(sink->NotifiedProperties().cbBuffer, frameBytes[position]);
+      }
+      EXPECT_TRUE(frame.stamped);
+      ASSERT_GE(reference.bytes.size(), static_cast<size_t>(frameBytes[position]));
+      ASSERT_GE(frame.bytes.size(), static_cast<size_t>(frameBytes[position]));
+      EXPECT_TRUE(std::equal(reference.bytes.begin(), reference.bytes.begin() + frameBytes[position], frame.bytes.begin()))
+          << "pixels differ";
+      EXPECT_EQ(reference.colours, frame.colours) << "colour tables differ";
+      EXPECT_EQ(1, twoPasses.References());
+      EXPECT_EQ(1, ownAllocator.References());
     }
   }
 }

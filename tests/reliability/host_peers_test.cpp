@@ -69,6 +69,8 @@ class HostPeersThreadedTest : public ::testing::TestWithParam<HostSink> {
       const LONG x = (cycle * 37) % 400;
       ASSERT_EQ(S_OK, source.CaptureScreenRect(RECT{x, 50, x + kWidth, 50 + kHeight}));
       ASSERT_EQ(S_OK, source.WriteLong(L"FrameRate", 100));
+      // Every other cycle draws the cursor, whose state a probe thread of the capture asks for.
+      ASSERT_EQ(S_OK, source.WriteBool(L"IncludeCursor", cycle % 2 == 1));
       ASSERT_EQ(S_OK, source.pin()->Connect(&sink_, nullptr));
       EXPECT_TRUE(IsEqualGUID(GetParam().expectedSubtype, sink_.connectedSubtype())) << "connected another subtype";
       ASSERT_NE(nullptr, sink_.notifiedAllocator()) << "the sink was told of no allocator";

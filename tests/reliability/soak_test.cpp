@@ -82,15 +82,26 @@ class ReusedGraph {
     IPin* pin = nullptr;
     if (pins && pins->Next(1, &pin, nullptr) == S_OK) rendererIn_.attach(pin);
   }
-  ~ReusedGraph() {
-    if (!grabber_) return;
-    ComPtr<ISampleGrabber> grabber;
-    grabber_.query(&grabber);
-    grabber->SetCallback(nullptr, 0);
-    if (graph_) {
-      graph_->RemoveFilter(grabber_.get());
-      graph_->RemoveFilter(renderer_.get());
+  ~ReusedGraph() { Release(); }
+  // Takes the filters out and lets go of the graph. The grabber and the renderer keep the
+  // allocator they were last told of (the pin's own, the library's object) until then.
+  void Release() {
+    if (grabber_) {
+      ComPtr<ISampleGrabber> grabber;
+      grabber_.query(&grabber);
+      grabber->SetCallback(nullptr, 0);
+      if (graph_) {
+        graph_->RemoveFilter(grabber_.get());
+        graph_->RemoveFilter(renderer_.get());
+      }
     }
+    rendererIn_.reset();
+    grabberOut_.reset();
+    grabberIn_.reset();
+    renderer_.reset();
+    grabber_.reset();
+    control_.reset();
+    graph_.reset();
   }
 
   bool valid() const { return control_ && grabberIn_ && grabberOut_ && rendererIn_; }
@@ -134,7 +145,10 @@ class SoakThreadedTest : public ::testing::Test {
     ASSERT_TRUE(library_.loaded());
     ASSERT_TRUE(graph_.valid());
   }
-  void TearDown() override { EXPECT_EQ(S_OK, library_.CanUnloadNow()) << "the test left objects alive"; }
+  void TearDown() override {
+    graph_.Release();
+    EXPECT_EQ(S_OK, library_.CanUnloadNow()) << "the test left objects alive";
+  }
 
   static void Report(const char* what, const ResourceCounts& before, const ResourceCounts& after) {
     std::printf("[soak] %s: before: %s\n[soak] %s: after:  %s\n", what, Describe(before).c_str(), what,
@@ -233,6 +247,7 @@ TEST_F(SoakThreadedTest, CreateConnectRunStopReleaseCyclesLeaveNothingBehind) {
     }
   }
   const ULONGLONG elapsed = ::GetTickCount64() - started;
+  graph_.Release();
   EXPECT_EQ(S_OK, library_.CanUnloadNow());
   const long frames = graph_.callback.frames - framesBefore;
   std::printf("[soak] %d cycles in %.1f s, %ld frames delivered\n", done, elapsed / 1000.0, frames);

@@ -35,13 +35,21 @@ HRESULT STDMETHODCALLTYPE StreamPeer::GetAllocator(IMemAllocator** allocator) {
   return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE StreamPeer::NotifyAllocator(IMemAllocator* allocator, BOOL) {
+  if (allocator) allocator->GetProperties(&notified_);
+  return S_OK;
+}
+
 HRESULT STDMETHODCALLTYPE StreamPeer::Receive(IMediaSample* sample) {
   Sample record;
   record.arrival = ::GetTickCount64();
   record.hasTime = sample->GetTime(&record.start, &record.end) == S_OK;
   record.size = sample->GetSize();
   BYTE* data = nullptr;
-  if (SUCCEEDED(sample->GetPointer(&data)) && data && record.size > 0) record.firstByte = data[0];
+  if (SUCCEEDED(sample->GetPointer(&data)) && data && record.size > 0) {
+    record.firstByte = data[0];
+    if (keepPixels_) record.bytes.assign(data, data + record.size);
+  }
   SectionLockHolder hold(&lock_);
   received_.push_back(record);
   return S_OK;

@@ -1,8 +1,9 @@
 #pragma once
 // StreamPeer: a hand-written downstream input pin for streaming tests. It offers Wine's own
-// memory allocator, accepts any type, and records what a source's worker delivers to it from
-// another thread: samples (with their times and arrival tick), end-of-stream calls. Unlike a
-// renderer it never blocks in Receive, whatever state the source is in.
+// memory allocator (or, as the sinks of ffmpeg, OBS and VLC, none), accepts any type, and
+// records what a source's worker delivers to it from another thread: samples (with their
+// times, arrival tick and, when asked, pixels), end-of-stream calls. Unlike a renderer it never
+// blocks in Receive, whatever state the source is in.
 // The test owns it (on its stack); its reference count starts at 1, the test's own.
 
 #include <windows.h>
@@ -24,6 +25,7 @@ class StreamPeer : public IPin, public IMemInputPin {
     LONG size = 0;
     ULONGLONG arrival = 0;  // GetTickCount64 when Receive was called
     BYTE firstByte = 0;
+    std::vector<BYTE> bytes;  // the whole buffer, when the peer keeps pixels
   };
 
   StreamPeer();
@@ -52,7 +54,7 @@ class StreamPeer : public IPin, public IMemInputPin {
 
   // IMemInputPin
   HRESULT STDMETHODCALLTYPE GetAllocator(IMemAllocator** allocator) override;
-  HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator* allocator, BOOL) override;
   HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override;
   HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample**, long, long* done) override;
@@ -60,6 +62,12 @@ class StreamPeer : public IPin, public IMemInputPin {
 
   // Gives the allocator buffers of this many bytes from the next commit on.
   HRESULT ShrinkBuffers(LONG bytes);
+  // GetAllocator answers VFW_E_NO_ALLOCATOR from now on: the source brings its own.
+  void OfferNoAllocator() { allocator_.reset(); }
+  // Received samples keep a copy of their whole buffer.
+  void KeepPixels(bool keep) { keepPixels_ = keep; }
+  // What the allocator NotifyAllocator was last told of granted (all zero before).
+  ALLOCATOR_PROPERTIES NotifiedProperties() const { return notified_; }
 
   size_t ReceivedCount();
   std::vector<Sample> Received();
@@ -73,6 +81,8 @@ class StreamPeer : public IPin, public IMemInputPin {
   volatile LONG refs_ = 1;
   volatile LONG endOfStreams_ = 0;
   ComPtr<IMemAllocator> allocator_;
+  bool keepPixels_ = false;
+  ALLOCATOR_PROPERTIES notified_ = {};
   SectionLock lock_;
   std::vector<Sample> received_;
 };
