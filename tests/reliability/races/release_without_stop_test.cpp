@@ -231,11 +231,14 @@ bool ReleaseWithoutStopThreadedTest::ReleaseCaught(Caught caught, int round) {
       // Every fill fails (the buffers are smaller than they are said to be): the worker ends
       // the stream and reports to the graph, which takes the filter out as it does.
       downstream->allocator().ShrinkBuffersBy(4);
-      graph->NotifyTakes(200);
+      graph->NotifyTakes(10000);
       EXPECT_EQ(S_OK, source->filter()->JoinFilterGraph(graph, L"Dorvantel"));
       EXPECT_EQ(S_OK, source->ConnectTo(downstream, 0));
       EXPECT_EQ(S_OK, source->filter()->Run(0));
-      if (round % 2) ::Sleep(round % 3);
+      // Every other time while the worker is inside the graph's Notify, else at once.
+      if (round % 2) {
+        EXPECT_TRUE(WaitFor("the error reported", kStepBoundMs, [&] { return graph->insideNotify() > 0; }));
+      }
       EXPECT_EQ(S_OK, source->filter()->JoinFilterGraph(nullptr, nullptr));
       graph->Leave();
       EXPECT_TRUE(WaitFor("the end of the stream", kStepBoundMs, [&] { return downstream->endOfStreams() > 0; }));

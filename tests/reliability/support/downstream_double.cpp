@@ -373,6 +373,7 @@ HRESULT STDMETHODCALLTYPE EventSinkGraph::QueryInterface(REFIID iid, void** out)
 
 HRESULT STDMETHODCALLTYPE EventSinkGraph::Notify(long code, LONG_PTR param1, LONG_PTR) {
   const bool goneBefore = gone_;
+  ++insideNotify_;
   if (const LONGLONG microseconds = notifyMicroseconds_) {
     LARGE_INTEGER frequency, start, now;
     ::QueryPerformanceFrequency(&frequency);
@@ -386,6 +387,7 @@ HRESULT STDMETHODCALLTYPE EventSinkGraph::Notify(long code, LONG_PTR param1, LON
     events_.emplace_back(code, param1);
   }
   if (goneBefore || gone_) ++lateNotifies_;
+  --insideNotify_;
   return S_OK;
 }
 

@@ -235,12 +235,15 @@ class EventSinkGraph : public IFilterGraph, public IMediaEventSink {
   // gone now. Notify calls entered after it, or still inside then, are counted.
   void Leave() { gone_ = true; }
   long lateNotifies() const { return lateNotifies_; }
+  // Threads inside Notify right now.
+  long insideNotify() const { return insideNotify_; }
 
  private:
   std::atomic<long> refs_{1};
   std::atomic<LONGLONG> notifyMicroseconds_{0};
   std::atomic<bool> gone_{false};
   std::atomic<long> lateNotifies_{0};
+  std::atomic<long> insideNotify_{0};
   SectionLock lock_;
   std::vector<std::pair<long, LONG_PTR>> events_;
 };
