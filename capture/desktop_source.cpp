@@ -11,8 +11,8 @@ REFERENCE_TIME TickTime() noexcept { return static_cast<REFERENCE_TIME>(::GetTic
 
 // ---- pin
 
-CPushPinDesktop::CPushPinDesktop(HRESULT* result, CPushSourceDesktop* filter) noexcept
-    : CSourceStream(result, filter, L"Out"), wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+CPushPinDesktop::CPushPinDesktop(MostDerived key, HRESULT* result, CPushSourceDesktop* filter) noexcept
+    : CSourceStream(key, result, filter, L"Out"), wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
   // Without its wake event a paused worker would never learn that the filter runs.
   if (!wake_ && result && SUCCEEDED(*result)) *result = E_OUTOFMEMORY;
 }
@@ -360,7 +360,7 @@ void CPushPinDesktop::RunRequested(REFERENCE_TIME now) noexcept {
 CPushSourceDesktop::CPushSourceDesktop(IUnknown* outer, HRESULT* result) noexcept
     : CSource(outer, CLSID_DesktopSource) {
   HRESULT pinResult = S_OK;
-  pin_ = new (std::nothrow) CPushPinDesktop(&pinResult, this);
+  pin_ = new (std::nothrow) StreamingPin<CPushPinDesktop>(&pinResult, this);
   if (!result) return;
   // A pin that could not be made whole (no place in the pin array, no worker channel) is
   // reported, so that the factory discards the filter instead of handing out a broken one.
@@ -372,8 +372,8 @@ CPushSourceDesktop::CPushSourceDesktop(IUnknown* outer, HRESULT* result) noexcep
 }
 
 CPushSourceDesktop::~CPushSourceDesktop() {
-  // A host that releases a running filter without stopping it: stop the worker first.
-  if (State() != State_Stopped) CBaseFilter::Stop();
+  // A host may release a running filter without stopping it: the pin ends its worker as it
+  // goes, flushing the peer in case a delivery waits there (StreamingPin).
   delete pin_;
 }
 

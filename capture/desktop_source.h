@@ -36,9 +36,11 @@ REFERENCE_TIME TickTime() noexcept;
 
 class CPushSourceDesktop;
 
+// Made as StreamingPin<CPushPinDesktop> (framework/source_stream.h), which ends the worker
+// before anything the pin owns goes.
 class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMStreamConfig {
  public:
-  CPushPinDesktop(HRESULT* result, CPushSourceDesktop* filter) noexcept;
+  CPushPinDesktop(MostDerived key, HRESULT* result, CPushSourceDesktop* filter) noexcept;
   ~CPushPinDesktop() override;
 
   FORWARD_IUNKNOWN_TO_OUTER

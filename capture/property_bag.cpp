@@ -21,8 +21,7 @@ bool Matches(LPCOLESTR name, const wchar_t* key) noexcept { return std::wcsncmp(
 
 constexpr LONGLONG kUnitsPerSecond = 10000000;
 
-// Window titles are read into 512 characters; a longer one could never match exactly.
-constexpr size_t kMaxTitleLength = 511;
+constexpr size_t kMaxTitleLength = SourceLimits::kMaxWindowTitleLength;
 
 // -1 for none (null or empty), 0 to 4 for a format name, -2 for anything else.
 int FormatPosition(const wchar_t* text) noexcept {
@@ -145,12 +144,10 @@ HRESULT CapturePropertyBag::Write(DesktopCapture& capture, LPCOLESTR name, VARIA
     return S_OK;
   }
   if (Matches(name, SourceProperty::FrameRate)) {
+    // A negative rate would make a negative interval: stamps running backwards, no pacing.
     const LONG rate = value->lVal;
-    if (rate == 0) return E_INVALIDARG;
-    // Beyond 10,000,000 frames per second either way there is no interval left.
-    const LONGLONG interval = kUnitsPerSecond / rate;
-    if (interval == 0) return E_INVALIDARG;
-    settings.FrameInterval = interval;
+    if (rate < SourceLimits::kMinBagFrameRate || rate > SourceLimits::kMaxBagFrameRate) return E_INVALIDARG;
+    settings.FrameInterval = kUnitsPerSecond / rate;
     return S_OK;
   }
   if (Matches(name, SourceProperty::CaptureArea)) {
@@ -165,7 +162,10 @@ HRESULT CapturePropertyBag::Write(DesktopCapture& capture, LPCOLESTR name, VARIA
     if (!value->byref) return E_POINTER;
     OutputDimensions size;
     std::memcpy(&size, value->byref, sizeof(size));
-    if (size.width <= 0 || size.height <= 0) return E_INVALIDARG;
+    const auto inRange = [](LONG side) {
+      return side >= SourceLimits::kMinOutputSide && side <= SourceLimits::kMaxOutputSide;
+    };
+    if (!inRange(size.width) || !inRange(size.height)) return E_INVALIDARG;
     settings.OutputSize = FrameSize{size.width, size.height};
     return S_OK;
   }

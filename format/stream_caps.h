@@ -13,12 +13,13 @@
 
 #include "format/frame_size.h"
 #include "format/media_type.h"
+#include "module/dorvantel.h"
 
-constexpr LONG kMinOutputSide = 1;
-constexpr LONG kMaxOutputSide = 8192;
-// 1000 frames a second down to one, in 100-ns units.
-constexpr REFERENCE_TIME kMinFrameInterval = 10000;
-constexpr REFERENCE_TIME kMaxFrameInterval = 10000000;
+constexpr LONG kMinOutputSide = SourceLimits::kMinOutputSide;
+constexpr LONG kMaxOutputSide = SourceLimits::kMaxOutputSide;
+// The offered rates as frame intervals, in 100-ns units.
+constexpr REFERENCE_TIME kMinFrameInterval = 10000000 / SourceLimits::kMaxFrameRate;
+constexpr REFERENCE_TIME kMaxFrameInterval = 10000000 / SourceLimits::kMinFrameRate;
 
 // The sizes the entries are built around: what the frames have now, and what is captured.
 struct StreamCapsSizes {

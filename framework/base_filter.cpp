@@ -164,7 +164,11 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::JoinFilterGraph(IFilterGraph* graph, LPCW
   } else {
     sink = nullptr;
   }
-  eventSink_ = sink;
+  {
+    // Waits for an event being sent to the old graph, which may go once this returns.
+    SectionLockHolder sinkHold(&eventSinkLock_);
+    eventSink_ = sink;
+  }
   name_.reset();
   if (!name) return S_OK;
   const size_t length = wcsnlen(name, kNameBound);
@@ -183,8 +187,8 @@ HRESULT STDMETHODCALLTYPE CBaseFilter::Register() { return RegistrationRecord() 
 HRESULT STDMETHODCALLTYPE CBaseFilter::Unregister() { return RegistrationRecord() ? E_NOTIMPL : S_FALSE; }
 
 HRESULT CBaseFilter::NotifyGraph(long code, LONG_PTR param1, LONG_PTR param2) {
-  IMediaEventSink* const sink = eventSink_;
-  if (!sink) return E_NOTIMPL;
+  SectionLockHolder sinkHold(&eventSinkLock_);
+  if (!eventSink_) return E_NOTIMPL;
   if (code == EC_COMPLETE) param2 = reinterpret_cast<LONG_PTR>(static_cast<IBaseFilter*>(this));
-  return sink->Notify(code, param1, param2);
+  return eventSink_->Notify(code, param1, param2);
 }

@@ -6,7 +6,9 @@
 // sink without references (the graph outlives its membership). The lock is given at
 // construction and owned by the derived class; it guards changes of the state, the clock,
 // the stream start, the graph membership and the name. The state is also atomic, so that
-// the worker reads it (GetState) without the lock.
+// the worker reads it (GetState) without the lock. The event sink lock (taken after the
+// state lock) guards the event sink and is held while an event is sent, so that no event
+// reaches a graph once JoinFilterGraph has replaced it.
 
 #include <windows.h>
 #include <dshow.h>
@@ -57,7 +59,9 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   HRESULT STDMETHODCALLTYPE Unregister() override;
 
   // Sends an event to the graph's event sink; E_NOTIMPL when the filter has none.
-  // For EC_COMPLETE the second parameter becomes this filter's IBaseFilter.
+  // For EC_COMPLETE the second parameter becomes this filter's IBaseFilter. Called by
+  // workers, which take no other lock of the filter: the graph's Notify must not wait for
+  // the thread that changes the filter's graph.
   HRESULT NotifyGraph(long code, LONG_PTR param1, LONG_PTR param2);
 
   FILTER_STATE State() const noexcept { return state_.load(); }
@@ -73,6 +77,7 @@ class CBaseFilter : public CUnknown, public IBaseFilter, public IAMovieSetup {
   SectionLock* const lock_;
   std::unique_ptr<WCHAR[]> name_;
   IFilterGraph* graph_ = nullptr;
-  IMediaEventSink* volatile eventSink_ = nullptr;
+  SectionLock eventSinkLock_;
+  IMediaEventSink* eventSink_ = nullptr;  // under eventSinkLock_
   const LONG pinListVersion_ = 1;
 };

@@ -26,10 +26,10 @@ HRESULT STDMETHODCALLTYPE CEnumMediaTypes::QueryInterface(REFIID iid, void** out
   return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE CEnumMediaTypes::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&refCount_)); }
+ULONG STDMETHODCALLTYPE CEnumMediaTypes::AddRef() { return static_cast<ULONG>(++refCount_); }
 
 ULONG STDMETHODCALLTYPE CEnumMediaTypes::Release() {
-  const LONG now = ::InterlockedDecrement(&refCount_);
+  const LONG now = --refCount_;
   if (now == 0) delete this;
   return static_cast<ULONG>(now);
 }

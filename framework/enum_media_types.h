@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <atomic>
+
 class CBasePin;
 
 class CEnumMediaTypes : public IEnumMediaTypes {
@@ -32,5 +34,5 @@ class CEnumMediaTypes : public IEnumMediaTypes {
   LONG position_ = 0;
   CBasePin* const pin_;
   LONG version_ = 0;
-  volatile LONG refCount_ = 1;
+  std::atomic<LONG> refCount_{1};
 };

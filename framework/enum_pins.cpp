@@ -28,10 +28,10 @@ HRESULT STDMETHODCALLTYPE CEnumPins::QueryInterface(REFIID iid, void** out) {
   return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE CEnumPins::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&refCount_)); }
+ULONG STDMETHODCALLTYPE CEnumPins::AddRef() { return static_cast<ULONG>(++refCount_); }
 
 ULONG STDMETHODCALLTYPE CEnumPins::Release() {
-  const LONG now = ::InterlockedDecrement(&refCount_);
+  const LONG now = --refCount_;
   if (now == 0) delete this;
   return static_cast<ULONG>(now);
 }

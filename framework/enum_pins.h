@@ -9,6 +9,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <atomic>
 #include <vector>
 
 class CBaseFilter;
@@ -37,6 +38,6 @@ class CEnumPins : public IEnumPins {
   LONG syncedPinCount_ = 0;
   CBaseFilter* const filter_;
   LONG version_ = 0;
-  volatile LONG refCount_ = 1;
+  std::atomic<LONG> refCount_{1};
   std::vector<CBasePin*> returnedPins_;
 };

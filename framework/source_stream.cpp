@@ -5,15 +5,15 @@
 #include "framework/handles.h"
 #include "framework/source_filter.h"
 
-CSourceStream::CSourceStream(HRESULT* result, CSource* filter, LPCWSTR name) noexcept
+CSourceStream::CSourceStream(MostDerived, HRESULT* result, CSource* filter, LPCWSTR name) noexcept
     : CAMThread(), CBaseOutputPin(filter, filter->StateLock(), name), source_(filter) {
   const HRESULT attached = filter->AttachPin(this);
   if (result) *result = ChannelReady() ? attached : E_OUTOFMEMORY;
 }
 
 CSourceStream::~CSourceStream() {
+  // StreamingPin's destructor has ended the worker already.
   source_->DetachPin(this);
-  // The CBasePin part goes next, then the CAMThread part joins the worker.
 }
 
 HRESULT CSourceStream::OnWorkerStart() { return S_OK; }
@@ -103,17 +103,23 @@ HRESULT CSourceStream::Activate() {
 HRESULT CSourceStream::Deactivate() {
   SectionLockHolder holder(Lock());
   if (!IsConnected()) return S_OK;
+  return EndWorker(false);
+}
+
+HRESULT CSourceStream::EndWorker(bool flushPeer) {
+  SectionLockHolder holder(Lock());
   // Decommitting first releases a worker that waits for a sample.
-  HRESULT hr = CBaseOutputPin::Deactivate();
-  if (FAILED(hr)) return hr;
-  if (WorkerExists()) {
-    hr = static_cast<HRESULT>(SendRequest(CmdStop));
-    if (FAILED(hr)) return hr;
-    hr = static_cast<HRESULT>(SendRequest(CmdExit));
-    if (FAILED(hr)) return hr;
-    JoinWorker();
-  }
-  return S_OK;
+  const HRESULT decommitted = CBaseOutputPin::Deactivate();
+  if (!WorkerExists()) return decommitted;
+  const bool flush = flushPeer && IsConnected();
+  if (flush) SendBeginFlush();
+  // Answered S_OK by a worker that has been initialised, E_FAIL by one that has ended; the
+  // worker is joined either way.
+  SendRequest(CmdStop);
+  SendRequest(CmdExit);
+  JoinWorker();
+  if (flush) SendEndFlush();
+  return decommitted;
 }
 
 HRESULT CSourceStream::VerifyMediaType(const AM_MEDIA_TYPE* type) {

@@ -1,6 +1,6 @@
 #include "framework/unknown.h"
 
-volatile LONG LiveObjectCount = 0;
+std::atomic<LONG> LiveObjectCount{0};
 
 CUnknown::CUnknown(IUnknown* outer) noexcept
     : outer_(outer ? outer : reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this))) {}
@@ -19,13 +19,12 @@ HRESULT STDMETHODCALLTYPE CUnknown::InnerQueryInterface(REFIID iid, void** out) 
 }
 
 ULONG STDMETHODCALLTYPE CUnknown::InnerAddRef() {
-  ::InterlockedIncrement(&refCount_);
-  const LONG now = refCount_;
+  const LONG now = ++refCount_;
   return now > 1 ? static_cast<ULONG>(now) : 1;
 }
 
 ULONG STDMETHODCALLTYPE CUnknown::InnerRelease() {
-  const LONG now = ::InterlockedDecrement(&refCount_);
+  const LONG now = --refCount_;
   if (now == 0) {
     // Held at 1 while the object dies, so a nested AddRef/Release pair in a destructor
     // cannot bring it to 0 a second time.

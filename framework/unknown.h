@@ -9,13 +9,15 @@
 #include <windows.h>
 #include <unknwn.h>
 
-// Number of CBaseObjects alive in this module; changed only atomically.
-extern volatile LONG LiveObjectCount;
+#include <atomic>
+
+// Number of CBaseObjects alive in this module; changed by any thread, read by DllCanUnloadNow.
+extern std::atomic<LONG> LiveObjectCount;
 
 class CBaseObject {
  public:
-  CBaseObject() noexcept { ::InterlockedIncrement(&LiveObjectCount); }
-  ~CBaseObject() { ::InterlockedDecrement(&LiveObjectCount); }
+  CBaseObject() noexcept { ++LiveObjectCount; }
+  ~CBaseObject() { --LiveObjectCount; }
   CBaseObject(const CBaseObject&) = delete;
   CBaseObject& operator=(const CBaseObject&) = delete;
 };
@@ -47,7 +49,7 @@ class CUnknown : public INonDelegatingUnknown, public CBaseObject {
 
  private:
   IUnknown* const outer_;
-  volatile LONG refCount_ = 0;
+  std::atomic<LONG> refCount_{0};
 };
 
 // Hands out an interface pointer with a reference added (the AddRef reaches the outer

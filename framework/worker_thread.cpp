@@ -10,15 +10,19 @@ CreateEventFn CreateWorkerEvent = PlatformCreateEvent;
 // Waits for the worker's reply while answering what other threads send to this thread's
 // windows: the worker may be printing one of them (PrintWindow sends to the window's thread)
 // and would otherwise wait for a thread that waits for it. Posted messages stay queued.
-static void WaitForReply(HANDLE reply) {
+// False when the worker ended without answering.
+static bool WaitForReply(HANDLE reply, HANDLE worker) {
+  const HANDLE handles[2] = {reply, worker};
   for (;;) {
-    const DWORD woke = ::MsgWaitForMultipleObjects(1, &reply, FALSE, INFINITE, QS_SENDMESSAGE);
-    if (woke == WAIT_OBJECT_0) return;
-    if (woke != WAIT_OBJECT_0 + 1) break;
+    const DWORD woke = ::MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (woke == WAIT_OBJECT_0) return true;
+    // A worker that answered as it ended (CmdExit) has its reply counted.
+    if (woke == WAIT_OBJECT_0 + 1) return ::WaitForSingleObject(reply, 0) == WAIT_OBJECT_0;
+    if (woke != WAIT_OBJECT_0 + 2) break;
     MSG message;
     ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
   }
-  ::WaitForSingleObject(reply, INFINITE);
+  return ::WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0;
 }
 
 CAMThread::CAMThread(HRESULT* result) noexcept
@@ -31,28 +35,32 @@ CAMThread::~CAMThread() { JoinWorker(); }
 bool CAMThread::StartWorker() {
   SectionLockHolder holder(&accessLock_);
   // Without its channel a worker could neither wait for a request nor answer one.
-  if (worker_ || !ChannelReady()) return false;
-  worker_ = ::CreateThread(nullptr, 0, WorkerEntry, this, 0, nullptr);
-  return worker_ != nullptr;
+  if (worker_.load() || !ChannelReady()) return false;
+  worker_.store(::CreateThread(nullptr, 0, WorkerEntry, this, 0, nullptr));
+  return worker_.load() != nullptr;
 }
 
 DWORD CAMThread::SendRequest(DWORD request) {
   SectionLockHolder holder(&accessLock_);
-  if (!worker_ || !requestEvent_ || !replyEvent_) return static_cast<DWORD>(E_FAIL);
-  requestValue_ = request;
+  const HANDLE worker = worker_.load();
+  if (!worker || !ChannelReady()) return static_cast<DWORD>(E_FAIL);
+  requestValue_.store(request);
   ::SetEvent(requestEvent_.get());
-  WaitForReply(replyEvent_.get());
-  return replyValue_;
+  if (!WaitForReply(replyEvent_.get(), worker)) {
+    ::ResetEvent(requestEvent_.get());
+    return static_cast<DWORD>(E_FAIL);
+  }
+  return replyValue_.load();
 }
 
 DWORD CAMThread::WaitRequest() {
   ::WaitForSingleObject(requestEvent_.get(), INFINITE);
-  return requestValue_;
+  return requestValue_.load();
 }
 
 bool CAMThread::PeekRequest(DWORD* request) {
   if (::WaitForSingleObject(requestEvent_.get(), 0) != WAIT_OBJECT_0) return false;
-  if (request) *request = requestValue_;
+  if (request) *request = requestValue_.load();
   return true;
 }
 
@@ -65,13 +73,14 @@ CAMThread::Wake CAMThread::WaitRequestOr(HANDLE extra, DWORD timeoutMs) {
 }
 
 void CAMThread::ReplyRequest(DWORD reply) {
-  replyValue_ = reply;
+  replyValue_.store(reply);
   ::ResetEvent(requestEvent_.get());
   ::SetEvent(replyEvent_.get());
 }
 
 void CAMThread::JoinWorker() {
-  ThreadHandle worker(::InterlockedExchangePointer(const_cast<HANDLE*>(&worker_), nullptr));
+  SectionLockHolder holder(&accessLock_);
+  ThreadHandle worker(worker_.exchange(nullptr));
   if (worker) ::WaitForSingleObject(worker.get(), INFINITE);
 }
 

@@ -3,10 +3,15 @@
 // 32-bit request and blocks until the worker answers it with a 32-bit reply.
 //
 // Owns the two events, the access lock and the worker's thread handle. The access lock
-// serialises client threads in StartWorker and SendRequest; the worker never takes it.
-// A pending request stays pending until it is answered; one reply wakes one sender.
+// serialises client threads in StartWorker, SendRequest and JoinWorker; the worker never
+// takes it. A pending request stays pending until it is answered; one reply wakes one sender.
+// The worker uses what the class that derives from this one holds, so that class ends the
+// worker before its own members go (a pin: StreamingPin in framework/source_stream.h); the
+// join in this destructor is for a thread class that holds nothing of its own.
 
 #include <windows.h>
+
+#include <atomic>
 
 #include "framework/handles.h"
 #include "framework/section_lock.h"
@@ -29,7 +34,8 @@ class CAMThread {
   // True when this call created the worker; there is never a second one, and none without
   // the channel's events.
   bool StartWorker();
-  // Client side: the worker's reply, or E_FAIL when there is no worker.
+  // Client side: the worker's reply, or E_FAIL when there is no worker or it ended without
+  // answering (the request is then taken back).
   DWORD SendRequest(DWORD request);
   // Worker side: blocks until a request is pending and returns it (it stays pending).
   DWORD WaitRequest();
@@ -44,7 +50,7 @@ class CAMThread {
   void ReplyRequest(DWORD reply);
   // Waits for the worker to end and forgets it.
   void JoinWorker();
-  bool WorkerExists() const noexcept { return worker_ != nullptr; }
+  bool WorkerExists() const noexcept { return worker_.load() != nullptr; }
   // False when an event of the channel could not be created.
   bool ChannelReady() const noexcept { return requestEvent_.valid() && replyEvent_.valid(); }
 
@@ -53,9 +59,12 @@ class CAMThread {
  private:
   EventHandle requestEvent_;  // manual-reset: signalled while a request is pending
   EventHandle replyEvent_;    // auto-reset: signalled when the worker has answered
-  volatile DWORD requestValue_ = 0;
-  volatile DWORD replyValue_ = 0;
-  // Owned; exchanged atomically by JoinWorker, which takes over its release.
-  HANDLE volatile worker_ = nullptr;
+  // Written before the request event is signalled, read after it was seen signalled.
+  std::atomic<DWORD> requestValue_{0};
+  // Written by the worker before the reply event is signalled, read after the wake-up.
+  std::atomic<DWORD> replyValue_{0};
+  // Owned. Set by StartWorker and exchanged for null by JoinWorker (which takes over its
+  // release), both under the access lock; WorkerExists reads it on any thread.
+  std::atomic<HANDLE> worker_{nullptr};
   SectionLock accessLock_;
 };

@@ -9,7 +9,7 @@ const FactoryTemplate TemplateTable[] = {
 };
 const int TemplateCount = sizeof(TemplateTable) / sizeof(TemplateTable[0]);
 
-volatile LONG ServerLockCount = 0;
+std::atomic<LONG> ServerLockCount{0};
 
 HRESULT STDMETHODCALLTYPE CClassFactory::QueryInterface(REFIID iid, void** out) {
   if (!out) return E_POINTER;
@@ -20,10 +20,10 @@ HRESULT STDMETHODCALLTYPE CClassFactory::QueryInterface(REFIID iid, void** out) 
   return S_OK;
 }
 
-ULONG STDMETHODCALLTYPE CClassFactory::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&refCount_)); }
+ULONG STDMETHODCALLTYPE CClassFactory::AddRef() { return static_cast<ULONG>(++refCount_); }
 
 ULONG STDMETHODCALLTYPE CClassFactory::Release() {
-  const LONG now = ::InterlockedDecrement(&refCount_);
+  const LONG now = --refCount_;
   if (now == 0) delete this;
   return static_cast<ULONG>(now);
 }
@@ -51,9 +51,9 @@ HRESULT STDMETHODCALLTYPE CClassFactory::CreateInstance(IUnknown* outer, REFIID 
 
 HRESULT STDMETHODCALLTYPE CClassFactory::LockServer(BOOL lock) {
   if (lock) {
-    ::InterlockedIncrement(&ServerLockCount);
+    ++ServerLockCount;
   } else {
-    ::InterlockedDecrement(&ServerLockCount);
+    --ServerLockCount;
   }
   return S_OK;
 }

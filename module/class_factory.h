@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <atomic>
+
 #include "framework/unknown.h"
 #include "module/filter_registration.h"
 
@@ -21,8 +23,9 @@ struct FactoryTemplate {
 extern const FactoryTemplate TemplateTable[];
 extern const int TemplateCount;
 
-// Outstanding IClassFactory::LockServer(TRUE) calls; may go below zero.
-extern volatile LONG ServerLockCount;
+// Outstanding IClassFactory::LockServer(TRUE) calls; may go below zero. Changed by any
+// thread, read by DllCanUnloadNow.
+extern std::atomic<LONG> ServerLockCount;
 
 // Creates objects of one template entry. Its own reference count; counts as a live object.
 class CClassFactory : public IClassFactory, public CBaseObject {
@@ -38,5 +41,5 @@ class CClassFactory : public IClassFactory, public CBaseObject {
 
  private:
   const FactoryTemplate* const template_;
-  volatile LONG refCount_ = 0;
+  std::atomic<LONG> refCount_{0};
 };

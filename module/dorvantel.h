@@ -29,6 +29,28 @@ inline constexpr wchar_t WindowTitle[] = L"WindowTitle";              // a BSTR
 inline constexpr wchar_t OutputFormat[] = L"OutputFormat";            // a BSTR of OutputFormatNames
 }  // namespace SourceProperty
 
+// The ranges of the settings, each written once. A value outside its range is refused
+// (E_INVALIDARG from the property bag and IPersistPropertyBag::Load, VFW_E_INVALIDMEDIATYPE
+// from IAMStreamConfig::SetFormat, a usage error from the recorder and the register tool)
+// and changes nothing.
+namespace SourceLimits {
+// FrameRate through the property bag and Load, in frames a second. The frame interval is
+// 10,000,000 / rate in 100-ns units, truncated: rates above 3,198 read back rounded (6,000
+// reads 6,002), and past 10,000,000 no interval is left.
+inline constexpr LONG kMinBagFrameRate = 1;
+inline constexpr LONG kMaxBagFrameRate = 10000000;
+// The rates IAMStreamConfig offers and SetFormat takes, and what --rate of the recorder and
+// of the register tool takes.
+inline constexpr LONG kMinFrameRate = 1;
+inline constexpr LONG kMaxFrameRate = 1000;
+// Output width and height (OutputDimensions through the bag and Load, SetFormat, --size): the
+// largest frame the pin offers, grabs and sizes its buffers for.
+inline constexpr LONG kMinOutputSide = 1;
+inline constexpr LONG kMaxOutputSide = 8192;
+// WindowTitle through the bag and Load, in characters; a longer title could never match.
+inline constexpr size_t kMaxWindowTitleLength = 511;
+}  // namespace SourceLimits
+
 // The values of CaptureArea.
 enum SourceArea : LONG {
   kAreaDisplay = 0,          // the whole display

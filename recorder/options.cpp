@@ -9,8 +9,10 @@
 
 namespace {
 
-constexpr int kMaxFrameRate = 1000;
-constexpr int kMaxOutputSide = 16384;
+constexpr int kMinFrameRate = SourceLimits::kMinFrameRate;
+constexpr int kMaxFrameRate = SourceLimits::kMaxFrameRate;
+constexpr int kMinOutputSide = SourceLimits::kMinOutputSide;
+constexpr int kMaxOutputSide = SourceLimits::kMaxOutputSide;
 
 const wchar_t* const kInterpolationNames[] = {
     L"default", L"low", L"high", L"bilinear", L"bicubic", L"nearest", L"hq-bilinear", L"hq-bicubic"};
@@ -109,8 +111,9 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
       }
       options.seconds = seconds;
     } else if (name == L"--rate") {
-      if (!ParseInt(value, 1, kMaxFrameRate, &options.frame_rate)) {
-        return fail(L"--rate needs a whole number of frames per second from 1 to 1000, not \"" + value + L"\"");
+      if (!ParseInt(value, kMinFrameRate, kMaxFrameRate, &options.frame_rate)) {
+        return fail(L"--rate needs a whole number of frames per second from " + std::to_wstring(kMinFrameRate) +
+                    L" to " + std::to_wstring(kMaxFrameRate) + L", not \"" + value + L"\"");
       }
       options.rate_given = true;
     } else if (name == L"--rate-mode") {
@@ -130,8 +133,10 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
       options.window_title = value;
     } else if (name == L"--size") {
       int v[2];
-      if (!ParseInts(value, L'x', 2, 1, v) || v[0] > kMaxOutputSide || v[1] > kMaxOutputSide) {
-        return fail(L"--size needs WIDTHxHEIGHT from 1x1 to 16384x16384, not \"" + value + L"\"");
+      if (!ParseInts(value, L'x', 2, kMinOutputSide, v) || v[0] > kMaxOutputSide || v[1] > kMaxOutputSide) {
+        const std::wstring least = std::to_wstring(kMinOutputSide), most = std::to_wstring(kMaxOutputSide);
+        return fail(L"--size needs WIDTHxHEIGHT from " + least + L"x" + least + L" to " + most + L"x" + most +
+                    L", not \"" + value + L"\"");
       }
       options.scaled = true;
       options.output_width = v[0];

@@ -70,7 +70,7 @@ TEST_F(CapturePropertyBagTest, FrameRateIsStoredAsAnIntervalAndReadBackAsARate) 
     LONGLONG interval;
     LONG readBack;
   } cases[] = {{30, 333333, 30},   {15, 666666, 15},     {7, 1428571, 7},     {25, 400000, 25},
-               {6000, 1666, 6002}, {-5, -2000000, -5},   {10000000, 1, 10000000}};
+               {6000, 1666, 6002}, {10000000, 1, 10000000}};
   for (const auto& c : cases) {
     EXPECT_EQ(S_OK, Write(L"FrameRate", Value(c.rate)));
     EXPECT_EQ(c.interval, settings().FrameInterval) << c.rate;
@@ -92,9 +92,11 @@ TEST_F(CapturePropertyBagTest, EveryRateUpTo3198ReadsBackUnchanged) {
   EXPECT_EQ(3199, firstChanged);
 }
 
-TEST_F(CapturePropertyBagTest, RateWithoutAnIntervalIsRefused) {
+// Zero, negative rates (a negative interval: stamps running backwards) and rates without an
+// interval change nothing.
+TEST_F(CapturePropertyBagTest, RateWithoutAPositiveIntervalIsRefused) {
   Write(L"FrameRate", Value(30));
-  for (LONG rate : {0L, 10000001L, -10000001L, LONG_MIN, LONG_MAX}) {
+  for (LONG rate : {0L, -1L, -5L, 10000001L, -10000001L, LONG_MIN, LONG_MAX}) {
     EXPECT_EQ(E_INVALIDARG, Write(L"FrameRate", Value(rate))) << rate;
     EXPECT_EQ(333333, settings().FrameInterval) << rate;
   }
@@ -241,8 +243,12 @@ TEST_F(CapturePropertyBagTest, OutputDimensionsReplaceEachOtherWhilePositive) {
   EXPECT_EQ(S_OK, Write(L"OutputDimensions", Pointer(second)));
   LONG zeroWidth[2] = {0, 240};
   LONG negativeHeight[2] = {320, -1};
+  LONG tooWide[2] = {SourceLimits::kMaxOutputSide + 1, 240};
+  LONG tooHigh[2] = {320, SourceLimits::kMaxOutputSide + 1};
   EXPECT_EQ(E_INVALIDARG, Write(L"OutputDimensions", Pointer(zeroWidth)));
   EXPECT_EQ(E_INVALIDARG, Write(L"OutputDimensions", Pointer(negativeHeight)));
+  EXPECT_EQ(E_INVALIDARG, Write(L"OutputDimensions", Pointer(tooWide)));
+  EXPECT_EQ(E_INVALIDARG, Write(L"OutputDimensions", Pointer(tooHigh)));
   EXPECT_EQ(E_POINTER, Write(L"OutputDimensions", Pointer(nullptr)));
   EXPECT_EQ(640, capture_.FrameSize().width);
   EXPECT_EQ(360, capture_.FrameSize().height);
@@ -441,6 +447,7 @@ TEST_F(CapturePropertyBagTest, LoadFailsOnTheFirstValueWriteOrItsFormRefuses) {
   };
   const Case cases[] = {
       {L"FrameRate", false, 0, L"", E_INVALIDARG},
+      {L"FrameRate", false, -5, L"", E_INVALIDARG},
       {L"CaptureArea", false, 7, L"", E_INVALIDARG},
       {L"FrameRate", true, 0, L"25", DISP_E_TYPEMISMATCH},
       {L"CaptureValue", false, 5, L"", DISP_E_TYPEMISMATCH},
@@ -451,6 +458,7 @@ TEST_F(CapturePropertyBagTest, LoadFailsOnTheFirstValueWriteOrItsFormRefuses) {
       {L"CaptureValue", true, 0, L"1,2,3,2147483648", E_INVALIDARG},
       {L"CaptureValue", true, 0, huge, E_INVALIDARG},
       {L"OutputDimensions", true, 0, L"0x360", E_INVALIDARG},
+      {L"OutputDimensions", true, 0, L"8193x360", E_INVALIDARG},
       {L"OutputDimensions", true, 0, L"640X360", E_INVALIDARG},
       {L"OutputDimensions", true, 0, std::wstring(L"640x360\0", 8), E_INVALIDARG},
       {L"OutputFormat", true, 0, L"rgb48", E_INVALIDARG},

@@ -13,6 +13,7 @@
 #include "framework/source_filter.h"
 #include "framework/source_stream.h"
 #include "tests/framework/com_test.h"
+#include "tests/framework/peer_doubles.h"
 #include "tests/support/capture_graph.h"
 #include "tests/support/live_objects.h"
 #include "tests/support/stream_peer.h"
@@ -28,8 +29,10 @@ constexpr HRESULT kFillError = static_cast<HRESULT>(0x80041234);
 // first byte and as its time (index, index + 1).
 class ScriptedPin : public CSourceStream {
  public:
-  ScriptedPin(HRESULT* result, CSource* filter) : CSourceStream(result, filter, L"Out") {}
+  ScriptedPin(MostDerived key, HRESULT* result, CSource* filter) : CSourceStream(key, result, filter, L"Out") {}
   ~ScriptedPin() override {
+    // The worker uses what this pin holds: it must be gone before any of it is.
+    if (workerAtDestruction) *workerAtDestruction = WorkerExists();
     ::CloseHandle(holding_);
     ::CloseHandle(release_);
   }
@@ -95,6 +98,8 @@ class ScriptedPin : public CSourceStream {
 
   HRESULT startResult = S_OK;
   HRESULT comProbe = E_UNEXPECTED;
+  // Set by the destructor: whether a worker still existed when it began.
+  bool* workerAtDestruction = nullptr;
   volatile LONG starts = 0;
   volatile LONG stops = 0;
   volatile LONG streamStarts = 0;
@@ -111,7 +116,9 @@ class ScriptedPin : public CSourceStream {
 // A source filter with one scripted pin; the filter deletes the pin (CSource).
 class ScriptedSource : public CSource {
  public:
-  ScriptedSource() : CSource(nullptr, kScriptedSourceClsid) { pin = new (std::nothrow) ScriptedPin(&pinResult, this); }
+  ScriptedSource() : CSource(nullptr, kScriptedSourceClsid) {
+    pin = new (std::nothrow) StreamingPin<ScriptedPin>(&pinResult, this);
+  }
 
   static ComPtr<IBaseFilter> Create(ScriptedSource** source) {
     auto* made = new ScriptedSource;
@@ -147,6 +154,15 @@ DWORD WINAPI StopFilter(void* filter) { return static_cast<DWORD>(static_cast<IB
 
 // Runs IBaseFilter::Stop on a thread of its own; the thread's exit code is Stop's result.
 HANDLE StopOnThread(IBaseFilter* filter) { return ::CreateThread(nullptr, 0, StopFilter, filter, 0, nullptr); }
+
+DWORD WINAPI ReleaseFilter(void* filter) { return static_cast<IBaseFilter*>(filter)->Release(); }
+
+// Drops filter's reference (the last) on a thread of its own; false when that has not
+// returned within boundMs. The thread is then left where it waits.
+bool ReleasedWithin(ComPtr<IBaseFilter>& filter, DWORD boundMs) {
+  const ThreadHandle thread(::CreateThread(nullptr, 0, ReleaseFilter, filter.detach(), 0, nullptr));
+  return thread && ::WaitForSingleObject(thread.get(), boundMs) == WAIT_OBJECT_0;
+}
 
 // ---- without a worker
 
@@ -389,6 +405,55 @@ TEST_F(SourceStreamThreadedTest, AFailedWorkerStartKeepsTheFilterStopped) {
   EXPECT_EQ(1, rig.pin->stops);
   EXPECT_EQ(E_FAIL, rig.filter->Pause()) << "the ended worker is not yet joined";
   EXPECT_EQ(0, rig.pin->Fills());
+}
+
+// A pin whose allocator refuses Decommit: Stop reports the refusal, and the stopped filter
+// has no live worker behind it (the pin's destruction would otherwise meet one).
+TEST_F(SourceStreamThreadedTest, ARefusedDecommitStillEndsTheWorker) {
+  FakeAllocator allocator;  // hands out no samples: the worker keeps asking, every millisecond
+  FakeInputPin peer;
+  peer.offeredAllocator = &allocator;
+  ScriptedSource* source = nullptr;
+  ComPtr<IBaseFilter> filter = ScriptedSource::Create(&source);
+  ScriptedPin* pin = source->pin;
+  ASSERT_EQ(S_OK, pin->Connect(&peer, nullptr));
+  ASSERT_EQ(S_OK, filter->Pause());
+  ASSERT_TRUE(pin->WorkerExists());
+  allocator.decommitResult = VFW_E_TIMEOUT;
+  EXPECT_EQ(VFW_E_TIMEOUT, filter->Stop());
+  EXPECT_FALSE(pin->WorkerExists()) << "a live worker behind a stopped filter";
+  EXPECT_EQ(1, pin->stops);
+  FILTER_STATE state = State_Running;
+  EXPECT_EQ(S_OK, filter->GetState(0, &state));
+  EXPECT_EQ(State_Stopped, state);
+  allocator.decommitResult = S_OK;
+  EXPECT_EQ(S_OK, pin->Disconnect());
+  bool workerAtDestruction = true;
+  pin->workerAtDestruction = &workerAtDestruction;
+  EXPECT_TRUE(ReleasedWithin(filter, 10000)) << "the filter's release";
+  EXPECT_FALSE(workerAtDestruction);
+  EXPECT_EQ(1, allocator.count.refs);
+  EXPECT_EQ(1, peer.count.refs);
+}
+
+// A pin whose worker streams while its filter says Stopped (as after a Pause that a later pin
+// refused) is destroyed with the filter: its worker ends before any part of the pin goes.
+TEST_F(SourceStreamThreadedTest, APinEndsItsWorkerBeforeItsMembersGo) {
+  auto peer = std::make_unique<StreamPeer>();
+  ScriptedSource* source = nullptr;
+  ComPtr<IBaseFilter> filter = ScriptedSource::Create(&source);
+  ScriptedPin* pin = source->pin;
+  ASSERT_EQ(S_OK, pin->Connect(peer.get(), nullptr));
+  ASSERT_EQ(S_OK, pin->Activate());
+  ASSERT_TRUE(peer->WaitForReceived(3));
+  bool workerAtDestruction = true;
+  pin->workerAtDestruction = &workerAtDestruction;
+  if (!ReleasedWithin(filter, 10000)) {
+    static_cast<void>(peer.release());  // still used by the release that waits
+    FAIL() << "the release of a filter whose pin streams did not return";
+  }
+  EXPECT_FALSE(workerAtDestruction) << "the pin's members went while its worker ran";
+  EXPECT_EQ(1, peer->References());
 }
 
 // The scripted source in Wine's filter graph, into the Sample Grabber and the Null Renderer.

@@ -108,6 +108,7 @@ TEST(RecorderOptions, BadInputIsOneLineNamingTheProblem) {
       {{L"--size", L"640", L"x.avi"}, L"--size"},
       {{L"--size", L"0x480", L"x.avi"}, L"--size"},
       {{L"--size", L"20000x480", L"x.avi"}, L"--size"},
+      {{L"--size", L"640x8193", L"x.avi"}, L"--size"},  // beyond the largest frame the filter makes
       {{L"--interpolation", L"8", L"x.avi"}, L"--interpolation"},
       {{L"--format", L"yuy2", L"x.avi"}, L"--format"},
       {{L"--window", L"", L"x.avi"}, L"--window"},

@@ -223,8 +223,18 @@ HRESULT STDMETHODCALLTYPE DownstreamPin::EndOfStream() {
   return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE DownstreamPin::BeginFlush() { return S_OK; }
-HRESULT STDMETHODCALLTYPE DownstreamPin::EndFlush() { return S_OK; }
+HRESULT STDMETHODCALLTYPE DownstreamPin::BeginFlush() {
+  ++flushes_;
+  flushing_ = true;
+  ::SetEvent(released_.get());
+  return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE DownstreamPin::EndFlush() {
+  flushing_ = false;
+  if (!stopped_) ::ResetEvent(released_.get());
+  return S_OK;
+}
 HRESULT STDMETHODCALLTYPE DownstreamPin::NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE DownstreamPin::GetAllocator(IMemAllocator** allocator) {
@@ -266,10 +276,15 @@ HRESULT STDMETHODCALLTYPE DownstreamPin::Receive(IMediaSample* sample) {
   HRESULT answer = S_OK;
   if (stopped_) {
     answer = VFW_E_WRONG_STATE;
+  } else if (flushing_) {
+    answer = S_FALSE;
   } else {
     const long accepted = receivedCount_;
     const long limit = refuseAfter_;
-    if (limit >= 0 && accepted >= limit) answer = refusal_;
+    if (limit >= 0 && accepted >= limit) {
+      answer = refusal_;
+      ++refusedCount_;
+    }
   }
   if (answer == S_OK) {
     ComPtr<IMediaSample> letGo;
@@ -357,8 +372,22 @@ HRESULT STDMETHODCALLTYPE EventSinkGraph::QueryInterface(REFIID iid, void** out)
 }
 
 HRESULT STDMETHODCALLTYPE EventSinkGraph::Notify(long code, LONG_PTR param1, LONG_PTR) {
-  SectionLockHolder hold(&lock_);
-  events_.emplace_back(code, param1);
+  const bool goneBefore = gone_;
+  ++insideNotify_;
+  if (const LONGLONG microseconds = notifyMicroseconds_) {
+    LARGE_INTEGER frequency, start, now;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
+    do {
+      ::QueryPerformanceCounter(&now);
+    } while ((now.QuadPart - start.QuadPart) * 1000000 < microseconds * frequency.QuadPart);
+  }
+  {
+    SectionLockHolder hold(&lock_);
+    events_.emplace_back(code, param1);
+  }
+  if (goneBefore || gone_) ++lateNotifies_;
+  --insideNotify_;
   return S_OK;
 }
 

@@ -5,7 +5,7 @@
 // grant smaller buffers than it reports, and poisons every buffer it hands out so that a
 // sample delivered without being filled shows. DownstreamPin is an input pin (IPin and
 // IMemInputPin) that offers that allocator and records what it receives; its Receive can
-// fail, answer S_FALSE or block until the pin is stopped. It can also be shaped like the
+// fail, answer S_FALSE or block until the pin is stopped or flushed. It can also be shaped like the
 // sink of a real host: what QueryAccept answers, no allocator of its own, only one subtype
 // taken, samples kept for a while. EventSinkGraph stands in for the graph a filter joins and
 // records the events it is sent.
@@ -116,13 +116,14 @@ class DownstreamPin : public IPin, public IMemInputPin {
   // samples (VFW_E_WRONG_STATE) until Start.
   void Stop();
   void Start();
+  long flushes() const { return flushes_; }
 
   // After this many samples have been accepted, Receive answers result instead.
   void RefuseAfter(long accepted, HRESULT result) {
     refusal_ = result;
     refuseAfter_ = accepted;
   }
-  // Receive keeps waiting (up to a bound) until Stop.
+  // Receive keeps waiting (up to a bound) until Stop or BeginFlush, as a paused renderer's does.
   void BlockInReceive(bool block) { blockInReceive_ = block; }
   // Receive keeps a reference to every sample until ReleaseHeldSamples; with a limit, the
   // oldest is let go once more than limit are kept.
@@ -154,6 +155,8 @@ class DownstreamPin : public IPin, public IMemInputPin {
   FaultyAllocator& allocator() { return allocator_; }
   std::vector<ReceivedSample> Received();
   long receivedCount() const { return receivedCount_; }
+  // Samples Receive refused (RefuseAfter).
+  long refusedCount() const { return refusedCount_; }
   long endOfStreams() const { return endOfStreams_; }
   bool connected() const { return connected_; }
   // Threads inside Receive right now.
@@ -167,6 +170,9 @@ class DownstreamPin : public IPin, public IMemInputPin {
   std::atomic<long> refs_{1};
   std::atomic<bool> connected_{false};
   std::atomic<bool> stopped_{false};
+  // Between BeginFlush and EndFlush: Receive answers S_FALSE at once.
+  std::atomic<bool> flushing_{false};
+  std::atomic<long> flushes_{0};
   std::atomic<bool> blockInReceive_{false};
   std::atomic<bool> holdSamples_{false};
   std::atomic<size_t> holdLimit_{0};
@@ -180,9 +186,10 @@ class DownstreamPin : public IPin, public IMemInputPin {
   std::atomic<long> refuseAfter_{-1};
   std::atomic<HRESULT> refusal_{S_OK};
   std::atomic<long> receivedCount_{0};
+  std::atomic<long> refusedCount_{0};
   std::atomic<long> endOfStreams_{0};
   std::atomic<long> insideReceive_{0};
-  EventHandle released_;  // manual-reset: set while stopped
+  EventHandle released_;  // manual-reset: set while stopped or flushing
   std::vector<const AM_MEDIA_TYPE*> offered_;
   SectionLock lock_;  // guards received_ and held_
   std::vector<ReceivedSample> received_;
@@ -222,9 +229,21 @@ class EventSinkGraph : public IFilterGraph, public IMediaEventSink {
   // (code, param1) of every event so far.
   std::vector<std::pair<long, LONG_PTR>> Events();
   long refs() const { return refs_; }
+  // Each Notify takes about this long, so that one in progress is met.
+  void NotifyTakes(LONGLONG microseconds) { notifyMicroseconds_ = microseconds; }
+  // The filter has left this graph (JoinFilterGraph with none returned): a real graph may be
+  // gone now. Notify calls entered after it, or still inside then, are counted.
+  void Leave() { gone_ = true; }
+  long lateNotifies() const { return lateNotifies_; }
+  // Threads inside Notify right now.
+  long insideNotify() const { return insideNotify_; }
 
  private:
   std::atomic<long> refs_{1};
+  std::atomic<LONGLONG> notifyMicroseconds_{0};
+  std::atomic<bool> gone_{false};
+  std::atomic<long> lateNotifies_{0};
+  std::atomic<long> insideNotify_{0};
   SectionLock lock_;
   std::vector<std::pair<long, LONG_PTR>> events_;
 };
