@@ -12,16 +12,7 @@ HRESULT GrabberGraph::Create(IBaseFilter* source, ISampleGrabberCB* callback, St
   if (SUCCEEDED(hr)) hr = graph_->QueryInterface(IID_IMediaEvent, events_.put_void());
   if (FAILED(hr)) return hr;
 
-  *failed = Step::Grabber;
-  hr = ::CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                          grabberFilter_.put_void());
-  if (SUCCEEDED(hr)) hr = grabberFilter_.query(&grabber_);
-  if (SUCCEEDED(hr)) hr = grabber_->SetBufferSamples(FALSE);
-  if (SUCCEEDED(hr)) hr = grabber_->SetOneShot(FALSE);
-  if (SUCCEEDED(hr)) hr = grabber_->SetCallback(callback, 0);
-  if (FAILED(hr)) return hr;
-  *failed = Step::Renderer;
-  hr = ::CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer_.put_void());
+  hr = MakePeers(callback, failed);
   if (FAILED(hr)) return hr;
 
   *failed = Step::Add;
@@ -32,6 +23,34 @@ HRESULT GrabberGraph::Create(IBaseFilter* source, ISampleGrabberCB* callback, St
     if (FAILED(hr)) return hr;
   }
   hr = graph_->AddFilter(grabberFilter_.get(), L"Sample Grabber");
+  if (SUCCEEDED(hr)) hr = graph_->AddFilter(renderer_.get(), L"Null Renderer");
+  return hr;
+}
+
+HRESULT GrabberGraph::MakePeers(ISampleGrabberCB* callback, Step* failed) {
+  *failed = Step::Grabber;
+  HRESULT hr = ::CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                  grabberFilter_.put_void());
+  if (SUCCEEDED(hr)) hr = grabberFilter_.query(&grabber_);
+  if (SUCCEEDED(hr)) hr = grabber_->SetBufferSamples(FALSE);
+  if (SUCCEEDED(hr)) hr = grabber_->SetOneShot(FALSE);
+  if (SUCCEEDED(hr)) hr = grabber_->SetCallback(callback, 0);
+  if (FAILED(hr)) return hr;
+  *failed = Step::Renderer;
+  return ::CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, renderer_.put_void());
+}
+
+HRESULT GrabberGraph::RenewPeers(ISampleGrabberCB* callback) {
+  if (!graph_) return E_UNEXPECTED;
+  if (grabber_) grabber_->SetCallback(nullptr, 0);
+  if (grabberFilter_) graph_->RemoveFilter(grabberFilter_.get());
+  if (renderer_) graph_->RemoveFilter(renderer_.get());
+  grabber_.reset();
+  grabberFilter_.reset();
+  renderer_.reset();
+  Step failed;
+  HRESULT hr = MakePeers(callback, &failed);
+  if (SUCCEEDED(hr)) hr = graph_->AddFilter(grabberFilter_.get(), L"Sample Grabber");
   if (SUCCEEDED(hr)) hr = graph_->AddFilter(renderer_.get(), L"Null Renderer");
   return hr;
 }

@@ -29,6 +29,11 @@ class GrabberGraph {
   // Makes the graph and the peers, sets up the grabber with callback and adds the three
   // filters (no source: the peers alone); *failed, when given, says which step failed.
   HRESULT Create(IBaseFilter* source, ISampleGrabberCB* callback, Step* failed = nullptr);
+  // Puts a new grabber and renderer into the graph in place of the old ones, which go with
+  // whatever they kept: Wine's keep the last allocator they were given until they are
+  // released, and a source's own allocator is an object of its library. The graph is kept
+  // (Wine keeps a handle for every graph it made). The old ones must be unconnected.
+  HRESULT RenewPeers(ISampleGrabberCB* callback);
   // Takes the reference clock out: nothing paces delivery.
   HRESULT RemoveClock();
   // Connects the source's output pin to the grabber's input with type (null: whatever the
@@ -47,6 +52,9 @@ class GrabberGraph {
   IBaseFilter* renderer() const noexcept { return renderer_.get(); }
 
  private:
+  // Makes the grabber, set up with callback, and the renderer; neither is in the graph yet.
+  HRESULT MakePeers(ISampleGrabberCB* callback, Step* failed);
+
   ComPtr<IGraphBuilder> graph_;
   ComPtr<IMediaControl> control_;
   ComPtr<IMediaEvent> events_;

@@ -140,7 +140,7 @@ class ReleaseWithoutStopThreadedTest : public ::testing::Test {
   bool ReleaseCaught(Caught caught, int round);
   int RunRounds(Caught first, Caught last, int rounds);
 
-  // The grabber's pins back to unconnected, the graph stopped.
+  // The grabber's pins back to unconnected, the graph stopped, and new peers in the graph.
   void ResetGrabber() {
     grabberGraph_.control()->Stop();
     grabberGraph_.grabberFilter()->Stop();
@@ -148,6 +148,11 @@ class ReleaseWithoutStopThreadedTest : public ::testing::Test {
     grabberGraph_.graph()->Disconnect(grabberOut_.get());
     grabberGraph_.graph()->Disconnect(rendererIn_.get());
     grabberGraph_.graph()->Disconnect(grabberIn_.get());
+    // New peers: Wine's keep the filter's own allocator, a library object, until released.
+    EXPECT_EQ(S_OK, grabberGraph_.RenewPeers(&callback_));
+    EXPECT_EQ(S_OK, FindPin(grabberGraph_.grabberFilter(), PINDIR_INPUT, &grabberIn_));
+    EXPECT_EQ(S_OK, FindPin(grabberGraph_.grabberFilter(), PINDIR_OUTPUT, &grabberOut_));
+    EXPECT_EQ(S_OK, FindPin(grabberGraph_.renderer(), PINDIR_INPUT, &rendererIn_));
   }
 
   ::testing::AssertionResult ConnectThroughGrabber(DesktopSource& source, bool inGraph) {
