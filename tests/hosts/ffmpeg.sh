@@ -137,7 +137,7 @@ fi
 # A stored value the filter refuses fails the bind instead of capturing something else.
 register register --name "Dorvantel broken" --rect $left,$top,320,240 2>"$work/err"
 instance='HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance\Dorvantel broken'
-"$ROOT/scripts/wine-run" reg add "$instance" /v OutputDimensions /t REG_SZ /d 0x360 /f /reg:$bits >/dev/null 2>&1
+winreg add "$instance" /v OutputDimensions /t REG_SZ /d 0x360 /f /reg:$bits >/dev/null 2>&1
 register list >"$work/list"
 grep -q "OutputDimensions=0x360" "$work/list" || fail "the broken preset was not stored: $(cat "$work/list")"
 host -f dshow -i "video=Dorvantel broken" -t 1 -f null - 2>"$work/broken.log" \

@@ -92,7 +92,7 @@ titled() {  # titled DESCRIPTION TITLE: the main window's title becomes TITLE (3
 listed() { "$ROOT/scripts/wine-run" "$1" list | tr -d '\r' | grep -v '^ ' | sort | tr '\n' ';'; }
 category='HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance'
 stored() {  # stored BITS NAME VALUE: a value of the device's registry key in that view
-  "$ROOT/scripts/wine-run" reg query "$category\\$2" /v "$3" /reg:"$1" 2>/dev/null | tr -d '\r' |
+  winreg query "$category\\$2" /v "$3" /reg:"$1" 2>/dev/null | tr -d '\r' |
     sed -n "s/^ *$3 \+REG_[A-Z_]\+ \+//p"
 }
 
@@ -236,7 +236,7 @@ sleep 1
 titled "the program lists two devices" "Dorvantel settings - 2 capture devices"
 check "the register tool lists the same" "Test region;Test window copy;" "$(listed "$dir/dorvantel-register.exe")"
 check "the registry holds the same" "Test region;Test window copy;" \
-  "$("$ROOT/scripts/wine-run" reg query "$category" /reg:$bits 2>/dev/null | tr -d '\r' | sed -n 's/.*\\Instance\\\(Test .*\)/\1/p' | sort | tr '\n' ';')"
+  "$(winreg query "$category" /reg:$bits 2>/dev/null | tr -d '\r' | sed -n 's/.*\\Instance\\\(Test .*\)/\1/p' | sort | tr '\n' ';')"
 host -f dshow -list_devices true -i dummy 2>"$work/devices"
 grep -q '"Test region"' "$work/devices" && ! grep -q '"Test window"' "$work/devices" \
   && pass "ffmpeg lists \"Test region\" and not \"Test window\"" || fail "ffmpeg's devices: $(grep '"' "$work/devices")"

@@ -18,6 +18,10 @@ skip() {  # skip DESCRIPTION: a part left out on this machine, with the reason; 
   echo "skip - $*"
   if [ -n "${DORVANTEL_SKIPS:-}" ]; then echo "$(basename "$0" .sh): $*" >>"$DORVANTEL_SKIPS"; fi
 }
+# Windows' reg in the prefix, run by the 64-bit loader: through the wine front end a builtin
+# tool may start on the 32-bit side, which takes minutes where 32-bit code is emulated.
+# /reg:32 and /reg:64 choose the view.
+winreg() { "$(wine64_loader)" reg "$@"; }
 within() {  # within LOW HIGH VALUE
   [ "$3" -ge "$1" ] && [ "$3" -le "$2" ]
 }
