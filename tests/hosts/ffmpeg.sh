@@ -54,16 +54,22 @@ capture() {
 }
 # The input stream as ffmpeg reports it: "rawvideo, bgr0, 1280x720, 10 fps".
 input() { sed -n 's/.*Stream #0:0: Video: \(rawvideo, [^,]*, [0-9x]*\).*, \([0-9.]* fps\).*/\1, \2/p' "$work/$1.log" | head -n 1; }
-counted() {  # counted NAME RATE SECONDS: delivered and recorded frames within 5% of RATE x SECONDS
-  local delivered recorded expected=$(($2 * $3))
+# counted NAME RATE SECONDS: ffmpeg 4.1 stamps each packet with the graph clock when it arrives,
+# so -t keeps what arrived within SECONDS of wall time. The filter never goes faster than RATE
+# (at most 5% more, for the clock's jitter at both ends); a worker more than a whole interval
+# late on a busy machine drops that slot rather than bunching frames, so the floor is 80%,
+# which still catches a rate halved or a stream that stalls. The AVI, at a constant rate, may
+# fill such a gap, so it is held to the same range rather than to the packet count.
+counted() {
+  local delivered recorded expected=$(($2 * $3)) low high
   delivered=$(grep -vc '^#' "$work/$1.crc")
   recorded=$(probe "$work/$1.avi" nb_read_packets)
   recorded=${recorded#*=}
-  if within $(((expected * 95 + 99) / 100)) $((expected * 105 / 100)) "$delivered" &&
-     within $(((expected * 95 + 99) / 100)) $((expected * 105 / 100)) "$recorded"; then
+  low=$(((expected * 80 + 99) / 100)) high=$(((expected * 105 + 99) / 100))
+  if within $low $high "$delivered" && within $low $high "$recorded"; then
     pass "$1: $delivered frames delivered, $recorded recorded in $3 s at $2 fps"
   else
-    fail "$1: $delivered frames delivered, $recorded recorded in $3 s at $2 fps, not $expected"
+    fail "$1: $delivered frames delivered, $recorded recorded in $3 s at $2 fps, not $low to $high"
   fi
 }
 
