@@ -53,18 +53,6 @@ class WindowDC {
   HDC dc_ = nullptr;
 };
 
-// A GDI object (bitmap, brush, ...) that DeleteObject releases. Must not be selected into
-// a device context when it is released.
-template <typename T>
-struct GdiObjectTraits {
-  using Type = T;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type object) noexcept { ::DeleteObject(object); }
-};
-template <typename T>
-using GdiObject = UniqueResource<GdiObjectTraits<T>>;
-using BitmapHandle = GdiObject<HBITMAP>;
-
 // Selects an object into a device context for a scope and puts the previous one back.
 // The guard must not outlive the object or the device context.
 class SelectedObject {

@@ -47,6 +47,16 @@ void DestroyMediaType(AM_MEDIA_TYPE* type) noexcept {
   ::CoTaskMemFree(type);
 }
 
+AM_MEDIA_TYPE* CreateMediaTypeCopy(const AM_MEDIA_TYPE& source) noexcept {
+  auto* record = static_cast<AM_MEDIA_TYPE*>(TaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
+  if (!record) return nullptr;
+  if (FAILED(DuplicateMediaType(record, &source))) {
+    ::CoTaskMemFree(record);
+    return nullptr;
+  }
+  return record;
+}
+
 HRESULT AssignMediaType(AM_MEDIA_TYPE* record, const AM_MEDIA_TYPE* source) noexcept {
   if (record == source) return S_OK;
   ReleaseMediaTypeFormat(record);

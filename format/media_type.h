@@ -18,6 +18,9 @@ void InitMediaType(AM_MEDIA_TYPE* type) noexcept;
 HRESULT DuplicateMediaType(AM_MEDIA_TYPE* destination, const AM_MEDIA_TYPE* source) noexcept;
 // Frees the format block and releases pUnk.
 void ReleaseMediaTypeFormat(AM_MEDIA_TYPE* type) noexcept;
+// A deep copy that is task memory itself (TaskMemAlloc), for a caller who frees it with
+// DestroyMediaType; null when memory runs out, and then nothing is held.
+[[nodiscard]] AM_MEDIA_TYPE* CreateMediaTypeCopy(const AM_MEDIA_TYPE& source) noexcept;
 // For records that are task memory themselves; null does nothing.
 void DestroyMediaType(AM_MEDIA_TYPE* type) noexcept;
 // Releases record and deep-copies source into it; copying a record onto itself does nothing.

@@ -21,14 +21,6 @@ struct MappedViewTraits {
 };
 using MappedView = UniqueResource<MappedViewTraits>;
 
-// A DIB section; DeleteObject releases it. It is never left selected into a device context.
-struct SectionBitmapTraits {
-  using Type = HBITMAP;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type bitmap) noexcept { ::DeleteObject(bitmap); }
-};
-using SectionBitmap = UniqueResource<SectionBitmapTraits>;
-
 }  // namespace
 
 // One buffer: its mapping, the view the sample's pointer lies in, and the DIB section over the
@@ -36,7 +28,7 @@ using SectionBitmap = UniqueResource<SectionBitmapTraits>;
 struct SectionAllocator::Buffer {
   UniqueHandle mapping;
   MappedView view;
-  SectionBitmap section;
+  BitmapHandle section;  // never left selected into a device context
   BYTE* data = nullptr;  // view + the prefix's room
 };
 
@@ -126,28 +118,14 @@ class SectionAllocator::Sample final : public IMediaSample {
     if (!type) return E_POINTER;
     *type = nullptr;
     if (!mediaType_) return S_FALSE;
-    auto* copy = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (!copy) return E_OUTOFMEMORY;
-    const HRESULT hr = DuplicateMediaType(copy, mediaType_);
-    if (FAILED(hr)) {
-      ::CoTaskMemFree(copy);
-      return hr;
-    }
-    *type = copy;
-    return S_OK;
+    *type = CreateMediaTypeCopy(*mediaType_);
+    return *type ? S_OK : E_OUTOFMEMORY;
   }
   HRESULT STDMETHODCALLTYPE SetMediaType(AM_MEDIA_TYPE* type) override {
     ClearMediaType();
     if (!type) return S_OK;
-    auto* copy = static_cast<AM_MEDIA_TYPE*>(::CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
-    if (!copy) return E_OUTOFMEMORY;
-    const HRESULT hr = DuplicateMediaType(copy, type);
-    if (FAILED(hr)) {
-      ::CoTaskMemFree(copy);
-      return hr;
-    }
-    mediaType_ = copy;
-    return S_OK;
+    mediaType_ = CreateMediaTypeCopy(*type);
+    return mediaType_ ? S_OK : E_OUTOFMEMORY;
   }
   HRESULT STDMETHODCALLTYPE IsDiscontinuity() override { return discontinuity_ ? S_OK : S_FALSE; }
   HRESULT STDMETHODCALLTYPE SetDiscontinuity(BOOL value) override {

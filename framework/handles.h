@@ -76,3 +76,15 @@ struct TaskMemoryTraits {
 };
 template <typename T>
 using TaskMemory = UniqueResource<TaskMemoryTraits<T>>;
+
+// A GDI object (bitmap, brush, ...) that DeleteObject releases. Must not be selected into
+// a device context when it is released.
+template <typename T>
+struct GdiObjectTraits {
+  using Type = T;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type object) noexcept { ::DeleteObject(object); }
+};
+template <typename T>
+using GdiObject = UniqueResource<GdiObjectTraits<T>>;
+using BitmapHandle = GdiObject<HBITMAP>;

@@ -10,9 +10,8 @@ constexpr COLORREF kBand = RGB(64, 64, 64);
 constexpr COLORREF kSquare = RGB(255, 255, 255);
 
 void Fill(HDC dc, const RECT& area, COLORREF colour) {
-  HBRUSH brush = ::CreateSolidBrush(colour);
-  ::FillRect(dc, &area, brush);
-  ::DeleteObject(brush);
+  const GdiObject<HBRUSH> brush(::CreateSolidBrush(colour));
+  ::FillRect(dc, &area, brush.get());
 }
 
 RECT BandRect(HWND window) {

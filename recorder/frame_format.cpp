@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "capture/gdi_resources.h"
 #include "framework/handles.h"
 
 const std::vector<PixelFormatInfo>& PixelFormats() {
@@ -80,37 +81,11 @@ HRESULT FrameFormatFromMediaType(const AM_MEDIA_TYPE& type, FrameFormat* format)
   return S_OK;
 }
 
-namespace {
-
-// A GetDC/ReleaseDC screen device context.
-class ScreenDC {
- public:
-  ScreenDC() noexcept : dc_(::GetDC(nullptr)) {}
-  ~ScreenDC() {
-    if (dc_) ::ReleaseDC(nullptr, dc_);
-  }
-  ScreenDC(const ScreenDC&) = delete;
-  ScreenDC& operator=(const ScreenDC&) = delete;
-  HDC get() const noexcept { return dc_; }
-
- private:
-  HDC dc_;
-};
-
-struct GdiObjectTraits {
-  using Type = HGDIOBJ;
-  static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type object) noexcept { ::DeleteObject(object); }
-};
-using GdiObject = UniqueResource<GdiObjectTraits>;
-
-}  // namespace
-
 std::vector<RGBQUAD> ScreenPalette() {
   std::vector<RGBQUAD> palette(256, RGBQUAD{});
-  ScreenDC screen;
+  const WindowDC screen = WindowDC::Get(nullptr);
   if (!screen.get()) return palette;
-  GdiObject bitmap(::CreateCompatibleBitmap(screen.get(), 4, 1));
+  BitmapHandle bitmap(::CreateCompatibleBitmap(screen.get(), 4, 1));
   if (!bitmap) return palette;
 
   struct {

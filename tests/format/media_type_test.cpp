@@ -22,13 +22,18 @@ class CountedUnknown : public IUnknown {
   ULONG refs = 1;
 };
 
-// Makes the next allocations of format blocks fail while it lives.
+// Lets the next `allowed` allocations of records and format blocks succeed and makes the
+// later ones fail, while it lives.
 class FailingTaskMemory {
  public:
-  FailingTaskMemory() : saved_(TaskMemAlloc) { TaskMemAlloc = [](SIZE_T) -> void* { return nullptr; }; }
+  explicit FailingTaskMemory(int allowed = 0) : saved_(TaskMemAlloc) {
+    allowed_ = allowed;
+    TaskMemAlloc = [](SIZE_T bytes) -> void* { return allowed_-- > 0 ? CoTaskMemAlloc(bytes) : nullptr; };
+  }
   ~FailingTaskMemory() { TaskMemAlloc = saved_; }
 
  private:
+  static inline int allowed_ = 0;
   TaskMemAllocFn saved_;
 };
 
@@ -126,7 +131,7 @@ TEST(MediaTypeTest, CopiesOwnTheirBlockAndAReferenceOnPUnk) {
   EXPECT_EQ(1u, extra.refs);
 }
 
-TEST(MediaTypeTest, FailedCopyKeepsNoUnreferencedPUnk) {
+TEST(MediaTypeTest, FailedCopiesKeepNoUnreferencedPUnkAndNoMemory) {
   CountedUnknown extra;
   MediaType source;
   FillVideoType(&source, 40, 1);
@@ -140,6 +145,20 @@ TEST(MediaTypeTest, FailedCopyKeepsNoUnreferencedPUnk) {
   EXPECT_EQ(nullptr, copy.pUnk);
   EXPECT_EQ(0u, copy.cbFormat);
   EXPECT_EQ(nullptr, copy.pbFormat);
+  EXPECT_EQ(2u, extra.refs);
+
+  // A copy that is task memory itself: no record, or a record whose block cannot be had.
+  for (int allowed : {0, 1}) {
+    FailingTaskMemory failing(allowed);
+    EXPECT_EQ(nullptr, CreateMediaTypeCopy(source)) << allowed;
+    EXPECT_EQ(2u, extra.refs);
+  }
+  AM_MEDIA_TYPE* record = CreateMediaTypeCopy(source);
+  ASSERT_NE(nullptr, record);
+  EXPECT_TRUE(MediaTypeEquals(*record, source));
+  EXPECT_NE(source.pbFormat, record->pbFormat);
+  EXPECT_EQ(3u, extra.refs);
+  DestroyMediaType(record);
   EXPECT_EQ(2u, extra.refs);
 }
 
