@@ -20,14 +20,9 @@ WORD ConnectedBitCount(IPin* pin) {
 
 }  // namespace
 
-// Counts the samples the grabber hands over and looks at nothing else. Once armed, it opens
-// the measured window at the next sample and closes it at the first sample after the window's
-// length, taking both snapshots on the streaming thread, so the window holds whole frames and
-// the waiting thread need not poll.
+// Counts the samples the grabber hands over and looks at nothing else.
 class FilterGraphCase::Counter final : public ISampleGrabberCB {
  public:
-  Counter() : done_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
@@ -45,65 +40,15 @@ class FilterGraphCase::Counter final : public ISampleGrabberCB {
     return now;
   }
   HRESULT STDMETHODCALLTYPE SampleCB(double, IMediaSample* sample) override {
-    const uint64_t frame = ++frames_;
-    switch (state_.load()) {
-      case kArmed:
-        window_.begin = TakeSnapshot(*server_);
-        firstFrame_ = frame;
-        state_ = kOpen;
-        break;
-      case kOpen:
-        if (WallSeconds() - window_.begin.wallSeconds < seconds_) break;
-        window_.end = TakeSnapshot(*server_);
-        window_.frames = frame - firstFrame_;
-        window_.meanByte = MeanByte(sample);
-        state_ = kClosed;
-        ::SetEvent(done_.get());
-        break;
-      default:
-        break;
-    }
+    window.Count(sample);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, LONG) override { return S_OK; }
 
-  void Arm(double seconds, const ServerClock* server) {
-    seconds_ = seconds;
-    server_ = server;
-    state_ = kArmed;
-  }
-  // The closed window's frames and snapshots; false when it did not close in time.
-  bool Wait(DWORD timeoutMs, CaseResult* result) {
-    if (::WaitForSingleObject(done_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
-    result->frames = window_.frames;
-    result->begin = window_.begin;
-    result->end = window_.end;
-    result->meanByte = window_.meanByte;
-    return true;
-  }
+  MeasuredWindow window;
 
  private:
-  enum State { kIdle, kArmed, kOpen, kClosed };
-  struct Window {
-    Snapshot begin, end;
-    uint64_t frames = 0;
-    double meanByte = -1;
-  };
-
-  static double MeanByte(IMediaSample* sample) {
-    BYTE* data = nullptr;
-    if (FAILED(sample->GetPointer(&data))) return -1;
-    return SampledMean(data, static_cast<size_t>(sample->GetSize()));
-  }
-
   std::atomic<ULONG> references_{1};
-  std::atomic<uint64_t> frames_{0};
-  std::atomic<int> state_{kIdle};
-  double seconds_ = 0;
-  const ServerClock* server_ = nullptr;
-  uint64_t firstFrame_ = 0;
-  Window window_;  // written by the streaming thread until it signals done_
-  EventHandle done_;
 };
 
 FilterGraphCase::FilterGraphCase() { library_.Load(ProgramFolder() + DORVANTEL_DLL_NAME); }
@@ -119,8 +64,8 @@ HRESULT FilterGraphCase::CreateSource() {
   return library_.CreateFilter(&source_);
 }
 
-HRESULT FilterGraphCase::WriteSettings(const FilterOptions& options) {
-  const SourceSettings settings(source_.get());
+HRESULT WriteFilterOptions(IBaseFilter* filter, const FilterOptions& options) {
+  const SourceSettings settings(filter);
   // Every case measures how fast frames can be made, so none is paced by the frame rate.
   HRESULT hr = settings.WriteBool(SourceProperty::FramePacing, false);
   if (FAILED(hr)) return hr;
@@ -157,7 +102,7 @@ HRESULT FilterGraphCase::Build(const FilterOptions& options, std::string* step) 
   HRESULT hr = CreateSource();
   if (FAILED(hr)) return hr;
   *step = "settings";
-  hr = WriteSettings(options);
+  hr = WriteFilterOptions(source_.get(), options);
   if (FAILED(hr)) return hr;
 
   *step = "graph";
@@ -185,9 +130,9 @@ CaseResult FilterGraphCase::Measure(const std::string& name, const LoopTiming& t
     return result;
   }
   ::Sleep(static_cast<DWORD>(timing.warmupSeconds * 1000));
-  counter_->Arm(timing.seconds, &server);
+  counter_->window.Arm(timing.seconds, &server);
   const DWORD timeoutMs = static_cast<DWORD>((timing.seconds + 30) * 1000);
-  result.ok = counter_->Wait(timeoutMs, &result) && result.frames > 0;
+  result.ok = counter_->window.Wait(timeoutMs, &result) && result.frames > 0;
   result.peakMegabytes = PeakMegabytes();
   graph_.control()->Stop();
   if (!result.ok) result.note = "no-frames";

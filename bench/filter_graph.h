@@ -26,6 +26,9 @@ struct FilterOptions {
   LONG interpolation = 0;
 };
 
+// Writes a case's options into the filter, with its frame pacing off.
+HRESULT WriteFilterOptions(IBaseFilter* filter, const FilterOptions& options);
+
 class FilterGraphCase {
  public:
   FilterGraphCase();
@@ -42,7 +45,6 @@ class FilterGraphCase {
   class Counter;
 
   HRESULT CreateSource();
-  HRESULT WriteSettings(const FilterOptions& options);
   // Connects in the format at position and checks that it stayed the one connected.
   HRESULT Connect(int position, WORD bitCount);
 

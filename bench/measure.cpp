@@ -84,3 +84,43 @@ void PrintResult(const CaseResult& result) {
   std::printf("\n");
   std::fflush(stdout);
 }
+
+void MeasuredWindow::Arm(double seconds, const ServerClock* server) {
+  seconds_ = seconds;
+  server_ = server;
+  state_ = kArmed;
+}
+
+void MeasuredWindow::Count(IMediaSample* sample) {
+  const uint64_t frame = ++frames_;
+  switch (state_.load()) {
+    case kArmed:
+      window_.begin = TakeSnapshot(*server_);
+      firstFrame_ = frame;
+      state_ = kOpen;
+      break;
+    case kOpen: {
+      if (WallSeconds() - window_.begin.wallSeconds < seconds_) break;
+      window_.end = TakeSnapshot(*server_);
+      window_.frames = frame - firstFrame_;
+      BYTE* data = nullptr;
+      if (SUCCEEDED(sample->GetPointer(&data))) {
+        window_.meanByte = SampledMean(data, static_cast<size_t>(sample->GetSize()));
+      }
+      state_ = kClosed;
+      ::SetEvent(done_.get());
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+bool MeasuredWindow::Wait(DWORD timeoutMs, CaseResult* result) {
+  if (::WaitForSingleObject(done_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
+  result->frames = window_.frames;
+  result->begin = window_.begin;
+  result->end = window_.end;
+  result->meanByte = window_.meanByte;
+  return true;
+}

@@ -4,9 +4,13 @@
 // and the process's peak memory.
 
 #include <windows.h>
+#include <strmif.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+
+#include "framework/handles.h"
 
 // A point in time as the benchmark sees it: wall clock, CPU of this process (all its
 // threads, user + system) and CPU of the X server.
@@ -54,3 +58,30 @@ double SampledMean(const BYTE* pixels, size_t bytes);
 
 // One line of key=value fields on stdout: the record that scripts/bench.sh collects.
 void PrintResult(const CaseResult& result);
+
+// The measured window of a case, counted on the streaming thread. Once armed, it opens at the
+// next sample and closes at the first sample after the window's length, taking both snapshots
+// there, so that the window holds whole frames and the waiting thread need not poll.
+class MeasuredWindow {
+ public:
+  MeasuredWindow() : done_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+  MeasuredWindow(const MeasuredWindow&) = delete;
+  MeasuredWindow& operator=(const MeasuredWindow&) = delete;
+
+  void Arm(double seconds, const ServerClock* server);
+  // Each sample the sink receives, on the streaming thread.
+  void Count(IMediaSample* sample);
+  // The closed window's frames, snapshots and last frame's mean byte; false when it did not
+  // close in time.
+  bool Wait(DWORD timeoutMs, CaseResult* result);
+
+ private:
+  enum State { kIdle, kArmed, kOpen, kClosed };
+  std::atomic<uint64_t> frames_{0};
+  std::atomic<int> state_{kIdle};
+  double seconds_ = 0;
+  const ServerClock* server_ = nullptr;
+  uint64_t firstFrame_ = 0;
+  CaseResult window_;  // written by the streaming thread until it signals done_
+  EventHandle done_;
+};

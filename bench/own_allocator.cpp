@@ -13,13 +13,10 @@
 namespace {
 
 // An input pin that takes any video type, answers VFW_E_NO_ALLOCATOR as the hosts' sinks do,
-// and counts what it receives. Once armed, it opens the measured window at the next sample and
-// closes it at the first sample after the window's length, on the streaming thread. Owned by
-// the case (on its stack); its references only count.
+// and counts what it receives in its measured window. Owned by the case (on its stack); its
+// references only count.
 class CountingSink final : public IPin, public IMemInputPin {
  public:
-  CountingSink() : done_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPin)) {
@@ -64,19 +61,7 @@ class CountingSink final : public IPin, public IMemInputPin {
   HRESULT STDMETHODCALLTYPE NotifyAllocator(IMemAllocator*, BOOL) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Receive(IMediaSample* sample) override {
-    const uint64_t frame = ++frames_;
-    if (state_ == kArmed) {
-      begin_ = TakeSnapshot(*server_);
-      firstFrame_ = frame;
-      state_ = kOpen;
-    } else if (state_ == kOpen && WallSeconds() - begin_.wallSeconds >= seconds_) {
-      end_ = TakeSnapshot(*server_);
-      measured_ = frame - firstFrame_;
-      BYTE* data = nullptr;
-      if (SUCCEEDED(sample->GetPointer(&data))) meanByte_ = SampledMean(data, static_cast<size_t>(sample->GetSize()));
-      state_ = kClosed;
-      ::SetEvent(done_.get());
-    }
+    window.Count(sample);
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE ReceiveMultiple(IMediaSample** samples, long count, long* done) override {
@@ -86,44 +71,11 @@ class CountingSink final : public IPin, public IMemInputPin {
   }
   HRESULT STDMETHODCALLTYPE ReceiveCanBlock() override { return S_FALSE; }
 
-  void Arm(double seconds, const ServerClock* server) {
-    seconds_ = seconds;
-    server_ = server;
-    state_ = kArmed;
-  }
-  bool Wait(DWORD timeoutMs, CaseResult* result) {
-    if (::WaitForSingleObject(done_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
-    result->frames = measured_;
-    result->begin = begin_;
-    result->end = end_;
-    result->meanByte = meanByte_;
-    return true;
-  }
+  MeasuredWindow window;
 
  private:
-  enum State { kIdle, kArmed, kOpen, kClosed };
   std::atomic<ULONG> refs_{1};
-  std::atomic<uint64_t> frames_{0};
-  std::atomic<int> state_{kIdle};
-  double seconds_ = 0;
-  const ServerClock* server_ = nullptr;
-  uint64_t firstFrame_ = 0;
-  uint64_t measured_ = 0;
-  Snapshot begin_, end_;  // written by the streaming thread until it signals done_
-  double meanByte_ = -1;
-  EventHandle done_;
 };
-
-HRESULT Prepare(IBaseFilter* filter, const FilterOptions& options) {
-  const SourceSettings settings(filter);
-  HRESULT hr = settings.WriteBool(SourceProperty::FramePacing, false);
-  if (SUCCEEDED(hr)) hr = settings.WriteBool(SourceProperty::IncludeCursor, options.cursor);
-  if (FAILED(hr) || !options.output) return hr;
-  const OutputDimensions dimensions{options.output->width, options.output->height};
-  hr = settings.WritePointer(SourceProperty::OutputDimensions, &dimensions);
-  if (FAILED(hr)) return hr;
-  return settings.WriteLong(SourceProperty::InterpolationMode, options.interpolation);
-}
 
 }  // namespace
 
@@ -137,7 +89,7 @@ CaseResult RunOwnAllocator(const std::string& name, const FilterOptions& options
   {
     ComPtr<IBaseFilter> filter;
     HRESULT hr = library.loaded() ? library.CreateFilter(&filter) : HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
-    if (SUCCEEDED(hr)) hr = Prepare(filter.get(), options);
+    if (SUCCEEDED(hr)) hr = WriteFilterOptions(filter.get(), options);
     ComPtr<IPin> pin;
     if (SUCCEEDED(hr)) hr = filter->FindPin(L"1", pin.put());
     TaskMediaType type;
@@ -152,8 +104,8 @@ CaseResult RunOwnAllocator(const std::string& name, const FilterOptions& options
       result.note = "connect-or-run-failed";
     } else {
       ::Sleep(static_cast<DWORD>(timing.warmupSeconds * 1000));
-      sink.Arm(timing.seconds, &server);
-      result.ok = sink.Wait(static_cast<DWORD>((timing.seconds + 30) * 1000), &result) && result.frames > 0;
+      sink.window.Arm(timing.seconds, &server);
+      result.ok = sink.window.Wait(static_cast<DWORD>((timing.seconds + 30) * 1000), &result) && result.frames > 0;
       result.peakMegabytes = PeakMegabytes();
       if (!result.ok) result.note = "no-frames";
     }
