@@ -88,6 +88,16 @@ titled() {  # titled DESCRIPTION TITLE: the main window's title becomes TITLE (3
   done
   check "$1" "$2" "$(xdotool getwindowname "$main")"
 }
+# Screenshots of the whole screen until the pixel has the colour (20 s at most), in PNG.
+# Overlays are painted a moment after they show, later still on a busy machine.
+painted() {  # painted PNG X Y R,G,B
+  for _ in $(seq 100); do
+    import -window root "$1"
+    [ "$(pixel "$1" "$2" "$3")" = "$4" ] && return 0
+    sleep 0.2
+  done
+  return 1
+}
 # The devices of the filter that a register tool lists (names only), sorted, on one line.
 listed() { "$ROOT/scripts/wine-run" "$1" list | tr -d '\r' | grep -v '^ ' | sort | tr '\n' ';'; }
 category='HKCR\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\Instance'
@@ -115,15 +125,10 @@ typed "Dorvantel preset" "Test region"
 keys "Dorvantel preset" alt+r alt+a
 overlay=$(window "Dorvantel region") || { fail "Draw did not open the overlay"; exit 1; }
 # Shown once its banner is painted at the top of the screen.
-for _ in $(seq 50); do
-  import -window root "$work/root.png"
-  [ "$(pixel "$work/root.png" 5 5)" = 32,32,32 ] && break
-  sleep 0.2
-done
+painted "$work/root.png" 5 5 32,32,32
 xdotool mousemove $((left + 20)) $((top + 20)) mousedown 1 mousemove $((left + 100)) $((top + 80)) \
   mousemove $((left + 200)) $((top + 140))
-sleep 0.5
-import -window root "$work/drag.png"
+painted "$work/drag.png" $((left + 100)) $((top + 18)) 255,96,0
 [ -n "$shots" ] && cp "$work/drag.png" "$shots/settings-region.png"
 # The region shows the bars as they are, outside it they are dimmed to half.
 check "overlay: the yellow bar inside the region is bright" 255,255,0 "$(pixel "$work/drag.png" $((left + 60)) $((top + 60)))"
@@ -132,8 +137,7 @@ check "overlay: the edge is drawn" 255,96,0 "$(pixel "$work/drag.png" $((left + 
 xdotool mouseup 1
 sleep 0.3
 keys "Dorvantel region" Right shift+Down
-sleep 0.3
-import -window root "$work/nudged.png"
+painted "$work/nudged.png" $((left + 19)) $((top + 60)) 255,96,0
 check "overlay: the arrow keys moved the left edge" 255,96,0 "$(pixel "$work/nudged.png" $((left + 19)) $((top + 60)))"
 keys "Dorvantel region" Return
 gone "Dorvantel region" || fail "Enter did not close the overlay"
@@ -192,21 +196,13 @@ keys "Dorvantel preset" alt+t
 typed "Dorvantel preset" "no such window"
 keys "Dorvantel preset" alt+k
 window "Dorvantel pick a window" >/dev/null || fail "Click did not open the overlay"
-for _ in $(seq 50); do
-  import -window root "$work/root.png"
-  [ "$(pixel "$work/root.png" 5 5)" = 32,32,32 ] && break
-  sleep 0.2
-done
+painted "$work/root.png" 5 5 32,32,32
 xdotool mousemove $((left + 160)) $((top + 100)) click 1
 gone "Dorvantel pick a window" || fail "a click did not take the window"
 # Only a part of it, drawn on the screen and stored relative to the window's corner.
 keys "Dorvantel preset" alt+p alt+a
 window "Dorvantel region" >/dev/null || fail "Draw did not open the overlay"
-for _ in $(seq 50); do
-  import -window root "$work/root.png"
-  [ "$(pixel "$work/root.png" 5 5)" = 32,32,32 ] && break
-  sleep 0.2
-done
+painted "$work/root.png" 5 5 32,32,32
 xdotool mousemove $((left + 40)) $((top + 20)) mousedown 1 mousemove $((left + 80)) $((top + 60)) \
   mousemove $((left + 120)) $((top + 100)) mouseup 1
 sleep 0.3
@@ -262,8 +258,12 @@ typed "Dorvantel preset" 0
 keys "Dorvantel preset" alt+s
 sleep 1
 window "Dorvantel preset" 1 >/dev/null && pass "bad values: the editor stays open" || fail "bad values: the editor closed"
-snap "Dorvantel preset" "$work/bad.png"
-n=$(count "$work/bad.png" '#C80000')
+for _ in $(seq 20); do
+  snap "Dorvantel preset" "$work/bad.png"
+  n=$(count "$work/bad.png" '#C80000')
+  [ "$n" -gt 100 ] && break
+  sleep 0.5
+done
 [ "$n" -gt 100 ] && pass "bad values: messages in red beside the fields ($n pixels)" || fail "bad values: $n red pixels"
 check "bad values: nothing written" "Test region;Test window copy;" "$(listed "$dir/dorvantel-register.exe")"
 keys "Dorvantel preset" Escape
