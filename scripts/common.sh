@@ -17,7 +17,7 @@ build_bits() {
   dir=$BUILD/win$bits
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$ROOT" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$toolchain" \
-      -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-run" >/dev/null
+      -DCMAKE_CROSSCOMPILING_EMULATOR="$ROOT/scripts/wine-test" >/dev/null
   fi
   cmake --build "$dir" -j"$(nproc)" "${@:2}"
 }

@@ -131,5 +131,39 @@ apt_case "ok" 100
 check "an install that fails is an error" fails grep -qx installed <<<"$out"
 check "that says so" grep -q "error: apt-get could not install: wine32:i386 xvfb" <<<"$out"
 
+# A test program's start: scripts/wine-test beside a stand-in wine-run that plays each start
+# from a list (silent: fails having written nothing; loud: fails after a line; ok).
+mkdir -p "$work/runner"
+cp "$(dirname "$0")/../../scripts/wine-test" "$work/runner/"
+cat >"$work/runner/wine-run" <<'STUB'
+#!/usr/bin/env bash
+answer=$(head -n 1 "$STARTS"); sed -i 1d "$STARTS"
+case "$answer" in
+  silent) exit 3 ;;
+  loud) echo "[==========] Running 2 tests"; exit 1 ;;
+  ok) echo "[  PASSED  ] 2 tests."; exit 0 ;;
+esac
+STUB
+chmod +x "$work/runner/wine-run"
+start_case() {  # start_case ANSWERS...: runs wine-test, sets $status, $out and $left (starts not made)
+  export STARTS=$work/starts DORVANTEL_RESTARTS=$work/restarts
+  printf '%s\n' "$@" >"$STARTS"
+  : >"$DORVANTEL_RESTARTS"
+  out=$("$work/runner/wine-test" suite_tests.exe 2>&1)
+  status=$?
+  left=$(wc -l <"$STARTS")
+}
+start_case silent ok
+check "a program that failed before writing anything is started again" test "$status/$left" = 0/0
+check "and that is recorded for the run's summary" \
+  grep -qx "suite_tests.exe: ended with status 3 before writing anything; started again" "$DORVANTEL_RESTARTS"
+start_case loud ok
+check "a program that failed after writing fails, with its status, and is not started again" \
+  test "$status/$left" = 1/1
+check "its output is passed on" grep -q "Running 2 tests" <<<"$out"
+check "and nothing is recorded" test ! -s "$DORVANTEL_RESTARTS"
+start_case silent silent ok
+check "a second silent failure fails" test "$status/$left" = 3/1
+
 echo "$failures failed"
 exit $((failures > 0))
