@@ -60,11 +60,18 @@ COLORREF TestWindow::ColorAt(LONG x, LONG y) const {
 }
 
 bool TestWindow::WaitUntilShown() {
-  // Samples: the centre of every block and of the window.
-  std::vector<POINT> samples = {{width() / 2, height() / 2}};
-  for (const Block& block : blocks_) {
-    samples.push_back({(block.rect.left + block.rect.right) / 2, (block.rect.top + block.rect.bottom) / 2});
-  }
+  // Samples: the centre and the corners of every block and of the window. Centres alone
+  // also match a window a few pixels from its place, which a grab then shows at its edges.
+  std::vector<POINT> samples;
+  const RECT inside = {0, 0, width(), height()};
+  auto sample = [&samples, &inside](const RECT& r) {
+    for (const POINT p : {POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, POINT{r.left, r.top},
+                          POINT{r.right - 1, r.top}, POINT{r.left, r.bottom - 1}, POINT{r.right - 1, r.bottom - 1}}) {
+      if (::PtInRect(&inside, p)) samples.push_back(p);
+    }
+  };
+  sample(inside);
+  for (const Block& block : blocks_) sample(block.rect);
   HDC screen = ::GetDC(nullptr);
   bool shown = false;
   const DWORD start = ::GetTickCount();
