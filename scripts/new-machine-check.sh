@@ -4,7 +4,7 @@
 # package sources, apt settings and keyrings (so it meets the same mirror, suites and
 # architectures as the machines CI runs on), clones this repository's committed main into it
 # and runs `./run test` and `./run record x.mp4 --seconds 3` there as root, timing each phase.
-# About 20 minutes. Cleans up after itself on every exit. It runs on this machine's kernel, so
+# About 25 minutes. Cleans up after itself on every exit. It runs on this machine's kernel, so
 # where the kernel runs no 32-bit code the new system meets that too.
 #   scripts/new-machine-check.sh [--ref REV] [--broken-index] [--emulate-i386] [FOLDER]
 #     --ref REV         check that commit instead of main
