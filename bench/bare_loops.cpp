@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "capture/gdi_resources.h"
+#include "base/gdi_resources.h"
 
 using namespace Gdiplus::DllExports;
 

@@ -15,7 +15,7 @@
 #include "bench/layouts.h"
 #include "bench/timed_loop.h"
 #include "format/frame_size.h"
-#include "framework/com_ptr.h"
+#include "base/com_ptr.h"
 #include "hostkit/grabber_graph.h"
 #include "hostkit/source_library.h"
 

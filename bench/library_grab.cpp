@@ -4,7 +4,7 @@
 
 #include "capture/desktop_capture.h"
 #include "capture/frame_scaler.h"
-#include "capture/gdi_resources.h"
+#include "base/gdi_resources.h"
 #include "module/dorvantel.h"
 
 using namespace Gdiplus::DllExports;

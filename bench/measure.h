@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "framework/handles.h"
+#include "base/handles.h"
 
 // A point in time as the benchmark sees it: wall clock, CPU of this process (all its
 // threads, user + system) and CPU of the X server.

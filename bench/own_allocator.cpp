@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "framework/com_ptr.h"
-#include "framework/handles.h"
+#include "base/com_ptr.h"
+#include "base/handles.h"
 #include "hostkit/pins.h"
 #include "hostkit/source_library.h"
 #include "hostkit/source_settings.h"

@@ -1,6 +1,6 @@
 #include "bench/timed_loop.h"
 
-#include "framework/handles.h"
+#include "base/handles.h"
 
 namespace {
 

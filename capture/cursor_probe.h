@@ -15,7 +15,7 @@
 
 #include <atomic>
 
-#include "framework/handles.h"
+#include "base/handles.h"
 
 class CursorProbe {
  public:

@@ -3,7 +3,7 @@
 #include <new>
 #include <string>
 
-#include "capture/window_finder.h"
+#include "base/window_title.h"
 
 namespace {
 

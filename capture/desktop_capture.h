@@ -14,9 +14,9 @@
 
 #include "capture/capture_settings.h"
 #include "capture/frame_grabber.h"
-#include "capture/gdi_resources.h"
+#include "base/gdi_resources.h"
 #include "format/frame_size.h"
-#include "framework/section_lock.h"
+#include "base/section_lock.h"
 
 // Grab's answer once the captured window no longer exists.
 constexpr HRESULT kCaptureWindowGone = HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);

@@ -26,7 +26,7 @@
 #include "capture/property_bag.h"
 #include "format/section_allocator.h"
 #include "format/stream_caps.h"
-#include "framework/handles.h"
+#include "base/handles.h"
 #include "framework/source_filter.h"
 #include "framework/source_stream.h"
 #include "module/dorvantel.h"

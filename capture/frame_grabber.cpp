@@ -6,7 +6,7 @@
 #include <cstring>
 #include <cstdlib>
 
-#include "capture/gdi_resources.h"
+#include "base/gdi_resources.h"
 #include "module/dorvantel.h"
 
 namespace {

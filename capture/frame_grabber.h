@@ -8,7 +8,7 @@
 
 #include "capture/cursor_probe.h"
 #include "capture/frame_scaler.h"
-#include "capture/gdi_resources.h"
+#include "base/gdi_resources.h"
 #include "format/frame_size.h"
 
 // The bitmaps a grab draws into, kept from one grab to the next. Making a bitmap of the

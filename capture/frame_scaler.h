@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "capture/gdi_resources.h"
+#include "base/gdi_resources.h"
 #include "format/frame_size.h"
 
 // Weights of one axis of a scale: for each output position, the source positions it reads and

@@ -12,7 +12,7 @@
 #include <dshow.h>
 
 #include "framework/base_pin.h"
-#include "framework/com_ptr.h"
+#include "base/com_ptr.h"
 
 class CBaseOutputPin : public CBasePin {
  public:

@@ -17,8 +17,8 @@
 #include <memory>
 #include <vector>
 
-#include "framework/handles.h"
-#include "framework/section_lock.h"
+#include "base/handles.h"
+#include "base/section_lock.h"
 #include "framework/unknown.h"
 
 class SectionAllocator : public CUnknown, public IMemAllocator {

@@ -16,8 +16,8 @@
 #include <atomic>
 #include <memory>
 
-#include "framework/com_ptr.h"
-#include "framework/section_lock.h"
+#include "base/com_ptr.h"
+#include "base/section_lock.h"
 #include "framework/unknown.h"
 
 class CBasePin;

@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "format/media_type.h"
-#include "framework/com_ptr.h"
-#include "framework/section_lock.h"
+#include "base/com_ptr.h"
+#include "base/section_lock.h"
 #include "framework/unknown.h"
 
 class CBaseFilter;

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "framework/base_filter.h"
-#include "framework/section_lock.h"
+#include "base/section_lock.h"
 
 class CBaseOutputPin;
 

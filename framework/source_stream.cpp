@@ -2,7 +2,7 @@
 
 #include <strsafe.h>
 
-#include "framework/handles.h"
+#include "base/handles.h"
 #include "framework/source_filter.h"
 
 CSourceStream::CSourceStream(MostDerived, HRESULT* result, CSource* filter, LPCWSTR name) noexcept

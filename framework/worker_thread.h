@@ -13,8 +13,8 @@
 
 #include <atomic>
 
-#include "framework/handles.h"
-#include "framework/section_lock.h"
+#include "base/handles.h"
+#include "base/section_lock.h"
 
 // Creates the channel's events. Tests replace it to make creation fail.
 using CreateEventFn = HANDLE (*)(bool manualReset);

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "framework/com_ptr.h"
+#include "base/com_ptr.h"
 
 // A value of a device's property bag as text (a BSTR, or a VT_I4 in decimal); empty when
 // the bag does not hold it.

@@ -10,7 +10,7 @@
 #include <dshow.h>
 #include <qedit.h>
 
-#include "framework/com_ptr.h"
+#include "base/com_ptr.h"
 
 // Published with the platform's GUID library but declared by no header.
 extern "C" const CLSID CLSID_SampleGrabber;

@@ -1,5 +1,13 @@
 #include "hostkit/pins.h"
 
+void FreeMediaTypeContents(AM_MEDIA_TYPE* type) noexcept {
+  ::CoTaskMemFree(type->pbFormat);
+  type->cbFormat = 0;
+  type->pbFormat = nullptr;
+  if (type->pUnk) type->pUnk->Release();
+  type->pUnk = nullptr;
+}
+
 HRESULT FindPin(IBaseFilter* filter, PIN_DIRECTION direction, ComPtr<IPin>* found) {
   ComPtr<IEnumPins> pins;
   HRESULT hr = filter->EnumPins(pins.put());

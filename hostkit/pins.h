@@ -4,18 +4,33 @@
 #include <windows.h>
 #include <dshow.h>
 
-#include "format/media_type.h"
-#include "framework/com_ptr.h"
-#include "framework/handles.h"
+#include "base/com_ptr.h"
+#include "base/handles.h"
+
+// Frees what a media type record owns (its task-memory format block and its pUnk reference)
+// and empties those fields; the record itself stays.
+void FreeMediaTypeContents(AM_MEDIA_TYPE* type) noexcept;
 
 // A media type record in task memory, as enumerators and IAMStreamConfig hand them out:
-// DestroyMediaType frees its format block, its pUnk and the record.
+// releasing it frees its contents and the record.
 struct TaskMediaTypeTraits {
   using Type = AM_MEDIA_TYPE*;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type type) noexcept { DestroyMediaType(type); }
+  static void Close(Type type) noexcept {
+    FreeMediaTypeContents(type);
+    ::CoTaskMemFree(type);
+  }
 };
 using TaskMediaType = UniqueResource<TaskMediaTypeTraits>;
+
+// A media type record that a call fills in place (ISampleGrabber::GetConnectedMediaType):
+// owns the contents it was given.
+struct FilledMediaType : AM_MEDIA_TYPE {
+  FilledMediaType() noexcept : AM_MEDIA_TYPE{} {}
+  ~FilledMediaType() { FreeMediaTypeContents(this); }
+  FilledMediaType(const FilledMediaType&) = delete;
+  FilledMediaType& operator=(const FilledMediaType&) = delete;
+};
 
 // The first pin of filter in direction; VFW_E_NOT_FOUND when it has none.
 HRESULT FindPin(IBaseFilter* filter, PIN_DIRECTION direction, ComPtr<IPin>* found);

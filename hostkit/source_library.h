@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "framework/com_ptr.h"
-#include "framework/handles.h"
+#include "base/com_ptr.h"
+#include "base/handles.h"
 
 // The folder of this program's executable, ending in a backslash.
 std::wstring ProgramFolder();

@@ -7,7 +7,7 @@
 #include <dshow.h>
 #include <ocidl.h>
 
-#include "framework/com_ptr.h"
+#include "base/com_ptr.h"
 
 class SourceSettings {
  public:

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "recorder/frame_format.h"
-#include "recorder/resources.h"
+#include "hostkit/frame_format.h"
+#include "base/handles.h"
 
 class AviWriter {
  public:

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder/frame_format.h"
+#include "hostkit/frame_format.h"
 
 class RawFrameWriter {
  public:

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/window_finder.h"
+#include "base/window_title.h"
 #include "hostkit/apartment.h"
 #include "hostkit/devices.h"
 #include "hostkit/result_text.h"
@@ -16,12 +16,12 @@
 #include "hostkit/source_settings.h"
 #include "module/dorvantel.h"
 #include "recorder/avi_writer.h"
-#include "recorder/capture_graph.h"
-#include "recorder/console.h"
-#include "recorder/demo_window.h"
-#include "recorder/desktop_source.h"
-#include "recorder/device_registration.h"
-#include "recorder/options.h"
+#include "hostkit/capture_graph.h"
+#include "hostkit/console.h"
+#include "hostkit/demo_window.h"
+#include "hostkit/source_setup.h"
+#include "hostkit/device_registration.h"
+#include "hostkit/options.h"
 #include "recorder/raw_writer.h"
 #include "recorder/recording.h"
 

@@ -18,9 +18,9 @@
 #include <functional>
 #include <vector>
 
-#include "framework/handles.h"
-#include "framework/section_lock.h"
-#include "recorder/frame_format.h"
+#include "base/handles.h"
+#include "base/section_lock.h"
+#include "hostkit/frame_format.h"
 #include "recorder/frame_timeline.h"
 
 class Recording : public ISampleGrabberCB {

@@ -3,8 +3,8 @@
 #include "hostkit/result_text.h"
 #include "hostkit/source_library.h"
 #include "module/dorvantel.h"
-#include "recorder/device_registration.h"
-#include "recorder/resources.h"
+#include "hostkit/device_registration.h"
+#include "base/handles.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder/options.h"
+#include "hostkit/options.h"
 
 struct StoredDevice {
   std::wstring name;

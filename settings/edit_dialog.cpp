@@ -5,8 +5,8 @@
 #include <algorithm>
 
 #include "module/dorvantel.h"
-#include "recorder/device_registration.h"
-#include "recorder/options.h"
+#include "hostkit/device_registration.h"
+#include "hostkit/options.h"
 #include "settings/device_store.h"
 #include "settings/overlay.h"
 #include "settings/preview.h"

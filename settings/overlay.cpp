@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "capture/gdi_resources.h"
+#include "base/gdi_resources.h"
 
 namespace {
 

@@ -17,11 +17,11 @@
 #include <string>
 #include <vector>
 
-#include "framework/section_lock.h"
+#include "base/section_lock.h"
 #include "hostkit/source_library.h"
-#include "recorder/capture_graph.h"
-#include "recorder/device_registration.h"
-#include "recorder/frame_format.h"
+#include "hostkit/capture_graph.h"
+#include "hostkit/device_registration.h"
+#include "hostkit/frame_format.h"
 
 class Preview : public ISampleGrabberCB {
  public:

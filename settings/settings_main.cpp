@@ -12,7 +12,7 @@
 #include "hostkit/apartment.h"
 #include "hostkit/result_text.h"
 #include "module/dorvantel.h"
-#include "recorder/device_registration.h"
+#include "hostkit/device_registration.h"
 #include "settings/device_store.h"
 #include "settings/edit_dialog.h"
 #include "settings/resource.h"

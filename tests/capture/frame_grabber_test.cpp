@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "capture/frame_grabber.h"
-#include "capture/gdi_resources.h"
+#include "base/gdi_resources.h"
 #include "module/dorvantel.h"
 #include "tests/support/test_dib.h"
 #include "tests/support/test_window.h"

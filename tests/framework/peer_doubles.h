@@ -12,7 +12,7 @@
 
 #include "format/media_type.h"
 #include "framework/base_pin.h"
-#include "framework/section_lock.h"
+#include "base/section_lock.h"
 
 struct RefCounted {
   LONG refs = 1;

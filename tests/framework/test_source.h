@@ -12,7 +12,7 @@
 
 #include "format/desktop_formats.h"
 #include "format/output_pin.h"
-#include "framework/com_ptr.h"
+#include "base/com_ptr.h"
 #include "framework/source_filter.h"
 
 // {A4E51B3C-6F0D-4C8E-9B2A-5D7E3F1C0A11}

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "framework/section_lock.h"
+#include "base/section_lock.h"
 #include "framework/unknown.h"
 #include "tests/support/live_objects.h"
 

@@ -4,7 +4,7 @@
 #include <dshow.h>
 #include <ocidl.h>
 
-#include "framework/com_ptr.h"
+#include "base/com_ptr.h"
 #include "tests/module/module_test.h"
 #include "tests/support/library.h"
 

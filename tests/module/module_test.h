@@ -8,7 +8,7 @@
 #include <dshow.h>
 #include <ocidl.h>
 
-#include "framework/com_ptr.h"
+#include "base/com_ptr.h"
 #include "hostkit/source_settings.h"
 #include "tests/support/library.h"
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "recorder/frame_format.h"
+#include "hostkit/frame_format.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "module/dorvantel.h"
-#include "recorder/device_registration.h"
-#include "recorder/options.h"
+#include "hostkit/device_registration.h"
+#include "hostkit/options.h"
 
 namespace {
 

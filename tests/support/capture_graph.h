@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "format/media_type.h"
-#include "framework/com_ptr.h"
-#include "framework/section_lock.h"
+#include "base/com_ptr.h"
+#include "base/section_lock.h"
 #include "hostkit/grabber_graph.h"
 #include "tests/support/library.h"
 

@@ -11,9 +11,9 @@
 
 #include <vector>
 
-#include "framework/com_ptr.h"
-#include "framework/handles.h"
-#include "framework/section_lock.h"
+#include "base/com_ptr.h"
+#include "base/handles.h"
+#include "base/section_lock.h"
 
 class StreamPeer : public IPin, public IMemInputPin {
  public:

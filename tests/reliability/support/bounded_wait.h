@@ -12,7 +12,7 @@
 #include <functional>
 #include <string>
 
-#include "framework/handles.h"
+#include "base/handles.h"
 
 // Polls condition (pumping this thread's messages) until it holds or boundMs pass.
 ::testing::AssertionResult WaitFor(const std::string& what, DWORD boundMs, const std::function<bool()>& condition);

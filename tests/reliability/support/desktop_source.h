@@ -6,7 +6,7 @@
 #include <dshow.h>
 #include <ocidl.h>
 
-#include "framework/com_ptr.h"
+#include "base/com_ptr.h"
 #include "hostkit/pins.h"
 #include "tests/support/library.h"
 

@@ -22,9 +22,9 @@
 #include <utility>
 #include <vector>
 
-#include "framework/com_ptr.h"
-#include "framework/handles.h"
-#include "framework/section_lock.h"
+#include "base/com_ptr.h"
+#include "base/handles.h"
+#include "base/section_lock.h"
 
 // The byte every handed-out buffer is filled with before the source gets it.
 constexpr BYTE kPoisonByte = 0xCD;

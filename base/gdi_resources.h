@@ -7,7 +7,7 @@
 
 #include <utility>
 
-#include "framework/handles.h"
+#include "base/handles.h"
 
 // A device context from CreateDC or CreateCompatibleDC; DeleteDC releases it.
 struct CreatedDCTraits {

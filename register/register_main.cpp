@@ -11,9 +11,9 @@
 #include "hostkit/result_text.h"
 #include "hostkit/source_library.h"
 #include "module/dorvantel.h"
-#include "recorder/console.h"
-#include "recorder/device_registration.h"
-#include "recorder/options.h"
+#include "hostkit/console.h"
+#include "hostkit/device_registration.h"
+#include "hostkit/options.h"
 
 namespace {
 

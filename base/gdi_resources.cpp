@@ -1,4 +1,4 @@
-#include "capture/gdi_resources.h"
+#include "base/gdi_resources.h"
 
 GdiplusSession StartGdiplusSession() noexcept {
   Gdiplus::GdiplusStartupInput input;

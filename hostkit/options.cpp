@@ -1,4 +1,4 @@
-#include "recorder/options.h"
+#include "hostkit/options.h"
 
 #include <cerrno>
 #include <cmath>

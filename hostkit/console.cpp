@@ -1,4 +1,4 @@
-#include "recorder/console.h"
+#include "hostkit/console.h"
 
 namespace {
 

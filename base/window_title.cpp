@@ -1,4 +1,4 @@
-#include "capture/window_finder.h"
+#include "base/window_title.h"
 
 #include <cwctype>
 

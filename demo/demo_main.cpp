@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "recorder/demo_window.h"
+#include "hostkit/demo_window.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "recorder/desktop_source.h"
+#include "hostkit/source_setup.h"
 
 #include "hostkit/result_text.h"
 #include "hostkit/source_settings.h"

@@ -88,3 +88,19 @@ struct GdiObjectTraits {
 template <typename T>
 using GdiObject = UniqueResource<GdiObjectTraits<T>>;
 using BitmapHandle = GdiObject<HBITMAP>;
+
+// A file or pipe handle from CreateFileW; INVALID_HANDLE_VALUE is its empty value.
+struct FileHandleTraits {
+  using Type = HANDLE;
+  static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
+  static void Close(Type h) noexcept { ::CloseHandle(h); }
+};
+using FileHandle = UniqueResource<FileHandleTraits>;
+
+// An open registry key; RegCloseKey releases it.
+struct RegistryKeyTraits {
+  using Type = HKEY;
+  static Type Invalid() noexcept { return nullptr; }
+  static void Close(Type k) noexcept { ::RegCloseKey(k); }
+};
+using RegistryKey = UniqueResource<RegistryKeyTraits>;

@@ -1,6 +1,5 @@
-#include "recorder/capture_graph.h"
+#include "hostkit/capture_graph.h"
 
-#include "format/media_type.h"
 #include "hostkit/pins.h"
 #include "hostkit/result_text.h"
 
@@ -53,7 +52,7 @@ HRESULT CaptureGraph::Build(IBaseFilter* source, std::optional<PixelFormat> pixe
 }
 
 HRESULT CaptureGraph::ConnectedFormat(FrameFormat* format) {
-  MediaType type;
+  FilledMediaType type;
   HRESULT hr = graph_.grabber()->GetConnectedMediaType(&type);
   if (FAILED(hr)) return hr;
   return FrameFormatFromMediaType(type, format);

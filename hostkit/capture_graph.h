@@ -13,7 +13,7 @@
 #include <string>
 
 #include "hostkit/grabber_graph.h"
-#include "recorder/frame_format.h"
+#include "hostkit/frame_format.h"
 
 class CaptureGraph {
  public:

@@ -1,9 +1,9 @@
-#include "recorder/device_registration.h"
+#include "hostkit/device_registration.h"
 
 #include "hostkit/devices.h"
 #include "hostkit/result_text.h"
 #include "module/dorvantel.h"
-#include "recorder/resources.h"
+#include "base/handles.h"
 
 namespace {
 

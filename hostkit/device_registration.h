@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder/options.h"
+#include "hostkit/options.h"
 
 // One stored setting: a number (a DWORD in the registry) or a text.
 struct PresetValue {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "recorder/options.h"
+#include "hostkit/options.h"
 
 // Writes the options into the filter's property bag: capture area, rectangle or window,
 // cursor, layered windows, frame rate and mode, output size and interpolation. The window

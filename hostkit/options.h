@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "recorder/frame_format.h"
+#include "hostkit/frame_format.h"
 
 enum class CaptureTarget { Display, Rectangle, Window };
 

@@ -1,4 +1,4 @@
-#include "recorder/demo_window.h"
+#include "hostkit/demo_window.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "framework/handles.h"
+#include "base/handles.h"
 
 class DemoWindow {
  public:

@@ -1,9 +1,9 @@
-#include "recorder/frame_format.h"
+#include "hostkit/frame_format.h"
 
 #include <cstdlib>
 
-#include "capture/gdi_resources.h"
-#include "framework/handles.h"
+#include "base/gdi_resources.h"
+#include "base/handles.h"
 
 const std::vector<PixelFormatInfo>& PixelFormats() {
   static const std::vector<PixelFormatInfo> formats = {
