@@ -4,6 +4,8 @@
 
 #include "base/gdi_resources.h"
 
+namespace dorvantel {
+
 using namespace Gdiplus::DllExports;
 
 namespace {
@@ -152,3 +154,5 @@ CaseResult RunBareGdiplus(const std::string& name, FrameSize output, LONG interp
   result.meanByte = SampledMean(frame.Pixels(), frame.PixelBytes());
   return result;
 }
+
+}  // namespace dorvantel

@@ -10,6 +10,8 @@
 #include "bench/timed_loop.h"
 #include "format/frame_size.h"
 
+namespace dorvantel {
+
 // The design's ceiling, as the grab now works: on a thread of its own, one compatible bitmap
 // kept from frame to frame, the display copied into it (BitBlt), then GetDIBits into the
 // layout (the 16-bit layouts through a kept DIB section of the layout, as the grab converts
@@ -30,3 +32,5 @@ CaseResult RunBareGdi(const std::string& name, const Layout& layout, const LoopT
 // the interpolation mode, GdipCreateHBITMAPFromBitmap), then GetDIBits into 32 bits.
 CaseResult RunBareGdiplus(const std::string& name, FrameSize output, LONG interpolation, const LoopTiming& timing,
                           const ServerClock& server);
+
+}  // namespace dorvantel

@@ -36,6 +36,8 @@
 #include "bench/own_allocator.h"
 #include "hostkit/apartment.h"
 
+namespace dorvantel {
+
 namespace {
 
 struct CaseSpec {
@@ -97,8 +99,8 @@ bool ParseCase(const std::string& name, CaseSpec* wanted) {
     next += 2;
   }
   if (wanted->kind == "gdiplus" || wanted->kind == "ceiling") return wanted->output && !wanted->cursor;
-  return next == parts.size() && (wanted->kind == "filter" || wanted->kind == "own" || wanted->kind == "grab" ||
-                                  wanted->kind == "profile");
+  return next == parts.size() &&
+         (wanted->kind == "filter" || wanted->kind == "own" || wanted->kind == "grab" || wanted->kind == "profile");
 }
 
 CaseResult RunFilter(const std::string& name, const CaseSpec& wanted, const LoopTiming& timing,
@@ -126,7 +128,10 @@ std::string Narrow(const wchar_t* text) {
 
 }  // namespace
 
+}  // namespace dorvantel
+
 int wmain(int argc, wchar_t** argv) {
+  using namespace dorvantel;
   LoopTiming timing;
   unsigned long serverPid = 0;
   std::vector<std::string> cases;
@@ -176,7 +181,8 @@ int wmain(int argc, wchar_t** argv) {
       result = RunLibraryGrab(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation},
                               caseTiming, server);
     } else {
-      ProfileGrabSteps(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation}, caseTiming);
+      ProfileGrabSteps(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation},
+                       caseTiming);
       continue;
     }
     PrintResult(result);

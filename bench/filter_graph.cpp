@@ -9,6 +9,8 @@
 #include "hostkit/source_settings.h"
 #include "module/dorvantel.h"
 
+namespace dorvantel {
+
 namespace {
 
 WORD ConnectedBitCount(IPin* pin) {
@@ -138,3 +140,5 @@ CaseResult FilterGraphCase::Measure(const std::string& name, const LoopTiming& t
   if (!result.ok) result.note = "no-frames";
   return result;
 }
+
+}  // namespace dorvantel

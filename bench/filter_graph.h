@@ -19,6 +19,8 @@
 #include "hostkit/grabber_graph.h"
 #include "hostkit/source_library.h"
 
+namespace dorvantel {
+
 struct FilterOptions {
   const Layout* layout = nullptr;
   bool cursor = false;
@@ -55,3 +57,5 @@ class FilterGraphCase {
   LONG width_ = 0;  // of the connected format
   LONG height_ = 0;
 };
+
+}  // namespace dorvantel

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iterator>
 
+namespace dorvantel {
+
 namespace {
 
 const Layout kLayouts[] = {
@@ -37,3 +39,5 @@ LayoutBuffer::LayoutBuffer(const Layout& layout, LONG width, LONG height)
   if (layout.compression == BI_BITFIELDS) std::memcpy(header + 1, layout.masks, sizeof(layout.masks));
   pixels_.resize(header->biSizeImage);
 }
+
+}  // namespace dorvantel

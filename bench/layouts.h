@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace dorvantel {
+
 struct Layout {
   const char* name;
   int position;  // the pin's format position
@@ -32,3 +34,5 @@ class LayoutBuffer {
   std::vector<DWORD> info_;
   std::vector<BYTE> pixels_;
 };
+
+}  // namespace dorvantel

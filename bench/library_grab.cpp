@@ -7,6 +7,8 @@
 #include "base/gdi_resources.h"
 #include "module/dorvantel.h"
 
+namespace dorvantel {
+
 using namespace Gdiplus::DllExports;
 
 CaseResult RunLibraryGrab(const std::string& name, const GrabOptions& options, const LoopTiming& timing,
@@ -33,8 +35,8 @@ CaseResult RunLibraryGrab(const std::string& name, const GrabOptions& options, c
 namespace {
 
 enum Step { kCreate, kClear, kBlit, kCursor, kScale, kSection, kConvert, kDelete, kStepCount };
-const char* const kStepNames[kStepCount] = {"create", "clear", "blit", "cursor", "scale", "section", "convert",
-                                            "delete"};
+const char* const kStepNames[kStepCount] = {"create", "clear",   "blit",    "cursor",
+                                            "scale",  "section", "convert", "delete"};
 
 // Adds the time since the last mark to a step.
 class StepClock {
@@ -62,8 +64,8 @@ void DrawCursorAt(HDC memory) {
   if (!::GetIconInfo(cursor.hCursor, &icon)) return;
   BitmapHandle colour(icon.hbmColor), mask(icon.hbmMask);
   ::DrawIconEx(memory, cursor.ptScreenPos.x - static_cast<LONG>(icon.xHotspot),
-               cursor.ptScreenPos.y - static_cast<LONG>(icon.yHotspot), cursor.hCursor,
-               ::GetSystemMetrics(SM_CXCURSOR), ::GetSystemMetrics(SM_CYCURSOR), 0, nullptr, DI_NORMAL);
+               cursor.ptScreenPos.y - static_cast<LONG>(icon.yHotspot), cursor.hCursor, ::GetSystemMetrics(SM_CXCURSOR),
+               ::GetSystemMetrics(SM_CYCURSOR), 0, nullptr, DI_NORMAL);
 }
 
 // A 32-bit top-down DIB section of size, and its pixels in *bits.
@@ -187,3 +189,5 @@ void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const
               SampledMean(frame.Pixels(), frame.PixelBytes()));
   std::fflush(stdout);
 }
+
+}  // namespace dorvantel

@@ -12,6 +12,8 @@
 #include "bench/timed_loop.h"
 #include "format/frame_size.h"
 
+namespace dorvantel {
+
 struct GrabOptions {
   const Layout* layout = nullptr;
   bool cursor = false;
@@ -27,3 +29,5 @@ CaseResult RunLibraryGrab(const std::string& name, const GrabOptions& options, c
 // canvas, and the clear where it does not), blit, cursor, scale (GDI+),
 // section (the 16-bit detour through a DIB section), convert (GetDIBits), delete.
 void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const LoopTiming& timing);
+
+}  // namespace dorvantel

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace dorvantel {
+
 namespace {
 
 double FileTimeSeconds(const FILETIME& time) {
@@ -76,9 +78,10 @@ void PrintResult(const CaseResult& result) {
   const double server = serverKnown ? result.end.serverCpuSeconds - result.begin.serverCpuSeconds : -1;
   const double frames = static_cast<double>(result.frames);
   std::printf("case=%s ok=%d size=%ldx%ld frames=%llu seconds=%.3f fps=%.2f cpu_ms=%.3f xserver_ms=%.3f peak_mb=%.1f",
-              result.name.c_str(), result.ok ? 1 : 0, static_cast<long>(result.width), static_cast<long>(result.height), static_cast<unsigned long long>(result.frames), wall,
-              wall > 0 ? frames / wall : 0.0, frames > 0 ? 1000.0 * cpu / frames : 0.0,
-              frames > 0 && serverKnown ? 1000.0 * server / frames : -1.0, result.peakMegabytes);
+              result.name.c_str(), result.ok ? 1 : 0, static_cast<long>(result.width), static_cast<long>(result.height),
+              static_cast<unsigned long long>(result.frames), wall, wall > 0 ? frames / wall : 0.0,
+              frames > 0 ? 1000.0 * cpu / frames : 0.0, frames > 0 && serverKnown ? 1000.0 * server / frames : -1.0,
+              result.peakMegabytes);
   std::printf(" mean_byte=%.1f", result.meanByte);
   if (!result.note.empty()) std::printf(" note=%s", result.note.c_str());
   std::printf("\n");
@@ -111,8 +114,7 @@ void MeasuredWindow::Count(IMediaSample* sample) {
       ::SetEvent(done_.get());
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -124,3 +126,5 @@ bool MeasuredWindow::Wait(DWORD timeoutMs, CaseResult* result) {
   result->meanByte = window_.meanByte;
   return true;
 }
+
+}  // namespace dorvantel

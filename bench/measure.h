@@ -12,6 +12,8 @@
 
 #include "base/handles.h"
 
+namespace dorvantel {
+
 // A point in time as the benchmark sees it: wall clock, CPU of this process (all its
 // threads, user + system) and CPU of the X server.
 struct Snapshot {
@@ -85,3 +87,5 @@ class MeasuredWindow {
   CaseResult window_;  // written by the streaming thread until it signals done_
   EventHandle done_;
 };
+
+}  // namespace dorvantel

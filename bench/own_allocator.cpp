@@ -10,6 +10,8 @@
 #include "hostkit/source_settings.h"
 #include "module/dorvantel.h"
 
+namespace dorvantel {
+
 namespace {
 
 // An input pin that takes any video type, answers VFW_E_NO_ALLOCATOR as the hosts' sinks do,
@@ -114,3 +116,5 @@ CaseResult RunOwnAllocator(const std::string& name, const FilterOptions& options
   }
   return result;
 }
+
+}  // namespace dorvantel

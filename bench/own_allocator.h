@@ -8,5 +8,9 @@
 #include "bench/filter_graph.h"
 #include "bench/timed_loop.h"
 
+namespace dorvantel {
+
 CaseResult RunOwnAllocator(const std::string& name, const FilterOptions& options, const LoopTiming& timing,
                            const ServerClock& server);
+
+}  // namespace dorvantel

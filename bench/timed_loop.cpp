@@ -2,6 +2,8 @@
 
 #include "base/handles.h"
 
+namespace dorvantel {
+
 namespace {
 
 CaseResult RunHere(const std::string& name, const LoopTiming& timing, const ServerClock& server,
@@ -60,3 +62,5 @@ CaseResult RunTimedLoop(const std::string& name, const LoopTiming& timing, const
   ::WaitForSingleObject(thread.get(), INFINITE);
   return arguments.result;
 }
+
+}  // namespace dorvantel

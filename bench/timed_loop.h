@@ -7,6 +7,8 @@
 
 #include "bench/measure.h"
 
+namespace dorvantel {
+
 struct LoopTiming {
   double warmupSeconds = 0.3;
   double seconds = 2.0;
@@ -18,3 +20,5 @@ struct LoopTiming {
 // frame() does one frame's work and returns false to stop the case as failed.
 CaseResult RunTimedLoop(const std::string& name, const LoopTiming& timing, const ServerClock& server,
                         const std::function<bool()>& frame);
+
+}  // namespace dorvantel

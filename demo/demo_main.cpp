@@ -10,6 +10,8 @@
 
 #include "hostkit/demo_window.h"
 
+namespace dorvantel {
+
 namespace {
 
 bool ParsePair(const wchar_t* text, wchar_t separator, int* a, int* b) {
@@ -22,7 +24,10 @@ bool ParsePair(const wchar_t* text, wchar_t separator, int* a, int* b) {
 
 }  // namespace
 
+}  // namespace dorvantel
+
 int wmain(int argc, wchar_t** argv) {
+  using namespace dorvantel;
   int x = 0, y = 0, width = 0, height = 0;
   double seconds = 0;
   bool placed = false;

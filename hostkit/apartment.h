@@ -4,6 +4,8 @@
 
 #include <objbase.h>
 
+namespace dorvantel {
+
 class ComApartment {
  public:
   explicit ComApartment(DWORD model = COINIT_MULTITHREADED) noexcept : result_(::CoInitializeEx(nullptr, model)) {}
@@ -19,3 +21,5 @@ class ComApartment {
  private:
   HRESULT result_;
 };
+
+}  // namespace dorvantel

@@ -3,6 +3,8 @@
 #include "hostkit/pins.h"
 #include "hostkit/result_text.h"
 
+namespace dorvantel {
+
 namespace {
 
 HRESULT Fail(std::wstring* error, const std::wstring& what, HRESULT hr) {
@@ -12,7 +14,7 @@ HRESULT Fail(std::wstring* error, const std::wstring& what, HRESULT hr) {
 
 }  // namespace
 
-HRESULT CaptureGraph::Build(IBaseFilter* source, std::optional<PixelFormat> pixels, bool paced_by_clock,
+HRESULT CaptureGraph::Build(IBaseFilter* source, std::optional<PixelFormat> pixels, bool pacedByClock,
                             ISampleGrabberCB* callback, std::wstring* error) {
   // What failed, by GrabberGraph::Step.
   static const wchar_t* const kCreateFailures[] = {L"cannot create a filter graph", L"cannot create the Sample Grabber",
@@ -25,8 +27,10 @@ HRESULT CaptureGraph::Build(IBaseFilter* source, std::optional<PixelFormat> pixe
   TaskMediaType offered;
   hr = OfferedType(graph_.sourcePin(), pixels ? static_cast<int>(*pixels) : 0, &offered);
   if (FAILED(hr)) {
-    return Fail(error, pixels ? std::wstring(L"the capture source does not offer ") + DescribePixelFormat(*pixels).name
-                              : std::wstring(L"the capture source offers no format"), hr);
+    return Fail(error,
+                pixels ? std::wstring(L"the capture source does not offer ") + DescribePixelFormat(*pixels).name
+                       : std::wstring(L"the capture source offers no format"),
+                hr);
   }
 
   AM_MEDIA_TYPE wanted{};
@@ -38,13 +42,15 @@ HRESULT CaptureGraph::Build(IBaseFilter* source, std::optional<PixelFormat> pixe
 
   hr = graph_.ConnectSource(offered.get());
   if (FAILED(hr)) {
-    return Fail(error, pixels ? std::wstring(L"cannot connect the capture source in ") + DescribePixelFormat(*pixels).name
-                              : std::wstring(L"cannot connect the capture source in the format it offers"), hr);
+    return Fail(error,
+                pixels ? std::wstring(L"cannot connect the capture source in ") + DescribePixelFormat(*pixels).name
+                       : std::wstring(L"cannot connect the capture source in the format it offers"),
+                hr);
   }
   hr = graph_.ConnectRenderer(nullptr);
   if (FAILED(hr)) return Fail(error, L"cannot connect the Null Renderer", hr);
 
-  if (!paced_by_clock) {
+  if (!pacedByClock) {
     hr = graph_.RemoveClock();
     if (FAILED(hr)) return Fail(error, L"cannot take the clock out of the graph", hr);
   }
@@ -85,3 +91,5 @@ HRESULT CaptureGraph::CheckEvents() {
   }
   return result;
 }
+
+}  // namespace dorvantel

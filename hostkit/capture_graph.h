@@ -15,12 +15,14 @@
 #include "hostkit/grabber_graph.h"
 #include "hostkit/frame_format.h"
 
+namespace dorvantel {
+
 class CaptureGraph {
  public:
   // Places the source in a new graph and connects it in the given format, or without one in
   // the first format the source offers. error: one line for the user.
-  HRESULT Build(IBaseFilter* source, std::optional<PixelFormat> pixels, bool paced_by_clock,
-                ISampleGrabberCB* callback, std::wstring* error);
+  HRESULT Build(IBaseFilter* source, std::optional<PixelFormat> pixels, bool pacedByClock, ISampleGrabberCB* callback,
+                std::wstring* error);
   // The connected format (without the 8-bit palette).
   HRESULT ConnectedFormat(FrameFormat* format);
   // Fails when a filter cannot start (when the graph changes state asynchronously, as
@@ -37,3 +39,5 @@ class CaptureGraph {
   static constexpr LONG kStartMs = 5000;
   GrabberGraph graph_;
 };
+
+}  // namespace dorvantel

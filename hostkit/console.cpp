@@ -1,12 +1,14 @@
 #include "hostkit/console.h"
 
+namespace dorvantel {
+
 namespace {
 
-HANDLE interrupt_event = nullptr;
+HANDLE interruptEvent = nullptr;
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT || type == CTRL_CLOSE_EVENT) {
-    ::SetEvent(interrupt_event);
+    ::SetEvent(interruptEvent);
     return TRUE;
   }
   return FALSE;
@@ -23,7 +25,8 @@ void WriteError(const std::wstring& text) {
     ::WriteConsoleW(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return;
   }
-  int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  int size =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(size), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
   ::WriteFile(stream, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
@@ -34,12 +37,12 @@ void ReportError(const wchar_t* program, const std::wstring& message) {
 }
 
 HANDLE InterruptEvent() {
-  if (!interrupt_event) {
+  if (!interruptEvent) {
     // Lives as long as the process.
-    interrupt_event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    interruptEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   }
-  return interrupt_event;
+  return interruptEvent;
 }
 
 void ProgressLine::Show(const std::wstring& text) {
@@ -55,3 +58,5 @@ void ProgressLine::Finish() {
   WriteError(L"\n");
   shown_ = 0;
 }
+
+}  // namespace dorvantel

@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace dorvantel {
+
 // Writes text to standard error: to the console as it is, elsewhere as UTF-8.
 void WriteError(const std::wstring& text);
 // "<program>: error: <message>" on one line.
@@ -25,3 +27,5 @@ class ProgressLine {
   bool enabled_;
   size_t shown_ = 0;
 };
+
+}  // namespace dorvantel

@@ -1,5 +1,7 @@
 #include "hostkit/demo_window.h"
 
+namespace dorvantel {
+
 namespace {
 
 constexpr wchar_t kClassName[] = L"DorvantelDemo";
@@ -48,11 +50,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       if (HANDLE shown = ::GetPropW(window, L"shown")) ::SetEvent(shown);
       return 0;
     }
-    case WM_PRINTCLIENT:
-      Paint(window, reinterpret_cast<HDC>(wparam));
-      return 0;
-    case WM_ERASEBKGND:
-      return 1;
+    case WM_PRINTCLIENT: Paint(window, reinterpret_cast<HDC>(wparam)); return 0;
+    case WM_ERASEBKGND: return 1;
     case WM_TIMER: {
       RECT band = BandRect(window);
       ::InvalidateRect(window, &band, FALSE);
@@ -109,15 +108,15 @@ DWORD WINAPI DemoWindow::ThreadMain(void* self) {
 
 void DemoWindow::Run() {
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = WindowProc;
-  window_class.hInstance = instance;
-  window_class.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-  window_class.lpszClassName = kClassName;
-  ::RegisterClassW(&window_class);
-  HWND window = ::CreateWindowExW(WS_EX_TOPMOST, kClassName, title_.c_str(), WS_POPUP,
-                                  bounds_.left, bounds_.top, bounds_.right - bounds_.left,
-                                  bounds_.bottom - bounds_.top, nullptr, nullptr, instance, nullptr);
+  WNDCLASSW windowClass{};
+  windowClass.lpfnWndProc = WindowProc;
+  windowClass.hInstance = instance;
+  windowClass.hCursor = ::LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  windowClass.lpszClassName = kClassName;
+  ::RegisterClassW(&windowClass);
+  HWND window = ::CreateWindowExW(WS_EX_TOPMOST, kClassName, title_.c_str(), WS_POPUP, bounds_.left, bounds_.top,
+                                  bounds_.right - bounds_.left, bounds_.bottom - bounds_.top, nullptr, nullptr,
+                                  instance, nullptr);
   if (!window) {
     result_ = HRESULT_FROM_WIN32(::GetLastError());
     return;
@@ -134,3 +133,5 @@ void DemoWindow::Run() {
   }
   window_ = nullptr;
 }
+
+}  // namespace dorvantel

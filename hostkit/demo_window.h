@@ -10,6 +10,8 @@
 
 #include "base/handles.h"
 
+namespace dorvantel {
+
 class DemoWindow {
  public:
   DemoWindow() noexcept = default;
@@ -35,3 +37,5 @@ class DemoWindow {
   EventHandle shown_;
   ThreadHandle thread_;
 };
+
+}  // namespace dorvantel

@@ -5,6 +5,8 @@
 #include "module/dorvantel.h"
 #include "base/handles.h"
 
+namespace dorvantel {
+
 namespace {
 
 namespace Key = SourceProperty;
@@ -22,30 +24,31 @@ LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
-HRESULT RegisterClass(const std::wstring& library_path) {
-  RegistryKey class_key, server_key;
-  LONG status = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, ClassKeyPath().c_str(), 0, nullptr, 0,
-                                  KEY_WRITE, nullptr, class_key.put(), nullptr);
-  if (status == ERROR_SUCCESS) status = SetString(class_key.get(), nullptr, DesktopSourceName);
+HRESULT RegisterComClass(const std::wstring& libraryPath) {
+  RegistryKey classKey, serverKey;
+  LONG status = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, ClassKeyPath().c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                                  classKey.put(), nullptr);
+  if (status == ERROR_SUCCESS) status = SetString(classKey.get(), nullptr, DesktopSourceName);
   if (status == ERROR_SUCCESS) {
-    status = ::RegCreateKeyExW(class_key.get(), L"InprocServer32", 0, nullptr, 0, KEY_WRITE,
-                               nullptr, server_key.put(), nullptr);
+    status = ::RegCreateKeyExW(classKey.get(), L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, serverKey.put(),
+                               nullptr);
   }
-  if (status == ERROR_SUCCESS) status = SetString(server_key.get(), nullptr, library_path);
-  if (status == ERROR_SUCCESS) status = SetString(server_key.get(), L"ThreadingModel", L"Both");
+  if (status == ERROR_SUCCESS) status = SetString(serverKey.get(), nullptr, libraryPath);
+  if (status == ERROR_SUCCESS) status = SetString(serverKey.get(), L"ThreadingModel", L"Both");
   return HRESULT_FROM_WIN32(status);
 }
 
 HRESULT CreateMapper(ComPtr<IFilterMapper2>* mapper) {
-  return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
-                            IID_IFilterMapper2, mapper->put_void());
+  return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2, mapper->put_void());
 }
 
 // The filter's keys a preset may hold, as list prints them.
-const wchar_t* const kPresetKeys[] = {Key::CaptureArea,      Key::CaptureValue,      Key::WindowTitle,
-                                      Key::FrameRate,        Key::FrameRateMode,     Key::OutputDimensions,
-                                      Key::InterpolationMode, Key::OutputFormat,     Key::IncludeCursor,
-                                      Key::CaptureTransparentWindows, Key::FramePacing};
+const wchar_t* const kPresetKeys[] = {Key::CaptureArea,       Key::CaptureValue,
+                                      Key::WindowTitle,       Key::FrameRate,
+                                      Key::FrameRateMode,     Key::OutputDimensions,
+                                      Key::InterpolationMode, Key::OutputFormat,
+                                      Key::IncludeCursor,     Key::CaptureTransparentWindows,
+                                      Key::FramePacing};
 
 // The device key's instance name: the class's own for "Dorvantel", as it always was, else the name.
 const wchar_t* InstanceOf(const std::wstring& name) { return name == DesktopSourceName ? nullptr : name.c_str(); }
@@ -53,7 +56,7 @@ const wchar_t* InstanceOf(const std::wstring& name) { return name == DesktopSour
 HRESULT WriteValue(IPropertyBag* bag, const PresetValue& preset) {
   VARIANT value;
   ::VariantInit(&value);
-  if (preset.is_text) {
+  if (preset.isText) {
     value.vt = VT_BSTR;
     value.bstrVal = ::SysAllocString(preset.text.c_str());
     if (!value.bstrVal) return E_OUTOFMEMORY;
@@ -66,7 +69,9 @@ HRESULT WriteValue(IPropertyBag* bag, const PresetValue& preset) {
   return hr;
 }
 
-bool IsDesktopSource(IPropertyBag* bag) { return _wcsicmp(ReadDeviceText(bag, L"CLSID").c_str(), ClassText().c_str()) == 0; }
+bool IsDesktopSource(IPropertyBag* bag) {
+  return _wcsicmp(ReadDeviceText(bag, L"CLSID").c_str(), ClassText().c_str()) == 0;
+}
 
 size_t CountDesktopSourceDevices() {
   size_t count = 0;
@@ -82,36 +87,38 @@ size_t CountDesktopSourceDevices() {
 std::vector<PresetValue> PresetValues(const RecorderOptions& options) {
   std::vector<PresetValue> values;
   auto number = [&values](const wchar_t* key, LONG value) { values.push_back(PresetValue{key, false, value, {}}); };
-  auto text = [&values](const wchar_t* key, const std::wstring& value) { values.push_back(PresetValue{key, true, 0, value}); };
+  auto text = [&values](const wchar_t* key, const std::wstring& value) {
+    values.push_back(PresetValue{key, true, 0, value});
+  };
   const RECT& r = options.rectangle;
   const std::wstring corners = std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
                                std::to_wstring(r.right) + L"," + std::to_wstring(r.bottom);
   if (options.target == CaptureTarget::Window) {
     number(Key::CaptureArea, kAreaWindowRectangle);
-    text(Key::WindowTitle, options.window_title);
-    if (options.has_rectangle) text(Key::CaptureValue, corners);
+    text(Key::WindowTitle, options.windowTitle);
+    if (options.hasRectangle) text(Key::CaptureValue, corners);
   } else if (options.target == CaptureTarget::Rectangle) {
     number(Key::CaptureArea, kAreaScreenRectangle);
     text(Key::CaptureValue, corners);
   }
-  if (options.rate_given) number(Key::FrameRate, options.frame_rate);
-  if (options.rate_mode_given) number(Key::FrameRateMode, options.frame_rate_mode);
+  if (options.rateGiven) number(Key::FrameRate, options.frameRate);
+  if (options.rateModeGiven) number(Key::FrameRateMode, options.frameRateMode);
   if (options.scaled) {
-    text(Key::OutputDimensions, std::to_wstring(options.output_width) + L"x" + std::to_wstring(options.output_height));
+    text(Key::OutputDimensions, std::to_wstring(options.outputWidth) + L"x" + std::to_wstring(options.outputHeight));
   }
-  if (options.interpolation_given) number(Key::InterpolationMode, options.interpolation);
-  if (options.format_given) text(Key::OutputFormat, DescribePixelFormat(options.pixels).name);
-  if (options.cursor_given) number(Key::IncludeCursor, options.cursor ? 1 : 0);
-  if (options.layered_windows) number(Key::CaptureTransparentWindows, 1);
+  if (options.interpolationGiven) number(Key::InterpolationMode, options.interpolation);
+  if (options.formatGiven) text(Key::OutputFormat, DescribePixelFormat(options.pixels).name);
+  if (options.cursorGiven) number(Key::IncludeCursor, options.cursor ? 1 : 0);
+  if (options.layeredWindows) number(Key::CaptureTransparentWindows, 1);
   // The device without options scales with the filter's own scaler when a host that binds it
   // by name asks for another size; what a preset does not name keeps the filter's default.
   if (values.empty()) number(Key::InterpolationMode, kInterpolationFast);
   return values;
 }
 
-HRESULT RegisterDevice(const std::wstring& library_path, const std::wstring& name,
+HRESULT RegisterDevice(const std::wstring& libraryPath, const std::wstring& name,
                        const std::vector<PresetValue>& values, std::wstring* error) {
-  HRESULT hr = RegisterClass(library_path);
+  HRESULT hr = RegisterComClass(libraryPath);
   if (FAILED(hr)) {
     *error = L"cannot register the COM class: " + ResultText(hr);
     return hr;
@@ -191,7 +198,7 @@ HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices) {
   devices->clear();
   return ForEachVideoInputDevice([devices](IMoniker*, IPropertyBag* bag, const std::wstring& name) {
     VideoInputDevice device{name, IsDesktopSource(bag), {}};
-    if (device.desktop_source) {
+    if (device.desktopSource) {
       for (const wchar_t* key : kPresetKeys) {
         const std::wstring value = ReadDeviceText(bag, key);
         if (!value.empty()) device.settings.push_back(std::wstring(key) + L"=" + value);
@@ -263,22 +270,24 @@ std::wstring PresetSummary(const RecorderOptions& options) {
     case CaptureTarget::Display: text = L"whole display"; break;
     case CaptureTarget::Rectangle: text = L"region " + region; break;
     case CaptureTarget::Window:
-      text = L"window \"" + options.window_title + L"\"";
-      if (options.has_rectangle) text += L", its region " + region;
+      text = L"window \"" + options.windowTitle + L"\"";
+      if (options.hasRectangle) text += L", its region " + region;
       break;
   }
-  text += L"; " + std::to_wstring(options.frame_rate) + L" fps";
+  text += L"; " + std::to_wstring(options.frameRate) + L" fps";
   if (options.scaled) {
-    text += L"; scaled to " + std::to_wstring(options.output_width) + L"x" + std::to_wstring(options.output_height);
-    if (options.interpolation_given) {
+    text += L"; scaled to " + std::to_wstring(options.outputWidth) + L"x" + std::to_wstring(options.outputHeight);
+    if (options.interpolationGiven) {
       text += options.interpolation == kInterpolationFast ? L" (fast)"
               : options.interpolation == 7                ? L" (quality)"
-                                                          : L" (GDI+ mode " + std::to_wstring(options.interpolation) + L")";
+                                           : L" (GDI+ mode " + std::to_wstring(options.interpolation) + L")";
     }
   }
-  if (options.format_given) text += std::wstring(L"; ") + DescribePixelFormat(options.pixels).name;
-  if (options.rate_mode_given && options.frame_rate_mode != 0) text += L"; stamps by grab time";
-  text += options.cursor_given && options.cursor ? L"; cursor" : L"; no cursor";
-  if (options.layered_windows) text += L"; layered windows";
+  if (options.formatGiven) text += std::wstring(L"; ") + DescribePixelFormat(options.pixels).name;
+  if (options.rateModeGiven && options.frameRateMode != 0) text += L"; stamps by grab time";
+  text += options.cursorGiven && options.cursor ? L"; cursor" : L"; no cursor";
+  if (options.layeredWindows) text += L"; layered windows";
   return text;
 }
+
+}  // namespace dorvantel

@@ -15,10 +15,12 @@
 
 #include "hostkit/options.h"
 
+namespace dorvantel {
+
 // One stored setting: a number (a DWORD in the registry) or a text.
 struct PresetValue {
   std::wstring key;
-  bool is_text;
+  bool isText;
   LONG number;
   std::wstring text;
 };
@@ -28,7 +30,7 @@ struct PresetValue {
 std::vector<PresetValue> PresetValues(const RecorderOptions& options);
 
 // Registers (again, with only these values) the device of that name.
-HRESULT RegisterDevice(const std::wstring& library_path, const std::wstring& name,
+HRESULT RegisterDevice(const std::wstring& libraryPath, const std::wstring& name,
                        const std::vector<PresetValue>& values, std::wstring* error);
 // Removes the device of that name, or every device of the desktop source when name is
 // empty; the COM class goes with the last one. S_FALSE when nothing was registered.
@@ -36,7 +38,7 @@ HRESULT UnregisterDevice(const std::wstring& name, std::wstring* error);
 
 struct VideoInputDevice {
   std::wstring name;
-  bool desktop_source = false;         // a device of this filter (the plain one or a preset)
+  bool desktopSource = false;          // a device of this filter (the plain one or a preset)
   std::vector<std::wstring> settings;  // "KEY=VALUE" of a device of the desktop source
 };
 // The video input devices that the system device enumerator lists.
@@ -53,3 +55,5 @@ std::vector<std::wstring> PresetArguments(const std::vector<std::wstring>& setti
 
 // One line for people: what a preset of these options captures and how.
 std::wstring PresetSummary(const RecorderOptions& options);
+
+}  // namespace dorvantel

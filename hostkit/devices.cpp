@@ -1,5 +1,7 @@
 #include "hostkit/devices.h"
 
+namespace dorvantel {
+
 std::wstring ReadDeviceText(IPropertyBag* bag, const wchar_t* key) {
   VARIANT value;
   ::VariantInit(&value);
@@ -21,3 +23,5 @@ HRESULT CreateVideoInputDevice(const std::wstring& name, ComPtr<IBaseFilter>* fi
   });
   return FAILED(hr) ? hr : bound;
 }
+
+}  // namespace dorvantel

@@ -10,6 +10,8 @@
 
 #include "base/com_ptr.h"
 
+namespace dorvantel {
+
 // A value of a device's property bag as text (a BSTR, or a VT_I4 in decimal); empty when
 // the bag does not hold it.
 std::wstring ReadDeviceText(IPropertyBag* bag, const wchar_t* key);
@@ -19,8 +21,8 @@ std::wstring ReadDeviceText(IPropertyBag* bag, const wchar_t* key);
 template <typename Visit>
 HRESULT ForEachVideoInputDevice(Visit visit) {
   ComPtr<ICreateDevEnum> devices;
-  HRESULT hr = ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                  devices.put_void());
+  HRESULT hr =
+      ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum, devices.put_void());
   if (FAILED(hr)) return hr;
   ComPtr<IEnumMoniker> monikers;
   hr = devices->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, monikers.put(), 0);
@@ -37,3 +39,5 @@ HRESULT ForEachVideoInputDevice(Visit visit) {
 // Binds the video input device of that friendly name to its filter; VFW_E_NOT_FOUND when
 // no device has it.
 HRESULT CreateVideoInputDevice(const std::wstring& name, ComPtr<IBaseFilter>* filter);
+
+}  // namespace dorvantel

@@ -5,13 +5,12 @@
 #include "base/gdi_resources.h"
 #include "base/handles.h"
 
+namespace dorvantel {
+
 const std::vector<PixelFormatInfo>& PixelFormats() {
   static const std::vector<PixelFormatInfo> formats = {
-      {PixelFormat::Rgb32, L"rgb32", 32},
-      {PixelFormat::Rgb24, L"rgb24", 24},
-      {PixelFormat::Rgb565, L"rgb565", 16},
-      {PixelFormat::Rgb555, L"rgb555", 16},
-      {PixelFormat::Rgb8, L"rgb8", 8},
+      {PixelFormat::Rgb32, L"rgb32", 32},   {PixelFormat::Rgb24, L"rgb24", 24}, {PixelFormat::Rgb565, L"rgb565", 16},
+      {PixelFormat::Rgb555, L"rgb555", 16}, {PixelFormat::Rgb8, L"rgb8", 8},
   };
   return formats;
 }
@@ -23,9 +22,7 @@ const PixelFormatInfo* FindPixelFormat(const std::wstring& name) {
   return nullptr;
 }
 
-const PixelFormatInfo& DescribePixelFormat(PixelFormat format) {
-  return PixelFormats()[static_cast<size_t>(format)];
-}
+const PixelFormatInfo& DescribePixelFormat(PixelFormat format) { return PixelFormats()[static_cast<size_t>(format)]; }
 
 void FrameFormat::BitMasks(DWORD masks[3]) const noexcept {
   masks[0] = masks[1] = masks[2] = 0;
@@ -47,14 +44,14 @@ FrameFormat MakeFrameFormat(PixelFormat pixels, int width, int height) {
   format.height = height;
   format.bits = DescribePixelFormat(pixels).bits;
   format.stride = ((static_cast<DWORD>(width) * format.bits + 31) / 32) * 4;
-  format.image_size = format.stride * static_cast<DWORD>(height);
+  format.imageSize = format.stride * static_cast<DWORD>(height);
   return format;
 }
 
 HRESULT FrameFormatFromMediaType(const AM_MEDIA_TYPE& type, FrameFormat* format) {
   if (!format) return E_POINTER;
-  if (type.majortype != MEDIATYPE_Video || type.formattype != FORMAT_VideoInfo ||
-      !type.pbFormat || type.cbFormat < sizeof(VIDEOINFOHEADER)) {
+  if (type.majortype != MEDIATYPE_Video || type.formattype != FORMAT_VideoInfo || !type.pbFormat ||
+      type.cbFormat < sizeof(VIDEOINFOHEADER)) {
     return E_INVALIDARG;
   }
   const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
@@ -68,8 +65,8 @@ HRESULT FrameFormatFromMediaType(const AM_MEDIA_TYPE& type, FrameFormat* format)
     case 8: pixels = PixelFormat::Rgb8; break;
     case 16: {
       pixels = PixelFormat::Rgb555;
-      const size_t masks_end = sizeof(VIDEOINFOHEADER) + 3 * sizeof(DWORD);
-      if (header.biCompression == BI_BITFIELDS && type.cbFormat >= masks_end) {
+      const size_t masksEnd = sizeof(VIDEOINFOHEADER) + 3 * sizeof(DWORD);
+      if (header.biCompression == BI_BITFIELDS && type.cbFormat >= masksEnd) {
         const auto* masks = reinterpret_cast<const DWORD*>(type.pbFormat + sizeof(VIDEOINFOHEADER));
         if (masks[1] == 0x07E0) pixels = PixelFormat::Rgb565;
       }
@@ -100,9 +97,11 @@ std::vector<RGBQUAD> ScreenPalette() {
   info.header.biCompression = BI_RGB;
   info.header.biClrUsed = 256;
   BYTE pixels[4];
-  if (::GetDIBits(screen.get(), static_cast<HBITMAP>(bitmap.get()), 0, 1, pixels,
-                  reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS)) {
+  if (::GetDIBits(screen.get(), static_cast<HBITMAP>(bitmap.get()), 0, 1, pixels, reinterpret_cast<BITMAPINFO*>(&info),
+                  DIB_RGB_COLORS)) {
     palette.assign(info.colours, info.colours + 256);
   }
   return palette;
 }
+
+}  // namespace dorvantel

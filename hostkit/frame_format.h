@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace dorvantel {
+
 enum class PixelFormat { Rgb32, Rgb24, Rgb565, Rgb555, Rgb8 };
 
 struct PixelFormatInfo {
@@ -26,8 +28,8 @@ struct FrameFormat {
   int width = 0;
   int height = 0;  // rows are stored bottom-up
   int bits = 32;
-  DWORD stride = 0;      // bytes of one stored row, a multiple of 4
-  DWORD image_size = 0;  // stride x height
+  DWORD stride = 0;              // bytes of one stored row, a multiple of 4
+  DWORD imageSize = 0;           // stride x height
   std::vector<RGBQUAD> palette;  // 256 entries for Rgb8, else empty
 
   // Bytes of one row without the padding to 4 bytes.
@@ -46,3 +48,5 @@ HRESULT FrameFormatFromMediaType(const AM_MEDIA_TYPE& type, FrameFormat* format)
 // The colour table that GetDIBits gives an 8-bit copy of a screen-compatible bitmap: the
 // colours of the source's 8-bit frames, which its media type leaves all zero.
 std::vector<RGBQUAD> ScreenPalette();
+
+}  // namespace dorvantel

@@ -2,12 +2,14 @@
 
 #include "hostkit/pins.h"
 
+namespace dorvantel {
+
 HRESULT GrabberGraph::Create(IBaseFilter* source, ISampleGrabberCB* callback, Step* failed) {
   Step ignored;
   if (!failed) failed = &ignored;
   *failed = Step::Graph;
-  HRESULT hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                  graph_.put_void());
+  HRESULT hr =
+      ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder, graph_.put_void());
   if (SUCCEEDED(hr)) hr = graph_.query(&control_);
   if (SUCCEEDED(hr)) hr = graph_->QueryInterface(IID_IMediaEvent, events_.put_void());
   if (FAILED(hr)) return hr;
@@ -93,3 +95,5 @@ void GrabberGraph::Release() noexcept {
   source_.reset();
   graph_.reset();
 }
+
+}  // namespace dorvantel

@@ -16,6 +16,8 @@
 extern "C" const CLSID CLSID_SampleGrabber;
 extern "C" const CLSID CLSID_NullRenderer;
 
+namespace dorvantel {
+
 class GrabberGraph {
  public:
   // What Create could not do.
@@ -64,3 +66,5 @@ class GrabberGraph {
   ComPtr<ISampleGrabber> grabber_;
   ComPtr<IBaseFilter> renderer_;
 };
+
+}  // namespace dorvantel

@@ -7,6 +7,8 @@
 
 #include "module/dorvantel.h"
 
+namespace dorvantel {
+
 namespace {
 
 constexpr int kMinFrameRate = SourceLimits::kMinFrameRate;
@@ -14,8 +16,8 @@ constexpr int kMaxFrameRate = SourceLimits::kMaxFrameRate;
 constexpr int kMinOutputSide = SourceLimits::kMinOutputSide;
 constexpr int kMaxOutputSide = SourceLimits::kMaxOutputSide;
 
-const wchar_t* const kInterpolationNames[] = {
-    L"default", L"low", L"high", L"bilinear", L"bicubic", L"nearest", L"hq-bilinear", L"hq-bicubic"};
+const wchar_t* const kInterpolationNames[] = {L"default", L"low",     L"high",        L"bilinear",
+                                              L"bicubic", L"nearest", L"hq-bilinear", L"hq-bicubic"};
 
 bool ParseInt(const std::wstring& text, long minimum, long maximum, int* value) {
   if (text.empty() || std::iswspace(text[0])) return false;
@@ -60,7 +62,8 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
     std::wstring name = args[i];
     if (name.size() < 2 || name[0] != L'-') {
       if (preset) return fail(L"unexpected argument \"" + name + L"\" (see --help)");
-      if (!options.output.empty()) return fail(L"more than one output named: \"" + options.output + L"\" and \"" + name + L"\"");
+      if (!options.output.empty())
+        return fail(L"more than one output named: \"" + options.output + L"\" and \"" + name + L"\"");
       options.output = name;
       continue;
     }
@@ -70,19 +73,29 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
     }
     if (name == L"--cursor" || name == L"--no-cursor") {
       options.cursor = name == L"--cursor";
-      options.cursor_given = true;
+      options.cursorGiven = true;
       continue;
     }
-    if (name == L"--layered") { options.layered_windows = true; continue; }
-    if (name == L"--quiet" && !preset) { options.quiet = true; continue; }
-    if (name == L"--demo" && !preset) { options.demo = true; continue; }
+    if (name == L"--layered") {
+      options.layeredWindows = true;
+      continue;
+    }
+    if (name == L"--quiet" && !preset) {
+      options.quiet = true;
+      continue;
+    }
+    if (name == L"--demo" && !preset) {
+      options.demo = true;
+      continue;
+    }
     if (name.compare(0, 7, L"--demo=") == 0 && !preset) {
       int v[4];
       if (!ParseInts(name.substr(7), L',', 4, -1000000, v) || v[2] <= 0 || v[3] <= 0) {
-        return fail(L"--demo= needs X,Y,WIDTH,HEIGHT with a positive width and height, not \"" + name.substr(7) + L"\"");
+        return fail(L"--demo= needs X,Y,WIDTH,HEIGHT with a positive width and height, not \"" + name.substr(7) +
+                    L"\"");
       }
       options.demo = true;
-      options.demo_bounds = RECT{v[0], v[1], v[0] + v[2], v[1] + v[3]};
+      options.demoBounds = RECT{v[0], v[1], v[0] + v[2], v[1] + v[3]};
       continue;
     }
 
@@ -92,12 +105,11 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
       value = name.substr(equals + 1);
       name.resize(equals);
     }
-    const bool capture_option = name == L"--rate" || name == L"--rate-mode" || name == L"--rect" ||
-                                name == L"--window" || name == L"--size" || name == L"--interpolation" ||
-                                name == L"--format";
-    const bool takes_value = capture_option || (preset ? name == L"--name"
-                                                       : name == L"--seconds" || name == L"--device");
-    if (!takes_value) return fail(L"unknown option " + name + L" (see --help)");
+    const bool captureOption = name == L"--rate" || name == L"--rate-mode" || name == L"--rect" ||
+                               name == L"--window" || name == L"--size" || name == L"--interpolation" ||
+                               name == L"--format";
+    const bool takesValue = captureOption || (preset ? name == L"--name" : name == L"--seconds" || name == L"--device");
+    if (!takesValue) return fail(L"unknown option " + name + L" (see --help)");
     if (equals == std::wstring::npos) {
       if (i + 1 >= args.size()) return fail(name + L" needs a value (see --help)");
       value = args[++i];
@@ -111,26 +123,26 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
       }
       options.seconds = seconds;
     } else if (name == L"--rate") {
-      if (!ParseInt(value, kMinFrameRate, kMaxFrameRate, &options.frame_rate)) {
+      if (!ParseInt(value, kMinFrameRate, kMaxFrameRate, &options.frameRate)) {
         return fail(L"--rate needs a whole number of frames per second from " + std::to_wstring(kMinFrameRate) +
                     L" to " + std::to_wstring(kMaxFrameRate) + L", not \"" + value + L"\"");
       }
-      options.rate_given = true;
+      options.rateGiven = true;
     } else if (name == L"--rate-mode") {
-      if (!ParseInt(value, 0, 2, &options.frame_rate_mode)) {
+      if (!ParseInt(value, 0, 2, &options.frameRateMode)) {
         return fail(L"--rate-mode needs 0, 1 or 2, not \"" + value + L"\"");
       }
-      options.rate_mode_given = true;
+      options.rateModeGiven = true;
     } else if (name == L"--rect") {
       int v[4];
       if (!ParseInts(value, L',', 4, -1000000, v) || v[2] <= 0 || v[3] <= 0) {
         return fail(L"--rect needs X,Y,WIDTH,HEIGHT with a positive width and height, not \"" + value + L"\"");
       }
-      options.has_rectangle = true;
+      options.hasRectangle = true;
       options.rectangle = RECT{v[0], v[1], v[0] + v[2], v[1] + v[3]};
     } else if (name == L"--window") {
       if (value.empty()) return fail(L"--window needs a window title");
-      options.window_title = value;
+      options.windowTitle = value;
     } else if (name == L"--size") {
       int v[2];
       if (!ParseInts(value, L'x', 2, kMinOutputSide, v) || v[0] > kMaxOutputSide || v[1] > kMaxOutputSide) {
@@ -139,23 +151,26 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
                     L", not \"" + value + L"\"");
       }
       options.scaled = true;
-      options.output_width = v[0];
-      options.output_height = v[1];
+      options.outputWidth = v[0];
+      options.outputHeight = v[1];
     } else if (name == L"--interpolation") {
       int mode = _wcsicmp(value.c_str(), L"fast") == 0 ? static_cast<int>(kInterpolationFast) : -1;
       for (int m = 0; m < 8; ++m) {
         if (_wcsicmp(value.c_str(), kInterpolationNames[m]) == 0) mode = m;
       }
       if (mode < 0 && !ParseInt(value, 0, 7, &mode)) {
-        return fail(L"--interpolation needs fast, default, low, high, bilinear, bicubic, nearest, hq-bilinear, hq-bicubic or 0 to 7, not \"" + value + L"\"");
+        return fail(
+            L"--interpolation needs fast, default, low, high, bilinear, bicubic, nearest, hq-bilinear, hq-bicubic or 0 "
+            L"to 7, not \"" +
+            value + L"\"");
       }
       options.interpolation = mode;
-      options.interpolation_given = true;
+      options.interpolationGiven = true;
     } else if (name == L"--format") {
       const PixelFormatInfo* info = FindPixelFormat(value);
       if (!info) return fail(L"--format needs rgb32, rgb24, rgb565, rgb555 or rgb8, not \"" + value + L"\"");
       options.pixels = info->format;
-      options.format_given = true;
+      options.formatGiven = true;
     } else if (name == L"--device") {
       if (value.empty()) return fail(L"--device needs a device name");
       options.device = value;
@@ -166,17 +181,18 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
   }
 
   // A size without an interpolation scales with the filter's own scaler.
-  if (options.scaled && !options.interpolation_given) {
+  if (options.scaled && !options.interpolationGiven) {
     options.interpolation = kInterpolationFast;
-    options.interpolation_given = true;
+    options.interpolationGiven = true;
   }
-  options.target = !options.window_title.empty() ? CaptureTarget::Window
-                   : options.has_rectangle       ? CaptureTarget::Rectangle
-                                                 : CaptureTarget::Display;
+  options.target = !options.windowTitle.empty() ? CaptureTarget::Window
+                   : options.hasRectangle       ? CaptureTarget::Rectangle
+                                                : CaptureTarget::Display;
   if (options.help || preset) return parsed;
   if (options.output.empty()) return fail(L"no output named: give an .avi file, or - for raw frames (see --help)");
-  if (!options.raw_output() && !EndsWithNoCase(options.output, L".avi")) {
-    return fail(L"the output \"" + options.output + L"\" is not an .avi file; the recorder writes AVI, or raw frames to - for an encoder");
+  if (!options.rawOutput() && !EndsWithNoCase(options.output, L".avi")) {
+    return fail(L"the output \"" + options.output +
+                L"\" is not an .avi file; the recorder writes AVI, or raw frames to - for an encoder");
   }
   return parsed;
 }
@@ -203,3 +219,5 @@ const wchar_t* RecorderUsage() {
          L"  --demo[=X,Y,W,H]     show the demo window (colour bars, a moving square) while recording\n"
          L"  --quiet              no progress line\n";
 }
+
+}  // namespace dorvantel

@@ -8,39 +8,41 @@
 
 #include "hostkit/frame_format.h"
 
+namespace dorvantel {
+
 enum class CaptureTarget { Display, Rectangle, Window };
 
 struct RecorderOptions {
   std::wstring output;  // an .avi file, or "-" for raw frames on standard output
   CaptureTarget target = CaptureTarget::Display;
-  bool has_rectangle = false;
+  bool hasRectangle = false;
   RECT rectangle{};  // screen coordinates; with a window, relative to its top-left corner
-  std::wstring window_title;
+  std::wstring windowTitle;
   bool cursor = true;
-  bool layered_windows = false;
-  int frame_rate = 10;
-  int frame_rate_mode = 0;
+  bool layeredWindows = false;
+  int frameRate = 10;
+  int frameRateMode = 0;
   bool scaled = false;
-  int output_width = 0;
-  int output_height = 0;
+  int outputWidth = 0;
+  int outputHeight = 0;
   int interpolation = 0;  // a GDI+ InterpolationMode value, or kInterpolationFast
   PixelFormat pixels = PixelFormat::Rgb32;
   double seconds = 0;   // 0: until Ctrl-C
   std::wstring device;  // a registered capture device by name; empty: the library beside the recorder
   bool demo = false;
-  RECT demo_bounds{};   // empty: the demo window's own default place
+  RECT demoBounds{};  // empty: the demo window's own default place
   bool quiet = false;
   bool help = false;
   std::wstring name;  // a preset's device name (dorvantel-register register --name)
   // Which settings the command line names (rectangle, window, size and layered windows
   // show it by themselves): a registered device keeps its own for the others.
-  bool cursor_given = false;
-  bool rate_given = false;
-  bool rate_mode_given = false;
-  bool interpolation_given = false;
-  bool format_given = false;
+  bool cursorGiven = false;
+  bool rateGiven = false;
+  bool rateModeGiven = false;
+  bool interpolationGiven = false;
+  bool formatGiven = false;
 
-  bool raw_output() const { return output == L"-"; }
+  bool rawOutput() const { return output == L"-"; }
 };
 
 struct ParsedOptions {
@@ -58,3 +60,5 @@ enum class OptionsFor { Recording, Preset };
 ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use = OptionsFor::Recording);
 
 const wchar_t* RecorderUsage();
+
+}  // namespace dorvantel

@@ -1,5 +1,7 @@
 #include "hostkit/pins.h"
 
+namespace dorvantel {
+
 void FreeMediaTypeContents(AM_MEDIA_TYPE* type) noexcept {
   ::CoTaskMemFree(type->pbFormat);
   type->cbFormat = 0;
@@ -30,3 +32,5 @@ HRESULT OfferedType(IPin* pin, int position, TaskMediaType* type) {
   if (position > 0 && types->Skip(static_cast<ULONG>(position)) != S_OK) return VFW_E_NO_ACCEPTABLE_TYPES;
   return types->Next(1, type->put(), nullptr) == S_OK && type->get() ? S_OK : VFW_E_NO_ACCEPTABLE_TYPES;
 }
+
+}  // namespace dorvantel

@@ -7,6 +7,8 @@
 #include "base/com_ptr.h"
 #include "base/handles.h"
 
+namespace dorvantel {
+
 // Frees what a media type record owns (its task-memory format block and its pUnk reference)
 // and empties those fields; the record itself stays.
 void FreeMediaTypeContents(AM_MEDIA_TYPE* type) noexcept;
@@ -38,3 +40,5 @@ HRESULT FindPin(IBaseFilter* filter, PIN_DIRECTION direction, ComPtr<IPin>* foun
 // The type that pin offers at position (0 the first); VFW_E_NO_ACCEPTABLE_TYPES when it
 // offers fewer.
 HRESULT OfferedType(IPin* pin, int position, TaskMediaType* type);
+
+}  // namespace dorvantel

@@ -3,6 +3,8 @@
 #include "hostkit/result_text.h"
 #include "module/dorvantel.h"
 
+namespace dorvantel {
+
 namespace {
 
 template <typename Function>
@@ -66,3 +68,5 @@ HRESULT SourceLibrary::CreateFilter(ComPtr<IBaseFilter>* filter) const {
   if (FAILED(hr)) return hr;
   return factory->CreateInstance(nullptr, IID_IBaseFilter, filter->put_void());
 }
+
+}  // namespace dorvantel

@@ -11,6 +11,8 @@
 #include "base/com_ptr.h"
 #include "base/handles.h"
 
+namespace dorvantel {
+
 // The folder of this program's executable, ending in a backslash.
 std::wstring ProgramFolder();
 
@@ -37,3 +39,5 @@ class SourceLibrary {
   GetClassObjectFn getClassObject_ = nullptr;
   CanUnloadNowFn canUnloadNow_ = nullptr;
 };
+
+}  // namespace dorvantel

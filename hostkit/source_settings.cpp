@@ -2,6 +2,8 @@
 
 #include "module/dorvantel.h"
 
+namespace dorvantel {
+
 SourceSettings::SourceSettings(IBaseFilter* filter) noexcept {
   if (filter) filter->QueryInterface(IID_IPropertyBag, bag_.put_void());
 }
@@ -50,3 +52,5 @@ HRESULT SourceSettings::ReadFrameRate(int* rate) const noexcept {
   *rate = value.intVal;
   return S_OK;
 }
+
+}  // namespace dorvantel

@@ -9,6 +9,8 @@
 
 #include "base/com_ptr.h"
 
+namespace dorvantel {
+
 class SourceSettings {
  public:
   explicit SourceSettings(IBaseFilter* filter) noexcept;
@@ -16,8 +18,8 @@ class SourceSettings {
 
   IPropertyBag* bag() const noexcept { return bag_.get(); }
 
-  HRESULT WriteLong(const wchar_t* name, LONG value) const noexcept;         // VT_I4
-  HRESULT WriteBool(const wchar_t* name, bool value) const noexcept;         // VT_BOOL
+  HRESULT WriteLong(const wchar_t* name, LONG value) const noexcept;           // VT_I4
+  HRESULT WriteBool(const wchar_t* name, bool value) const noexcept;           // VT_BOOL
   HRESULT WriteText(const wchar_t* name, const wchar_t* text) const noexcept;  // VT_BSTR
   // Values the bag reads through the pointer (a RECT, a WindowRegion, OutputDimensions).
   HRESULT WritePointer(const wchar_t* name, const void* value) const noexcept;
@@ -29,3 +31,5 @@ class SourceSettings {
 
   ComPtr<IPropertyBag> bag_;
 };
+
+}  // namespace dorvantel

@@ -4,6 +4,8 @@
 #include "hostkit/source_settings.h"
 #include "module/dorvantel.h"
 
+namespace dorvantel {
+
 namespace {
 
 namespace Key = SourceProperty;
@@ -46,8 +48,7 @@ class SettingsWriter {
 
 }  // namespace
 
-HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWND window,
-                        std::wstring* error) {
+HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWND window, std::wstring* error) {
   SettingsWriter write(filter, error);
   // A registered device brings its own settings: only what the command line names replaces them.
   const bool all = options.device.empty();
@@ -65,7 +66,7 @@ HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWN
       RECT bounds{};
       ::GetWindowRect(window, &bounds);
       WindowRegion region{window, 0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top};
-      if (options.has_rectangle) {
+      if (options.hasRectangle) {
         region.left = options.rectangle.left;
         region.top = options.rectangle.top;
         region.right = options.rectangle.right;
@@ -78,16 +79,18 @@ HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWN
       break;
     }
   }
-  if (all || options.cursor_given) write.Bool(Key::IncludeCursor, options.cursor);
-  if (all || options.layered_windows) write.Bool(Key::CaptureTransparentWindows, options.layered_windows);
-  if (all || options.rate_given) write.Long(Key::FrameRate, options.frame_rate);
+  if (all || options.cursorGiven) write.Bool(Key::IncludeCursor, options.cursor);
+  if (all || options.layeredWindows) write.Bool(Key::CaptureTransparentWindows, options.layeredWindows);
+  if (all || options.rateGiven) write.Long(Key::FrameRate, options.frameRate);
   // The time stamps decide how the recording graph is clocked: always the recorder's own.
-  write.Long(Key::FrameRateMode, options.frame_rate_mode);
+  write.Long(Key::FrameRateMode, options.frameRateMode);
   if (options.scaled) {
-    OutputDimensions size{options.output_width, options.output_height};
+    OutputDimensions size{options.outputWidth, options.outputHeight};
     write.Pointer(Key::OutputDimensions, &size);
   }
-  if (all || options.interpolation_given) write.Long(Key::InterpolationMode, options.interpolation);
-  if (!all && options.format_given) write.Text(Key::OutputFormat, DescribePixelFormat(options.pixels).name);
+  if (all || options.interpolationGiven) write.Long(Key::InterpolationMode, options.interpolation);
+  if (!all && options.formatGiven) write.Text(Key::OutputFormat, DescribePixelFormat(options.pixels).name);
   return write.result();
 }
+
+}  // namespace dorvantel

@@ -9,10 +9,13 @@
 
 #include "hostkit/options.h"
 
+namespace dorvantel {
+
 // Writes the options into the filter's property bag: capture area, rectangle or window,
 // cursor, layered windows, frame rate and mode, output size and interpolation. The window
 // is the one to capture for CaptureTarget::Window. For a registered device (options.device)
 // only the settings the command line names, the frame rate mode and the format: the device
 // keeps its preset for the others, and the pin offers the format first.
-HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWND window,
-                        std::wstring* error);
+HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWND window, std::wstring* error);
+
+}  // namespace dorvantel

@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+namespace dorvantel {
+
 namespace {
 
 constexpr DWORD FourCC(const char (&code)[5]) {
-  return static_cast<DWORD>(static_cast<BYTE>(code[0])) |
-         static_cast<DWORD>(static_cast<BYTE>(code[1])) << 8 |
-         static_cast<DWORD>(static_cast<BYTE>(code[2])) << 16 |
-         static_cast<DWORD>(static_cast<BYTE>(code[3])) << 24;
+  return static_cast<DWORD>(static_cast<BYTE>(code[0])) | static_cast<DWORD>(static_cast<BYTE>(code[1])) << 8 |
+         static_cast<DWORD>(static_cast<BYTE>(code[2])) << 16 | static_cast<DWORD>(static_cast<BYTE>(code[3])) << 24;
 }
 
 constexpr DWORD kFrameChunk = FourCC("00db");
@@ -37,21 +37,21 @@ class ChunkBuilder {
   }
   void Zeros(size_t count) { bytes_.insert(bytes_.end(), count, 0); }
 
-  // Starts a chunk (or a LIST when list_type is set); returns what End needs.
-  size_t Begin(DWORD id, DWORD list_type = 0) {
+  // Starts a chunk (or a LIST when listType is set); returns what End needs.
+  size_t Begin(DWORD id, DWORD listType = 0) {
     U32(id);
-    size_t size_at = bytes_.size();
+    size_t sizeAt = bytes_.size();
     U32(0);
-    if (list_type) U32(list_type);
-    return size_at;
+    if (listType) U32(listType);
+    return sizeAt;
   }
-  void End(size_t size_at) {
-    DWORD size = static_cast<DWORD>(bytes_.size() - size_at - 4);
-    std::memcpy(&bytes_[size_at], &size, 4);
+  void End(size_t sizeAt) {
+    DWORD size = static_cast<DWORD>(bytes_.size() - sizeAt - 4);
+    std::memcpy(&bytes_[sizeAt], &size, 4);
     if (size & 1) U8(0);
   }
   // Ends a chunk whose size was fixed beforehand (the first segment's RIFF and movi).
-  void SetSize(size_t size_at, DWORD size) { std::memcpy(&bytes_[size_at], &size, 4); }
+  void SetSize(size_t sizeAt, DWORD size) { std::memcpy(&bytes_[sizeAt], &size, 4); }
 
   std::vector<BYTE>& bytes() { return bytes_; }
 
@@ -59,39 +59,37 @@ class ChunkBuilder {
   std::vector<BYTE> bytes_;
 };
 
-DWORD ClampToDword(uint64_t value) {
-  return static_cast<DWORD>(std::min<uint64_t>(value, 0xFFFFFFFFu));
-}
+DWORD ClampToDword(uint64_t value) { return static_cast<DWORD>(std::min<uint64_t>(value, 0xFFFFFFFFu)); }
 
 }  // namespace
 
-AviWriter::AviWriter(uint64_t segment_limit) noexcept : segment_limit_(segment_limit) {}
+AviWriter::AviWriter(uint64_t segmentLimit) noexcept : segmentLimit_(segmentLimit) {}
 
 AviWriter::~AviWriter() { Abandon(); }
 
-HRESULT AviWriter::Open(const std::wstring& path, const FrameFormat& format, int frame_rate) {
+HRESULT AviWriter::Open(const std::wstring& path, const FrameFormat& format, int frameRate) {
   if (file_) return E_UNEXPECTED;
-  if (frame_rate <= 0 || format.image_size == 0) return E_INVALIDARG;
+  if (frameRate <= 0 || format.imageSize == 0) return E_INVALIDARG;
   if (format.pixels == PixelFormat::Rgb8 && format.palette.size() != 256) return E_INVALIDARG;
   path_ = path;
-  part_path_ = path + L".part";
+  partPath_ = path + L".part";
   format_ = format;
-  frame_rate_ = frame_rate;
+  frameRate_ = frameRate;
   position_ = 0;
-  total_frames_ = 0;
+  totalFrames_ = 0;
   segments_.clear();
-  super_index_.clear();
+  superIndex_.clear();
 
-  file_.reset(::CreateFileW(part_path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  file_.reset(
+      ::CreateFileW(partPath_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_) return HRESULT_FROM_WIN32(::GetLastError());
 
   // The header has the same size now as when Finish writes it for good.
   std::vector<BYTE> header = BuildHeader();
-  header_size_ = header.size();
+  headerSize_ = header.size();
   Segment first;
-  first.riff_offset = 0;
-  first.movi_offset = header_size_ - 4;
+  first.riffOffset = 0;
+  first.moviOffset = headerSize_ - 4;
   segments_.push_back(first);
   HRESULT hr = Write(header.data(), header.size());
   if (FAILED(hr)) Abandon();
@@ -100,23 +98,23 @@ HRESULT AviWriter::Open(const std::wstring& path, const FrameFormat& format, int
 
 std::vector<BYTE> AviWriter::BuildHeader() const {
   const Segment* first = segments_.empty() ? nullptr : &segments_.front();
-  const DWORD first_frames = first ? static_cast<DWORD>(first->frames.size()) : 0;
-  const DWORD total_frames = ClampToDword(total_frames_);
-  const DWORD frame_bytes = format_.image_size;
+  const DWORD firstFrames = first ? static_cast<DWORD>(first->frames.size()) : 0;
+  const DWORD totalFrames = ClampToDword(totalFrames_);
+  const DWORD frameBytes = format_.imageSize;
   ChunkBuilder b;
 
   size_t riff = b.Begin(FourCC("RIFF"), FourCC("AVI "));
   size_t hdrl = b.Begin(FourCC("LIST"), FourCC("hdrl"));
 
   size_t avih = b.Begin(FourCC("avih"));
-  b.U32(static_cast<DWORD>((1000000 + frame_rate_ / 2) / frame_rate_));  // microseconds a frame
-  b.U32(ClampToDword(uint64_t{frame_bytes} * frame_rate_));              // max bytes per second
-  b.U32(0);                                                               // padding granularity
+  b.U32(static_cast<DWORD>((1000000 + frameRate_ / 2) / frameRate_));  // microseconds a frame
+  b.U32(ClampToDword(uint64_t{frameBytes} * frameRate_));              // max bytes per second
+  b.U32(0);                                                            // padding granularity
   b.U32(kAvifHasIndex | kAvifTrustChunkType);
-  b.U32(first_frames);  // frames of the first RIFF; dmlh holds the total
-  b.U32(0);             // initial frames
-  b.U32(1);             // streams
-  b.U32(frame_bytes);   // suggested buffer size
+  b.U32(firstFrames);  // frames of the first RIFF; dmlh holds the total
+  b.U32(0);            // initial frames
+  b.U32(1);            // streams
+  b.U32(frameBytes);   // suggested buffer size
   b.U32(static_cast<DWORD>(format_.width));
   b.U32(static_cast<DWORD>(format_.height));
   b.Zeros(16);
@@ -126,15 +124,15 @@ std::vector<BYTE> AviWriter::BuildHeader() const {
   size_t strh = b.Begin(FourCC("strh"));
   b.U32(FourCC("vids"));
   b.U32(FourCC("DIB "));
-  b.U32(0);  // flags
-  b.U16(0);  // priority
-  b.U16(0);  // language
-  b.U32(0);  // initial frames
-  b.U32(1);  // scale
-  b.U32(static_cast<DWORD>(frame_rate_));  // rate: frames per second = rate / scale
-  b.U32(0);  // start
-  b.U32(total_frames);
-  b.U32(frame_bytes);
+  b.U32(0);                               // flags
+  b.U16(0);                               // priority
+  b.U16(0);                               // language
+  b.U32(0);                               // initial frames
+  b.U32(1);                               // scale
+  b.U32(static_cast<DWORD>(frameRate_));  // rate: frames per second = rate / scale
+  b.U32(0);                               // start
+  b.U32(totalFrames);
+  b.U32(frameBytes);
   b.U32(0xFFFFFFFFu);  // quality: default
   b.U32(0);            // sample size: varies
   b.U16(0);
@@ -150,7 +148,7 @@ std::vector<BYTE> AviWriter::BuildHeader() const {
   bitmap.biHeight = format_.height;
   bitmap.biPlanes = 1;
   bitmap.biBitCount = static_cast<WORD>(format_.bits);
-  bitmap.biSizeImage = frame_bytes;
+  bitmap.biSizeImage = frameBytes;
   // 16 bits with BI_RGB mean 5-5-5 to every reader; 5-6-5 needs its masks.
   DWORD masks[3] = {};
   if (format_.pixels == PixelFormat::Rgb565) format_.BitMasks(masks);
@@ -165,14 +163,14 @@ std::vector<BYTE> AviWriter::BuildHeader() const {
   b.U16(4);  // longs per entry
   b.U8(0);   // index sub-type
   b.U8(kIndexOfIndexes);
-  b.U32(static_cast<DWORD>(super_index_.size()));
+  b.U32(static_cast<DWORD>(superIndex_.size()));
   b.U32(kFrameChunk);
   b.Zeros(12);
   for (DWORD i = 0; i < kSuperIndexEntries; ++i) {
-    if (i < super_index_.size()) {
-      b.U64(super_index_[i].offset);
-      b.U32(super_index_[i].size);
-      b.U32(super_index_[i].frames);
+    if (i < superIndex_.size()) {
+      b.U64(superIndex_[i].offset);
+      b.U32(superIndex_[i].size);
+      b.U32(superIndex_[i].frames);
     } else {
       b.Zeros(16);
     }
@@ -182,23 +180,23 @@ std::vector<BYTE> AviWriter::BuildHeader() const {
 
   size_t odml = b.Begin(FourCC("LIST"), FourCC("odml"));
   size_t dmlh = b.Begin(FourCC("dmlh"));
-  b.U32(total_frames);
+  b.U32(totalFrames);
   b.Zeros(kOdmlHeaderSize - 4);
   b.End(dmlh);
   b.End(odml);
   b.End(hdrl);
 
   size_t movi = b.Begin(FourCC("LIST"), FourCC("movi"));
-  b.SetSize(riff, first ? first->riff_size : 0);
-  b.SetSize(movi, first ? first->movi_size : 0);
+  b.SetSize(riff, first ? first->riffSize : 0);
+  b.SetSize(movi, first ? first->moviSize : 0);
   return std::move(b.bytes());
 }
 
-// Size of the current segment once it holds `frames` frames of frame_size bytes and its
+// Size of the current segment once it holds `frames` frames of frameSize bytes and its
 // indexes.
-uint64_t AviWriter::SegmentSizeWith(size_t frames, DWORD frame_size) const {
+uint64_t AviWriter::SegmentSizeWith(size_t frames, DWORD frameSize) const {
   const Segment& segment = segments_.back();
-  uint64_t size = position_ - segment.riff_offset + 8 + frame_size + (frame_size & 1);
+  uint64_t size = position_ - segment.riffOffset + 8 + frameSize + (frameSize & 1);
   size += kStdIndexOverhead + 8 * uint64_t{frames};
   if (segments_.size() == 1) size += 8 + 16 * uint64_t{frames};  // idx1
   return size;
@@ -207,10 +205,9 @@ uint64_t AviWriter::SegmentSizeWith(size_t frames, DWORD frame_size) const {
 HRESULT AviWriter::WriteFrame(const void* frame) {
   if (!file_) return E_UNEXPECTED;
   if (!frame) return E_POINTER;
-  const DWORD size = format_.image_size;
+  const DWORD size = format_.imageSize;
   Segment* segment = &segments_.back();
-  if (!segment->frames.empty() &&
-      SegmentSizeWith(segment->frames.size() + 1, size) > segment_limit_) {
+  if (!segment->frames.empty() && SegmentSizeWith(segment->frames.size() + 1, size) > segmentLimit_) {
     if (segments_.size() >= kSuperIndexEntries) return HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE);
     HRESULT hr = CloseSegment();
     if (SUCCEEDED(hr)) hr = StartSegment();
@@ -219,20 +216,20 @@ HRESULT AviWriter::WriteFrame(const void* frame) {
   }
 
   const DWORD chunk[2] = {kFrameChunk, size};
-  const uint64_t data_offset = position_ + 8;
+  const uint64_t dataOffset = position_ + 8;
   HRESULT hr = Write(chunk, sizeof(chunk));
   if (SUCCEEDED(hr)) hr = Write(frame, size);
   if (SUCCEEDED(hr) && (size & 1)) hr = Write("", 1);
   if (FAILED(hr)) return hr;
-  segment->frames.push_back({data_offset, size});
-  ++total_frames_;
+  segment->frames.push_back({dataOffset, size});
+  ++totalFrames_;
   return S_OK;
 }
 
 HRESULT AviWriter::StartSegment() {
   Segment segment;
-  segment.riff_offset = position_;
-  segment.movi_offset = position_ + 20;
+  segment.riffOffset = position_;
+  segment.moviOffset = position_ + 20;
   const DWORD headers[6] = {FourCC("RIFF"), 0, FourCC("AVIX"), FourCC("LIST"), 0, FourCC("movi")};
   HRESULT hr = Write(headers, sizeof(headers));
   if (FAILED(hr)) return hr;
@@ -251,38 +248,38 @@ HRESULT AviWriter::CloseSegment() {
   index.U8(kIndexOfChunks);
   index.U32(count);
   index.U32(kFrameChunk);
-  index.U64(segment.riff_offset);  // base of the entries' offsets
+  index.U64(segment.riffOffset);  // base of the entries' offsets
   index.U32(0);
   for (const IndexEntry& entry : segment.frames) {
-    index.U32(static_cast<DWORD>(entry.data_offset - segment.riff_offset));
+    index.U32(static_cast<DWORD>(entry.dataOffset - segment.riffOffset));
     index.U32(entry.size);  // bit 31 clear: a key frame
   }
   index.End(ix);
-  const uint64_t index_offset = position_;
+  const uint64_t indexOffset = position_;
   HRESULT hr = Write(index.bytes().data(), index.bytes().size());
   if (FAILED(hr)) return hr;
-  super_index_.push_back({index_offset, static_cast<DWORD>(index.bytes().size()), count});
-  segment.movi_size = static_cast<DWORD>(position_ - segment.movi_offset);
+  superIndex_.push_back({indexOffset, static_cast<DWORD>(index.bytes().size()), count});
+  segment.moviSize = static_cast<DWORD>(position_ - segment.moviOffset);
 
   if (segments_.size() == 1) {
-    ChunkBuilder old_index;
-    size_t idx1 = old_index.Begin(FourCC("idx1"));
+    ChunkBuilder oldIndex;
+    size_t idx1 = oldIndex.Begin(FourCC("idx1"));
     for (const IndexEntry& entry : segment.frames) {
-      old_index.U32(kFrameChunk);
-      old_index.U32(kAviifKeyframe);
-      old_index.U32(static_cast<DWORD>(entry.data_offset - 8 - segment.movi_offset));
-      old_index.U32(entry.size);
+      oldIndex.U32(kFrameChunk);
+      oldIndex.U32(kAviifKeyframe);
+      oldIndex.U32(static_cast<DWORD>(entry.dataOffset - 8 - segment.moviOffset));
+      oldIndex.U32(entry.size);
     }
-    old_index.End(idx1);
-    hr = Write(old_index.bytes().data(), old_index.bytes().size());
+    oldIndex.End(idx1);
+    hr = Write(oldIndex.bytes().data(), oldIndex.bytes().size());
     if (FAILED(hr)) return hr;
   }
-  segment.riff_size = static_cast<DWORD>(position_ - segment.riff_offset - 8);
+  segment.riffSize = static_cast<DWORD>(position_ - segment.riffOffset - 8);
 
   // The first segment's sizes go out with the header in Finish.
   if (segments_.size() > 1) {
-    hr = WriteAt(segment.riff_offset + 4, &segment.riff_size, 4);
-    if (SUCCEEDED(hr)) hr = WriteAt(segment.movi_offset - 4, &segment.movi_size, 4);
+    hr = WriteAt(segment.riffOffset + 4, &segment.riffSize, 4);
+    if (SUCCEEDED(hr)) hr = WriteAt(segment.moviOffset - 4, &segment.moviSize, 4);
   }
   return hr;
 }
@@ -292,7 +289,7 @@ HRESULT AviWriter::Finish() {
   HRESULT hr = CloseSegment();
   if (SUCCEEDED(hr)) {
     std::vector<BYTE> header = BuildHeader();
-    hr = header.size() == header_size_ ? WriteAt(0, header.data(), header.size()) : E_UNEXPECTED;
+    hr = header.size() == headerSize_ ? WriteAt(0, header.data(), header.size()) : E_UNEXPECTED;
   }
   if (SUCCEEDED(hr) && !::FlushFileBuffers(file_.get())) hr = HRESULT_FROM_WIN32(::GetLastError());
   if (FAILED(hr)) {
@@ -300,9 +297,9 @@ HRESULT AviWriter::Finish() {
     return hr;
   }
   file_.reset();
-  if (!::MoveFileExW(part_path_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!::MoveFileExW(partPath_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     hr = HRESULT_FROM_WIN32(::GetLastError());
-    ::DeleteFileW(part_path_.c_str());
+    ::DeleteFileW(partPath_.c_str());
     return hr;
   }
   return S_OK;
@@ -311,7 +308,7 @@ HRESULT AviWriter::Finish() {
 void AviWriter::Abandon() noexcept {
   if (!file_) return;
   file_.reset();
-  ::DeleteFileW(part_path_.c_str());
+  ::DeleteFileW(partPath_.c_str());
 }
 
 HRESULT AviWriter::Write(const void* data, size_t size) {
@@ -346,3 +343,5 @@ HRESULT AviWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
   }
   return hr;
 }
+
+}  // namespace dorvantel

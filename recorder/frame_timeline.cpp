@@ -2,8 +2,10 @@
 
 #include <algorithm>
 
-FrameTimeline::FrameTimeline(int64_t interval, uint64_t slot_limit) noexcept
-    : interval_(interval > 0 ? interval : 1), limit_(slot_limit) {}
+namespace dorvantel {
+
+FrameTimeline::FrameTimeline(int64_t interval, uint64_t slotLimit) noexcept
+    : interval_(interval > 0 ? interval : 1), limit_(slotLimit) {}
 
 FrameTimeline::Placement FrameTimeline::Place(int64_t presentation) noexcept {
   if (full()) return {0, 0};
@@ -13,14 +15,16 @@ FrameTimeline::Placement FrameTimeline::Place(int64_t presentation) noexcept {
     return {0, 0};
   }
   const uint64_t missed = slot - next_;
-  Placement placement = has_previous_ ? Placement{missed, 1} : Placement{0, missed + 1};
+  Placement placement = hasPrevious_ ? Placement{missed, 1} : Placement{0, missed + 1};
   if (limit_ != 0) {
     const uint64_t room = limit_ - next_;
-    placement.previous_copies = std::min(placement.previous_copies, room);
-    placement.copies = std::min(placement.copies, room - placement.previous_copies);
+    placement.previousCopies = std::min(placement.previousCopies, room);
+    placement.copies = std::min(placement.copies, room - placement.previousCopies);
   }
-  next_ += placement.previous_copies + placement.copies;
-  repeated_ += placement.previous_copies + (placement.copies > 1 ? placement.copies - 1 : 0);
-  if (placement.copies > 0) has_previous_ = true;
+  next_ += placement.previousCopies + placement.copies;
+  repeated_ += placement.previousCopies + (placement.copies > 1 ? placement.copies - 1 : 0);
+  if (placement.copies > 0) hasPrevious_ = true;
   return placement;
 }
+
+}  // namespace dorvantel

@@ -8,15 +8,17 @@
 
 #include <cstdint>
 
+namespace dorvantel {
+
 class FrameTimeline {
  public:
-  // interval: 100-ns units, positive. slot_limit: the recording's length in frames, or 0
+  // interval: 100-ns units, positive. slotLimit: the recording's length in frames, or 0
   // for no limit.
-  FrameTimeline(int64_t interval, uint64_t slot_limit) noexcept;
+  FrameTimeline(int64_t interval, uint64_t slotLimit) noexcept;
 
   struct Placement {
-    uint64_t previous_copies;  // slots to fill with the previous frame, first
-    uint64_t copies;           // then slots to fill with this frame
+    uint64_t previousCopies;  // slots to fill with the previous frame, first
+    uint64_t copies;          // then slots to fill with this frame
   };
   Placement Place(int64_t presentation) noexcept;
 
@@ -33,5 +35,7 @@ class FrameTimeline {
   uint64_t next_ = 0;
   uint64_t repeated_ = 0;
   uint64_t skipped_ = 0;
-  bool has_previous_ = false;
+  bool hasPrevious_ = false;
 };
+
+}  // namespace dorvantel

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace dorvantel {
+
 namespace {
 
 HRESULT WriteAll(HANDLE stream, const void* data, size_t size) {
@@ -20,7 +22,7 @@ HRESULT WriteAll(HANDLE stream, const void* data, size_t size) {
 
 }  // namespace
 
-const char* RawFrameWriter::pixel_format() const noexcept {
+const char* RawFrameWriter::pixelFormat() const noexcept {
   switch (format_.pixels) {
     case PixelFormat::Rgb32: return "bgr0";
     case PixelFormat::Rgb565: return "rgb565le";
@@ -31,7 +33,7 @@ const char* RawFrameWriter::pixel_format() const noexcept {
   return "bgr24";
 }
 
-DWORD RawFrameWriter::frame_bytes() const noexcept {
+DWORD RawFrameWriter::frameBytes() const noexcept {
   DWORD row = format_.pixels == PixelFormat::Rgb8 ? format_.width * 3u : format_.PackedRowBytes();
   return row * static_cast<DWORD>(format_.height);
 }
@@ -39,18 +41,17 @@ DWORD RawFrameWriter::frame_bytes() const noexcept {
 std::string RawFrameWriter::HeaderLine() const {
   char line[160];
   std::snprintf(line, sizeof(line), "DORVANTEL-RAW width=%d height=%d pix_fmt=%s rate=%d frame_bytes=%lu\n",
-                format_.width, format_.height, pixel_format(), frame_rate_,
-                static_cast<unsigned long>(frame_bytes()));
+                format_.width, format_.height, pixelFormat(), frameRate_, static_cast<unsigned long>(frameBytes()));
   return line;
 }
 
-HRESULT RawFrameWriter::Open(HANDLE stream, const FrameFormat& format, int frame_rate) {
+HRESULT RawFrameWriter::Open(HANDLE stream, const FrameFormat& format, int frameRate) {
   if (!stream || stream == INVALID_HANDLE_VALUE) return E_HANDLE;
   if (format.pixels == PixelFormat::Rgb8 && format.palette.size() != 256) return E_INVALIDARG;
   stream_ = stream;
   format_ = format;
-  frame_rate_ = frame_rate;
-  converted_.assign(frame_bytes(), 0);
+  frameRate_ = frameRate;
+  converted_.assign(frameBytes(), 0);
   std::string header = HeaderLine();
   return WriteAll(stream_, header.data(), header.size());
 }
@@ -79,3 +80,5 @@ HRESULT RawFrameWriter::WriteFrame(const void* frame) {
   Convert(static_cast<const BYTE*>(frame), converted_.data());
   return WriteAll(stream_, converted_.data(), converted_.size());
 }
+
+}  // namespace dorvantel

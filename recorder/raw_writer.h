@@ -14,21 +14,25 @@
 
 #include "hostkit/frame_format.h"
 
+namespace dorvantel {
+
 class RawFrameWriter {
  public:
-  HRESULT Open(HANDLE stream, const FrameFormat& format, int frame_rate);
-  // Converts one bottom-up frame of format.image_size bytes and writes it.
+  HRESULT Open(HANDLE stream, const FrameFormat& format, int frameRate);
+  // Converts one bottom-up frame of format.imageSize bytes and writes it.
   HRESULT WriteFrame(const void* frame);
 
   std::string HeaderLine() const;
-  const char* pixel_format() const noexcept;
-  DWORD frame_bytes() const noexcept;
+  const char* pixelFormat() const noexcept;
+  DWORD frameBytes() const noexcept;
   // The converted form of one frame: what WriteFrame sends.
   void Convert(const BYTE* frame, BYTE* out) const;
 
  private:
   HANDLE stream_ = nullptr;
   FrameFormat format_;
-  int frame_rate_ = 0;
+  int frameRate_ = 0;
   std::vector<BYTE> converted_;
 };
+
+}  // namespace dorvantel

@@ -25,6 +25,8 @@
 #include "recorder/raw_writer.h"
 #include "recorder/recording.h"
 
+namespace dorvantel {
+
 namespace {
 
 constexpr wchar_t kProgram[] = L"dorvantel-record";
@@ -58,9 +60,9 @@ class Recorder {
   HRESULT OpenOutput(const FrameFormat& format, std::wstring* error);
   int Summarise(Recording& recording, const FrameFormat& format, bool interrupted);
 
-  RecorderOptions options_;  // with a device, the frame rate is the device's
+  RecorderOptions options_;                       // with a device, the frame rate is the device's
   ComApartment apartment_{COINIT_MULTITHREADED};  // first in, last out: every COM object goes before it
-  uint64_t limit_ = 0;  // frames to record; 0 until Ctrl-C
+  uint64_t limit_ = 0;                            // frames to record; 0 until Ctrl-C
   DemoWindow demo_;
   SourceLibrary library_;  // declared before source_: outlives the filter it makes
   ComPtr<IBaseFilter> source_;
@@ -89,16 +91,16 @@ HRESULT Recorder::CreateSource(std::wstring* error) {
 
 HRESULT Recorder::OpenOutput(const FrameFormat& format, std::wstring* error) {
   HRESULT hr;
-  if (options_.raw_output()) {
+  if (options_.rawOutput()) {
     HANDLE stream = ::GetStdHandle(STD_OUTPUT_HANDLE);
     if (::GetFileType(stream) == FILE_TYPE_CHAR) {
       *error = L"standard output is a terminal: send the raw frames into a pipe or a file";
       return E_INVALIDARG;
     }
-    hr = raw_.Open(stream, format, options_.frame_rate);
+    hr = raw_.Open(stream, format, options_.frameRate);
     if (FAILED(hr)) *error = L"cannot write to standard output: " + ResultText(hr);
   } else {
-    hr = avi_.Open(options_.output, format, options_.frame_rate);
+    hr = avi_.Open(options_.output, format, options_.frameRate);
     if (FAILED(hr)) *error = L"cannot write " + options_.output + L": " + ResultText(hr);
   }
   return hr;
@@ -109,13 +111,13 @@ int Recorder::Run() {
   HANDLE interrupted = InterruptEvent();
 
   if (options_.demo) {
-    HRESULT hr = demo_.Show(options_.demo_bounds, L"Dorvantel demo");
+    HRESULT hr = demo_.Show(options_.demoBounds, L"Dorvantel demo");
     if (FAILED(hr)) return Fail(L"cannot show the demo window: " + ResultText(hr));
   }
   HWND window = nullptr;
   if (options_.target == CaptureTarget::Window) {
-    window = FindWindowByTitle(options_.window_title);
-    if (!window) return Fail(L"no window has the title \"" + options_.window_title + L"\"");
+    window = FindWindowByTitle(options_.windowTitle);
+    if (!window) return Fail(L"no window has the title \"" + options_.windowTitle + L"\"");
   }
 
   std::wstring error;
@@ -123,15 +125,15 @@ int Recorder::Run() {
   if (FAILED(ConfigureSource(source_.get(), options_, window, &error))) return Fail(error);
   const bool device = !options_.device.empty();
   if (device) {
-    HRESULT hr = SourceSettings(source_.get()).ReadFrameRate(&options_.frame_rate);
+    HRESULT hr = SourceSettings(source_.get()).ReadFrameRate(&options_.frameRate);
     if (FAILED(hr)) return Fail(L"cannot read the capture device's frame rate: " + ResultText(hr));
   }
 
   // Frame-count stamps are paced by the graph clock; the other modes stamp by grab time,
   // which the clock must not wait for, so the recording's own clock places those frames.
-  const bool paced = options_.frame_rate_mode == kRateByFrameCount;
-  limit_ = options_.seconds > 0 ? static_cast<uint64_t>(std::llround(options_.seconds * options_.frame_rate)) : 0;
-  Recording recording(options_.frame_rate, limit_, paced);
+  const bool paced = options_.frameRateMode == kRateByFrameCount;
+  limit_ = options_.seconds > 0 ? static_cast<uint64_t>(std::llround(options_.seconds * options_.frameRate)) : 0;
+  Recording recording(options_.frameRate, limit_, paced);
   CaptureGraph graph;
   const std::optional<PixelFormat> pixels = device ? std::nullopt : std::optional<PixelFormat>(options_.pixels);
   if (FAILED(graph.Build(source_.get(), pixels, paced, &recording, &error))) return Fail(error);
@@ -141,7 +143,7 @@ int Recorder::Run() {
   if (format.pixels == PixelFormat::Rgb8) format.palette = ScreenPalette();
   if (FAILED(OpenOutput(format, &error))) return Fail(error);
 
-  if (options_.raw_output()) {
+  if (options_.rawOutput()) {
     recording.Start(format, [this](const void* frame) { return raw_.WriteFrame(frame); });
   } else {
     recording.Start(format, [this](const void* frame) { return avi_.WriteFrame(frame); });
@@ -153,25 +155,25 @@ int Recorder::Run() {
   }
 
   ProgressLine progress(!options_.quiet);
-  bool was_interrupted = false;
-  HRESULT stream_error = S_OK;
-  HANDLE waits[2] = {recording.done_event(), interrupted};
+  bool wasInterrupted = false;
+  HRESULT streamError = S_OK;
+  HANDLE waits[2] = {recording.doneEvent(), interrupted};
   for (;;) {
     DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, 250);
     if (woken == WAIT_OBJECT_0) break;
     if (woken == WAIT_OBJECT_0 + 1) {
-      was_interrupted = true;
+      wasInterrupted = true;
       break;
     }
     const double elapsed = recording.elapsed();
     progress.Show(Format(L"recording %6.1f s  %6llu frames  %5.1f fps", elapsed,
                          static_cast<unsigned long long>(recording.written()),
                          elapsed > 0 ? recording.delivered() / elapsed : 0.0));
-    stream_error = graph.CheckEvents();
-    if (stream_error != S_OK) break;
+    streamError = graph.CheckEvents();
+    if (streamError != S_OK) break;
     const double allowed = options_.seconds + kStallSeconds;
     if (recording.delivered() == 0 && elapsed > kStallSeconds) {
-      stream_error = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+      streamError = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
       break;
     }
     if (limit_ && elapsed > allowed) break;
@@ -183,18 +185,18 @@ int Recorder::Run() {
   graph.Release();
   source_.reset();
 
-  if (FAILED(recording.write_error())) {
+  if (FAILED(recording.writeError())) {
     avi_.Abandon();
-    return Fail((options_.raw_output() ? std::wstring(L"cannot write to standard output: ")
-                                       : L"cannot write " + options_.output + L": ") +
-                ResultText(recording.write_error()));
+    return Fail((options_.rawOutput() ? std::wstring(L"cannot write to standard output: ")
+                                      : L"cannot write " + options_.output + L": ") +
+                ResultText(recording.writeError()));
   }
-  if (FAILED(stream_error)) {
+  if (FAILED(streamError)) {
     avi_.Abandon();
-    if (stream_error == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) return Fail(L"the capture source delivered no frames");
-    return Fail(L"the capture stream failed: " + ResultText(stream_error));
+    if (streamError == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) return Fail(L"the capture source delivered no frames");
+    return Fail(L"the capture stream failed: " + ResultText(streamError));
   }
-  return Summarise(recording, format, was_interrupted);
+  return Summarise(recording, format, wasInterrupted);
 }
 
 int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool interrupted) {
@@ -204,16 +206,16 @@ int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool in
     return Fail(interrupted ? L"stopped before the first frame; nothing was written"
                             : L"no frames were recorded; nothing was written");
   }
-  if (!options_.raw_output()) {
+  if (!options_.rawOutput()) {
     HRESULT hr = avi_.Finish();
     if (FAILED(hr)) return Fail(L"cannot finish " + options_.output + L": " + ResultText(hr));
   }
-  const double seconds = static_cast<double>(frames) / options_.frame_rate;
-  std::wstring where = options_.raw_output() ? std::wstring(L"standard output") : options_.output;
+  const double seconds = static_cast<double>(frames) / options_.frameRate;
+  std::wstring where = options_.rawOutput() ? std::wstring(L"standard output") : options_.output;
   WriteError(Format(L"%ls: %llu frames, %.1f s, %dx%d %ls at %d fps", where.c_str(),
                     static_cast<unsigned long long>(frames), seconds, format.width, format.height,
-                    DescribePixelFormat(format.pixels).name, options_.frame_rate));
-  if (!options_.raw_output()) WriteError(L", " + Megabytes(avi_.bytes()));
+                    DescribePixelFormat(format.pixels).name, options_.frameRate));
+  if (!options_.rawOutput()) WriteError(L", " + Megabytes(avi_.bytes()));
   WriteError(interrupted ? L" (stopped by Ctrl-C)\n" : L"\n");
 
   if (limit_ && frames < limit_ && !interrupted) {
@@ -222,17 +224,21 @@ int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool in
   }
   const uint64_t repeated = recording.repeated();
   if (repeated > 0) {
-    WriteError(Format(L"capture fell behind: the source delivered %.1f frames per second of the %d asked, "
-                      L"so %llu of %llu frames repeat the frame before them to keep real time\n",
-                      recording.delivery_rate(), options_.frame_rate,
-                      static_cast<unsigned long long>(repeated), static_cast<unsigned long long>(frames)));
+    WriteError(
+        Format(L"capture fell behind: the source delivered %.1f frames per second of the %d asked, "
+               L"so %llu of %llu frames repeat the frame before them to keep real time\n",
+               recording.deliveryRate(), options_.frameRate, static_cast<unsigned long long>(repeated),
+               static_cast<unsigned long long>(frames)));
   }
   return 0;
 }
 
 }  // namespace
 
+}  // namespace dorvantel
+
 int wmain(int argc, wchar_t** argv) {
+  using namespace dorvantel;
   std::vector<std::wstring> args(argv + 1, argv + argc);
   ParsedOptions parsed = ParseOptions(args);
   if (!parsed.ok()) {

@@ -3,15 +3,17 @@
 #include <algorithm>
 #include <cstring>
 
+namespace dorvantel {
+
 namespace {
 constexpr int64_t kUnitsPerSecond = 10000000;
 }
 
-Recording::Recording(int frame_rate, uint64_t frame_limit, bool stamps_paced)
-    : interval_(kUnitsPerSecond / frame_rate),
-      stamps_paced_(stamps_paced),
+Recording::Recording(int frameRate, uint64_t frameLimit, bool stampsPaced)
+    : interval_(kUnitsPerSecond / frameRate),
+      stampsPaced_(stampsPaced),
       done_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)),
-      timeline_(kUnitsPerSecond / frame_rate, frame_limit) {
+      timeline_(kUnitsPerSecond / frameRate, frameLimit) {
   ::QueryPerformanceFrequency(&frequency_);
   ::QueryPerformanceCounter(&start_);
 }
@@ -22,7 +24,7 @@ void Recording::Start(const FrameFormat& format, WriteFrame write) {
   SectionLockHolder hold(&lock_);
   format_ = format;
   write_ = std::move(write);
-  last_frame_.assign(format.image_size, 0);
+  lastFrame_.assign(format.imageSize, 0);
   ::QueryPerformanceCounter(&start_);
   started_ = true;
 }
@@ -43,16 +45,16 @@ int64_t Recording::Now() const {
 
 double Recording::elapsed() const { return static_cast<double>(Now()) / kUnitsPerSecond; }
 
-double Recording::delivery_rate() {
+double Recording::deliveryRate() {
   SectionLockHolder hold(&lock_);
   const uint64_t frames = delivered_.load();
-  if (frames < 2 || last_arrival_ <= first_arrival_) return 0;
-  return static_cast<double>(frames - 1) * kUnitsPerSecond / static_cast<double>(last_arrival_ - first_arrival_);
+  if (frames < 2 || lastArrival_ <= firstArrival_) return 0;
+  return static_cast<double>(frames - 1) * kUnitsPerSecond / static_cast<double>(lastArrival_ - firstArrival_);
 }
 
 void Recording::Fail(HRESULT hr) {
   HRESULT expected = S_OK;
-  write_error_.compare_exchange_strong(expected, hr);
+  writeError_.compare_exchange_strong(expected, hr);
   stopped_ = true;
   ::SetEvent(done_.get());
 }
@@ -74,33 +76,33 @@ HRESULT Recording::SampleCB(double, IMediaSample* sample) {
   ++delivered_;
 
   BYTE* data = nullptr;
-  if (FAILED(sample->GetPointer(&data)) || !data || sample->GetSize() < static_cast<long>(format_.image_size)) {
+  if (FAILED(sample->GetPointer(&data)) || !data || sample->GetSize() < static_cast<long>(format_.imageSize)) {
     Fail(E_UNEXPECTED);
     return S_OK;
   }
-  if (delivered_ == 1) first_arrival_ = arrival;
-  last_arrival_ = arrival;
+  if (delivered_ == 1) firstArrival_ = arrival;
+  lastArrival_ = arrival;
   // The recording's time starts with the first frame.
-  int64_t presentation = arrival - first_arrival_;
+  int64_t presentation = arrival - firstArrival_;
   REFERENCE_TIME start = 0, end = 0;
-  if (stamps_paced_ && SUCCEEDED(sample->GetTime(&start, &end))) {
+  if (stampsPaced_ && SUCCEEDED(sample->GetTime(&start, &end))) {
     // The clock releases every frame some constant time after its stamp, give or take the
     // grab's jitter; the least delay seen is that constant. A frame delayed a whole
     // interval beyond it missed its slot and is placed by its arrival instead.
     const int64_t delay = arrival - start;
-    if (delivered_ == 1 || delay < least_delay_) least_delay_ = delay;
-    presentation = start + std::max<int64_t>(0, delay - least_delay_ - interval_);
+    if (delivered_ == 1 || delay < leastDelay_) leastDelay_ = delay;
+    presentation = start + std::max<int64_t>(0, delay - leastDelay_ - interval_);
   }
 
   const FrameTimeline::Placement placement = timeline_.Place(presentation);
   HRESULT hr = S_OK;
-  for (uint64_t i = 0; i < placement.previous_copies && SUCCEEDED(hr); ++i) {
-    hr = write_(last_frame_.data());
+  for (uint64_t i = 0; i < placement.previousCopies && SUCCEEDED(hr); ++i) {
+    hr = write_(lastFrame_.data());
     if (SUCCEEDED(hr)) ++written_;
   }
-  if (placement.copies > 0) std::memcpy(last_frame_.data(), data, format_.image_size);
+  if (placement.copies > 0) std::memcpy(lastFrame_.data(), data, format_.imageSize);
   for (uint64_t i = 0; i < placement.copies && SUCCEEDED(hr); ++i) {
-    hr = write_(last_frame_.data());
+    hr = write_(lastFrame_.data());
     if (SUCCEEDED(hr)) ++written_;
   }
   repeated_ = timeline_.repeated();
@@ -114,3 +116,5 @@ HRESULT Recording::SampleCB(double, IMediaSample* sample) {
 }
 
 HRESULT Recording::BufferCB(double, BYTE*, long) { return E_NOTIMPL; }
+
+}  // namespace dorvantel

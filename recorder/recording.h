@@ -23,14 +23,16 @@
 #include "hostkit/frame_format.h"
 #include "recorder/frame_timeline.h"
 
+namespace dorvantel {
+
 class Recording : public ISampleGrabberCB {
  public:
   using WriteFrame = std::function<HRESULT(const void* frame)>;
 
-  // stamps_paced: the source's time stamps are frame count x interval and the graph clock
+  // stampsPaced: the source's time stamps are frame count x interval and the graph clock
   // paces them, so a frame's stamp is its place on the timeline unless it arrives later
-  // than that. frame_limit: frames to record, 0 for no limit.
-  Recording(int frame_rate, uint64_t frame_limit, bool stamps_paced);
+  // than that. frameLimit: frames to record, 0 for no limit.
+  Recording(int frameRate, uint64_t frameLimit, bool stampsPaced);
   ~Recording();
   Recording(const Recording&) = delete;
   Recording& operator=(const Recording&) = delete;
@@ -41,8 +43,8 @@ class Recording : public ISampleGrabberCB {
   // Ignores every frame from now on; returns once no frame is being written.
   void Stop();
   // Set when the recording holds all its frames or an output write failed.
-  HANDLE done_event() const noexcept { return done_.get(); }
-  HRESULT write_error() const noexcept { return write_error_.load(); }
+  HANDLE doneEvent() const noexcept { return done_.get(); }
+  HRESULT writeError() const noexcept { return writeError_.load(); }
 
   // Seconds since Start.
   double elapsed() const;
@@ -50,7 +52,7 @@ class Recording : public ISampleGrabberCB {
   uint64_t written() const noexcept { return written_.load(); }      // frames in the output
   uint64_t repeated() const noexcept { return repeated_.load(); }    // slots the source missed
   // Frames per second from the first frame to the last.
-  double delivery_rate();
+  double deliveryRate();
 
   // ISampleGrabberCB
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
@@ -64,7 +66,7 @@ class Recording : public ISampleGrabberCB {
   void Fail(HRESULT hr);
 
   const int64_t interval_;
-  const bool stamps_paced_;
+  const bool stampsPaced_;
   EventHandle done_;
   LARGE_INTEGER frequency_{};
   LARGE_INTEGER start_{};
@@ -73,15 +75,17 @@ class Recording : public ISampleGrabberCB {
   FrameFormat format_;
   WriteFrame write_;
   FrameTimeline timeline_;
-  std::vector<BYTE> last_frame_;
-  int64_t first_arrival_ = 0;
-  int64_t last_arrival_ = 0;
-  int64_t least_delay_ = 0;
+  std::vector<BYTE> lastFrame_;
+  int64_t firstArrival_ = 0;
+  int64_t lastArrival_ = 0;
+  int64_t leastDelay_ = 0;
   bool started_ = false;
   bool stopped_ = false;
 
   std::atomic<uint64_t> delivered_{0};
   std::atomic<uint64_t> written_{0};
   std::atomic<uint64_t> repeated_{0};
-  std::atomic<HRESULT> write_error_{S_OK};
+  std::atomic<HRESULT> writeError_{S_OK};
 };
+
+}  // namespace dorvantel

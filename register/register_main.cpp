@@ -15,20 +15,23 @@
 #include "hostkit/device_registration.h"
 #include "hostkit/options.h"
 
+namespace dorvantel {
+
 namespace {
 
 constexpr wchar_t kProgram[] = L"dorvantel-register";
 
 int Usage() {
-  WriteError(L"usage: dorvantel-register register [--name NAME] [capture options]\n"
-             L"       dorvantel-register unregister [--name NAME | --all]\n"
-             L"       dorvantel-register list\n"
-             L"  register     make the library beside this program the video capture device NAME\n"
-             L"               (default \"Dorvantel\") that captures as the options say; the capture\n"
-             L"               options are dorvantel-record's: --rect, --window, --rate, --rate-mode,\n"
-             L"               --size, --interpolation, --format, --cursor, --no-cursor, --layered\n"
-             L"  unregister   remove the device NAME (default \"Dorvantel\"), or every one with --all\n"
-             L"  list         print the video capture devices that hosts find, with their settings\n");
+  WriteError(
+      L"usage: dorvantel-register register [--name NAME] [capture options]\n"
+      L"       dorvantel-register unregister [--name NAME | --all]\n"
+      L"       dorvantel-register list\n"
+      L"  register     make the library beside this program the video capture device NAME\n"
+      L"               (default \"Dorvantel\") that captures as the options say; the capture\n"
+      L"               options are dorvantel-record's: --rect, --window, --rate, --rate-mode,\n"
+      L"               --size, --interpolation, --format, --cursor, --no-cursor, --layered\n"
+      L"  unregister   remove the device NAME (default \"Dorvantel\"), or every one with --all\n"
+      L"  list         print the video capture devices that hosts find, with their settings\n");
   return 2;
 }
 
@@ -44,7 +47,8 @@ int BadUsage(const std::wstring& message) {
 
 void WriteOutput(const std::wstring& text) {
   // The list goes to standard output, for scripts.
-  std::string utf8(static_cast<size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+  std::string utf8(
+      static_cast<size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
   ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
   DWORD written = 0;
   ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size() - 1), &written, nullptr);
@@ -52,7 +56,10 @@ void WriteOutput(const std::wstring& text) {
 
 }  // namespace
 
+}  // namespace dorvantel
+
 int wmain(int argc, wchar_t** argv) {
+  using namespace dorvantel;
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
   std::vector<std::wstring> args(argv + 2, argv + argc);
@@ -85,8 +92,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (!all && options.name.empty()) options.name = DesktopSourceName;
   if (!all) {
-    const std::wstring bad_name = CheckDeviceName(options.name);
-    if (!bad_name.empty()) return BadUsage(L"--name: " + bad_name);
+    const std::wstring badName = CheckDeviceName(options.name);
+    if (!badName.empty()) return BadUsage(L"--name: " + badName);
   }
 
   ComApartment apartment(COINIT_MULTITHREADED);

@@ -6,6 +6,8 @@
 #include "hostkit/device_registration.h"
 #include "base/handles.h"
 
+namespace dorvantel {
+
 namespace {
 
 #ifdef _WIN64
@@ -31,9 +33,9 @@ HRESULT RunOtherTool(const std::wstring& tool, const std::vector<std::wstring>& 
   for (const std::wstring& argument : arguments) command += L" " + QuoteArgument(argument);
 
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-  HANDLE read_end = nullptr, write_end = nullptr;
-  if (!::CreatePipe(&read_end, &write_end, &inherit, 0)) return HRESULT_FROM_WIN32(::GetLastError());
-  FileHandle reader(read_end), writer(write_end);
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return HRESULT_FROM_WIN32(::GetLastError());
+  FileHandle reader(readEnd), writer(writeEnd);
   ::SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
 
   STARTUPINFOW startup{};
@@ -43,13 +45,13 @@ HRESULT RunOtherTool(const std::wstring& tool, const std::vector<std::wstring>& 
   startup.hStdOutput = writer.get();
   startup.hStdError = writer.get();
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(tool.c_str(), &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &process)) {
+  if (!::CreateProcessW(tool.c_str(), &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
     const DWORD code = ::GetLastError();
     *error = L"cannot run " + tool + L": " + SystemMessage(code);
     return HRESULT_FROM_WIN32(code);
   }
-  UniqueHandle process_handle(process.hProcess), thread_handle(process.hThread);
+  UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
   writer.reset();  // the tool holds the only write end: reading ends when it exits
 
   std::string output;
@@ -64,7 +66,7 @@ HRESULT RunOtherTool(const std::wstring& tool, const std::vector<std::wstring>& 
       output.append(buffer, got);
       continue;
     }
-    if (::WaitForSingleObject(process_handle.get(), 50) == WAIT_OBJECT_0) {
+    if (::WaitForSingleObject(processHandle.get(), 50) == WAIT_OBJECT_0) {
       while (::PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
              ::ReadFile(reader.get(), buffer, sizeof(buffer), &got, nullptr) && got > 0) {
         output.append(buffer, got);
@@ -72,13 +74,13 @@ HRESULT RunOtherTool(const std::wstring& tool, const std::vector<std::wstring>& 
       break;
     }
   }
-  if (::WaitForSingleObject(process_handle.get(), 5000) != WAIT_OBJECT_0) {
-    ::TerminateProcess(process_handle.get(), 1);
+  if (::WaitForSingleObject(processHandle.get(), 5000) != WAIT_OBJECT_0) {
+    ::TerminateProcess(processHandle.get(), 1);
     *error = tool + L" did not finish";
     return HRESULT_FROM_WIN32(ERROR_TIMEOUT);
   }
   DWORD status = 1;
-  ::GetExitCodeProcess(process_handle.get(), &status);
+  ::GetExitCodeProcess(processHandle.get(), &status);
   if (status == 0) return S_OK;
   // Its last line ("dorvantel-register: error: ...").
   while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
@@ -87,7 +89,8 @@ HRESULT RunOtherTool(const std::wstring& tool, const std::vector<std::wstring>& 
   std::wstring text(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, last.c_str(), -1, nullptr, 0)), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, last.c_str(), -1, &text[0], static_cast<int>(text.size()));
   text.resize(wcslen(text.c_str()));
-  *error = std::wstring(kOtherBits) + L" register tool: " + (text.empty() ? L"exit status " + std::to_wstring(status) : text);
+  *error = std::wstring(kOtherBits) + L" register tool: " +
+           (text.empty() ? L"exit status " + std::to_wstring(status) : text);
   return E_FAIL;
 }
 
@@ -99,7 +102,7 @@ HRESULT ListStoredDevices(std::vector<StoredDevice>* devices) {
   HRESULT hr = ListVideoInputDevices(&found);
   if (FAILED(hr)) return hr;
   for (const VideoInputDevice& device : found) {
-    if (!device.desktop_source) continue;
+    if (!device.desktopSource) continue;
     StoredDevice stored{device.name, PresetArguments(device.settings), {}, {}};
     const ParsedOptions parsed = ParseOptions(stored.arguments, OptionsFor::Preset);
     stored.options = parsed.options;
@@ -185,3 +188,5 @@ std::wstring QuoteArgument(const std::wstring& argument) {
   quoted.append(backslashes * 2, L'\\');
   return quoted + L"\"";
 }
+
+}  // namespace dorvantel

@@ -2,7 +2,7 @@
 // The desktop source's capture devices as the settings program keeps them. A device is
 // saved and removed in the registry view of every installed bitness, so that 32-bit and
 // 64-bit hosts both find it: this program's own view through the register tool's code
-// (recorder/device_registration.h), the other view by the register tool of the other
+// (hostkit/device_registration.h), the other view by the register tool of the other
 // bitness, run with the same capture options from the folder beside this program's
 // (..\32-bit or ..\64-bit as installed, ..\win32 or ..\win64 in the build). The capture
 // options are the register tool's: what one saves, the other would accept.
@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "hostkit/options.h"
+
+namespace dorvantel {
 
 struct StoredDevice {
   std::wstring name;
@@ -30,11 +32,13 @@ std::wstring OtherRegisterTool();
 // Registers the device name with these capture options in every view (again: replacing
 // what it held). The options are checked first; nothing is written when they fail.
 // done: which hosts find it now ("64-bit and 32-bit hosts").
-HRESULT SaveDevice(const std::wstring& name, const std::vector<std::wstring>& arguments,
-                   std::wstring* done, std::wstring* error);
+HRESULT SaveDevice(const std::wstring& name, const std::vector<std::wstring>& arguments, std::wstring* done,
+                   std::wstring* error);
 // Removes the device name from every view.
 HRESULT DeleteDevice(const std::wstring& name, std::wstring* error);
 
 // One argument of a command line, quoted so that the C runtime and CommandLineToArgvW read it
 // back as it is (window titles may hold spaces, quotes and backslashes).
 std::wstring QuoteArgument(const std::wstring& argument);
+
+}  // namespace dorvantel

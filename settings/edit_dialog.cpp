@@ -13,6 +13,8 @@
 #include "settings/resource.h"
 #include "settings/window_list.h"
 
+namespace dorvantel {
+
 namespace {
 
 constexpr UINT kFrameMessage = WM_APP + 1;
@@ -21,14 +23,15 @@ constexpr UINT kPreviewDelayMs = 500;
 constexpr int kPreviewRate = 4;  // frames a second in the preview
 
 // The scaling choices: the register tool's --interpolation names, the two plain ones first.
-const wchar_t* const kScalingLabels[] = {L"fast", L"quality", L"GDI+ default", L"GDI+ low", L"GDI+ high",
-                                         L"GDI+ bilinear", L"GDI+ bicubic", L"GDI+ nearest", L"GDI+ hq-bilinear"};
-const wchar_t* const kScalingNames[] = {L"fast", L"hq-bicubic", L"default", L"low", L"high",
-                                        L"bilinear", L"bicubic", L"nearest", L"hq-bilinear"};
+const wchar_t* const kScalingLabels[] = {L"fast",         L"quality",      L"GDI+ default",
+                                         L"GDI+ low",     L"GDI+ high",    L"GDI+ bilinear",
+                                         L"GDI+ bicubic", L"GDI+ nearest", L"GDI+ hq-bilinear"};
+const wchar_t* const kScalingNames[] = {L"fast",     L"hq-bicubic", L"default", L"low",        L"high",
+                                        L"bilinear", L"bicubic",    L"nearest", L"hq-bilinear"};
 constexpr int kQuality = 1;
 
-const int kErrorControls[] = {IDC_NAME_ERROR, IDC_TITLE_ERROR, IDC_REGION_ERROR, IDC_RATE_ERROR, IDC_SIZE_ERROR,
-                              IDC_SAVE_ERROR};
+const int kErrorControls[] = {IDC_NAME_ERROR, IDC_TITLE_ERROR, IDC_REGION_ERROR,
+                              IDC_RATE_ERROR, IDC_SIZE_ERROR,  IDC_SAVE_ERROR};
 
 // The editor's state, owned by EditPreset's frame; the dialog's user data points at it.
 struct Editor {
@@ -36,9 +39,9 @@ struct Editor {
   Preview preview;
   std::vector<std::wstring> previewed;  // the arguments the preview runs with
   bool previewing = false;
-  std::wstring preview_size;
-  std::wstring rate_mode;  // a stored --rate-mode, kept as it was
-  HWND picked = nullptr;   // the window last picked, for a region of it
+  std::wstring previewSize;
+  std::wstring rateMode;  // a stored --rate-mode, kept as it was
+  HWND picked = nullptr;  // the window last picked, for a region of it
 };
 
 std::wstring Text(HWND dialog, int id) {
@@ -83,14 +86,14 @@ int Area(HWND dialog) {
 // The fields as the register tool's capture options, each field checked alone by the
 // tool's checks. With show, every field's message goes beside it (and an empty one clears
 // it); *first gets the first message. True when every field is good (the name too, with
-// with_name: the name does not change what is captured).
-bool ReadFields(HWND dialog, Editor* editor, bool show, bool with_name, std::vector<std::wstring>* arguments,
+// withName: the name does not change what is captured).
+bool ReadFields(HWND dialog, Editor* editor, bool show, bool withName, std::vector<std::wstring>* arguments,
                 std::wstring* first) {
   arguments->clear();
   first->clear();
   bool good = true;
-  auto field = [&](int error_id, std::vector<std::wstring> options, const std::wstring& own_error = {}) {
-    std::wstring error = own_error;
+  auto field = [&](int errorId, std::vector<std::wstring> options, const std::wstring& ownError = {}) {
+    std::wstring error = ownError;
     if (error.empty()) {
       const ParsedOptions parsed = ParseOptions(options, OptionsFor::Preset);
       if (!parsed.ok()) error = FieldMessage(parsed.error);
@@ -101,17 +104,17 @@ bool ReadFields(HWND dialog, Editor* editor, bool show, bool with_name, std::vec
       good = false;
       if (first->empty()) *first = error;
     }
-    if (show) ::SetDlgItemTextW(dialog, error_id, error.c_str());
+    if (show) ::SetDlgItemTextW(dialog, errorId, error.c_str());
   };
 
   const std::wstring name = Text(dialog, IDC_NAME);
-  std::wstring name_error = FieldMessage(CheckDeviceName(name));
+  std::wstring nameError = FieldMessage(CheckDeviceName(name));
   const auto& taken = editor->edit->taken;
-  if (name_error.empty() && name != editor->edit->original &&
+  if (nameError.empty() && name != editor->edit->original &&
       std::find(taken.begin(), taken.end(), name) != taken.end()) {
-    name_error = L"A device of this name exists already";
+    nameError = L"A device of this name exists already";
   }
-  if (with_name) field(IDC_NAME_ERROR, {}, name_error);
+  if (withName) field(IDC_NAME_ERROR, {}, nameError);
 
   const int area = Area(dialog);
   if (area == IDC_AREA_WINDOW) {
@@ -125,7 +128,7 @@ bool ReadFields(HWND dialog, Editor* editor, bool show, bool with_name, std::vec
     ::SetDlgItemTextW(dialog, IDC_REGION_ERROR, L"");
   }
   field(IDC_RATE_ERROR, {L"--rate", Text(dialog, IDC_RATE)});
-  if (!editor->rate_mode.empty()) arguments->insert(arguments->end(), {L"--rate-mode", editor->rate_mode});
+  if (!editor->rateMode.empty()) arguments->insert(arguments->end(), {L"--rate-mode", editor->rateMode});
   if (Checked(dialog, IDC_SCALE)) {
     const int scaling = static_cast<int>(::SendDlgItemMessageW(dialog, IDC_SCALING, CB_GETCURSEL, 0, 0));
     field(IDC_SIZE_ERROR, {L"--size", Text(dialog, IDC_SCALE_W) + L"x" + Text(dialog, IDC_SCALE_H), L"--interpolation",
@@ -151,7 +154,9 @@ void UpdateEnabled(HWND dialog) {
   for (int id : {IDC_SCALE_W, IDC_SCALE_H, IDC_SCALING}) ::EnableWindow(::GetDlgItem(dialog, id), scaled);
 }
 
-void ShowPreviewText(HWND dialog, const std::wstring& text) { ::SetDlgItemTextW(dialog, IDC_PREVIEW_TEXT, text.c_str()); }
+void ShowPreviewText(HWND dialog, const std::wstring& text) {
+  ::SetDlgItemTextW(dialog, IDC_PREVIEW_TEXT, text.c_str());
+}
 
 // Starts the preview anew when the settings changed and are good.
 void RefreshPreview(HWND dialog, Editor* editor) {
@@ -168,12 +173,13 @@ void RefreshPreview(HWND dialog, Editor* editor) {
   if (editor->previewing && arguments == editor->previewed) return;
   const ParsedOptions parsed = ParseOptions(arguments, OptionsFor::Preset);
   editor->previewed = arguments;
-  editor->preview_size.clear();
-  std::wstring start_error;
-  HRESULT hr = parsed.ok() ? editor->preview.Start(PresetValues(parsed.options), kPreviewRate, dialog, kFrameMessage, &start_error)
+  editor->previewSize.clear();
+  std::wstring startError;
+  HRESULT hr = parsed.ok() ? editor->preview.Start(PresetValues(parsed.options), kPreviewRate, dialog, kFrameMessage,
+                                                   &startError)
                            : E_INVALIDARG;
   editor->previewing = SUCCEEDED(hr);
-  ShowPreviewText(dialog, SUCCEEDED(hr) ? L"Starting..." : L"No preview: " + (parsed.ok() ? start_error : parsed.error));
+  ShowPreviewText(dialog, SUCCEEDED(hr) ? L"Starting..." : L"No preview: " + (parsed.ok() ? startError : parsed.error));
   ::InvalidateRect(::GetDlgItem(dialog, IDC_PREVIEW), nullptr, TRUE);
 }
 
@@ -228,10 +234,11 @@ bool PointAt(HWND dialog, OverlayMode mode, RECT* region, HWND* window) {
 }
 
 void Draw(HWND dialog, Editor* editor) {
-  const bool in_window = Area(dialog) == IDC_AREA_WINDOW;
+  const bool inWindow = Area(dialog) == IDC_AREA_WINDOW;
   RECT base{};
-  if (in_window) {
-    HWND window = editor->picked && ::IsWindow(editor->picked) ? editor->picked : FindWindowByTitle(Text(dialog, IDC_TITLE));
+  if (inWindow) {
+    HWND window =
+        editor->picked && ::IsWindow(editor->picked) ? editor->picked : FindWindowByTitle(Text(dialog, IDC_TITLE));
     if (!window || !::GetWindowRect(window, &base)) {
       ::SetDlgItemTextW(dialog, IDC_TITLE_ERROR, L"No window has this title now: open it, or pick another");
       return;
@@ -265,33 +272,39 @@ void Fill(HWND dialog, Editor* editor) {
   const ParsedOptions parsed = ParseOptions(editor->edit->arguments, OptionsFor::Preset);
   const RecorderOptions& o = parsed.options;
   ::SetDlgItemTextW(dialog, IDC_NAME, editor->edit->name.c_str());
-  const int area = o.target == CaptureTarget::Window ? IDC_AREA_WINDOW : o.target == CaptureTarget::Rectangle ? IDC_AREA_REGION : IDC_AREA_DISPLAY;
+  const int area = o.target == CaptureTarget::Window      ? IDC_AREA_WINDOW
+                   : o.target == CaptureTarget::Rectangle ? IDC_AREA_REGION
+                                                          : IDC_AREA_DISPLAY;
   ::CheckRadioButton(dialog, IDC_AREA_DISPLAY, IDC_AREA_WINDOW, area);
-  ::SetDlgItemTextW(dialog, IDC_TITLE, o.window_title.c_str());
-  ::CheckDlgButton(dialog, IDC_WINDOW_REGION, o.target == CaptureTarget::Window && o.has_rectangle ? BST_CHECKED : BST_UNCHECKED);
-  if (o.has_rectangle) SetRegion(dialog, o.rectangle);
+  ::SetDlgItemTextW(dialog, IDC_TITLE, o.windowTitle.c_str());
+  ::CheckDlgButton(dialog, IDC_WINDOW_REGION,
+                   o.target == CaptureTarget::Window && o.hasRectangle ? BST_CHECKED : BST_UNCHECKED);
+  if (o.hasRectangle) SetRegion(dialog, o.rectangle);
   ::SendDlgItemMessageW(dialog, IDC_RATE_SPIN, UDM_SETRANGE32, 1, 1000);
-  ::SetDlgItemInt(dialog, IDC_RATE, static_cast<UINT>(o.frame_rate), FALSE);
-  if (o.rate_mode_given) editor->rate_mode = std::to_wstring(o.frame_rate_mode);
+  ::SetDlgItemInt(dialog, IDC_RATE, static_cast<UINT>(o.frameRate), FALSE);
+  if (o.rateModeGiven) editor->rateMode = std::to_wstring(o.frameRateMode);
 
-  for (const wchar_t* label : kScalingLabels) ::SendDlgItemMessageW(dialog, IDC_SCALING, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
+  for (const wchar_t* label : kScalingLabels)
+    ::SendDlgItemMessageW(dialog, IDC_SCALING, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
   int scaling = kQuality;
-  if (o.interpolation_given) scaling = o.interpolation == kInterpolationFast ? 0 : o.interpolation == 7 ? kQuality : o.interpolation + 2;
+  if (o.interpolationGiven)
+    scaling = o.interpolation == kInterpolationFast ? 0 : o.interpolation == 7 ? kQuality : o.interpolation + 2;
   ::SendDlgItemMessageW(dialog, IDC_SCALING, CB_SETCURSEL, static_cast<WPARAM>(std::clamp(scaling, 0, 8)), 0);
   ::CheckDlgButton(dialog, IDC_SCALE, o.scaled ? BST_CHECKED : BST_UNCHECKED);
   if (o.scaled) {
-    ::SetDlgItemInt(dialog, IDC_SCALE_W, static_cast<UINT>(o.output_width), FALSE);
-    ::SetDlgItemInt(dialog, IDC_SCALE_H, static_cast<UINT>(o.output_height), FALSE);
+    ::SetDlgItemInt(dialog, IDC_SCALE_W, static_cast<UINT>(o.outputWidth), FALSE);
+    ::SetDlgItemInt(dialog, IDC_SCALE_H, static_cast<UINT>(o.outputHeight), FALSE);
   } else {
     const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
     ::SetDlgItemInt(dialog, IDC_SCALE_W, static_cast<UINT>(w / 2), FALSE);
     ::SetDlgItemInt(dialog, IDC_SCALE_H, static_cast<UINT>(h / 2), FALSE);
   }
   ::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"any (host's choice)"));
-  for (int i = 0; i < 5; ++i) ::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(OutputFormatNames[i]));
-  ::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_SETCURSEL, o.format_given ? static_cast<WPARAM>(o.pixels) + 1 : 0, 0);
-  ::CheckDlgButton(dialog, IDC_CURSOR, o.cursor_given && o.cursor ? BST_CHECKED : BST_UNCHECKED);
-  ::CheckDlgButton(dialog, IDC_LAYERED, o.layered_windows ? BST_CHECKED : BST_UNCHECKED);
+  for (int i = 0; i < 5; ++i)
+    ::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(OutputFormatNames[i]));
+  ::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_SETCURSEL, o.formatGiven ? static_cast<WPARAM>(o.pixels) + 1 : 0, 0);
+  ::CheckDlgButton(dialog, IDC_CURSOR, o.cursorGiven && o.cursor ? BST_CHECKED : BST_UNCHECKED);
+  ::CheckDlgButton(dialog, IDC_LAYERED, o.layeredWindows ? BST_CHECKED : BST_UNCHECKED);
   UpdateEnabled(dialog);
 }
 
@@ -340,8 +353,8 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
       if (item->CtlID != IDC_PREVIEW) break;
       ::FillRect(item->hDC, &item->rcItem, static_cast<HBRUSH>(::GetStockObject(DKGRAY_BRUSH)));
       std::wstring size;
-      if (editor->previewing && editor->preview.Paint(item->hDC, item->rcItem, &size) && size != editor->preview_size) {
-        editor->preview_size = size;
+      if (editor->previewing && editor->preview.Paint(item->hDC, item->rcItem, &size) && size != editor->previewSize) {
+        editor->previewSize = size;
         ShowPreviewText(dialog, L"Live: " + size + L", as hosts get it");
       }
       return TRUE;
@@ -379,8 +392,13 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
           }
           return TRUE;
         }
-        case IDC_AREA_DISPLAY: case IDC_AREA_REGION: case IDC_AREA_WINDOW: case IDC_WINDOW_REGION: case IDC_SCALE:
-        case IDC_CURSOR: case IDC_LAYERED:
+        case IDC_AREA_DISPLAY:
+        case IDC_AREA_REGION:
+        case IDC_AREA_WINDOW:
+        case IDC_WINDOW_REGION:
+        case IDC_SCALE:
+        case IDC_CURSOR:
+        case IDC_LAYERED:
           UpdateEnabled(dialog);
           Changed(dialog);
           return TRUE;
@@ -405,3 +423,5 @@ bool EditPreset(HWND owner, PresetEdit* edit) {
   return ::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_EDIT), owner, EditProc,
                            reinterpret_cast<LPARAM>(&editor)) == IDOK;
 }
+
+}  // namespace dorvantel

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace dorvantel {
+
 struct PresetEdit {
   std::wstring original;                // the device edited; empty for a new one
   std::wstring name;                    // the name to start from
@@ -18,3 +20,5 @@ struct PresetEdit {
 
 // Runs the editor modally; true when it saved.
 bool EditPreset(HWND owner, PresetEdit* edit);
+
+}  // namespace dorvantel

@@ -6,6 +6,8 @@
 
 #include "base/gdi_resources.h"
 
+namespace dorvantel {
+
 namespace {
 
 constexpr wchar_t kClassName[] = L"DorvantelOverlay";
@@ -82,8 +84,8 @@ void Paint(HWND hwnd, Overlay* o) {
   const int w = o->bright.width, h = o->bright.height;
   // Drawn off screen, then copied at once: no flicker while dragging.
   MemoryDC canvas(::CreateCompatibleDC(dc));
-  BitmapHandle canvas_bitmap(::CreateCompatibleBitmap(dc, w, h));
-  SelectedObject select_canvas(canvas.get(), canvas_bitmap.get());
+  BitmapHandle canvasBitmap(::CreateCompatibleBitmap(dc, w, h));
+  SelectedObject selectCanvas(canvas.get(), canvasBitmap.get());
   ::BitBlt(canvas.get(), 0, 0, w, h, o->dim.dc.get(), 0, 0, SRCCOPY);
 
   RECT shown = o->selection;
@@ -96,19 +98,21 @@ void Paint(HWND hwnd, Overlay* o) {
   if (HasArea(shown)) {
     RECT r = shown;
     ::OffsetRect(&r, -o->origin.x, -o->origin.y);
-    ::BitBlt(canvas.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, o->bright.dc.get(), r.left, r.top, SRCCOPY);
+    ::BitBlt(canvas.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, o->bright.dc.get(), r.left, r.top,
+             SRCCOPY);
     GdiObject<HBRUSH> edge(::CreateSolidBrush(kEdgeColour));
     RECT outer{r.left - 2, r.top - 2, r.right + 2, r.bottom + 2};
     ::FrameRect(canvas.get(), &outer, edge.get());
     ::InflateRect(&outer, -1, -1);
     ::FrameRect(canvas.get(), &outer, edge.get());
     // The size, just below the region (above it at the screen's bottom).
-    const std::wstring size = std::to_wstring(shown.right - shown.left) + L" x " + std::to_wstring(shown.bottom - shown.top);
+    const std::wstring size =
+        std::to_wstring(shown.right - shown.left) + L" x " + std::to_wstring(shown.bottom - shown.top);
     SIZE extent;
     ::GetTextExtentPoint32W(canvas.get(), size.c_str(), static_cast<int>(size.size()), &extent);
-    int label_y = r.bottom + 4;
-    if (label_y + extent.cy + 4 > h) label_y = std::max(0, static_cast<int>(r.top - extent.cy - 8));
-    RECT label{r.left, label_y, r.left + extent.cx + 8, label_y + extent.cy + 4};
+    int labelY = r.bottom + 4;
+    if (labelY + extent.cy + 4 > h) labelY = std::max(0, static_cast<int>(r.top - extent.cy - 8));
+    RECT label{r.left, labelY, r.left + extent.cx + 8, labelY + extent.cy + 4};
     GdiObject<HBRUSH> back(::CreateSolidBrush(RGB(0, 0, 0)));
     ::FillRect(canvas.get(), &label, back.get());
     ::SetBkMode(canvas.get(), TRANSPARENT);
@@ -118,7 +122,7 @@ void Paint(HWND hwnd, Overlay* o) {
   if (o->mode == OverlayMode::Region && !o->dragging && o->mouse.x >= 0) {
     // The crosshair through the mouse.
     GdiObject<HPEN> pen(::CreatePen(PS_SOLID, 1, kEdgeColour));
-    SelectedObject select_pen(canvas.get(), pen.get());
+    SelectedObject selectPen(canvas.get(), pen.get());
     const int x = o->mouse.x - o->origin.x, y = o->mouse.y - o->origin.y;
     ::MoveToEx(canvas.get(), x, 0, nullptr);
     ::LineTo(canvas.get(), x, h);
@@ -137,7 +141,7 @@ void Paint(HWND hwnd, Overlay* o) {
   ::DrawTextW(canvas.get(), help, -1, &banner, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 
   ::BitBlt(dc, 0, 0, w, h, canvas.get(), 0, 0, SRCCOPY);
-  select_canvas.Restore();
+  selectCanvas.Restore();
   ::EndPaint(hwnd, &paint);
 }
 
@@ -168,11 +172,8 @@ LRESULT CALLBACK OverlayProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
   }
   if (!o) return ::DefWindowProcW(hwnd, message, wparam, lparam);
   switch (message) {
-    case WM_PAINT:
-      Paint(hwnd, o);
-      return 0;
-    case WM_ERASEBKGND:
-      return 1;
+    case WM_PAINT: Paint(hwnd, o); return 0;
+    case WM_ERASEBKGND: return 1;
     case WM_SETCURSOR:
       ::SetCursor(::LoadCursorW(nullptr, o->mode == OverlayMode::Region ? IDC_CROSS : IDC_HAND));
       return TRUE;
@@ -235,9 +236,7 @@ LRESULT CALLBACK OverlayProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
       }
       ::InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
-    case WM_CLOSE:
-      o->done = true;
-      return 0;
+    case WM_CLOSE: o->done = true; return 0;
   }
   return ::DefWindowProcW(hwnd, message, wparam, lparam);
 }
@@ -266,16 +265,16 @@ bool RunOverlay(HWND owner, OverlayMode mode, RECT* region, HWND* window) {
   if (mode == OverlayMode::Window) ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&o));
 
   HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  WNDCLASSEXW window_class{};
-  window_class.cbSize = sizeof(window_class);
-  window_class.style = CS_DBLCLKS;
-  window_class.lpfnWndProc = OverlayProc;
-  window_class.hInstance = instance;
-  window_class.lpszClassName = kClassName;
-  ::RegisterClassExW(&window_class);  // fails harmlessly when registered already
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.style = CS_DBLCLKS;
+  windowClass.lpfnWndProc = OverlayProc;
+  windowClass.hInstance = instance;
+  windowClass.lpszClassName = kClassName;
+  ::RegisterClassExW(&windowClass);  // fails harmlessly when registered already
   const wchar_t* title = mode == OverlayMode::Region ? L"Dorvantel region" : L"Dorvantel pick a window";
-  HWND hwnd = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, title, WS_POPUP, o.origin.x,
-                                o.origin.y, w, h, owner, nullptr, instance, &o);
+  HWND hwnd = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, title, WS_POPUP, o.origin.x, o.origin.y,
+                                w, h, owner, nullptr, instance, &o);
   if (!hwnd) return false;
   ::ShowWindow(hwnd, SW_SHOW);
   ::SetForegroundWindow(hwnd);
@@ -294,3 +293,5 @@ bool RunOverlay(HWND owner, OverlayMode mode, RECT* region, HWND* window) {
   if (window) *window = o.hovered;
   return true;
 }
+
+}  // namespace dorvantel

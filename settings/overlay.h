@@ -9,9 +9,13 @@
 
 #include <windows.h>
 
+namespace dorvantel {
+
 enum class OverlayMode { Region, Window };
 
 // Runs the overlay modally. Region mode: *region is the starting selection (screen
 // coordinates; empty for none) and the one taken. Window mode: *window is the one clicked
 // and *region its rectangle. False when cancelled.
 bool RunOverlay(HWND owner, OverlayMode mode, RECT* region, HWND* window);
+
+}  // namespace dorvantel

@@ -6,6 +6,8 @@
 #include "hostkit/source_settings.h"
 #include "module/dorvantel.h"
 
+namespace dorvantel {
+
 namespace {
 
 // A read-only property bag of a preset's values, as the device's registry key hands them to
@@ -29,7 +31,7 @@ class PresetBag : public IPropertyBag {
     for (const PresetValue& stored : values_) {
       if (_wcsicmp(stored.key.c_str(), name) != 0) continue;
       ::VariantInit(value);
-      if (!stored.is_text) {
+      if (!stored.isText) {
         value->vt = VT_I4;
         value->lVal = stored.number;
         return S_OK;
@@ -80,10 +82,10 @@ HRESULT Preview::Start(const std::vector<PresetValue>& values, int rate, HWND wi
     return hr;
   }
   // Only the pace differs from what hosts get: a few frames a second are enough to see.
-  int stored_rate = 10;
+  int storedRate = 10;
   SourceSettings settings(source.get());
-  settings.ReadFrameRate(&stored_rate);
-  settings.WriteLong(SourceProperty::FrameRate, std::min(stored_rate, rate));
+  settings.ReadFrameRate(&storedRate);
+  settings.WriteLong(SourceProperty::FrameRate, std::min(storedRate, rate));
 
   window_ = window;
   message_ = message;
@@ -126,8 +128,8 @@ HRESULT Preview::SampleCB(double time, IMediaSample* sample) {
 HRESULT Preview::BufferCB(double, BYTE* buffer, long length) {
   {
     SectionLockHolder hold(&lock_);
-    if (!buffer || length < static_cast<long>(format_.image_size) || format_.image_size == 0) return S_OK;
-    frame_.assign(buffer, buffer + format_.image_size);
+    if (!buffer || length < static_cast<long>(format_.imageSize) || format_.imageSize == 0) return S_OK;
+    frame_.assign(buffer, buffer + format_.imageSize);
   }
   ++frames_;
   if (!posted_.exchange(true)) ::PostMessageW(window_, message_, 0, 0);
@@ -155,18 +157,20 @@ bool Preview::Paint(HDC dc, const RECT& area, std::wstring* size) {
     header->biClrUsed = static_cast<DWORD>(format_.palette.size());
     std::copy(format_.palette.begin(), format_.palette.end(), reinterpret_cast<RGBQUAD*>(header + 1));
   }
-  const int area_width = area.right - area.left, area_height = area.bottom - area.top;
-  int width = area_width, height = static_cast<int>(static_cast<long long>(area_width) * format_.height / format_.width);
-  if (height > area_height) {
-    height = area_height;
-    width = static_cast<int>(static_cast<long long>(area_height) * format_.width / format_.height);
+  const int areaWidth = area.right - area.left, areaHeight = area.bottom - area.top;
+  int width = areaWidth, height = static_cast<int>(static_cast<long long>(areaWidth) * format_.height / format_.width);
+  if (height > areaHeight) {
+    height = areaHeight;
+    width = static_cast<int>(static_cast<long long>(areaHeight) * format_.width / format_.height);
   }
   width = std::max(width, 1);
   height = std::max(height, 1);
-  const int left = area.left + (area_width - width) / 2, top = area.top + (area_height - height) / 2;
+  const int left = area.left + (areaWidth - width) / 2, top = area.top + (areaHeight - height) / 2;
   ::SetStretchBltMode(dc, HALFTONE);
   ::SetBrushOrgEx(dc, 0, 0, nullptr);
   ::StretchDIBits(dc, left, top, width, height, 0, 0, format_.width, format_.height, frame_.data(),
                   reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS, SRCCOPY);
   return true;
 }
+
+}  // namespace dorvantel

@@ -23,6 +23,8 @@
 #include "hostkit/device_registration.h"
 #include "hostkit/frame_format.h"
 
+namespace dorvantel {
+
 class Preview : public ISampleGrabberCB {
  public:
   Preview() = default;
@@ -62,3 +64,5 @@ class Preview : public ISampleGrabberCB {
   FrameFormat format_;
   std::vector<BYTE> frame_;
 };
+
+}  // namespace dorvantel

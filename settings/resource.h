@@ -1,4 +1,6 @@
 #pragma once
+
+namespace dorvantel {
 // Identifiers of the settings program's dialogs and controls. They are stable: the GUI test
 // and people's keyboard shortcuts rely on them.
 
@@ -56,3 +58,5 @@
 // Renaming.
 #define IDC_NEW_NAME 1300
 #define IDC_NEW_NAME_ERROR 1301
+
+}  // namespace dorvantel

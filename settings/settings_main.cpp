@@ -17,6 +17,8 @@
 #include "settings/edit_dialog.h"
 #include "settings/resource.h"
 
+namespace dorvantel {
+
 namespace {
 
 // The main window's state, owned by wWinMain's frame; the dialog's user data points at it.
@@ -50,7 +52,8 @@ void Refresh(HWND dialog, DeviceList* list, const std::wstring& select) {
   }
   // The count in the title: what a glance (or a script) sees without reading the list.
   const size_t count = list->devices.size();
-  const std::wstring title = L"Dorvantel settings - " + std::to_wstring(count) + (count == 1 ? L" capture device" : L" capture devices");
+  const std::wstring title =
+      L"Dorvantel settings - " + std::to_wstring(count) + (count == 1 ? L" capture device" : L" capture devices");
   ::SetWindowTextW(dialog, title.c_str());
   const bool any = count > 0;
   for (int id : {IDC_EDIT, IDC_DUPLICATE, IDC_RENAME, IDC_DELETE}) ::EnableWindow(::GetDlgItem(dialog, id), any);
@@ -142,11 +145,12 @@ void RenameSelected(HWND dialog, DeviceList* list) {
   }
   // The new device first: a failure leaves the old one as it was.
   std::wstring done, error;
-  const std::wstring old_name = device->name;
+  const std::wstring oldName = device->name;
   HRESULT hr = SaveDevice(rename.name, device->arguments, &done, &error);
-  if (SUCCEEDED(hr)) hr = DeleteDevice(old_name, &error);
-  Refresh(dialog, list, SUCCEEDED(hr) ? rename.name : old_name);
-  SetStatus(dialog, SUCCEEDED(hr) ? L"Renamed \"" + old_name + L"\" to \"" + rename.name + L"\"." : L"Not renamed: " + error);
+  if (SUCCEEDED(hr)) hr = DeleteDevice(oldName, &error);
+  Refresh(dialog, list, SUCCEEDED(hr) ? rename.name : oldName);
+  SetStatus(dialog,
+            SUCCEEDED(hr) ? L"Renamed \"" + oldName + L"\" to \"" + rename.name + L"\"." : L"Not renamed: " + error);
 }
 
 void DeleteSelected(HWND dialog, DeviceList* list) {
@@ -154,7 +158,8 @@ void DeleteSelected(HWND dialog, DeviceList* list) {
   if (!device) return;
   const std::wstring name = device->name;
   const std::wstring question = L"Delete the capture device \"" + name + L"\"? Hosts will no longer find it.";
-  if (::MessageBoxW(dialog, question.c_str(), L"Dorvantel delete", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES) return;
+  if (::MessageBoxW(dialog, question.c_str(), L"Dorvantel delete", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES)
+    return;
   std::wstring error;
   HRESULT hr = DeleteDevice(name, &error);
   Refresh(dialog, list, {});
@@ -165,8 +170,9 @@ void RestoreDefault(HWND dialog, DeviceList* list) {
   std::wstring done, error;
   HRESULT hr = SaveDevice(DesktopSourceName, {}, &done, &error);
   Refresh(dialog, list, DesktopSourceName);
-  SetStatus(dialog, SUCCEEDED(hr) ? std::wstring(L"Restored the default device \"") + DesktopSourceName + L"\" for " + done + L"."
-                                  : L"Not restored: " + error);
+  SetStatus(dialog, SUCCEEDED(hr)
+                        ? std::wstring(L"Restored the default device \"") + DesktopSourceName + L"\" for " + done + L"."
+                        : L"Not restored: " + error);
 }
 
 INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -227,13 +233,17 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
 
 }  // namespace
 
+}  // namespace dorvantel
+
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  using namespace dorvantel;
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_UPDOWN_CLASS | ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
   // The preview's graph lives on this window's thread.
   ComApartment apartment(COINIT_APARTMENTTHREADED);
   if (!apartment.joined()) {
-    ::MessageBoxW(nullptr, (L"Cannot start COM: " + ResultText(apartment.result())).c_str(), L"Dorvantel settings", MB_ICONERROR);
+    ::MessageBoxW(nullptr, (L"Cannot start COM: " + ResultText(apartment.result())).c_str(), L"Dorvantel settings",
+                  MB_ICONERROR);
     return 1;
   }
   DeviceList list;

@@ -7,6 +7,8 @@
 
 #include "settings/resource.h"
 
+namespace dorvantel {
+
 namespace {
 
 struct ListedWindow {
@@ -34,8 +36,8 @@ HICON WindowIcon(HWND window) {
   if (::SendMessageTimeoutW(window, WM_GETICON, ICON_BIG, 0, SMTO_ABORTIFHUNG, 200, &icon) && icon) {
     return reinterpret_cast<HICON>(icon);
   }
-  if (HICON class_icon = reinterpret_cast<HICON>(::GetClassLongPtrW(window, GCLP_HICONSM))) return class_icon;
-  if (HICON class_icon = reinterpret_cast<HICON>(::GetClassLongPtrW(window, GCLP_HICON))) return class_icon;
+  if (HICON classIcon = reinterpret_cast<HICON>(::GetClassLongPtrW(window, GCLP_HICONSM))) return classIcon;
+  if (HICON classIcon = reinterpret_cast<HICON>(::GetClassLongPtrW(window, GCLP_HICON))) return classIcon;
   return ::LoadIconW(nullptr, IDI_APPLICATION);
 }
 
@@ -78,7 +80,8 @@ void Fill(HWND dialog, WindowChoice* choice) {
     ListView_InsertItem(list, &item);
     choice->shown.push_back(i);
   }
-  if (!choice->shown.empty()) ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+  if (!choice->shown.empty())
+    ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
 INT_PTR CALLBACK WindowListProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -99,8 +102,9 @@ INT_PTR CALLBACK WindowListProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
       column.cx = client.right - ::GetSystemMetrics(SM_CXVSCROLL);
       ListView_InsertColumn(list, 0, &column);
       ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(choice));
-      std::stable_sort(choice->windows.begin(), choice->windows.end(),
-                       [](const ListedWindow& a, const ListedWindow& b) { return _wcsicmp(a.title.c_str(), b.title.c_str()) < 0; });
+      std::stable_sort(
+          choice->windows.begin(), choice->windows.end(),
+          [](const ListedWindow& a, const ListedWindow& b) { return _wcsicmp(a.title.c_str(), b.title.c_str()) < 0; });
       Fill(dialog, choice);
       return TRUE;  // the find box has the focus
     }
@@ -147,3 +151,5 @@ bool ChooseWindowFromList(HWND owner, std::wstring* title, HWND* window) {
   *window = choice.window;
   return true;
 }
+
+}  // namespace dorvantel

@@ -6,5 +6,9 @@
 
 #include <string>
 
+namespace dorvantel {
+
 // Runs the list modally; the chosen window's title and handle, false when cancelled.
 bool ChooseWindowFromList(HWND owner, std::wstring* title, HWND* window);
+
+}  // namespace dorvantel

@@ -20,5 +20,5 @@ class ComTest : public LiveObjectsTest {
   }
 
  private:
-  std::optional<ComApartment> apartment_;
+  std::optional<dorvantel::ComApartment> apartment_;
 };

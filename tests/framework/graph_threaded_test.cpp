@@ -6,7 +6,9 @@
 #include "hostkit/pins.h"
 #include "tests/framework/com_test.h"
 #include "tests/framework/test_source.h"
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
+
+using namespace dorvantel;
 
 namespace {
 

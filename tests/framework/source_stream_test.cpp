@@ -14,7 +14,7 @@
 #include "framework/source_stream.h"
 #include "tests/framework/com_test.h"
 #include "tests/framework/peer_doubles.h"
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
 #include "tests/support/live_objects.h"
 #include "tests/support/stream_peer.h"
 
@@ -461,7 +461,7 @@ TEST_F(SourceStreamThreadedTest, AFillErrorReachesTheGraphsEventSink) {
   for (HRESULT error : {kFillError, static_cast<HRESULT>(2)}) {
     SCOPED_TRACE(testing::Message() << "fill result 0x" << std::hex << error);
     ScriptedSource* source = nullptr;
-    CaptureGraph graph(ScriptedSource::Create(&source));
+    TestGraph graph(ScriptedSource::Create(&source));
     source->pin->Script({S_OK, S_OK, S_OK, error});
     ASSERT_EQ(S_OK, graph.Connect(0));
     ASSERT_TRUE(SUCCEEDED(graph.Run()));
@@ -481,7 +481,7 @@ TEST_F(SourceStreamThreadedTest, AFillErrorReachesTheGraphsEventSink) {
 
 TEST_F(SourceStreamThreadedTest, AnEndOfStreamCompletesTheGraphWithoutAnError) {
   ScriptedSource* source = nullptr;
-  CaptureGraph graph(ScriptedSource::Create(&source));
+  TestGraph graph(ScriptedSource::Create(&source));
   source->pin->Script({S_OK, S_OK, S_FALSE});
   ASSERT_EQ(S_OK, graph.Connect(0));
   ASSERT_TRUE(SUCCEEDED(graph.Run()));

@@ -17,17 +17,17 @@ class ModuleThreadedTest : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(library_.loaded()); }
   void TearDown() override { EXPECT_EQ(S_OK, library_.CanUnloadNow()) << "the test left objects alive"; }
 
-  ComApartment com_;
+  dorvantel::ComApartment com_;
   LoadedLibrary library_;
 };
 
 // One property of the filter's bag: a 32-bit value, or a pointer.
 inline HRESULT WriteProperty(IBaseFilter* filter, const wchar_t* name, LONG value) {
-  return SourceSettings(filter).WriteLong(name, value);
+  return dorvantel::SourceSettings(filter).WriteLong(name, value);
 }
 
 inline HRESULT WriteProperty(IBaseFilter* filter, const wchar_t* name, const void* pointer) {
-  return SourceSettings(filter).WritePointer(name, pointer);
+  return dorvantel::SourceSettings(filter).WritePointer(name, pointer);
 }
 
 // The filter's output pin.

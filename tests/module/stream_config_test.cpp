@@ -9,7 +9,9 @@
 #include "format/media_type.h"
 #include "hostkit/source_settings.h"
 #include "tests/module/module_test.h"
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
+
+using namespace dorvantel;
 
 // What hosts that choose a size, a rate and a format see: IAMStreamConfig on the output pin,
 // alone and in Wine's capture graph builder.
@@ -221,7 +223,7 @@ TEST_F(StreamConfigThreadedTest, SetFormatChoosesSizeRateAndFormatAndNullGoesBac
 // takes a second buffer from the pin's allocator while the pin holds the first). Once
 // connected the type stays; a new rate is taken, a new size is not.
 TEST_F(StreamConfigThreadedTest, TheCaptureGraphBuilderFindsConfiguresAndRendersThePin) {
-  CaptureGraph graph(filter_);
+  TestGraph graph(filter_);
   ASSERT_NE(nullptr, graph.graph());
   ComPtr<ICaptureGraphBuilder2> builder;
   ASSERT_EQ(S_OK, CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,

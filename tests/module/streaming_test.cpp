@@ -10,10 +10,12 @@
 
 #include "tests/module/module_test.h"
 #include "hostkit/pins.h"
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
 #include "tests/support/stream_peer.h"
 #include "tests/support/test_dib.h"
 #include "tests/support/test_window.h"
+
+using namespace dorvantel;
 
 namespace {
 
@@ -21,7 +23,7 @@ using StreamingThreadedTest = ModuleThreadedTest;
 
 TEST_F(StreamingThreadedTest, FramesFlowThroughARealGraphAndStopCleanly) {
   {
-    CaptureGraph graph(library_);
+    TestGraph graph(library_);
     ASSERT_NE(nullptr, graph.source());
     ASSERT_EQ(S_OK, graph.Connect(0));
     ASSERT_TRUE(SUCCEEDED(graph.Run())) << "a live source may leave the transition pending (S_FALSE)";
@@ -54,7 +56,7 @@ struct StreamingSpan {
 
 // A small screen rectangle (grabs far shorter than any interval here) in a graph with no
 // clock, frames not kept: the frame rate alone can pace them.
-void SetUpSmallGraph(CaptureGraph& graph) {
+void SetUpSmallGraph(TestGraph& graph) {
   graph.KeepPixels(false);
   RECT small = {0, 0, 64, 48};
   ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", 1));
@@ -64,7 +66,7 @@ void SetUpSmallGraph(CaptureGraph& graph) {
 // Runs the graph for about milliseconds after its first frames and stops it. The rate is
 // taken from the third frame on: the first two (the paused frame, the first running one)
 // come at once.
-StreamingSpan StreamFor(CaptureGraph& graph, DWORD milliseconds) {
+StreamingSpan StreamFor(TestGraph& graph, DWORD milliseconds) {
   StreamingSpan span;
   graph.ClearFrames();
   EXPECT_TRUE(SUCCEEDED(graph.Run()));
@@ -101,7 +103,7 @@ StreamingSpan StreamFor(CaptureGraph& graph, DWORD milliseconds) {
 TEST_F(StreamingThreadedTest, FrameRateFramesASecondIntoASinkWithoutAClockAndFewerCpuCycles) {
   StreamingSpan unpaced;
   {
-    CaptureGraph graph(library_);
+    TestGraph graph(library_);
     SetUpSmallGraph(graph);
     ASSERT_EQ(S_OK, graph.WriteBool(L"FramePacing", false));
     ASSERT_EQ(S_OK, graph.Connect(0));
@@ -110,7 +112,7 @@ TEST_F(StreamingThreadedTest, FrameRateFramesASecondIntoASinkWithoutAClockAndFew
   }
   for (LONG rate : {5, 30, 60}) {
     SCOPED_TRACE(testing::Message() << rate << " frames a second");
-    CaptureGraph graph(library_);
+    TestGraph graph(library_);
     SetUpSmallGraph(graph);
     ASSERT_EQ(S_OK, graph.WriteLong(L"FrameRate", rate));
     ASSERT_EQ(S_OK, graph.Connect(0));
@@ -127,7 +129,7 @@ TEST_F(StreamingThreadedTest, FrameRateFramesASecondIntoASinkWithoutAClockAndFew
 
 // At one frame a second the worker spends nearly all its time waiting for the next slot.
 TEST_F(StreamingThreadedTest, AWorkerWaitingForItsNextFrameAnswersPauseRunANewRateAndStopAtOnce) {
-  CaptureGraph graph(library_);
+  TestGraph graph(library_);
   SetUpSmallGraph(graph);
   ASSERT_EQ(S_OK, graph.WriteLong(L"FrameRate", 1));
   ASSERT_EQ(S_OK, graph.Connect(0));
@@ -161,7 +163,7 @@ const DibLayout kLayouts[] = {DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb
 
 // A delivered frame read back in its layout; an 8-bit frame takes the colour table that the
 // grab wrote into the source pin's own connection type.
-bool Decode(const DeliveredFrame& frame, CaptureGraph& graph, DibLayout layout, TestDib* dib) {
+bool Decode(const DeliveredFrame& frame, TestGraph& graph, DibLayout layout, TestDib* dib) {
   if (frame.pixels.size() < dib->bitsBytes()) return false;
   std::memcpy(dib->bits(), frame.pixels.data(), dib->bitsBytes());
   if (layout == DibLayout::Palette8) {
@@ -202,7 +204,7 @@ TEST_F(StreamingThreadedTest, FramesShowTheWindowInEveryFormatAreaAndScale) {
       for (int position = 0; position < 5; ++position) {
         const DibLayout layout = kLayouts[position];
         SCOPED_TRACE(testing::Message() << "area " << area << (scaled ? " scaled " : " ") << LayoutName(layout));
-        CaptureGraph graph(library_);
+        TestGraph graph(library_);
         ASSERT_EQ(S_OK, graph.WriteBool(L"FramePacing", false));  // the second frame at once
         ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", area));
         RECT screenValue = screenRect;

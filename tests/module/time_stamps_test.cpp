@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "tests/module/module_test.h"
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
 #include "tests/support/test_window.h"
 
 namespace {
@@ -24,7 +24,7 @@ class TimeStampsThreadedTest : public ModuleThreadedTest {
  protected:
   void SetUp() override {
     ModuleThreadedTest::SetUp();
-    graph_ = std::make_unique<CaptureGraph>(library_);
+    graph_ = std::make_unique<TestGraph>(library_);
     ASSERT_NE(nullptr, graph_->source());
     graph_->KeepPixels(false);
     RECT small = {0, 0, 64, 48};
@@ -45,7 +45,7 @@ class TimeStampsThreadedTest : public ModuleThreadedTest {
     return graph_->Frames();
   }
 
-  std::unique_ptr<CaptureGraph> graph_;
+  std::unique_ptr<TestGraph> graph_;
 };
 
 TEST_F(TimeStampsThreadedTest, ModeZeroCountsFrameIntervalsAcrossStopAndRun) {

@@ -9,6 +9,8 @@
 
 #include "recorder/avi_writer.h"
 
+using namespace dorvantel;
+
 namespace {
 
 DWORD Id(const char (&code)[5]) {
@@ -40,7 +42,7 @@ std::vector<BYTE> ReadFile(const std::wstring& path) {
 
 // A frame whose every byte says which frame it is.
 std::vector<BYTE> Frame(const FrameFormat& format, int number) {
-  std::vector<BYTE> frame(format.image_size);
+  std::vector<BYTE> frame(format.imageSize);
   for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(number * 7 + i);
   return frame;
 }
@@ -156,32 +158,32 @@ TEST_F(AviWriterTest, EveryFrameIsFoundThroughTheSuperIndexAcrossSegments) {
   const DWORD entries = avi.U32(indx + 12);
   ASSERT_EQ(segments.size(), entries);
   int next = 0;
-  DWORD first_segment_frames = 0;
+  DWORD firstSegmentFrames = 0;
   for (DWORD e = 0; e < entries; ++e) {
     const uint64_t entry = indx + 8 + 24 + 16 * uint64_t{e};
     const uint64_t ix = avi.U64(entry);
     ASSERT_EQ(Id("ix00"), avi.U32(ix));
     EXPECT_EQ(avi.U32(ix + 4) + 8, avi.U32(entry + 8));
-    const DWORD in_use = avi.U32(ix + 12);
-    EXPECT_EQ(in_use, avi.U32(entry + 12));
-    if (e == 0) first_segment_frames = in_use;
+    const DWORD inUse = avi.U32(ix + 12);
+    EXPECT_EQ(inUse, avi.U32(entry + 12));
+    if (e == 0) firstSegmentFrames = inUse;
     const uint64_t base = avi.U64(ix + 20);
-    for (DWORD k = 0; k < in_use; ++k, ++next) {
+    for (DWORD k = 0; k < inUse; ++k, ++next) {
       const uint64_t data = base + avi.U32(ix + 32 + 8 * uint64_t{k});
       const DWORD length = avi.U32(ix + 36 + 8 * uint64_t{k});
       ASSERT_EQ(Id("00db"), avi.U32(data - 8));
-      ASSERT_EQ(format.image_size, length);
+      ASSERT_EQ(format.imageSize, length);
       std::vector<BYTE> expected = Frame(format, next);
       EXPECT_EQ(0, std::memcmp(expected.data(), &avi.bytes()[data], length)) << "frame " << next;
     }
   }
   EXPECT_EQ(count, next);
-  EXPECT_EQ(first_segment_frames, avi.U32(avih + 8 + 16));  // avih counts the first segment
+  EXPECT_EQ(firstSegmentFrames, avi.U32(avih + 8 + 16));  // avih counts the first segment
 
   // The old index covers the first segment.
   const uint64_t idx1 = avi.Find(Id("idx1"), 12, segments[0].second + 8);
   ASSERT_NE(0u, idx1);
-  ASSERT_EQ(first_segment_frames * 16, avi.U32(idx1 + 4));
+  ASSERT_EQ(firstSegmentFrames * 16, avi.U32(idx1 + 4));
 }
 
 TEST_F(AviWriterTest, PaletteAndMasksTravelInTheStreamFormat) {

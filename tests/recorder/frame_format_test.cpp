@@ -7,10 +7,12 @@
 
 #include "hostkit/frame_format.h"
 
+using namespace dorvantel;
+
 namespace {
 
 // A VIDEOINFO block as the desktop source offers it.
-std::vector<BYTE> VideoInfo(int width, int height, WORD bits, DWORD compression, DWORD green_mask) {
+std::vector<BYTE> VideoInfo(int width, int height, WORD bits, DWORD compression, DWORD greenMask) {
   std::vector<BYTE> block(sizeof(VIDEOINFO), 0);
   auto* info = reinterpret_cast<VIDEOINFO*>(block.data());
   info->bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -19,7 +21,7 @@ std::vector<BYTE> VideoInfo(int width, int height, WORD bits, DWORD compression,
   info->bmiHeader.biPlanes = 1;
   info->bmiHeader.biBitCount = bits;
   info->bmiHeader.biCompression = compression;
-  info->dwBitMasks[1] = green_mask;
+  info->dwBitMasks[1] = greenMask;
   return block;
 }
 
@@ -35,10 +37,10 @@ AM_MEDIA_TYPE TypeOf(std::vector<BYTE>& block) {
 TEST(FrameFormat, RowsAreRoundedUpToFourBytes) {
   FrameFormat f = MakeFrameFormat(PixelFormat::Rgb24, 1366, 768);
   EXPECT_EQ(4100u, f.stride);
-  EXPECT_EQ(3148800u, f.image_size);
+  EXPECT_EQ(3148800u, f.imageSize);
   EXPECT_EQ(4098u, f.PackedRowBytes());
   EXPECT_EQ(1368u, MakeFrameFormat(PixelFormat::Rgb8, 1366, 768).stride);
-  EXPECT_EQ(8294400u, MakeFrameFormat(PixelFormat::Rgb32, 1920, 1080).image_size);
+  EXPECT_EQ(8294400u, MakeFrameFormat(PixelFormat::Rgb32, 1920, 1080).imageSize);
 }
 
 TEST(FrameFormat, TheMasksTellTheTwoSixteenBitFormatsApart) {
@@ -56,18 +58,18 @@ TEST(FrameFormat, TheMasksTellTheTwoSixteenBitFormatsApart) {
 }
 
 TEST(FrameFormat, OnlyBottomUpRgbVideoIsTaken) {
-  std::vector<BYTE> top_down = VideoInfo(64, -48, 32, BI_RGB, 0);
-  std::vector<BYTE> four_bits = VideoInfo(64, 48, 4, BI_RGB, 0);
+  std::vector<BYTE> topDown = VideoInfo(64, -48, 32, BI_RGB, 0);
+  std::vector<BYTE> fourBits = VideoInfo(64, 48, 4, BI_RGB, 0);
   std::vector<BYTE> good = VideoInfo(64, 48, 32, BI_RGB, 0);
   FrameFormat f;
-  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(TypeOf(top_down), &f));
-  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(TypeOf(four_bits), &f));
+  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(TypeOf(topDown), &f));
+  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(TypeOf(fourBits), &f));
   AM_MEDIA_TYPE audio = TypeOf(good);
   audio.majortype = MEDIATYPE_Audio;
   EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(audio, &f));
-  AM_MEDIA_TYPE short_block = TypeOf(good);
-  short_block.cbFormat = sizeof(VIDEOINFOHEADER) - 1;
-  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(short_block, &f));
+  AM_MEDIA_TYPE shortBlock = TypeOf(good);
+  shortBlock.cbFormat = sizeof(VIDEOINFOHEADER) - 1;
+  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(shortBlock, &f));
   EXPECT_EQ(S_OK, FrameFormatFromMediaType(TypeOf(good), &f));
 }
 

@@ -4,6 +4,8 @@
 #include "hostkit/device_registration.h"
 #include "hostkit/options.h"
 
+using namespace dorvantel;
+
 namespace {
 
 ParsedOptions Parse(std::vector<std::wstring> args) { return ParseOptions(args); }
@@ -15,13 +17,13 @@ TEST(RecorderOptions, DefaultsRecordTheWholeDisplayWithCursorAtTenFramesInRgb32)
   EXPECT_EQ(L"out.avi", o.output);
   EXPECT_EQ(CaptureTarget::Display, o.target);
   EXPECT_TRUE(o.cursor);
-  EXPECT_FALSE(o.layered_windows);
-  EXPECT_EQ(10, o.frame_rate);
-  EXPECT_EQ(0, o.frame_rate_mode);
+  EXPECT_FALSE(o.layeredWindows);
+  EXPECT_EQ(10, o.frameRate);
+  EXPECT_EQ(0, o.frameRateMode);
   EXPECT_FALSE(o.scaled);
   EXPECT_EQ(PixelFormat::Rgb32, o.pixels);
   EXPECT_EQ(0.0, o.seconds);
-  EXPECT_FALSE(o.raw_output());
+  EXPECT_FALSE(o.rawOutput());
 }
 
 TEST(RecorderOptions, EveryOptionReachesItsSetting) {
@@ -31,22 +33,22 @@ TEST(RecorderOptions, EveryOptionReachesItsSetting) {
   ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
   const RecorderOptions& o = parsed.options;
   EXPECT_EQ(2.5, o.seconds);
-  EXPECT_EQ(25, o.frame_rate);
-  EXPECT_EQ(1, o.frame_rate_mode);
+  EXPECT_EQ(25, o.frameRate);
+  EXPECT_EQ(1, o.frameRateMode);
   EXPECT_EQ(CaptureTarget::Rectangle, o.target);
   EXPECT_EQ(-10, o.rectangle.left);
   EXPECT_EQ(20, o.rectangle.top);
   EXPECT_EQ(290, o.rectangle.right);
   EXPECT_EQ(220, o.rectangle.bottom);
   EXPECT_TRUE(o.scaled);
-  EXPECT_EQ(640, o.output_width);
-  EXPECT_EQ(360, o.output_height);
+  EXPECT_EQ(640, o.outputWidth);
+  EXPECT_EQ(360, o.outputHeight);
   EXPECT_EQ(7, o.interpolation);
   EXPECT_EQ(PixelFormat::Rgb565, o.pixels);
   EXPECT_FALSE(o.cursor);
-  EXPECT_TRUE(o.layered_windows);
+  EXPECT_TRUE(o.layeredWindows);
   EXPECT_TRUE(o.quiet);
-  EXPECT_TRUE(o.raw_output());
+  EXPECT_TRUE(o.rawOutput());
 }
 
 // A size without an interpolation scales with the filter's own scaler; one named stays.
@@ -58,28 +60,28 @@ TEST(RecorderOptions, ASizeScalesFastUnlessAnInterpolationIsNamed) {
     ParsedOptions parsed = Parse(c.first);
     ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
     EXPECT_EQ(c.second, parsed.options.interpolation);
-    EXPECT_TRUE(parsed.options.interpolation_given);
+    EXPECT_TRUE(parsed.options.interpolationGiven);
   }
-  EXPECT_FALSE(Parse({L"x.avi"}).options.interpolation_given) << "no size: the device's own mode stays";
+  EXPECT_FALSE(Parse({L"x.avi"}).options.interpolationGiven) << "no size: the device's own mode stays";
 }
 
 TEST(RecorderOptions, AWindowTitleWinsOverAScreenRectangle) {
   ParsedOptions parsed = Parse({L"--window", L"Dorvantel demo", L"--rect", L"0,0,10,10", L"x.AVI"});
   ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
   EXPECT_EQ(CaptureTarget::Window, parsed.options.target);
-  EXPECT_TRUE(parsed.options.has_rectangle);
-  EXPECT_EQ(L"Dorvantel demo", parsed.options.window_title);
+  EXPECT_TRUE(parsed.options.hasRectangle);
+  EXPECT_EQ(L"Dorvantel demo", parsed.options.windowTitle);
 }
 
 TEST(RecorderOptions, TheDemoWindowTakesAnOptionalPlace) {
   ParsedOptions parsed = Parse({L"--demo", L"x.avi"});
   ASSERT_TRUE(parsed.ok());
   EXPECT_TRUE(parsed.options.demo);
-  EXPECT_TRUE(::IsRectEmpty(&parsed.options.demo_bounds));
+  EXPECT_TRUE(::IsRectEmpty(&parsed.options.demoBounds));
   parsed = Parse({L"--demo=10,20,320,240", L"x.avi"});
   ASSERT_TRUE(parsed.ok());
-  EXPECT_EQ(330, parsed.options.demo_bounds.right);
-  EXPECT_EQ(260, parsed.options.demo_bounds.bottom);
+  EXPECT_EQ(330, parsed.options.demoBounds.right);
+  EXPECT_EQ(260, parsed.options.demoBounds.bottom);
   EXPECT_FALSE(Parse({L"--demo=10,20,0,240", L"x.avi"}).ok());
 }
 
@@ -138,7 +140,7 @@ TEST(RecorderOptions, APresetStoresOnlyTheCaptureOptionsItNames) {
   EXPECT_EQ(L"Dorvantel editor", parsed.options.name);
   std::wstring stored;
   for (const PresetValue& v : PresetValues(parsed.options)) {
-    stored += v.key + L"=" + (v.is_text ? v.text : std::to_wstring(v.number)) + L";";
+    stored += v.key + L"=" + (v.isText ? v.text : std::to_wstring(v.number)) + L";";
   }
   EXPECT_EQ(L"CaptureArea=3;WindowTitle=Notepad;CaptureValue=10,20,310,220;FrameRate=25;OutputFormat=rgb24;"
             L"IncludeCursor=0;",
@@ -163,7 +165,7 @@ TEST(RecorderOptions, AStoredPresetReadsBackAsTheOptionsThatStoreItAgain) {
   auto stored = [](const std::vector<std::wstring>& args) {
     std::vector<std::wstring> settings;
     for (const PresetValue& v : PresetValues(ParseOptions(args, OptionsFor::Preset).options)) {
-      settings.push_back(v.key + L"=" + (v.is_text ? v.text : std::to_wstring(v.number)));
+      settings.push_back(v.key + L"=" + (v.isText ? v.text : std::to_wstring(v.number)));
     }
     return settings;
   };

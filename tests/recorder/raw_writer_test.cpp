@@ -7,28 +7,30 @@
 
 #include "recorder/raw_writer.h"
 
+using namespace dorvantel;
+
 namespace {
 
 TEST(RawFrameWriter, RowsComeOutTopDownWithoutPadding) {
   // 3 pixels of 24 bits: 9 bytes a row, stored in 12.
   const FrameFormat format = MakeFrameFormat(PixelFormat::Rgb24, 3, 2);
   ASSERT_EQ(12u, format.stride);
-  std::vector<BYTE> frame(format.image_size, 0xEE);
+  std::vector<BYTE> frame(format.imageSize, 0xEE);
   for (int i = 0; i < 9; ++i) {
     frame[i] = static_cast<BYTE>(i);             // bottom row
     frame[12 + i] = static_cast<BYTE>(100 + i);  // top row
   }
   RawFrameWriter writer;
-  HANDLE read_end, write_end;
-  ASSERT_TRUE(::CreatePipe(&read_end, &write_end, nullptr, 1 << 16));
-  ASSERT_EQ(S_OK, writer.Open(write_end, format, 30));
+  HANDLE readEnd, writeEnd;
+  ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 16));
+  ASSERT_EQ(S_OK, writer.Open(writeEnd, format, 30));
   ASSERT_EQ(S_OK, writer.WriteFrame(frame.data()));
-  ::CloseHandle(write_end);
+  ::CloseHandle(writeEnd);
 
   std::string received(256, '\0');
   DWORD read = 0;
-  ::ReadFile(read_end, &received[0], static_cast<DWORD>(received.size()), &read, nullptr);
-  ::CloseHandle(read_end);
+  ::ReadFile(readEnd, &received[0], static_cast<DWORD>(received.size()), &read, nullptr);
+  ::CloseHandle(readEnd);
   received.resize(read);
   const std::string header = "DORVANTEL-RAW width=3 height=2 pix_fmt=bgr24 rate=30 frame_bytes=18\n";
   ASSERT_EQ(header.size() + 18, received.size());
@@ -45,19 +47,19 @@ TEST(RawFrameWriter, EightBitFramesAreExpandedThroughThePalette) {
   format.palette[5] = RGBQUAD{10, 20, 30, 0};
   format.palette[6] = RGBQUAD{40, 50, 60, 0};
   RawFrameWriter writer;
-  HANDLE read_end, write_end;
-  ASSERT_TRUE(::CreatePipe(&read_end, &write_end, nullptr, 1 << 16));
-  ASSERT_EQ(S_OK, writer.Open(write_end, format, 10));
-  EXPECT_STREQ("bgr24", writer.pixel_format());
-  EXPECT_EQ(6u, writer.frame_bytes());
+  HANDLE readEnd, writeEnd;
+  ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 16));
+  ASSERT_EQ(S_OK, writer.Open(writeEnd, format, 10));
+  EXPECT_STREQ("bgr24", writer.pixelFormat());
+  EXPECT_EQ(6u, writer.frameBytes());
   const BYTE frame[4] = {5, 6, 0, 0};
   std::vector<BYTE> out(6);
   writer.Convert(frame, out.data());
   EXPECT_EQ((std::vector<BYTE>{10, 20, 30, 40, 50, 60}), out);
-  ::CloseHandle(read_end);
+  ::CloseHandle(readEnd);
   // The reader went away: the next frame reports it.
   EXPECT_TRUE(FAILED(writer.WriteFrame(frame)));
-  ::CloseHandle(write_end);
+  ::CloseHandle(writeEnd);
 }
 
 TEST(RawFrameWriter, PixelFormatsUseTheEncodersNames) {
@@ -71,13 +73,13 @@ TEST(RawFrameWriter, PixelFormatsUseTheEncodersNames) {
                {PixelFormat::Rgb555, "rgb555le", 40}};
   for (const auto& c : cases) {
     RawFrameWriter writer;
-    HANDLE read_end, write_end;
-    ASSERT_TRUE(::CreatePipe(&read_end, &write_end, nullptr, 1 << 16));
-    ASSERT_EQ(S_OK, writer.Open(write_end, MakeFrameFormat(c.pixels, 10, 2), 10));
-    EXPECT_STREQ(c.name, writer.pixel_format());
-    EXPECT_EQ(c.bytes, writer.frame_bytes());
-    ::CloseHandle(read_end);
-    ::CloseHandle(write_end);
+    HANDLE readEnd, writeEnd;
+    ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 16));
+    ASSERT_EQ(S_OK, writer.Open(writeEnd, MakeFrameFormat(c.pixels, 10, 2), 10));
+    EXPECT_STREQ(c.name, writer.pixelFormat());
+    EXPECT_EQ(c.bytes, writer.frameBytes());
+    ::CloseHandle(readEnd);
+    ::CloseHandle(writeEnd);
   }
 }
 

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "tests/reliability/support/bounded_wait.h"
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
 #include "tests/support/library.h"
 #include "tests/support/test_window.h"
+
+using namespace dorvantel;
 
 namespace {
 
@@ -44,7 +46,7 @@ HRESULT WriteTitle(IBaseFilter* filter, const wchar_t* title) {
 }
 
 // Ends the test program if the graph does not stop in time.
-HRESULT BoundedStop(CaptureGraph& graph) {
+HRESULT BoundedStop(TestGraph& graph) {
   Watchdog watchdog("Stop", kCallBoundMs);
   return graph.Stop();
 }
@@ -59,7 +61,7 @@ TEST(CapturedWindowThreadedTest, ClosingTheCapturedWindowEndsTheStream) {
   auto window = std::make_unique<TestWindow>(RECT{500, 300, 500 + kWidth, 300 + kHeight}, colour);
   ASSERT_TRUE(window->WaitUntilShown());
   {
-    CaptureGraph graph(library);
+    TestGraph graph(library);
     struct {
       HWND window;
       LONG left, top, right, bottom;
@@ -96,7 +98,7 @@ TEST(CapturedWindowThreadedTest, PropertiesWrittenFromTheThreadWhoseWindowIsPrin
   TestWindow window(RECT{300, 300, 300 + kWidth, 300 + kHeight}, colour);
   ASSERT_TRUE(window.WaitUntilShown());
   {
-    CaptureGraph graph(library);
+    TestGraph graph(library);
     ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", 2));
     ASSERT_EQ(S_OK, WriteTitle(graph.source(), L"Dorvantel test"));
     ASSERT_EQ(S_OK, graph.WriteBool(L"FramePacing", false));  // the worker is nearly always printing
@@ -128,7 +130,7 @@ TEST(CapturedWindowThreadedTest, OffEveryScreenTheStreamGoesOn) {
   ASSERT_TRUE(window.WaitUntilShown());
 
   {
-    CaptureGraph graph(library);
+    TestGraph graph(library);
     RECT beyond = {screenW + 100, screenH + 100, screenW + 100 + kWidth, screenH + 100 + kHeight};
     ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", 1));
     ASSERT_EQ(S_OK, graph.WritePointer(L"CaptureValue", &beyond));
@@ -148,7 +150,7 @@ TEST(CapturedWindowThreadedTest, OffEveryScreenTheStreamGoesOn) {
   }
 
   {
-    CaptureGraph graph(library);
+    TestGraph graph(library);
     ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", 2));
     ASSERT_EQ(S_OK, WriteTitle(graph.source(), L"Dorvantel off-screen preset"));
     ASSERT_EQ(S_OK, graph.WriteLong(L"FrameRate", 50));

@@ -13,9 +13,11 @@
 #include "tests/reliability/support/bounded_wait.h"
 #include "tests/reliability/support/desktop_source.h"
 #include "tests/reliability/support/downstream_double.h"
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
 #include "tests/support/library.h"
 #include "tests/support/test_window.h"
+
+using namespace dorvantel;
 
 namespace {
 
@@ -232,7 +234,7 @@ TEST(TornRectangleThreadedTest, FramesNeverMixTwoRectangles) {
   ASSERT_TRUE(window.WaitUntilShown());
   const RECT rects[2] = {{300, 200, 364, 248}, {364, 200, 428, 248}};
   {
-    CaptureGraph graph(library);
+    TestGraph graph(library);
     ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", 1));
     ASSERT_EQ(S_OK, graph.WritePointer(L"CaptureValue", const_cast<RECT*>(&rects[0])));
     ASSERT_EQ(S_OK, graph.WriteBool(L"FramePacing", false));  // as many frames as the flips meet

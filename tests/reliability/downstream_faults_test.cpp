@@ -8,6 +8,8 @@
 #include "tests/reliability/support/downstream_double.h"
 #include "tests/support/library.h"
 
+using namespace dorvantel;
+
 namespace {
 
 constexpr DWORD kFramesBoundMs = 10000;

@@ -12,6 +12,8 @@
 #include "tests/reliability/support/resource_counts.h"
 #include "tests/support/library.h"
 
+using namespace dorvantel;
+
 namespace {
 
 constexpr DWORD kFramesBoundMs = 10000;

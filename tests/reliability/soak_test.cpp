@@ -11,8 +11,10 @@
 #include "tests/reliability/support/desktop_source.h"
 #include "tests/reliability/support/resource_counts.h"
 #include "tests/reliability/support/soak_plan.h"
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
 #include "tests/support/library.h"
+
+using namespace dorvantel;
 
 namespace {
 

@@ -8,6 +8,8 @@
 
 #include "settings/device_store.h"
 
+using namespace dorvantel;
+
 namespace {
 
 // The other bitness's register tool gets the preset as a command line: every argument must

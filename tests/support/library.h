@@ -6,9 +6,9 @@
 #include "hostkit/source_library.h"
 #include "module/dorvantel.h"
 
-class LoadedLibrary : public SourceLibrary {
+class LoadedLibrary : public dorvantel::SourceLibrary {
  public:
-  LoadedLibrary() { Load(ProgramFolder() + L"..\\" DORVANTEL_DLL_NAME); }
+  LoadedLibrary() { Load(dorvantel::ProgramFolder() + L"..\\" DORVANTEL_DLL_NAME); }
   LoadedLibrary(const LoadedLibrary&) = delete;
   LoadedLibrary& operator=(const LoadedLibrary&) = delete;
 };

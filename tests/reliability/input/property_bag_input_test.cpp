@@ -14,8 +14,10 @@
 #include "tests/reliability/support/desktop_source.h"
 #include "tests/reliability/support/downstream_double.h"
 #include "tests/reliability/support/guarded_memory.h"
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
 #include "tests/support/library.h"
+
+using namespace dorvantel;
 
 namespace {
 

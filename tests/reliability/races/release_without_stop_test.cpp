@@ -31,6 +31,8 @@
 #include "tests/reliability/support/resource_counts.h"
 #include "tests/support/library.h"
 
+using namespace dorvantel;
+
 namespace {
 
 constexpr DWORD kReleaseBoundMs = 5000;

@@ -1,7 +1,9 @@
 #include "tests/reliability/support/desktop_source.h"
 
 #include "hostkit/source_settings.h"
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
+
+using namespace dorvantel;
 
 DesktopSource::DesktopSource(const LoadedLibrary& library) {
   if (FAILED(library.CreateFilter(&filter_)) || !filter_) return;

@@ -1,4 +1,4 @@
-#include "tests/support/capture_graph.h"
+#include "tests/support/test_graph.h"
 
 #include <cstring>
 #include <utility>
@@ -6,11 +6,13 @@
 #include "hostkit/pins.h"
 #include "hostkit/source_settings.h"
 
+using namespace dorvantel;
+
 // Records each sample the grabber hands over; a COM object of the test's own making.
-class CaptureGraph::Callback final : public ISampleGrabberCB {
+class TestGraph::Callback final : public ISampleGrabberCB {
  public:
   virtual ~Callback() = default;
-  explicit Callback(CaptureGraph* owner) : owner_(owner) {}
+  explicit Callback(TestGraph* owner) : owner_(owner) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_ISampleGrabberCB)) {
       *out = static_cast<ISampleGrabberCB*>(this);
@@ -45,39 +47,39 @@ class CaptureGraph::Callback final : public ISampleGrabberCB {
   HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, LONG) override { return S_OK; }
 
  private:
-  CaptureGraph* owner_;
+  TestGraph* owner_;
   volatile LONG refs_ = 1;
 };
 
-CaptureGraph::CaptureGraph(const LoadedLibrary& library) {
+TestGraph::TestGraph(const LoadedLibrary& library) {
   ComPtr<IBaseFilter> source;
   library.CreateFilter(&source);
   Build(source.get());
 }
 
-CaptureGraph::CaptureGraph(ComPtr<IBaseFilter> source) { Build(source.get()); }
+TestGraph::TestGraph(ComPtr<IBaseFilter> source) { Build(source.get()); }
 
-void CaptureGraph::Build(IBaseFilter* source) {
+void TestGraph::Build(IBaseFilter* source) {
   callback_ = new Callback(this);
   graph_.Create(source, callback_);
   // No clock: frames flow as fast as the source makes them.
   if (graph_.graph()) graph_.RemoveClock();
 }
 
-CaptureGraph::~CaptureGraph() {
+TestGraph::~TestGraph() {
   graph_.Release();
   callback_->Release();
 }
 
-HRESULT CaptureGraph::WriteLong(const wchar_t* name, LONG value) { return SourceSettings(source()).WriteLong(name, value); }
+HRESULT TestGraph::WriteLong(const wchar_t* name, LONG value) { return SourceSettings(source()).WriteLong(name, value); }
 
-HRESULT CaptureGraph::WriteBool(const wchar_t* name, bool value) { return SourceSettings(source()).WriteBool(name, value); }
+HRESULT TestGraph::WriteBool(const wchar_t* name, bool value) { return SourceSettings(source()).WriteBool(name, value); }
 
-HRESULT CaptureGraph::WritePointer(const wchar_t* name, const void* value) {
+HRESULT TestGraph::WritePointer(const wchar_t* name, const void* value) {
   return SourceSettings(source()).WritePointer(name, value);
 }
 
-HRESULT CaptureGraph::Connect(int formatPosition) {
+HRESULT TestGraph::Connect(int formatPosition) {
   if (!sourcePin() || !grabber() || !renderer()) return E_UNEXPECTED;
   if (formatPosition < 0) {
     const HRESULT hr = graph_.ConnectSource(nullptr);
@@ -94,7 +96,7 @@ HRESULT CaptureGraph::Connect(int formatPosition) {
   return hr;
 }
 
-HRESULT CaptureGraph::UseGraphClock() {
+HRESULT TestGraph::UseGraphClock() {
   ComPtr<IMediaFilter> graphFilter;
   HRESULT hr = graph() ? graph()->QueryInterface(IID_IMediaFilter, graphFilter.put_void()) : E_UNEXPECTED;
   if (FAILED(hr)) return hr;
@@ -104,11 +106,11 @@ HRESULT CaptureGraph::UseGraphClock() {
   return graphFilter->SetSyncSource(clock.get());
 }
 
-HRESULT CaptureGraph::Run() { return control() ? control()->Run() : E_UNEXPECTED; }
-HRESULT CaptureGraph::Pause() { return control() ? control()->Pause() : E_UNEXPECTED; }
-HRESULT CaptureGraph::Stop() { return control() ? control()->Stop() : E_UNEXPECTED; }
+HRESULT TestGraph::Run() { return control() ? control()->Run() : E_UNEXPECTED; }
+HRESULT TestGraph::Pause() { return control() ? control()->Pause() : E_UNEXPECTED; }
+HRESULT TestGraph::Stop() { return control() ? control()->Stop() : E_UNEXPECTED; }
 
-bool CaptureGraph::WaitForFrames(size_t count, DWORD timeoutMs) {
+bool TestGraph::WaitForFrames(size_t count, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   while (FrameCount() < count) {
     if (GetTickCount64() > deadline) return false;
@@ -119,28 +121,28 @@ bool CaptureGraph::WaitForFrames(size_t count, DWORD timeoutMs) {
   return true;
 }
 
-std::vector<DeliveredFrame> CaptureGraph::Frames() {
+std::vector<DeliveredFrame> TestGraph::Frames() {
   SectionLockHolder holder(&framesLock_);
   return frames_;
 }
 
-size_t CaptureGraph::FrameCount() {
+size_t TestGraph::FrameCount() {
   SectionLockHolder holder(&framesLock_);
   return frames_.size();
 }
 
-void CaptureGraph::ClearFrames() {
+void TestGraph::ClearFrames() {
   SectionLockHolder holder(&framesLock_);
   frames_.clear();
 }
 
-AM_MEDIA_TYPE CaptureGraph::ConnectedType() {
+AM_MEDIA_TYPE TestGraph::ConnectedType() {
   AM_MEDIA_TYPE type{};
   if (sourcePin()) sourcePin()->ConnectionMediaType(&type);
   return type;
 }
 
-void CaptureGraph::ReadEvents() {
+void TestGraph::ReadEvents() {
   IMediaEvent* media = graph_.events();
   if (!media) return;
   long code;
@@ -151,12 +153,12 @@ void CaptureGraph::ReadEvents() {
   }
 }
 
-std::vector<std::pair<long, LONG_PTR>> CaptureGraph::Events() {
+std::vector<std::pair<long, LONG_PTR>> TestGraph::Events() {
   ReadEvents();
   return std::exchange(events_, {});
 }
 
-bool CaptureGraph::WaitForEvent(long code, LONG_PTR* param1, DWORD timeoutMs) {
+bool TestGraph::WaitForEvent(long code, LONG_PTR* param1, DWORD timeoutMs) {
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   for (;;) {
     ReadEvents();

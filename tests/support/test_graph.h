@@ -1,5 +1,5 @@
 #pragma once
-// CaptureGraph: the desktop source in Wine's filter graph, connected to a Sample Grabber (in
+// TestGraph: the desktop source in Wine's filter graph, connected to a Sample Grabber (in
 // callback mode) that records every delivered frame and then to a Null Renderer. By default
 // the graph has no reference clock, so nothing paces delivery.
 
@@ -26,14 +26,14 @@ struct DeliveredFrame {
   std::vector<BYTE> pixels;  // kept only when the graph keeps pixels
 };
 
-class CaptureGraph {
+class TestGraph {
  public:
-  explicit CaptureGraph(const LoadedLibrary& library);
+  explicit TestGraph(const LoadedLibrary& library);
   // The same graph around a source filter the caller made (one output pin, id "1").
-  explicit CaptureGraph(ComPtr<IBaseFilter> source);
-  ~CaptureGraph();
-  CaptureGraph(const CaptureGraph&) = delete;
-  CaptureGraph& operator=(const CaptureGraph&) = delete;
+  explicit TestGraph(ComPtr<IBaseFilter> source);
+  ~TestGraph();
+  TestGraph(const TestGraph&) = delete;
+  TestGraph& operator=(const TestGraph&) = delete;
 
   // Writes one property of the filter's bag.
   HRESULT WriteLong(const wchar_t* name, LONG value);
@@ -77,7 +77,7 @@ class CaptureGraph {
   void ReadEvents();
 
   Callback* callback_ = nullptr;  // one reference, the graph holds another until it is released
-  GrabberGraph graph_;
+  dorvantel::GrabberGraph graph_;
   bool keepPixels_ = true;
   SectionLock framesLock_;
   std::vector<DeliveredFrame> frames_;
