@@ -45,6 +45,10 @@ struct CaptureSettings {
   LONG CaptureArea = kAreaDisplay;        // a SourceArea
   Rect CaptureRect;
   HWND CaptureWindow = nullptr;
+  // Area 4: the monitor's number (base/monitors.h). MonitorMissing: no monitor had it when
+  // the rectangle was taken, so frames are black.
+  LONG CaptureMonitor = 1;
+  bool MonitorMissing = false;
   // Absent: no scaling. OutputDimensions sets it; SetFormat sets it, or makes it absent for
   // the captured size.
   std::optional<::FrameSize> OutputSize;

@@ -7,8 +7,18 @@
 
 namespace {
 
-bool IsScreenArea(LONG area) { return area == kAreaDisplay || area == kAreaScreenRectangle; }
+bool IsScreenArea(LONG area) {
+  return area == kAreaDisplay || area == kAreaScreenRectangle || area == kAreaMonitor || area == kAreaDesktop;
+}
 bool IsWindowArea(LONG area) { return area == kAreaWindow || area == kAreaWindowRectangle; }
+bool IsLayoutArea(LONG area) { return area == kAreaMonitor || area == kAreaDesktop; }
+
+// A layout read this long ago is read again at the next grab, even when the desktop's bounds
+// stayed the same (a monitor switched off or moved inside them).
+constexpr ULONGLONG kLayoutAge = 500;  // milliseconds
+
+// What a grab of a missing monitor copies from: nothing.
+const MonitorLayout kNoMonitors;
 
 }  // namespace
 
@@ -70,7 +80,54 @@ HRESULT DesktopCapture::SwitchCaptureArea(LONG area) noexcept {
   CloseDeviceContexts();
   settings_.CaptureArea = area;
   OpenDeviceContexts();
+  TakeLayout();
   return S_OK;
+}
+
+HRESULT DesktopCapture::SelectMonitor(LONG number) noexcept {
+  if (number < SourceLimits::kMinMonitor || number > SourceLimits::kMaxMonitor) return E_INVALIDARG;
+  SectionLockHolder hold(&captureLock_);
+  settings_.CaptureMonitor = number;
+  TakeLayout();
+  return S_OK;
+}
+
+void DesktopCapture::TakeLayout(std::optional<::FrameSize> keepSize) noexcept {
+  SectionLockHolder hold(&captureLock_);
+  CaptureSettings& s = settings_;
+  if (!IsLayoutArea(s.CaptureArea)) return;
+  MonitorLayout layout;
+  layout.Read();
+  RECT rect = layout.Bounds();
+  s.MonitorMissing = false;
+  if (s.CaptureArea == kAreaMonitor) {
+    if (const Monitor* monitor = layout.Find(s.CaptureMonitor)) {
+      rect = monitor->rect;
+    } else {
+      // Black frames of a sensible size: the primary monitor's.
+      s.MonitorMissing = true;
+      const Monitor* primary = layout.Find(1);
+      rect = primary ? primary->rect : RECT{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    }
+  }
+  if (::IsRectEmpty(&rect)) return;  // no layout to take: the rectangle stays
+  if (keepSize && !s.OutputSize) {
+    rect.right = rect.left + keepSize->width;
+    rect.bottom = rect.top + keepSize->height;
+  }
+  s.CaptureRect.Set(rect.left, rect.top, rect.right, rect.bottom);
+}
+
+const MonitorLayout& DesktopCapture::CurrentLayout() noexcept {
+  RECT bounds = {};
+  ::GetClipBox(ScreenDC(), &bounds);
+  const ULONGLONG now = ::GetTickCount64();
+  if (layoutRead_ == 0 || now - layoutRead_ >= kLayoutAge || !::EqualRect(&bounds, &layoutBounds_)) {
+    layout_.Read();
+    layoutBounds_ = bounds;
+    layoutRead_ = now;
+  }
+  return layout_;
 }
 
 HRESULT DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes,
@@ -92,6 +149,12 @@ HRESULT DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPI
   request.includeLayeredWindows = s.CaptureTransparentWindows;
   request.interpolation = s.InterpolationMode;
   request.window = IsWindowArea(s.CaptureArea) ? s.CaptureWindow : nullptr;
+  if (IsScreenArea(s.CaptureArea)) {
+    const bool missing = s.CaptureArea == kAreaMonitor && s.MonitorMissing;
+    request.monitors = missing ? &kNoMonitors : &CurrentLayout();
+    // A platform that lists no monitor: whatever the screen gives.
+    if (!missing && request.monitors->Count() == 0) request.monitors = nullptr;
+  }
   if (request.window && !::IsWindow(request.window)) return kCaptureWindowGone;
   const bool written = GrabFrame(request, surfaces_);
   if (request.window && !::IsWindow(request.window)) return kCaptureWindowGone;
@@ -104,19 +167,14 @@ void DesktopCapture::ReleaseSurfaces() noexcept {
 }
 
 void DesktopCapture::OpenDeviceContexts() noexcept {
-  if (IsScreenArea(settings_.CaptureArea)) {
-    display_.reset(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
-  } else if (IsWindowArea(settings_.CaptureArea)) {
-    screen_ = WindowDC::Get(nullptr);
-  } else {
-    return;
-  }
+  if (!IsScreenArea(settings_.CaptureArea) && !IsWindowArea(settings_.CaptureArea)) return;
+  screen_ = WindowDC::Get(nullptr);
   memory_.reset(::CreateCompatibleDC(ScreenDC()));
+  layoutRead_ = 0;
 }
 
 void DesktopCapture::CloseDeviceContexts() noexcept {
   surfaces_.Release();
-  display_.reset();
   screen_.reset();
   memory_.reset();
 }

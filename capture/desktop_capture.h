@@ -1,8 +1,14 @@
 #pragma once
 // DesktopCapture: the capture side of the desktop pin. Owns the capture settings, the source
 // device context (ScreenDC) and the memory device context for the current CaptureArea, the
-// bitmaps that grabs draw into (kept between the grabs of one area), and a GDI+ session for
-// its whole life; all are released by its destructor.
+// bitmaps that grabs draw into (kept between the grabs of one area), the monitor layout that
+// screen grabs copy from, and a GDI+ session for its whole life; all are released by its
+// destructor.
+//
+// Every area grabs through the whole screen's device context (GetDC of no window), which uses
+// screen coordinates on every platform: under Wine a "DISPLAY" device context has its origin
+// at the virtual desktop's corner instead, so it read the wrong monitor's pixels wherever the
+// primary monitor is not the top-left one.
 // CaptureLock guards the settings, the device contexts and the bitmaps: a grab and every
 // change of them hold it. It is re-entrant, and nothing else is taken while it is held
 // but the pin's format lock. A grab that prints a window holds it while the window's thread
@@ -11,12 +17,14 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <optional>
 
 #include "capture/capture_settings.h"
 #include "capture/frame_grabber.h"
 #include "base/gdi_resources.h"
-#include "format/frame_size.h"
+#include "base/monitors.h"
 #include "base/section_lock.h"
+#include "format/frame_size.h"
 
 // Grab's answer once the captured window no longer exists.
 constexpr HRESULT kCaptureWindowGone = HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
@@ -39,8 +47,19 @@ class DesktopCapture {
   ::FrameSize FrameSize() noexcept;
 
   // Closes the device contexts of the current area and opens those of the new one; the
-  // same area again changes nothing. E_INVALIDARG for an area outside 0-3.
+  // same area again changes nothing. E_INVALIDARG for an area outside 0-5. Areas 4 and 5
+  // take their rectangle (TakeLayout) as they become current.
   HRESULT SwitchCaptureArea(LONG area) noexcept;
+
+  // The monitor of area 4, by its number; in area 4 its rectangle is taken at once.
+  // E_INVALIDARG for a number outside SourceLimits' range.
+  HRESULT SelectMonitor(LONG number) noexcept;
+
+  // Areas 4 and 5: CaptureRect becomes the monitor's (or the whole desktop's) rectangle as
+  // the layout is now. With keepSize (the connected frame size) and no OutputSize, the
+  // rectangle keeps that size from the monitor's corner. A missing monitor sets
+  // MonitorMissing and the primary monitor's size. Other areas: nothing changes.
+  void TakeLayout(std::optional<::FrameSize> keepSize = std::nullopt) noexcept;
 
   // Every setting back to its default and the device contexts of area 0.
   void ResetSettings() noexcept;
@@ -63,19 +82,24 @@ class DesktopCapture {
   void ReleaseSurfaces() noexcept;
 
   // The device contexts of the current area.
-  HDC ScreenDC() const noexcept { return display_ ? display_.get() : screen_.get(); }
+  HDC ScreenDC() const noexcept { return screen_.get(); }
   HDC MemoryDC() const noexcept { return memory_.get(); }
 
  private:
   void OpenDeviceContexts() noexcept;
   void CaptureWholeDisplay() noexcept;
   void CloseDeviceContexts() noexcept;
+  // The layout screen grabs copy from, read again when the desktop's bounds changed or
+  // kLayoutAge has passed (reading it costs about a millisecond under Wine).
+  const MonitorLayout& CurrentLayout() noexcept;
 
   SectionLock captureLock_{SectionLock::Waiting::AnsweringSentMessages};
   GdiplusSession gdiplus_;
   CaptureSettings settings_;
-  CreatedDC display_;  // areas 0 and 1: the "DISPLAY" device context
-  WindowDC screen_;    // areas 2 and 3: the whole screen's device context
+  WindowDC screen_;  // the whole screen's device context
   ::MemoryDC memory_;
   GrabSurfaces surfaces_;  // compatible with the current area's device contexts
+  MonitorLayout layout_;
+  RECT layoutBounds_ = {};  // the screen device context's clip box when layout_ was read
+  ULONGLONG layoutRead_ = 0;
 };

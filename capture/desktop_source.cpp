@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "format/desktop_formats.h"
 
@@ -106,7 +107,10 @@ HRESULT STDMETHODCALLTYPE CPushPinDesktop::GetFormat(AM_MEDIA_TYPE** type) {
 
 HRESULT STDMETHODCALLTYPE CPushPinDesktop::GetNumberOfCapabilities(int* count, int* size) {
   if (!count || !size) return E_POINTER;
-  if (!IsConnected()) capture_.FindTitledWindow(true);
+  if (!IsConnected()) {
+    capture_.FindTitledWindow(true);
+    capture_.TakeLayout();
+  }
   *count = StreamCapsCount(CapsSizes());
   *size = sizeof(VIDEO_STREAM_CONFIG_CAPS);
   return S_OK;
@@ -288,7 +292,11 @@ HRESULT CPushPinDesktop::ApplyMediaType(const AM_MEDIA_TYPE* type) {
 HRESULT CPushPinDesktop::MediaTypeAt(int position, MediaType* type) {
   if (!type) return E_POINTER;
   // A titled window opened since the settings were made gives its size to the types offered.
-  if (position == 0 && !IsConnected()) capture_.FindTitledWindow(true);
+  // So does a monitor's rectangle in the layout as it is now.
+  if (position == 0 && !IsConnected()) {
+    capture_.FindTitledWindow(true);
+    capture_.TakeLayout();
+  }
   SectionLockHolder holder(Lock());
   REFERENCE_TIME interval;
   FrameSize size;
@@ -306,6 +314,20 @@ HRESULT CPushPinDesktop::MediaTypeAt(int position, MediaType* type) {
   // Hosts take the stream's rate from the connected type.
   reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->AvgTimePerFrame = interval > 0 ? interval : 0;
   return S_OK;
+}
+
+void CPushPinDesktop::TakeLayout() noexcept {
+  std::optional<FrameSize> connected;
+  SectionLockHolder holder(Lock());
+  if (IsConnected()) {
+    SectionLockHolder format(&formatLock_);
+    const MediaType& connection = ConnectionType();
+    if (connection.pbFormat && connection.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+      const BITMAPINFOHEADER& header = reinterpret_cast<const VIDEOINFOHEADER*>(connection.pbFormat)->bmiHeader;
+      connected = FrameSize{header.biWidth, header.biHeight < 0 ? -header.biHeight : header.biHeight};
+    }
+  }
+  capture_.TakeLayout(connected);
 }
 
 HRESULT CPushPinDesktop::SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
@@ -392,6 +414,7 @@ HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Pause() {
   if (pin_ && State() == State_Stopped) {
     const HRESULT found = pin_->Capture().FindTitledWindow(!pin_->IsConnected());
     if (FAILED(found)) return found;
+    pin_->TakeLayout();
   }
   if (pin_) pin_->PauseRequested(TickTime());
   const HRESULT hr = CSource::Pause();

@@ -90,6 +90,9 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
   HRESULT STDMETHODCALLTYPE Notify(IBaseFilter* sender, Quality quality) override;
 
   DesktopCapture& Capture() noexcept { return capture_; }
+  // A monitor's (or the desktop's) rectangle taken from the layout as it is now, keeping the
+  // connected frame size when the pin is connected (DesktopCapture::TakeLayout).
+  void TakeLayout() noexcept;
 
   // Pause accounting, called by the filter on the graph's thread.
   void PauseRequested(REFERENCE_TIME now) noexcept;
@@ -159,7 +162,7 @@ class CPushSourceDesktop : public CSource, public IPropertyBag, public IPersistP
   // IPersistPropertyBag: the settings stored in another bag, such as a capture device's
   // registry key (CapturePropertyBag::Load and Save). InitNew gives the defaults. A window
   // named by its title that is missing when streaming starts fails Pause with
-  // HRESULT_FROM_WIN32(ERROR_NOT_FOUND).
+  // HRESULT_FROM_WIN32(ERROR_NOT_FOUND). A monitor's rectangle is taken again then too.
   HRESULT STDMETHODCALLTYPE GetClassID(CLSID* classId) override;
   HRESULT STDMETHODCALLTYPE InitNew() override;
   HRESULT STDMETHODCALLTYPE Load(IPropertyBag* bag, IErrorLog* errorLog) override;

@@ -181,6 +181,47 @@ bool CopyCoversCanvas(HDC source, const RECT& rectangle) noexcept {
          rectangle.bottom <= visible.bottom;
 }
 
+// Copies the request's rectangle of the screen into target's (0, 0), width x height pixels.
+// Whatever the copy does not reach is black, as in a new bitmap: with monitors, every part of
+// the rectangle that no monitor shows; without, what lies outside the source's visible area.
+// A copy that lies inside one monitor (or the visible area) overwrites every pixel, so there
+// only a copy that fails needs the clear. With monitors, only their parts are copied: a
+// rectangle across two monitors costs their pixels, not the gap's.
+void CopyScreen(HDC target, const GrabRequest& request, int width, int height) noexcept {
+  const RECT& rectangle = request.rectangle;
+  const DWORD rasterOperation = request.includeLayeredWindows ? SRCCOPY | CAPTUREBLT : SRCCOPY;
+  bool covered = false;
+  if (request.monitors) {
+    covered = std::any_of(request.monitors->begin(), request.monitors->end(), [&](const Monitor& monitor) {
+      const RECT& m = monitor.rect;
+      return rectangle.left >= m.left && rectangle.top >= m.top && rectangle.right <= m.right &&
+             rectangle.bottom <= m.bottom;
+    });
+  } else {
+    covered = CopyCoversCanvas(request.source, rectangle);
+  }
+  if (covered || !request.monitors) {
+    if (!covered) ::PatBlt(target, 0, 0, width, height, BLACKNESS);
+    if (!::BitBlt(target, 0, 0, width, height, request.source, rectangle.left, rectangle.top, rasterOperation) &&
+        covered) {
+      ::PatBlt(target, 0, 0, width, height, BLACKNESS);
+    }
+    return;
+  }
+  ::PatBlt(target, 0, 0, width, height, BLACKNESS);
+  for (const Monitor& monitor : *request.monitors) {
+    RECT part = {};
+    if (!::IntersectRect(&part, &rectangle, &monitor.rect)) continue;
+    ::BitBlt(target, part.left - rectangle.left, part.top - rectangle.top, part.right - part.left,
+             part.bottom - part.top, request.source, part.left, part.top, rasterOperation);
+  }
+}
+
+// A frame that shows no monitor at all shows no cursor either.
+bool DrawsCursor(const GrabRequest& request) noexcept {
+  return request.drawCursor && (!request.monitors || request.monitors->Count() > 0);
+}
+
 // The screen copy straight into the caller's DIB section (the destination's own memory),
 // converted by the copy: the pixels the copy into the canvas and the conversion give, in one
 // pass over the frame. An 8-bit section takes the conversion's colour table first. False, with
@@ -196,14 +237,8 @@ bool GrabIntoSection(const GrabRequest& request, ConversionInfo& conversion, Gra
     SelectedObject selected(target, request.destinationSection);
     if (!selected) return false;
     if (conversion.HasPalette()) conversion.ApplyColours(target);
-    const bool covered = CopyCoversCanvas(request.source, rectangle);
-    if (!covered) ::PatBlt(target, 0, 0, width, height, BLACKNESS);
-    const DWORD rasterOperation = request.includeLayeredWindows ? SRCCOPY | CAPTUREBLT : SRCCOPY;
-    if (!::BitBlt(target, 0, 0, width, height, request.source, rectangle.left, rectangle.top, rasterOperation) &&
-        covered) {
-      ::PatBlt(target, 0, 0, width, height, BLACKNESS);
-    }
-    if (request.drawCursor) DrawCursor(target, rectangle, nullptr, surfaces);
+    CopyScreen(target, request, width, height);
+    if (DrawsCursor(request)) DrawCursor(target, rectangle, nullptr, surfaces);
   }
   // GDI may batch its drawing into a section; the destination is read through its memory.
   ::GdiFlush();
@@ -290,7 +325,6 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
   BITMAPINFO* info = request.info;
   const size_t infoBytes = request.infoBytes;
   const bool drawCursor = request.drawCursor;
-  const bool includeLayeredWindows = request.includeLayeredWindows;
   const LONG interpolation = request.interpolation;
   HWND window = request.window;
   if (::IsRectEmpty(&rectangle)) return false;
@@ -310,12 +344,9 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
   if (!canvas) return false;
   {
     SelectedObject selected(memory, canvas);
-    // Whatever the copy or the window's printing does not reach stays black, as in a new
-    // bitmap. A screen copy that covers the whole canvas overwrites every pixel, so there only
-    // a copy that fails needs the clear.
-    const bool covered = !window && CopyCoversCanvas(source, rectangle);
-    if (!covered) ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
     if (window) {
+      // Whatever the window's printing does not reach stays black, as in a new bitmap.
+      ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
       // The window's point (left, top) lands on the bitmap's pixel (0, 0).
       POINT previousOrigin = {};
       ::SetWindowOrgEx(memory, rectangle.left, rectangle.top, &previousOrigin);
@@ -323,13 +354,8 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
       if (drawCursor) DrawCursor(memory, rectangle, window, surfaces);
       ::SetWindowOrgEx(memory, previousOrigin.x, previousOrigin.y, nullptr);
     } else {
-      const DWORD rasterOperation = includeLayeredWindows ? SRCCOPY | CAPTUREBLT : SRCCOPY;
-      if (!::BitBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), source, rectangle.left,
-                    rectangle.top, rasterOperation) &&
-          covered) {
-        ::PatBlt(memory, 0, 0, static_cast<int>(width), static_cast<int>(height), BLACKNESS);
-      }
-      if (drawCursor) DrawCursor(memory, rectangle, nullptr, surfaces);
+      CopyScreen(memory, request, static_cast<int>(width), static_cast<int>(height));
+      if (DrawsCursor(request)) DrawCursor(memory, rectangle, nullptr, surfaces);
     }
   }
 

@@ -9,6 +9,7 @@
 #include "capture/cursor_probe.h"
 #include "capture/frame_scaler.h"
 #include "base/gdi_resources.h"
+#include "base/monitors.h"
 #include "format/frame_size.h"
 
 // The bitmaps a grab draws into, kept from one grab to the next. Making a bitmap of the
@@ -83,12 +84,17 @@ struct GrabRequest {
   bool includeLayeredWindows = false;
   LONG interpolation = 0;  // a GDI+ InterpolationMode value, or kInterpolationFast
   HWND window = nullptr;   // printed instead of copying the screen when given
+  // The monitors a screen copy takes its pixels from: what the rectangle holds outside them
+  // is black, and without any monitor the frame is black and has no cursor. Null: whatever
+  // source gives for the rectangle.
+  const MonitorLayout* monitors = nullptr;
 };
 
 // Copies rectangle of source (or, with a window, prints the window with rectangle taken
 // relative to its corner) into a bitmap compatible with source, drawn through memory, where
-// what the copy does not reach is black (the bitmap is cleared first unless the rectangle lies
-// inside source's visible area); draws the cursor when drawCursor is set; scales to outputSize
+// what the copy does not reach is black (with monitors, what none of them shows; the bitmap
+// is cleared first unless the rectangle lies inside one monitor, or without monitors inside
+// source's visible area); draws the cursor when drawCursor is set; scales to outputSize
 // when one is given, with the filter's own scaler for kInterpolationFast, else with GDI+; then
 // converts the lines into destination in the layout that info describes (its colour table is
 // written back for 8-bit layouts). With a destinationSection, an unscaled screen copy of the

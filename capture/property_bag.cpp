@@ -157,7 +157,7 @@ HRESULT CapturePropertyBag::Write(DesktopCapture& capture, LPCOLESTR name, VARIA
     lastCaptureArea_ = area;
     return S_OK;
   }
-  if (Matches(name, SourceProperty::CaptureValue)) return WriteCaptureValue(settings, *value);
+  if (Matches(name, SourceProperty::CaptureValue)) return WriteCaptureValue(capture, *value);
   if (Matches(name, SourceProperty::OutputDimensions)) {
     if (!value->byref) return E_POINTER;
     OutputDimensions size;
@@ -277,7 +277,15 @@ HRESULT CapturePropertyBag::LoadKeys(DesktopCapture& capture, IPropertyBag* bag,
         }
         break;
       case Stored::Corners:
-        if (!text) {
+        if (lastCaptureArea_ == kAreaMonitor) {
+          // A monitor's number, stored as a number or as its text.
+          if (!IntegerOf(stored, &numbers[0]) && !(text && ParseLongs(chars, length, L',', 1, numbers))) {
+            hr = text ? E_INVALIDARG : DISP_E_TYPEMISMATCH;
+          } else {
+            value.vt = VT_I4;
+            value.lVal = numbers[0];
+          }
+        } else if (!text) {
           hr = DISP_E_TYPEMISMATCH;
         } else if (!ParseLongs(chars, length, L',', 4, numbers)) {
           hr = E_INVALIDARG;
@@ -339,6 +347,9 @@ HRESULT CapturePropertyBag::Save(DesktopCapture& capture, IPropertyBag* bag) noe
       hr = WriteText(bag, SourceProperty::WindowTitle, settings.WindowTitle);
     }
     if (SUCCEEDED(hr) && rectangle) hr = WriteText(bag, SourceProperty::CaptureValue, Corners(settings.CaptureRect));
+    if (SUCCEEDED(hr) && settings.CaptureArea == kAreaMonitor) {
+      hr = WriteInteger(bag, SourceProperty::CaptureValue, settings.CaptureMonitor);
+    }
     if (SUCCEEDED(hr) && settings.OutputSize) {
       hr = WriteText(bag, SourceProperty::OutputDimensions,
                      std::to_wstring(settings.OutputSize->width) + L"x" + std::to_wstring(settings.OutputSize->height));
@@ -354,10 +365,14 @@ HRESULT CapturePropertyBag::Save(DesktopCapture& capture, IPropertyBag* bag) noe
   }
 }
 
-HRESULT CapturePropertyBag::WriteCaptureValue(CaptureSettings& settings, const VARIANT& value) noexcept {
+HRESULT CapturePropertyBag::WriteCaptureValue(DesktopCapture& capture, const VARIANT& value) noexcept {
+  CaptureSettings& settings = capture.Settings();
   switch (lastCaptureArea_) {
     case kAreaDisplay:
+    case kAreaDesktop:
       return S_OK;
+    case kAreaMonitor:
+      return capture.SelectMonitor(value.lVal);
     case kAreaScreenRectangle: {
       if (!value.byref) return E_POINTER;
       RECT rect;

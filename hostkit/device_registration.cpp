@@ -100,6 +100,11 @@ std::vector<PresetValue> PresetValues(const RecorderOptions& options) {
   } else if (options.target == CaptureTarget::Rectangle) {
     number(Key::CaptureArea, kAreaScreenRectangle);
     text(Key::CaptureValue, corners);
+  } else if (options.target == CaptureTarget::Monitor) {
+    number(Key::CaptureArea, kAreaMonitor);
+    number(Key::CaptureValue, options.monitor);
+  } else if (options.target == CaptureTarget::Desktop) {
+    number(Key::CaptureArea, kAreaDesktop);
   }
   if (options.rateGiven) number(Key::FrameRate, options.frameRate);
   if (options.rateModeGiven) number(Key::FrameRateMode, options.frameRateMode);
@@ -233,7 +238,11 @@ std::vector<std::wstring> PresetArguments(const std::vector<std::wstring>& setti
   if (area == std::to_wstring(kAreaWindowRectangle) || area == std::to_wstring(kAreaWindow)) {
     args.insert(args.end(), {L"--window", value(Key::WindowTitle)});
   }
-  if (!corners.empty() && area != std::to_wstring(kAreaDisplay)) {
+  if (area == std::to_wstring(kAreaMonitor)) {
+    args.insert(args.end(), {L"--monitor", corners});
+  } else if (area == std::to_wstring(kAreaDesktop)) {
+    args.push_back(L"--desktop");
+  } else if (!corners.empty() && area != std::to_wstring(kAreaDisplay)) {
     // Stored as LEFT,TOP,RIGHT,BOTTOM; the option takes X,Y,WIDTH,HEIGHT.
     long c[4] = {};
     if (swscanf(corners.c_str(), L"%ld,%ld,%ld,%ld", &c[0], &c[1], &c[2], &c[3]) == 4) {
@@ -269,6 +278,8 @@ std::wstring PresetSummary(const RecorderOptions& options) {
   switch (options.target) {
     case CaptureTarget::Display: text = L"whole display"; break;
     case CaptureTarget::Rectangle: text = L"region " + region; break;
+    case CaptureTarget::Monitor: text = L"monitor " + std::to_wstring(options.monitor); break;
+    case CaptureTarget::Desktop: text = L"whole desktop"; break;
     case CaptureTarget::Window:
       text = L"window \"" + options.windowTitle + L"\"";
       if (options.hasRectangle) text += L", its region " + region;

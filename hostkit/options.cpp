@@ -88,6 +88,10 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
       options.demo = true;
       continue;
     }
+    if (name == L"--desktop") {
+      options.desktop = true;
+      continue;
+    }
     if (name.compare(0, 7, L"--demo=") == 0 && !preset) {
       int v[4];
       if (!ParseInts(name.substr(7), L',', 4, -1000000, v) || v[2] <= 0 || v[3] <= 0) {
@@ -107,7 +111,7 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
     }
     const bool captureOption = name == L"--rate" || name == L"--rate-mode" || name == L"--rect" ||
                                name == L"--window" || name == L"--size" || name == L"--interpolation" ||
-                               name == L"--format";
+                               name == L"--format" || name == L"--monitor";
     const bool takesValue = captureOption || (preset ? name == L"--name" : name == L"--seconds" || name == L"--device");
     if (!takesValue) return fail(L"unknown option " + name + L" (see --help)");
     if (equals == std::wstring::npos) {
@@ -140,6 +144,11 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
       }
       options.hasRectangle = true;
       options.rectangle = RECT{v[0], v[1], v[0] + v[2], v[1] + v[3]};
+    } else if (name == L"--monitor") {
+      if (!ParseInt(value, SourceLimits::kMinMonitor, SourceLimits::kMaxMonitor, &options.monitor)) {
+        return fail(L"--monitor needs a monitor's number from " + std::to_wstring(SourceLimits::kMinMonitor) + L" to " +
+                    std::to_wstring(SourceLimits::kMaxMonitor) + L" (1 is the primary), not \"" + value + L"\"");
+      }
     } else if (name == L"--window") {
       if (value.empty()) return fail(L"--window needs a window title");
       options.windowTitle = value;
@@ -185,8 +194,12 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
     options.interpolation = kInterpolationFast;
     options.interpolationGiven = true;
   }
+  const int targets = (options.monitor > 0) + options.desktop + (options.hasRectangle || !options.windowTitle.empty());
+  if (targets > 1) return fail(L"choose one of --monitor, --desktop and --rect or --window");
   options.target = !options.windowTitle.empty() ? CaptureTarget::Window
                    : options.hasRectangle       ? CaptureTarget::Rectangle
+                   : options.monitor > 0         ? CaptureTarget::Monitor
+                   : options.desktop             ? CaptureTarget::Desktop
                                                 : CaptureTarget::Display;
   if (options.help || preset) return parsed;
   if (options.output.empty()) return fail(L"no output named: give an .avi file, or - for raw frames (see --help)");
@@ -205,6 +218,8 @@ const wchar_t* RecorderUsage() {
          L"  --seconds S          record S seconds (default: until Ctrl-C)\n"
          L"  --rect X,Y,W,H       a rectangle of the screen (of the window, with --window)\n"
          L"  --window TITLE       a window, found by its title (exact, else a part of it)\n"
+         L"  --monitor N          monitor N: 1 the primary, then the others left to right, top to bottom\n"
+         L"  --desktop            the whole desktop: every monitor\n"
          L"  --rate F             frames per second, 1 to 1000 (default 10)\n"
          L"  --rate-mode M        time stamps: 0 by frame count (default), 1 and 2 by grab time\n"
          L"  --size WxH           scale every frame to this size\n"

@@ -10,7 +10,7 @@
 
 namespace dorvantel {
 
-enum class CaptureTarget { Display, Rectangle, Window };
+enum class CaptureTarget { Display, Rectangle, Window, Monitor, Desktop };
 
 struct RecorderOptions {
   std::wstring output;  // an .avi file, or "-" for raw frames on standard output
@@ -18,6 +18,8 @@ struct RecorderOptions {
   bool hasRectangle = false;
   RECT rectangle{};  // screen coordinates; with a window, relative to its top-left corner
   std::wstring windowTitle;
+  int monitor = 0;       // --monitor: a monitor's number (base/monitors.h), 0 for none
+  bool desktop = false;  // --desktop: every monitor
   bool cursor = true;
   bool layeredWindows = false;
   int frameRate = 10;

@@ -62,6 +62,13 @@ HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWN
       write.Pointer(Key::CaptureValue, &rectangle);
       break;
     }
+    case CaptureTarget::Monitor:
+      write.Long(Key::CaptureArea, kAreaMonitor);
+      write.Long(Key::CaptureValue, options.monitor);
+      break;
+    case CaptureTarget::Desktop:
+      write.Long(Key::CaptureArea, kAreaDesktop);
+      break;
     case CaptureTarget::Window: {
       RECT bounds{};
       ::GetWindowRect(window, &bounds);

@@ -20,7 +20,8 @@ inline constexpr wchar_t CaptureTransparentWindows[] = L"CaptureTransparentWindo
 inline constexpr wchar_t FrameRateMode[] = L"FrameRateMode";                          // a SourceRateMode
 inline constexpr wchar_t FrameRate[] = L"FrameRate";                                  // frames per second
 inline constexpr wchar_t CaptureArea[] = L"CaptureArea";                              // a SourceArea
-// Area 1: a RECT by pointer; area 2: a window handle in lVal; area 3: a WindowRegion by pointer.
+// Area 1: a RECT by pointer; area 2: a window handle in lVal; area 3: a WindowRegion by
+// pointer; area 4: a monitor's number in lVal.
 inline constexpr wchar_t CaptureValue[] = L"CaptureValue";
 inline constexpr wchar_t OutputDimensions[] = L"OutputDimensions";    // an OutputDimensions by pointer
 inline constexpr wchar_t InterpolationMode[] = L"InterpolationMode";  // a GDI+ InterpolationMode, or kInterpolationFast
@@ -49,14 +50,30 @@ inline constexpr LONG kMinOutputSide = 1;
 inline constexpr LONG kMaxOutputSide = 8192;
 // WindowTitle through the bag and Load, in characters; a longer title could never match.
 inline constexpr size_t kMaxWindowTitleLength = 511;
+// A monitor's number (CaptureValue in area 4, the tools' --monitor).
+inline constexpr LONG kMinMonitor = 1;
+inline constexpr LONG kMaxMonitor = 32;
 }  // namespace SourceLimits
 
-// The values of CaptureArea.
+// The values of CaptureArea. Rectangles of the screen are in screen coordinates: the primary
+// monitor's corner is 0,0, and a monitor left of it or above it has negative coordinates.
+// What a rectangle holds outside every monitor is black.
+//
+// Monitors are numbered one way by the filter and every program: 1 is the primary, then the
+// others by their left edge, then by their top edge. A number stays with its monitor while the
+// layout does not change. Areas 4 and 5 take their rectangle when they are written and again
+// each time streaming starts (Pause from Stopped), so a layout changed between runs is
+// followed; a connected pin keeps its frame size (the monitor's corner with the connected
+// size). A monitor that is missing then gives black frames of the primary monitor's size
+// until a later start finds it. A layout that changes while streaming keeps the rectangle:
+// what no monitor shows any longer is black.
 enum SourceArea : LONG {
-  kAreaDisplay = 0,          // the whole display
-  kAreaScreenRectangle = 1,  // a rectangle of the screen
+  kAreaDisplay = 0,          // the primary monitor (the rectangle it had when the filter was made)
+  kAreaScreenRectangle = 1,  // a rectangle of the screen, on any monitor or across them
   kAreaWindow = 2,           // a whole window
   kAreaWindowRectangle = 3,  // a rectangle relative to a window's corner
+  kAreaMonitor = 4,          // one monitor, by its number (CaptureValue; 1 until one is written)
+  kAreaDesktop = 5,          // the whole virtual desktop: every monitor
 };
 
 // The values of FrameRateMode: how the samples are stamped.

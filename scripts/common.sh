@@ -59,6 +59,126 @@ ensure_display() {
   return 1
 }
 
+# The test display of several monitors (Xorg with its dummy video driver), where the tests
+# labelled "monitors" run; everything else runs on Xvfb, whose screens all lie at 0,0. Its
+# primary monitor is not the top-left one. In screen coordinates (the primary's corner at 0,0):
+#   DUMMY0  1024x768 at 0,0      the primary monitor (number 1)
+#   DUMMY1  800x600 at -800,0    left of it (number 2)
+#   DUMMY2  640x480 at 0,-480    above it (number 3)
+# so the virtual desktop is -800,-480 to 1024,768, 1824x1248, with parts no monitor shows.
+# tests/monitors checks against this layout; scripts/monitor-layout changes it while tests run.
+write_monitors_config() {  # write_monitors_config FILE
+  cat >"$1" <<'CONFIG'
+Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "AutoEnableDevices" "false"
+  Option "AutoAddGPU" "false"
+  Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 65536
+  Option "Monitor-DUMMY0" "primary"
+  Option "Monitor-DUMMY1" "left"
+  Option "Monitor-DUMMY2" "above"
+EndSection
+Section "Monitor"
+  Identifier "primary"
+  Modeline "1024x768" 65.00 1024 1048 1184 1344 768 771 777 806 -hsync -vsync
+  Option "PreferredMode" "1024x768"
+  Option "Primary" "true"
+EndSection
+Section "Monitor"
+  Identifier "left"
+  Modeline "800x600" 40.00 800 840 968 1056 600 601 605 628 +hsync +vsync
+  Option "PreferredMode" "800x600"
+  Option "Enable" "true"
+  Option "LeftOf" "primary"
+EndSection
+Section "Monitor"
+  Identifier "above"
+  Modeline "640x480" 25.18 640 656 752 800 480 490 492 525 -hsync -vsync
+  Option "PreferredMode" "640x480"
+  Option "Enable" "true"
+  Option "Above" "primary"
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Virtual 1824 1248
+  EndSubSection
+EndSection
+CONFIG
+}
+
+# Starts the display of several monitors unless DORVANTEL_MONITORS_DISPLAY names one that
+# answers, and exports DORVANTEL_MONITORS_DISPLAY; the display lives until the calling shell
+# exits. Xorg needs root: without it, or without Xorg, the status is 2 and nothing starts.
+ensure_monitor_display() {
+  if [ -n "${DORVANTEL_MONITORS_DISPLAY:-}" ] && DISPLAY=$DORVANTEL_MONITORS_DISPLAY xdpyinfo >/dev/null 2>&1; then
+    return 0
+  fi
+  local xorg=/usr/lib/xorg/Xorg folder=$BUILD/monitors number_file n="" i
+  if [ "$(id -u)" -ne 0 ] || [ ! -x "$xorg" ] || [ ! -f /usr/lib/xorg/modules/drivers/dummy_drv.so ]; then
+    return 2
+  fi
+  mkdir -p "$folder"
+  write_monitors_config "$folder/xorg.conf"
+  number_file=$(mktemp)
+  # In a session of its own, like Xvfb; no input devices, no virtual terminal.
+  setsid "$xorg" -displayfd 1 -config "$folder/xorg.conf" -noreset -nolisten tcp -novtswitch -sharevts \
+    -logfile "$folder/xorg.log" >"$number_file" 2>/dev/null &
+  MONITORS_XORG_PID=$!
+  for i in $(seq 100); do
+    n=$(head -n 1 "$number_file")
+    if [ -n "$n" ] || ! kill -0 "$MONITORS_XORG_PID" 2>/dev/null; then break; fi
+    sleep 0.1
+  done
+  rm -f "$number_file"
+  if [ -n "$n" ] && DISPLAY=":$n" xdpyinfo >/dev/null 2>&1; then
+    export DORVANTEL_MONITORS_DISPLAY=":$n"
+    on_exit stop_monitor_display
+    log "started Xorg with three monitors on $DORVANTEL_MONITORS_DISPLAY"
+    return 0
+  fi
+  stop_monitor_display
+  log "error: Xorg did not start the display of several monitors (see $folder/xorg.log)"
+  return 1
+}
+
+stop_monitor_display() {
+  if [ -n "${MONITORS_XORG_PID:-}" ]; then
+    kill "$MONITORS_XORG_PID" 2>/dev/null || true
+    wait "$MONITORS_XORG_PID" 2>/dev/null || true
+    unset MONITORS_XORG_PID
+  fi
+}
+
+# Moves the calling shell onto the display of several monitors (ensure_monitor_display), with
+# a Wine prefix of its own ($BUILD/wineprefix-monitors, a copy of the run's prefix): Wine keeps
+# one monitor layout per prefix and takes it from the display its desktop started on, so this
+# display's programs cannot share a prefix with the Xvfb display's. The prefix's wineserver is
+# ended when the calling shell exits, so that the next run starts a desktop that reads the
+# layout anew. DORVANTEL_MONITOR_LAYOUT names scripts/monitor-layout for the test programs, as
+# a Windows path. The status is ensure_monitor_display's.
+use_monitor_display() {
+  local status=0
+  ensure_monitor_display || status=$?
+  if [ "$status" -ne 0 ]; then return "$status"; fi
+  export DISPLAY=$DORVANTEL_MONITORS_DISPLAY
+  export DORVANTEL_PREFIX_TEMPLATE=${DORVANTEL_PREFIX_TEMPLATE:-$BUILD/wineprefix}
+  export DORVANTEL_WINEPREFIX=$BUILD/wineprefix-monitors
+  export WINEPREFIX=$DORVANTEL_WINEPREFIX
+  local layout="Z:$ROOT/scripts/monitor-layout"
+  export DORVANTEL_MONITOR_LAYOUT=${layout//\//\\}
+  ensure_prefix || return 1
+  on_exit "wineserver -k >/dev/null 2>&1 || true"
+}
+
 # True where a 32-bit Linux program runs, natively or through a registered emulator. Asked
 # of a 93-byte static program that only exits, so it needs nothing installed (a new machine
 # has no 32-bit loader until the 32-bit Wine brings one).

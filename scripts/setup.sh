@@ -13,6 +13,7 @@ packages=(
   googletest
   wine wine64 wine32:i386
   xvfb x11-utils xdotool imagemagick ffmpeg
+  xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   gnuplot-nox python3 curl ca-certificates
   nsis zip
 )

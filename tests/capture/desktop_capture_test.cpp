@@ -18,12 +18,8 @@ const COLORREF kMarkColor = RGB(1, 2, 3);
 void Mark(DesktopCapture& capture) { ::SetBkColor(capture.MemoryDC(), kMarkColor); }
 bool Marked(DesktopCapture& capture) { return ::GetBkColor(capture.MemoryDC()) == kMarkColor; }
 
-// Areas 0 and 1 grab through a "DISPLAY" device context, which belongs to no window; areas
-// 2 and 3 through the whole screen's, which belongs to the desktop window.
-bool HoldsDisplayContexts(DesktopCapture& capture) {
-  return capture.ScreenDC() && ::WindowFromDC(capture.ScreenDC()) == nullptr &&
-         ::GetObjectType(capture.MemoryDC()) == OBJ_MEMDC;
-}
+// Every area grabs through the whole screen's device context, which belongs to the desktop
+// window and uses screen coordinates on every monitor.
 bool HoldsScreenContexts(DesktopCapture& capture) {
   return capture.ScreenDC() && ::WindowFromDC(capture.ScreenDC()) == ::GetDesktopWindow() &&
          ::GetObjectType(capture.MemoryDC()) == OBJ_MEMDC;
@@ -51,7 +47,7 @@ TEST(DesktopCaptureTest, StartsWithTheDefaultsAndTheDisplaySize) {
   EXPECT_EQ(height, s.CaptureRect.height);
   EXPECT_EQ(width, capture.FrameSize().width);
   EXPECT_EQ(height, capture.FrameSize().height);
-  EXPECT_TRUE(HoldsDisplayContexts(capture));
+  EXPECT_TRUE(HoldsScreenContexts(capture));
 }
 
 TEST(DesktopCaptureTest, SwitchingTheAreaReplacesTheDeviceContextsOnlyOnAChange) {
@@ -63,9 +59,9 @@ TEST(DesktopCaptureTest, SwitchingTheAreaReplacesTheDeviceContextsOnlyOnAChange)
   EXPECT_EQ(S_OK, capture.SwitchCaptureArea(1));
   EXPECT_EQ(1, capture.Settings().CaptureArea);
   EXPECT_FALSE(Marked(capture));
-  EXPECT_TRUE(HoldsDisplayContexts(capture));
+  EXPECT_TRUE(HoldsScreenContexts(capture));
 
-  for (LONG area : {2, 3}) {
+  for (LONG area : {2, 3, 4, 5}) {
     EXPECT_EQ(S_OK, capture.SwitchCaptureArea(area));
     EXPECT_TRUE(HoldsScreenContexts(capture)) << area;
   }
@@ -73,7 +69,7 @@ TEST(DesktopCaptureTest, SwitchingTheAreaReplacesTheDeviceContextsOnlyOnAChange)
   EXPECT_EQ(S_OK, capture.SwitchCaptureArea(3));
   EXPECT_TRUE(Marked(capture));
   EXPECT_EQ(S_OK, capture.SwitchCaptureArea(0));
-  EXPECT_TRUE(HoldsDisplayContexts(capture));
+  EXPECT_TRUE(HoldsScreenContexts(capture));
 }
 
 // Grabs with the held settings: where each area takes its picture from.
@@ -114,6 +110,22 @@ TEST_F(DesktopCaptureGrabTest, AreaOneGrabsTheScreenRectangle) {
   TestDib dib(DibLayout::Rgb32, 640, 480);
   Grab(dib);
   EXPECT_TRUE(ShowsWindowAt(dib, 200, 150));
+}
+
+// A monitor that is not there gives frames all the same: black ones, without the cursor, of
+// the primary monitor's size.
+TEST_F(DesktopCaptureGrabTest, AMissingMonitorGivesBlackFramesOfThePrimarySize) {
+  capture_.SwitchCaptureArea(kAreaMonitor);
+  ASSERT_EQ(S_OK, capture_.SelectMonitor(SourceLimits::kMaxMonitor));
+  capture_.Settings().IncludeCursor = true;
+  const FrameSize size = capture_.FrameSize();
+  EXPECT_EQ(::GetSystemMetrics(SM_CXSCREEN), size.width);
+  EXPECT_EQ(::GetSystemMetrics(SM_CYSCREEN), size.height);
+  TestDib dib(DibLayout::Rgb32, size.width, size.height);
+  EXPECT_EQ(S_OK, capture_.Grab(dib.bits(), dib.bitsBytes(), dib.info(), dib.infoBytes()));
+  for (LONG y = 0; y < size.height; y += 7) {
+    for (LONG x = 0; x < size.width; x += 7) ASSERT_EQ(RGB(0, 0, 0), dib.Pixel(x, y)) << x << ", " << y;
+  }
 }
 
 TEST_F(DesktopCaptureGrabTest, AreaTwoPrintsTheWindowAtTheCornerOfADisplaySizedGrab) {

@@ -48,7 +48,8 @@ const COLORREF kBlack = RGB(0, 0, 0);
 }
 
 // One window of four coloured quadrants shared by the suite, and the device contexts that
-// the pin would hold: the display's for screen grabs, the whole screen's for window grabs.
+// the pin would hold: the whole screen's, with a memory device context for screen copies and
+// one for printed windows.
 class FrameGrabberTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { window_ = new TestWindow(TestWindow::Quadrants(RECT{300, 200, 460, 300})); }
@@ -59,9 +60,8 @@ class FrameGrabberTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(window_->WaitUntilShown());
-    display_.reset(::CreateDCW(L"DISPLAY", nullptr, nullptr, nullptr));
-    displayMemory_.reset(::CreateCompatibleDC(display_.get()));
     screen_ = WindowDC::Get(nullptr);
+    copyMemory_.reset(::CreateCompatibleDC(screen_.get()));
     screenMemory_.reset(::CreateCompatibleDC(screen_.get()));
     gdiplus_ = StartGdiplusSession();
   }
@@ -77,8 +77,8 @@ class FrameGrabberTest : public ::testing::Test {
   // through the screen's device context.
   GrabRequest Request(TestDib& dib, const RECT& rect, HWND window = nullptr) {
     GrabRequest request;
-    request.source = window ? screen_.get() : display_.get();
-    request.memory = window ? screenMemory_.get() : displayMemory_.get();
+    request.source = screen_.get();
+    request.memory = window ? screenMemory_.get() : copyMemory_.get();
     request.rectangle = rect;
     request.destination = dib.bits();
     request.destinationBytes = dib.bitsBytes();
@@ -121,8 +121,7 @@ class FrameGrabberTest : public ::testing::Test {
     return true;
   }
 
-  CreatedDC display_;
-  MemoryDC displayMemory_;
+  MemoryDC copyMemory_;
   WindowDC screen_;
   MemoryDC screenMemory_;
   GdiplusSession gdiplus_;
@@ -402,17 +401,17 @@ TEST_F(FrameGrabberTest, UnusableBitmapInfoLeavesDestinationUntouched) {
   TestDib other(DibLayout::Palette8, 160, 100);
   const BYTE* otherInfo = reinterpret_cast<const BYTE*>(other.info());
   const std::vector<BYTE> before(otherInfo, otherInfo + other.infoBytes());
-  const HGDIOBJ selected = ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP);
+  const HGDIOBJ selected = ::GetCurrentObject(copyMemory_.get(), OBJ_BITMAP);
   GrabRequest request = Request(other, window().screenRect());
   request.destination = nullptr;
   request.destinationBytes = 0;
   GrabFrame(request);
   EXPECT_TRUE(std::equal(before.begin(), before.end(), otherInfo));
-  EXPECT_EQ(selected, ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP));
+  EXPECT_EQ(selected, ::GetCurrentObject(copyMemory_.get(), OBJ_BITMAP));
 }
 
 TEST_F(FrameGrabberTest, FailedBitmapOrScalerLeavesDestinationUntouched) {
-  HGDIOBJ selected = ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP);
+  HGDIOBJ selected = ::GetCurrentObject(copyMemory_.get(), OBJ_BITMAP);
   TestDib dib(DibLayout::Rgb32, 160, 100);
   // The scaler cannot make a bitmap of no width.
   GrabScaled(dib, window().screenRect(), FrameSize{0, 100}, 5);
@@ -424,7 +423,7 @@ TEST_F(FrameGrabberTest, FailedBitmapOrScalerLeavesDestinationUntouched) {
   GrabScaled(dib, RECT{0, 0, 0x7FFFFFF, 0x7FFFFFF}, FrameSize{160, 100}, kInterpolationFast);
   GrabScreen(dib, RECT{0, 0, 0x7FFFFFF, 0x7FFFFFF});
   EXPECT_TRUE(dib.Untouched());
-  EXPECT_EQ(selected, ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP));
+  EXPECT_EQ(selected, ::GetCurrentObject(copyMemory_.get(), OBJ_BITMAP));
   // The same device contexts still grab.
   GrabScaled(dib, window().screenRect(), FrameSize{160, 100}, 5);
   EXPECT_TRUE(PictureMatches(dib, [](LONG x, LONG y) { return window().ColorAt(x, y); }, 1));
@@ -456,7 +455,7 @@ TEST_F(FrameGrabberTest, KeptBitmapsGrabWhatNewOnesGrab) {
       {DibLayout::Rgb32, onWindow, std::nullopt},        {DibLayout::Rgb24, pastCorner, std::nullopt},
       {DibLayout::Rgb24, onWindow, std::nullopt},        {DibLayout::Rgb24, beforeCorner, std::nullopt},
   };
-  const HGDIOBJ selected = ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP);
+  const HGDIOBJ selected = ::GetCurrentObject(copyMemory_.get(), OBJ_BITMAP);
   GrabSurfaces kept;
   int index = 0;
   for (const Step& step : steps) {
@@ -490,7 +489,7 @@ TEST_F(FrameGrabberTest, KeptBitmapsGrabWhatNewOnesGrab) {
     ++index;
   }
   // Between grabs no kept bitmap is left in the device context.
-  EXPECT_EQ(selected, ::GetCurrentObject(displayMemory_.get(), OBJ_BITMAP));
+  EXPECT_EQ(selected, ::GetCurrentObject(copyMemory_.get(), OBJ_BITMAP));
 }
 
 // A window printed into a region larger than itself leaves the rest black, also where an

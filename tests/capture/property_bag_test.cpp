@@ -201,6 +201,39 @@ TEST_F(CapturePropertyBagTest, CaptureValueIsReadByTheLastCaptureArea) {
   EXPECT_EQ(-200, settings().CaptureRect.width);
 }
 
+// On a display of one monitor: the monitor is the display, and so is the desktop.
+TEST_F(CapturePropertyBagTest, MonitorAndDesktopAreasTakeTheirRectangleFromTheLayout) {
+  const LONG width = ::GetSystemMetrics(SM_CXSCREEN);
+  const LONG height = ::GetSystemMetrics(SM_CYSCREEN);
+  RECT rect = {10, 20, 30, 40};
+  Write(L"CaptureArea", Value(1));
+  Write(L"CaptureValue", Pointer(&rect));
+  // Area 4 before any number: monitor 1, the primary.
+  EXPECT_EQ(S_OK, Write(L"CaptureArea", Value(4)));
+  EXPECT_EQ(4, bag_.LastCaptureArea());
+  ExpectRect(0, 0, width, height);
+  EXPECT_FALSE(settings().MonitorMissing);
+  for (LONG number : {0L, -1L, SourceLimits::kMaxMonitor + 1}) {
+    EXPECT_EQ(E_INVALIDARG, Write(L"CaptureValue", Value(number))) << number;
+  }
+  EXPECT_EQ(1, settings().CaptureMonitor);
+  // A monitor that is not there: black frames of the primary's size.
+  EXPECT_EQ(S_OK, Write(L"CaptureValue", Value(2)));
+  EXPECT_EQ(2, settings().CaptureMonitor);
+  EXPECT_TRUE(settings().MonitorMissing);
+  ExpectRect(0, 0, width, height);
+  EXPECT_EQ(S_OK, Write(L"CaptureValue", Value(1)));
+  EXPECT_FALSE(settings().MonitorMissing);
+
+  Write(L"CaptureArea", Value(1));
+  Write(L"CaptureValue", Pointer(&rect));
+  EXPECT_EQ(S_OK, Write(L"CaptureArea", Value(5)));
+  ExpectRect(0, 0, ::GetSystemMetrics(SM_CXVIRTUALSCREEN), ::GetSystemMetrics(SM_CYVIRTUALSCREEN));
+  // The desktop has no value of its own.
+  EXPECT_EQ(S_OK, Write(L"CaptureValue", Pointer(&rect)));
+  ExpectRect(0, 0, ::GetSystemMetrics(SM_CXVIRTUALSCREEN), ::GetSystemMetrics(SM_CYVIRTUALSCREEN));
+}
+
 TEST_F(CapturePropertyBagTest, WindowHandleIsTheLow32BitsOfTheValueSignExtended) {
   Write(L"CaptureArea", Value(2));
   VARIANT v = Value(0);
@@ -254,10 +287,10 @@ TEST_F(CapturePropertyBagTest, OutputDimensionsReplaceEachOtherWhilePositive) {
   EXPECT_EQ(360, capture_.FrameSize().height);
 }
 
-TEST_F(CapturePropertyBagTest, AreaOutsideZeroToThreeOrUnchangedLeavesTheDeviceContexts) {
+TEST_F(CapturePropertyBagTest, AreaOutsideZeroToFiveOrUnchangedLeavesTheDeviceContexts) {
   Write(L"CaptureArea", Value(1));
   ::SetBkColor(capture_.MemoryDC(), RGB(1, 2, 3));
-  for (LONG area : {4, 7, -1}) EXPECT_EQ(E_INVALIDARG, Write(L"CaptureArea", Value(area))) << area;
+  for (LONG area : {6, 7, -1}) EXPECT_EQ(E_INVALIDARG, Write(L"CaptureArea", Value(area))) << area;
   // The area it already has does not re-create the device contexts either.
   EXPECT_EQ(S_OK, Write(L"CaptureArea", Value(1)));
   EXPECT_EQ(1, bag_.LastCaptureArea());
@@ -427,6 +460,26 @@ TEST_F(CapturePropertyBagTest, LoadTakesStoredValuesAndSaveGivesThemBack) {
   EXPECT_EQ(1, other.Settings().OutputFormat);
   EXPECT_FALSE(other.Settings().FramePacing);
 
+  // A monitor is stored by its number, and loaded from a number or from its text.
+  for (bool asText : {false, true}) {
+    StoredBag monitor;
+    monitor.Number(L"CaptureArea", 4);
+    if (asText) {
+      monitor.Text(L"CaptureValue", L"3");
+    } else {
+      monitor.Number(L"CaptureValue", 3);
+    }
+    DesktopCapture loaded;
+    CapturePropertyBag loadedBag;
+    ASSERT_EQ(S_OK, loadedBag.Load(loaded, &monitor, nullptr)) << asText;
+    EXPECT_EQ(3, loaded.Settings().CaptureMonitor);
+    StoredBag again;
+    ASSERT_EQ(S_OK, loadedBag.Save(loaded, &again));
+    EXPECT_EQ(VT_I4, again.Find(L"CaptureValue")->vt);
+    EXPECT_EQ(3, again.Find(L"CaptureValue")->lVal);
+    EXPECT_EQ(4, again.Find(L"CaptureArea")->lVal);
+  }
+
   // InitNew's reset: every default again.
   bag_.Reset(capture_);
   EXPECT_EQ(0, bag_.LastCaptureArea());
@@ -480,6 +533,14 @@ TEST_F(CapturePropertyBagTest, LoadFailsOnTheFirstValueWriteOrItsFormRefuses) {
     EXPECT_EQ(1000000, capture.Settings().FrameInterval);
     EXPECT_FALSE(capture.Settings().OutputSize.has_value());
     EXPECT_EQ(-1, capture.Settings().OutputFormat);
+  }
+  // A monitor's number is one whole number in range.
+  for (const wchar_t* number : {L"0", L"33", L"1,2", L"two"}) {
+    StoredBag monitor;
+    monitor.Number(L"CaptureArea", 4);
+    monitor.Text(L"CaptureValue", number);
+    EXPECT_EQ(E_INVALIDARG, bag_.Load(capture_, &monitor, nullptr)) << number;
+    EXPECT_EQ(0, settings().CaptureArea);
   }
   // A window area keeps no handle: a rectangle of area 2 could only be one.
   StoredBag handle;

@@ -114,6 +114,10 @@ TEST(RecorderOptions, BadInputIsOneLineNamingTheProblem) {
       {{L"--interpolation", L"8", L"x.avi"}, L"--interpolation"},
       {{L"--format", L"yuy2", L"x.avi"}, L"--format"},
       {{L"--window", L"", L"x.avi"}, L"--window"},
+      {{L"--monitor", L"0", L"x.avi"}, L"--monitor"},
+      {{L"--monitor", L"33", L"x.avi"}, L"--monitor"},
+      {{L"--monitor", L"2", L"--rect", L"0,0,10,10", L"x.avi"}, L"choose one"},
+      {{L"--desktop", L"--monitor", L"1", L"x.avi"}, L"choose one"},
       {{L"x.avi", L"--rate"}, L"--rate needs a value"},
       {{}, L"no output"},
       {{L"--seconds", L"3"}, L"no output"},
@@ -177,6 +181,8 @@ TEST(RecorderOptions, AStoredPresetReadsBackAsTheOptionsThatStoreItAgain) {
       {L"--size", L"640x360", L"--interpolation", L"fast", L"--format", L"rgb565", L"--cursor", L"--layered",
        L"--rate-mode", L"2"},
       {L"--size", L"1x1", L"--interpolation", L"hq-bicubic"},
+      {L"--monitor", L"2", L"--rate", L"25"},
+      {L"--desktop"},
   };
   for (const auto& args : presets) {
     const std::vector<std::wstring> settings = stored(args);
@@ -195,6 +201,10 @@ TEST(RecorderOptions, AStoredPresetReadsBackAsTheOptionsThatStoreItAgain) {
                    OptionsFor::Preset).options;
   EXPECT_EQ(L"region 121,100 180x121; 25 fps; scaled to 90x60 (fast); no cursor", PresetSummary(region));
   EXPECT_EQ(L"whole display; 10 fps; no cursor", PresetSummary(ParseOptions({}, OptionsFor::Preset).options));
+  // A monitor is stored by its number.
+  EXPECT_EQ((std::vector<std::wstring>{L"CaptureArea=4", L"CaptureValue=2"}), stored({L"--monitor", L"2"}));
+  EXPECT_EQ(L"monitor 2; 10 fps; no cursor", PresetSummary(ParseOptions({L"--monitor", L"2"}, OptionsFor::Preset).options));
+  EXPECT_EQ(L"whole desktop; 10 fps; no cursor", PresetSummary(ParseOptions({L"--desktop"}, OptionsFor::Preset).options));
 }
 
 TEST(RecorderOptions, ADeviceNameIsNotEmptyAndHoldsNoBackslash) {

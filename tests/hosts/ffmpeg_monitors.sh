@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# ffmpeg 4.1 for Windows records presets of one monitor and of the whole desktop by their
+# device names, on the display of several monitors (tests/monitors/run.sh runs this there): the
+# left monitor, 800x600 at -800,0 in screen coordinates, lies at 0,480 of the X screen.
+#   ffmpeg_monitors.sh BUILD_DIR    (the build folder of one bitness)
+set -uo pipefail
+source "$(dirname "$0")/../support/checks.sh" "$1"
+if objdump -f "$dir/dorvantel-register.exe" | grep -q x86-64; then bits=64; else bits=32; fi
+if [ "$bits" = 32 ] && i386_emulated; then
+  skip "32-bit ffmpeg on the monitors' display: threaded (qemu's 32-bit Wine does not survive threads)"
+  exit 0
+fi
+
+work=$(mktemp -d "$dir/ffmpeg-monitors.XXXXXX")
+register() { "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" "$@"; }
+cleanup() {
+  [ -n "$demo" ] && kill "$demo" 2>/dev/null
+  register unregister --name "Dorvantel left" >/dev/null 2>&1
+  register unregister --name "Dorvantel desktop" >/dev/null 2>&1
+  rm -rf "$work"
+}
+trap cleanup EXIT
+host() { "$ROOT/scripts/wine-ffmpeg" "$bits" -hide_banner -nostdin "$@"; }
+record() {  # record NAME DEVICE: one second into NAME.avi
+  host -y -rtbufsize 256M -f dshow -i "video=$2" -t 1 -c:v rawvideo -pix_fmt bgra "$(winpath "$work/$1.avi")" \
+    2>"$work/$1.log" && return 0
+  fail "$1: ffmpeg failed: $(grep -v '^ALSA' "$work/$1.log" | tail -n 2 | tr '\n' ' ')"
+  return 1
+}
+input() { sed -n 's/.*Stream #0:0: Video: \(rawvideo, [^,]*, [0-9x]*\).*/\1/p' "$work/$1.log" | head -n 1; }
+
+register register --name "Dorvantel left" --monitor 2 2>"$work/err" &&
+  register register --name "Dorvantel desktop" --desktop 2>>"$work/err" ||
+  { echo "FAIL - cannot register the presets: $(cat "$work/err")"; exit 1; }
+register list >"$work/list"
+grep -A2 -x "Dorvantel left" <(tr -d '\r' <"$work/list") | grep -qx "  CaptureValue=2" \
+  && pass "the monitor's preset is listed with its number" || fail "the monitor's preset: $(cat "$work/list")"
+
+# The demo window on the left monitor, its bars at negative screen coordinates.
+start_demo -700 100
+import -window root "$work/screen.png"
+crop "$work/screen.png" "320x160+100+580" "$work/bars.png"
+if record left "Dorvantel left"; then
+  check "left monitor: the input ffmpeg sees" "rawvideo, bgr0, 800x600" "$(input left)"
+  frame "$work/left.avi" 5 "$work/left.png"
+  crop "$work/left.png" "320x160+100+100" "$work/a.png"
+  check "left monitor: the bars match the screenshot" 0 "$(differing "$work/a.png" "$work/bars.png" 1%)"
+fi
+if record desktop "Dorvantel desktop"; then
+  check "whole desktop: the input ffmpeg sees" "rawvideo, bgr0, 1824x1248" "$(input desktop)"
+  frame "$work/desktop.avi" 5 "$work/desktop.png"
+  crop "$work/desktop.png" "320x160+100+580" "$work/a.png"
+  check "whole desktop: the bars match the screenshot" 0 "$(differing "$work/a.png" "$work/bars.png" 1%)"
+  check "whole desktop: no monitor above the left one, black" 0,0,0 "$(pixel "$work/desktop.png" 10 10)"
+fi
+
+echo "$failures failed"
+[ "$failures" = 0 ]
