@@ -11,11 +11,13 @@
 //   ceiling-SCALE               the same with GDI+ scaling, converted to rgb32
 //   gdi-LAYOUT                  bare CreateCompatibleBitmap + BitBlt + GetDIBits
 //   gdiplus-SCALE               the bare grab scaled by GDI+, converted to rgb32
-//   filter-LAYOUT[-cursor][-SCALE]   the library's filter in Wine's graph
+//   filter-LAYOUT[-TARGET][-cursor][-SCALE]   the library's filter in Wine's graph
 //   own-LAYOUT[-cursor][-SCALE]      the filter on its own allocator: connected straight to a
 //                                    counting sink that brings none, as ffmpeg's
-//   grab-LAYOUT[-cursor][-SCALE]     the library's grab alone, no graph
+//   grab-LAYOUT[-TARGET][-cursor][-SCALE]     the library's grab alone, no graph
 //   profile-LAYOUT[-cursor][-SCALE]  the grab's steps, each timed
+// TARGET: monitorN (monitor N, 1 the primary) or desktop (every monitor); without it the
+// primary display (area 0).
 // A suffix -thread runs a bare loop, grab or profile on a new thread instead of the main one.
 // Each case prints one line of key=value fields. Run one case per process for a meaningful
 // peak memory.
@@ -46,6 +48,8 @@ struct CaseSpec {
   bool cursor = false;
   std::optional<FrameSize> output;
   LONG interpolation = 0;
+  LONG area = kAreaDisplay;
+  LONG monitor = 1;
   bool thread = false;
 };
 
@@ -87,6 +91,15 @@ bool ParseCase(const std::string& name, CaseSpec* wanted) {
     if (wanted->kind == "gdi") return parts.size() == 2;
     if ((wanted->kind == "filter" || wanted->kind == "own") && wanted->thread) return false;
   }
+  // What is captured: the primary display unless a monitor or the whole desktop is named.
+  if (next < parts.size() && parts[next].compare(0, 7, "monitor") == 0 && parts[next].size() > 7) {
+    wanted->area = kAreaMonitor;
+    wanted->monitor = std::atol(parts[next].c_str() + 7);
+    ++next;
+  } else if (next < parts.size() && parts[next] == "desktop") {
+    wanted->area = kAreaDesktop;
+    ++next;
+  }
   if (next < parts.size() && parts[next] == "cursor") {
     wanted->cursor = true;
     ++next;
@@ -106,7 +119,7 @@ bool ParseCase(const std::string& name, CaseSpec* wanted) {
 CaseResult RunFilter(const std::string& name, const CaseSpec& wanted, const LoopTiming& timing,
                      const ServerClock& server) {
   FilterGraphCase graph;
-  FilterOptions options{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation};
+  FilterOptions options{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation, wanted.area, wanted.monitor};
   std::string step;
   const HRESULT hr = graph.Build(options, &step);
   if (FAILED(hr)) {
@@ -175,10 +188,10 @@ int wmain(int argc, wchar_t** argv) {
     } else if (wanted.kind == "filter") {
       result = RunFilter(name, wanted, timing, server);
     } else if (wanted.kind == "own") {
-      result = RunOwnAllocator(name, FilterOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation},
+      result = RunOwnAllocator(name, FilterOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation, wanted.area, wanted.monitor},
                                timing, server);
     } else if (wanted.kind == "grab") {
-      result = RunLibraryGrab(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation},
+      result = RunLibraryGrab(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation, wanted.area, wanted.monitor},
                               caseTiming, server);
     } else {
       ProfileGrabSteps(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation},

@@ -16,6 +16,7 @@
 #include "bench/timed_loop.h"
 #include "format/frame_size.h"
 #include "base/com_ptr.h"
+#include "module/dorvantel.h"
 #include "hostkit/grabber_graph.h"
 #include "hostkit/source_library.h"
 
@@ -26,6 +27,8 @@ struct FilterOptions {
   bool cursor = false;
   std::optional<FrameSize> output;
   LONG interpolation = 0;
+  LONG area = kAreaDisplay;  // kAreaMonitor (with monitor) or kAreaDesktop: what is captured
+  LONG monitor = 1;
 };
 
 // Writes a case's options into the filter, with its frame pacing off.

@@ -19,6 +19,8 @@ CaseResult RunLibraryGrab(const std::string& name, const GrabOptions& options, c
     capture.Settings().IncludeCursor = options.cursor;
     capture.Settings().OutputSize = options.output;
     capture.Settings().InterpolationMode = options.interpolation;
+    capture.SwitchCaptureArea(options.area);
+    capture.SelectMonitor(options.monitor);
   }
   const FrameSize size = capture.FrameSize();
   LayoutBuffer frame(*options.layout, size.width, size.height);

@@ -11,6 +11,7 @@
 #include "bench/layouts.h"
 #include "bench/timed_loop.h"
 #include "format/frame_size.h"
+#include "module/dorvantel.h"
 
 namespace dorvantel {
 
@@ -19,6 +20,8 @@ struct GrabOptions {
   bool cursor = false;
   std::optional<FrameSize> output;
   LONG interpolation = 0;
+  LONG area = kAreaDisplay;  // kAreaMonitor (with monitor) or kAreaDesktop: what is captured
+  LONG monitor = 1;
 };
 
 CaseResult RunLibraryGrab(const std::string& name, const GrabOptions& options, const LoopTiming& timing,

@@ -61,7 +61,7 @@ TEST(DesktopCaptureTest, SwitchingTheAreaReplacesTheDeviceContextsOnlyOnAChange)
   EXPECT_FALSE(Marked(capture));
   EXPECT_TRUE(HoldsScreenContexts(capture));
 
-  for (LONG area : {2, 3, 4, 5}) {
+  for (LONG area : {4, 5, 2, 3}) {
     EXPECT_EQ(S_OK, capture.SwitchCaptureArea(area));
     EXPECT_TRUE(HoldsScreenContexts(capture)) << area;
   }
