@@ -138,7 +138,7 @@ TEST_F(PropertyBagInputTest, GeneratedWritesAndReadsAnswerDefinedResults) {
       EXPECT_TRUE(written == S_OK || written == E_INVALIDARG) << std::hex << written;
     }
     if (key && std::wcscmp(key, L"CaptureArea") == 0) {
-      EXPECT_EQ(value.lVal >= 0 && value.lVal <= 3 ? S_OK : E_INVALIDARG, written);
+      EXPECT_EQ(value.lVal >= kAreaDisplay && value.lVal <= kAreaDesktop ? S_OK : E_INVALIDARG, written);
       if (written == S_OK) lastArea_ = value.lVal;
     }
 
@@ -319,7 +319,7 @@ TEST_F(PropertyBagInputTest, LoadFromGeneratedBagsTakesAllOrNothing) {
         }
         case 4:  // a value of the right form that the filter refuses
           if (key.form == Form::Number) {
-            value = Variant(VT_I4, name == L"CaptureArea" ? 4 + random() % 100 : (name == L"FrameRate" ? 0 : 1));
+            value = Variant(VT_I4, name == L"CaptureArea" ? kAreaDesktop + 1 + random() % 100 : (name == L"FrameRate" ? 0 : 1));
             good = name != L"CaptureArea" && name != L"FrameRate";
           } else {
             value.vt = VT_BSTR;
