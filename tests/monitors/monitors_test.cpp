@@ -236,6 +236,18 @@ TEST(MonitorsThreadedTest, FramesGoOnWhileTheCapturedMonitorIsSwitchedOff) {
     TestGraph graph(library);
     ASSERT_EQ(S_OK, graph.WriteLong(SourceProperty::CaptureArea, kAreaMonitor));
     ASSERT_EQ(S_OK, graph.WriteLong(SourceProperty::CaptureValue, 2));
+    // The monitor's size is offered first.
+    ComPtr<IAMStreamConfig> config;
+    ASSERT_EQ(S_OK, graph.sourcePin()->QueryInterface(IID_IAMStreamConfig, config.put_void()));
+    AM_MEDIA_TYPE* offered = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps = {};
+    ASSERT_EQ(S_OK, config->GetStreamCaps(0, &offered, reinterpret_cast<BYTE*>(&caps)));
+    const auto* first = reinterpret_cast<const VIDEOINFOHEADER*>(offered->pbFormat);
+    EXPECT_EQ(800, first->bmiHeader.biWidth);
+    EXPECT_EQ(600, first->bmiHeader.biHeight);
+    ReleaseMediaTypeFormat(offered);
+    ::CoTaskMemFree(offered);
+    config.reset();
     ASSERT_EQ(S_OK, graph.Connect(0));
     AM_MEDIA_TYPE type = graph.ConnectedType();
     const auto* format = reinterpret_cast<const VIDEOINFOHEADER*>(type.pbFormat);
