@@ -116,7 +116,8 @@ monitors_table() {
   echo
   echo "\`./run bench\` on the display of several monitors (the primary 1024x768 at 0,0, 800x600 left of it,"
   echo "640x480 above it; the desktop 1824x1248 with parts no monitor shows), 64-bit, unpaced, rgb32;"
-  echo "medians of $RUNS runs of ${SECONDS_PER_RUN} s. grab: the library's grab alone; filter: in Wine's graph."
+  echo "medians of $RUNS runs of ${SECONDS_PER_RUN} s. grab: the library's grab alone, on a thread of its own;"
+  echo "filter: in Wine's graph (Sample Grabber, Null Renderer); own: on its own allocator, no graph."
   echo "The cost of a frame follows its pixels: a monitor's frame costs that monitor's pixels."
   echo
   echo "| case | size | frames/s | CPU ms/frame | X server ms/frame |"
@@ -276,8 +277,9 @@ done
 # left of it, one of 640x480 above it; the desktop 1824x1248): the grab and the filter of the
 # primary display, of each monitor and of the whole desktop, into performance-monitors.md. A
 # monitor's frame costs its own pixels, not the desktop's.
-MONITOR_CASES="grab-rgb32 grab-rgb32-monitor1 grab-rgb32-monitor2 grab-rgb32-monitor3 grab-rgb32-desktop
-filter-rgb32 filter-rgb32-monitor2 filter-rgb32-desktop"
+MONITOR_CASES="grab-rgb32-thread grab-rgb32-monitor1-thread grab-rgb32-monitor2-thread grab-rgb32-monitor3-thread
+grab-rgb32-desktop-thread filter-rgb32 filter-rgb32-monitor1 filter-rgb32-monitor2 filter-rgb32-monitor3
+filter-rgb32-desktop own-rgb32-monitor2"
 monitors_file=$work/monitors.tsv
 head -n 1 "$runs_file" >"$monitors_file"
 if [ "${DORVANTEL_BENCH_MONITORS:-1}" = 1 ]; then
