@@ -188,11 +188,15 @@ int wmain(int argc, wchar_t** argv) {
     } else if (wanted.kind == "filter") {
       result = RunFilter(name, wanted, timing, server);
     } else if (wanted.kind == "own") {
-      result = RunOwnAllocator(name, FilterOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation, wanted.area, wanted.monitor},
-                               timing, server);
+      result = RunOwnAllocator(
+          name,
+          FilterOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation, wanted.area, wanted.monitor},
+          timing, server);
     } else if (wanted.kind == "grab") {
-      result = RunLibraryGrab(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation, wanted.area, wanted.monitor},
-                              caseTiming, server);
+      result = RunLibraryGrab(
+          name,
+          GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation, wanted.area, wanted.monitor},
+          caseTiming, server);
     } else {
       ProfileGrabSteps(name, GrabOptions{wanted.layout, wanted.cursor, wanted.output, wanted.interpolation},
                        caseTiming);

@@ -71,7 +71,8 @@ HRESULT WriteFilterOptions(IBaseFilter* filter, const FilterOptions& options) {
   // Every case measures how fast frames can be made, so none is paced by the frame rate.
   HRESULT hr = settings.WriteBool(SourceProperty::FramePacing, false);
   if (SUCCEEDED(hr) && options.area != kAreaDisplay) hr = settings.WriteLong(SourceProperty::CaptureArea, options.area);
-  if (SUCCEEDED(hr) && options.area == kAreaMonitor) hr = settings.WriteLong(SourceProperty::CaptureValue, options.monitor);
+  if (SUCCEEDED(hr) && options.area == kAreaMonitor)
+    hr = settings.WriteLong(SourceProperty::CaptureValue, options.monitor);
   if (FAILED(hr)) return hr;
   hr = settings.WriteBool(SourceProperty::IncludeCursor, options.cursor);
   if (FAILED(hr) || !options.output) return hr;

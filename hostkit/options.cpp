@@ -198,8 +198,8 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
   if (targets > 1) return fail(L"choose one of --monitor, --desktop and --rect or --window");
   options.target = !options.windowTitle.empty() ? CaptureTarget::Window
                    : options.hasRectangle       ? CaptureTarget::Rectangle
-                   : options.monitor > 0         ? CaptureTarget::Monitor
-                   : options.desktop             ? CaptureTarget::Desktop
+                   : options.monitor > 0        ? CaptureTarget::Monitor
+                   : options.desktop            ? CaptureTarget::Desktop
                                                 : CaptureTarget::Display;
   if (options.help || preset) return parsed;
   if (options.output.empty()) return fail(L"no output named: give an .avi file, or - for raw frames (see --help)");

@@ -66,9 +66,7 @@ HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWN
       write.Long(Key::CaptureArea, kAreaMonitor);
       write.Long(Key::CaptureValue, options.monitor);
       break;
-    case CaptureTarget::Desktop:
-      write.Long(Key::CaptureArea, kAreaDesktop);
-      break;
+    case CaptureTarget::Desktop: write.Long(Key::CaptureArea, kAreaDesktop); break;
     case CaptureTarget::Window: {
       RECT bounds{};
       ::GetWindowRect(window, &bounds);

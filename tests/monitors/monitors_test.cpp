@@ -131,8 +131,8 @@ class MonitorGrabTest : public ::testing::Test {
         const COLORREF expected = r.top + y >= belowY ? RGB(0, 0, 0) : window.ColorAt(x, y);
         const COLORREF got = dib.Pixel(r.left + x - corner.x, r.top + y - corner.y);
         if (ColorDistance(got, expected) > dib.Tolerance()) {
-          return ::testing::AssertionFailure() << "window point (" << x << ", " << y << ") shows " << std::hex << got
-                                               << " instead of " << expected;
+          return ::testing::AssertionFailure()
+                 << "window point (" << x << ", " << y << ") shows " << std::hex << got << " instead of " << expected;
         }
       }
     }
