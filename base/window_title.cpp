@@ -39,3 +39,7 @@ HWND FindWindowByTitle(const std::wstring& title) {
   ::EnumWindows(CompareTitle, reinterpret_cast<LPARAM>(&state));
   return state.exact ? state.exact : state.partial;
 }
+
+bool TitleContains(const std::wstring& title, const std::wstring& part) {
+  return Lower(title).find(Lower(part)) != std::wstring::npos;
+}

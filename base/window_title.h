@@ -10,3 +10,7 @@
 // The first visible top-level window whose title is `title` exactly (case counts), else the
 // first whose title contains it ignoring case; null for an empty title or when none does.
 HWND FindWindowByTitle(const std::wstring& title);
+
+// Whether title holds part, ignoring case: the second half of that rule, and how a list of
+// windows is narrowed by what a person types.
+bool TitleContains(const std::wstring& title, const std::wstring& part);

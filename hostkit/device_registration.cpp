@@ -42,6 +42,25 @@ HRESULT CreateMapper(ComPtr<IFilterMapper2>* mapper) {
   return ::CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER, IID_IFilterMapper2, mapper->put_void());
 }
 
+// A number (VT_I4, a DWORD in the registry) or a text (a BSTR) the device's key stores under key;
+// false when it stores none, or a value of another type or an empty text.
+bool ReadStoredValue(IPropertyBag* bag, const wchar_t* key, PresetValue* stored) {
+  VARIANT value;
+  ::VariantInit(&value);
+  bool found = false;
+  if (bag->Read(key, &value, nullptr) == S_OK) {
+    if (value.vt == VT_I4) {
+      *stored = PresetValue{key, false, value.lVal, {}};
+      found = true;
+    } else if (value.vt == VT_BSTR && value.bstrVal && value.bstrVal[0]) {
+      *stored = PresetValue{key, true, 0, value.bstrVal};
+      found = true;
+    }
+  }
+  ::VariantClear(&value);
+  return found;
+}
+
 // The filter's keys a preset may hold, as list prints them.
 const wchar_t* const kPresetKeys[] = {Key::CaptureArea,       Key::CaptureValue,
                                       Key::WindowTitle,       Key::FrameRate,
@@ -83,43 +102,6 @@ size_t CountDesktopSourceDevices() {
 }
 
 }  // namespace
-
-std::vector<PresetValue> PresetValues(const RecorderOptions& options) {
-  std::vector<PresetValue> values;
-  auto number = [&values](const wchar_t* key, LONG value) { values.push_back(PresetValue{key, false, value, {}}); };
-  auto text = [&values](const wchar_t* key, const std::wstring& value) {
-    values.push_back(PresetValue{key, true, 0, value});
-  };
-  const RECT& r = options.rectangle;
-  const std::wstring corners = std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
-                               std::to_wstring(r.right) + L"," + std::to_wstring(r.bottom);
-  if (options.target == CaptureTarget::Window) {
-    number(Key::CaptureArea, kAreaWindowRectangle);
-    text(Key::WindowTitle, options.windowTitle);
-    if (options.hasRectangle) text(Key::CaptureValue, corners);
-  } else if (options.target == CaptureTarget::Rectangle) {
-    number(Key::CaptureArea, kAreaScreenRectangle);
-    text(Key::CaptureValue, corners);
-  } else if (options.target == CaptureTarget::Monitor) {
-    number(Key::CaptureArea, kAreaMonitor);
-    number(Key::CaptureValue, options.monitor);
-  } else if (options.target == CaptureTarget::Desktop) {
-    number(Key::CaptureArea, kAreaDesktop);
-  }
-  if (options.rateGiven) number(Key::FrameRate, options.frameRate);
-  if (options.rateModeGiven) number(Key::FrameRateMode, options.frameRateMode);
-  if (options.scaled) {
-    text(Key::OutputDimensions, std::to_wstring(options.outputWidth) + L"x" + std::to_wstring(options.outputHeight));
-  }
-  if (options.interpolationGiven) number(Key::InterpolationMode, options.interpolation);
-  if (options.formatGiven) text(Key::OutputFormat, DescribePixelFormat(options.pixels).name);
-  if (options.cursorGiven) number(Key::IncludeCursor, options.cursor ? 1 : 0);
-  if (options.layeredWindows) number(Key::CaptureTransparentWindows, 1);
-  // The device without options scales with the filter's own scaler when a host that binds it
-  // by name asks for another size; what a preset does not name keeps the filter's default.
-  if (values.empty()) number(Key::InterpolationMode, kInterpolationFast);
-  return values;
-}
 
 HRESULT RegisterDevice(const std::wstring& libraryPath, const std::wstring& name,
                        const std::vector<PresetValue>& values, std::wstring* error) {
@@ -205,8 +187,8 @@ HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices) {
     VideoInputDevice device{name, IsDesktopSource(bag), {}};
     if (device.desktopSource) {
       for (const wchar_t* key : kPresetKeys) {
-        const std::wstring value = ReadDeviceText(bag, key);
-        if (!value.empty()) device.settings.push_back(std::wstring(key) + L"=" + value);
+        PresetValue value;
+        if (ReadStoredValue(bag, key, &value)) device.stored.push_back(value);
       }
     }
     devices->push_back(device);
@@ -218,87 +200,6 @@ std::wstring CheckDeviceName(const std::wstring& name) {
   if (name.empty()) return L"a device needs a name";
   if (name.find(L'\\') != std::wstring::npos) return L"a device name cannot hold a backslash";
   return {};
-}
-
-std::vector<std::wstring> PresetArguments(const std::vector<std::wstring>& settings) {
-  auto stored = [&settings](const wchar_t* key) -> const std::wstring* {
-    const std::wstring prefix = std::wstring(key) + L"=";
-    for (const std::wstring& setting : settings) {
-      if (setting.compare(0, prefix.size(), prefix) == 0) return &setting;
-    }
-    return nullptr;
-  };
-  auto value = [&stored](const wchar_t* key) {
-    const std::wstring* setting = stored(key);
-    return setting ? setting->substr(wcslen(key) + 1) : std::wstring();
-  };
-  std::vector<std::wstring> args;
-  const std::wstring area = value(Key::CaptureArea);
-  const std::wstring corners = value(Key::CaptureValue);
-  if (area == std::to_wstring(kAreaWindowRectangle) || area == std::to_wstring(kAreaWindow)) {
-    args.insert(args.end(), {L"--window", value(Key::WindowTitle)});
-  }
-  if (area == std::to_wstring(kAreaMonitor)) {
-    args.insert(args.end(), {L"--monitor", corners});
-  } else if (area == std::to_wstring(kAreaDesktop)) {
-    args.push_back(L"--desktop");
-  } else if (!corners.empty() && area != std::to_wstring(kAreaDisplay)) {
-    // Stored as LEFT,TOP,RIGHT,BOTTOM; the option takes X,Y,WIDTH,HEIGHT.
-    long c[4] = {};
-    if (swscanf(corners.c_str(), L"%ld,%ld,%ld,%ld", &c[0], &c[1], &c[2], &c[3]) == 4) {
-      args.insert(args.end(), {L"--rect", std::to_wstring(c[0]) + L"," + std::to_wstring(c[1]) + L"," +
-                                              std::to_wstring(c[2] - c[0]) + L"," + std::to_wstring(c[3] - c[1])});
-    }
-  }
-  const struct {
-    const wchar_t* key;
-    const wchar_t* option;
-  } plain[] = {{Key::FrameRate, L"--rate"},
-               {Key::FrameRateMode, L"--rate-mode"},
-               {Key::OutputDimensions, L"--size"},
-               {Key::InterpolationMode, L"--interpolation"},
-               {Key::OutputFormat, L"--format"}};
-  for (const auto& setting : plain) {
-    if (!stored(setting.key)) continue;
-    std::wstring text = value(setting.key);
-    // The options take the filter's own scaler by its name only.
-    if (setting.key == Key::InterpolationMode && text == std::to_wstring(kInterpolationFast)) text = L"fast";
-    args.insert(args.end(), {setting.option, text});
-  }
-  if (stored(Key::IncludeCursor)) args.push_back(value(Key::IncludeCursor) == L"0" ? L"--no-cursor" : L"--cursor");
-  if (value(Key::CaptureTransparentWindows) == L"1") args.push_back(L"--layered");
-  return args;
-}
-
-std::wstring PresetSummary(const RecorderOptions& options) {
-  const RECT& r = options.rectangle;
-  const std::wstring region = std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L" " +
-                              std::to_wstring(r.right - r.left) + L"x" + std::to_wstring(r.bottom - r.top);
-  std::wstring text;
-  switch (options.target) {
-    case CaptureTarget::Display: text = L"whole display"; break;
-    case CaptureTarget::Rectangle: text = L"region " + region; break;
-    case CaptureTarget::Monitor: text = L"monitor " + std::to_wstring(options.monitor); break;
-    case CaptureTarget::Desktop: text = L"whole desktop"; break;
-    case CaptureTarget::Window:
-      text = L"window \"" + options.windowTitle + L"\"";
-      if (options.hasRectangle) text += L", its region " + region;
-      break;
-  }
-  text += L"; " + std::to_wstring(options.frameRate) + L" fps";
-  if (options.scaled) {
-    text += L"; scaled to " + std::to_wstring(options.outputWidth) + L"x" + std::to_wstring(options.outputHeight);
-    if (options.interpolationGiven) {
-      text += options.interpolation == kInterpolationFast ? L" (fast)"
-              : options.interpolation == 7                ? L" (quality)"
-                                           : L" (GDI+ mode " + std::to_wstring(options.interpolation) + L")";
-    }
-  }
-  if (options.formatGiven) text += std::wstring(L"; ") + DescribePixelFormat(options.pixels).name;
-  if (options.rateModeGiven && options.frameRateMode != 0) text += L"; stamps by grab time";
-  text += options.cursorGiven && options.cursor ? L"; cursor" : L"; no cursor";
-  if (options.layeredWindows) text += L"; layered windows";
-  return text;
 }
 
 }  // namespace dorvantel

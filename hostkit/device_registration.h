@@ -13,23 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/options.h"
+#include "hostkit/preset.h"
 
 namespace dorvantel {
 
-// One stored setting: a number (a DWORD in the registry) or a text.
-struct PresetValue {
-  std::wstring key;
-  bool isText;
-  LONG number;
-  std::wstring text;
-};
-
-// The filter settings that the capture options name, under the filter's own keys; nothing
-// for what they leave out, so the device keeps the filter's defaults there.
-std::vector<PresetValue> PresetValues(const RecorderOptions& options);
-
-// Registers (again, with only these values) the device of that name.
+// Registers (again, with only these values: StoredValues of its preset) the device of that name.
 HRESULT RegisterDevice(const std::wstring& libraryPath, const std::wstring& name,
                        const std::vector<PresetValue>& values, std::wstring* error);
 // Removes the device of that name, or every device of the desktop source when name is
@@ -38,8 +26,8 @@ HRESULT UnregisterDevice(const std::wstring& name, std::wstring* error);
 
 struct VideoInputDevice {
   std::wstring name;
-  bool desktopSource = false;          // a device of this filter (the plain one or a preset)
-  std::vector<std::wstring> settings;  // "KEY=VALUE" of a device of the desktop source
+  bool desktopSource = false;       // a device of this filter (the plain one or a preset)
+  std::vector<PresetValue> stored;  // the settings a device of the desktop source stores
 };
 // The video input devices that the system device enumerator lists.
 HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices);
@@ -47,13 +35,5 @@ HRESULT ListVideoInputDevices(std::vector<VideoInputDevice>* devices);
 // An empty text when name can be a device's name, else why not (it is also the device's
 // registry key).
 std::wstring CheckDeviceName(const std::wstring& name);
-
-// A preset's stored settings ("KEY=VALUE", as listed) as the register tool's capture options
-// that make them again ("--rect", "100,80,320,240", "--rate", "25", ...). Settings no option
-// makes (FramePacing) are left out.
-std::vector<std::wstring> PresetArguments(const std::vector<std::wstring>& settings);
-
-// One line for people: what a preset of these options captures and how.
-std::wstring PresetSummary(const RecorderOptions& options);
 
 }  // namespace dorvantel

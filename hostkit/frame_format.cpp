@@ -4,13 +4,16 @@
 
 #include "base/gdi_resources.h"
 #include "base/handles.h"
+#include "module/dorvantel.h"
 
 namespace dorvantel {
 
 const std::vector<PixelFormatInfo>& PixelFormats() {
+  // Named as the filter's OutputFormat names them, at the same positions.
   static const std::vector<PixelFormatInfo> formats = {
-      {PixelFormat::Rgb32, L"rgb32", 32},   {PixelFormat::Rgb24, L"rgb24", 24}, {PixelFormat::Rgb565, L"rgb565", 16},
-      {PixelFormat::Rgb555, L"rgb555", 16}, {PixelFormat::Rgb8, L"rgb8", 8},
+      {PixelFormat::Rgb32, OutputFormatNames[0], 32},  {PixelFormat::Rgb24, OutputFormatNames[1], 24},
+      {PixelFormat::Rgb565, OutputFormatNames[2], 16}, {PixelFormat::Rgb555, OutputFormatNames[3], 16},
+      {PixelFormat::Rgb8, OutputFormatNames[4], 8},
   };
   return formats;
 }

@@ -14,7 +14,7 @@ enum class PixelFormat { Rgb32, Rgb24, Rgb565, Rgb555, Rgb8 };
 
 struct PixelFormatInfo {
   PixelFormat format;
-  const wchar_t* name;  // as the recorder's options spell it
+  const wchar_t* name;  // the filter's OutputFormat name, as the options and presets spell it
   int bits;
 };
 

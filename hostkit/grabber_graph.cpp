@@ -4,6 +4,14 @@
 
 namespace dorvantel {
 
+HRESULT SampleCallback::QueryInterface(REFIID iid, void** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  if (iid != IID_IUnknown && iid != IID_ISampleGrabberCB) return E_NOINTERFACE;
+  *out = static_cast<ISampleGrabberCB*>(this);
+  return S_OK;
+}
+
 HRESULT GrabberGraph::Create(IBaseFilter* source, ISampleGrabberCB* callback, Step* failed) {
   Step ignored;
   if (!failed) failed = &ignored;

@@ -18,6 +18,19 @@ extern "C" const CLSID CLSID_NullRenderer;
 
 namespace dorvantel {
 
+// The grabber's callback for an object that outlives the graph (the caller's own): it is not
+// reference counted, and the grabber calls only SampleCB, which the derived class writes.
+class SampleCallback : public ISampleGrabberCB {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
+
+ protected:
+  ~SampleCallback() = default;
+};
+
 class GrabberGraph {
  public:
   // What Create could not do.

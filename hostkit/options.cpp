@@ -1,212 +1,110 @@
 #include "hostkit/options.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cwctype>
-
-#include "module/dorvantel.h"
 
 namespace dorvantel {
 
 namespace {
-
-constexpr int kMinFrameRate = SourceLimits::kMinFrameRate;
-constexpr int kMaxFrameRate = SourceLimits::kMaxFrameRate;
-constexpr int kMinOutputSide = SourceLimits::kMinOutputSide;
-constexpr int kMaxOutputSide = SourceLimits::kMaxOutputSide;
-
-const wchar_t* const kInterpolationNames[] = {L"default", L"low",     L"high",        L"bilinear",
-                                              L"bicubic", L"nearest", L"hq-bilinear", L"hq-bicubic"};
-
-bool ParseInt(const std::wstring& text, long minimum, long maximum, int* value) {
-  if (text.empty() || std::iswspace(text[0])) return false;
-  wchar_t* end = nullptr;
-  errno = 0;
-  long parsed = std::wcstol(text.c_str(), &end, 10);
-  if (errno != 0 || *end != L'\0' || parsed < minimum || parsed > maximum) return false;
-  *value = static_cast<int>(parsed);
-  return true;
-}
-
-// Splits "a<separator>b<separator>..." into exactly `count` whole numbers.
-bool ParseInts(const std::wstring& text, wchar_t separator, size_t count, long minimum, int* values) {
-  size_t start = 0;
-  for (size_t i = 0; i < count; ++i) {
-    size_t end = text.find(separator, start);
-    if ((end == std::wstring::npos) != (i + 1 == count)) return false;
-    std::wstring part = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
-    if (!ParseInt(part, minimum, 1000000, &values[i])) return false;
-    start = end + 1;
-  }
-  return true;
-}
 
 bool EndsWithNoCase(const std::wstring& text, const wchar_t* suffix) {
   size_t length = wcslen(suffix);
   return text.size() >= length && _wcsicmp(text.c_str() + text.size() - length, suffix) == 0;
 }
 
-}  // namespace
-
-ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use) {
-  const bool preset = use == OptionsFor::Preset;
-  ParsedOptions parsed;
-  RecorderOptions& options = parsed.options;
-  auto fail = [&parsed](const std::wstring& message) {
-    parsed.error = message;
-    return parsed;
-  };
-
+// Reads the capture options into preset, and the recorder's own options into recorder, or
+// (recorder null) the register tool's --name into name. The first error, or an empty text.
+std::wstring Parse(const std::vector<std::wstring>& args, Preset* preset, bool* help, RecorderOptions* recorder,
+                   std::wstring* name) {
   for (size_t i = 0; i < args.size(); ++i) {
-    std::wstring name = args[i];
-    if (name.size() < 2 || name[0] != L'-') {
-      if (preset) return fail(L"unexpected argument \"" + name + L"\" (see --help)");
-      if (!options.output.empty())
-        return fail(L"more than one output named: \"" + options.output + L"\" and \"" + name + L"\"");
-      options.output = name;
-      continue;
-    }
-    if (name == L"-h" || name == L"--help") {
-      options.help = true;
-      continue;
-    }
-    if (name == L"--cursor" || name == L"--no-cursor") {
-      options.cursor = name == L"--cursor";
-      options.cursorGiven = true;
-      continue;
-    }
-    if (name == L"--layered") {
-      options.layeredWindows = true;
-      continue;
-    }
-    if (name == L"--quiet" && !preset) {
-      options.quiet = true;
-      continue;
-    }
-    if (name == L"--demo" && !preset) {
-      options.demo = true;
-      continue;
-    }
-    if (name == L"--desktop") {
-      options.desktop = true;
-      continue;
-    }
-    if (name.compare(0, 7, L"--demo=") == 0 && !preset) {
-      int v[4];
-      if (!ParseInts(name.substr(7), L',', 4, -1000000, v) || v[2] <= 0 || v[3] <= 0) {
-        return fail(L"--demo= needs X,Y,WIDTH,HEIGHT with a positive width and height, not \"" + name.substr(7) +
-                    L"\"");
+    std::wstring option = args[i];
+    if (option.size() < 2 || option[0] != L'-') {
+      if (!recorder) return L"unexpected argument \"" + option + L"\" (see --help)";
+      if (!recorder->output.empty()) {
+        return L"more than one output named: \"" + recorder->output + L"\" and \"" + option + L"\"";
       }
-      options.demo = true;
-      options.demoBounds = RECT{v[0], v[1], v[0] + v[2], v[1] + v[3]};
+      recorder->output = option;
+      continue;
+    }
+    if (option == L"-h" || option == L"--help") {
+      *help = true;
+      continue;
+    }
+    if (FindCaptureOption(option) == CaptureOption::Flag) {
+      ReadCaptureOption(option, {}, preset);
+      continue;
+    }
+    if (recorder && option == L"--quiet") {
+      recorder->quiet = true;
+      continue;
+    }
+    if (recorder && option == L"--demo") {
+      recorder->demo = true;
+      continue;
+    }
+    if (recorder && option.compare(0, 7, L"--demo=") == 0) {
+      if (!ParseRectangle(option.substr(7), &recorder->demoBounds)) {
+        return L"--demo= needs X,Y,WIDTH,HEIGHT with a positive width and height, not \"" + option.substr(7) + L"\"";
+      }
+      recorder->demo = true;
       continue;
     }
 
     std::wstring value;
-    size_t equals = name.find(L'=');
+    const size_t equals = option.find(L'=');
     if (equals != std::wstring::npos) {
-      value = name.substr(equals + 1);
-      name.resize(equals);
+      value = option.substr(equals + 1);
+      option.resize(equals);
     }
-    const bool captureOption = name == L"--rate" || name == L"--rate-mode" || name == L"--rect" ||
-                               name == L"--window" || name == L"--size" || name == L"--interpolation" ||
-                               name == L"--format" || name == L"--monitor";
-    const bool takesValue = captureOption || (preset ? name == L"--name" : name == L"--seconds" || name == L"--device");
-    if (!takesValue) return fail(L"unknown option " + name + L" (see --help)");
+    const bool takesValue = FindCaptureOption(option) == CaptureOption::Valued ||
+                            (recorder ? option == L"--seconds" || option == L"--device" : option == L"--name");
+    if (!takesValue) return L"unknown option " + option + L" (see --help)";
     if (equals == std::wstring::npos) {
-      if (i + 1 >= args.size()) return fail(name + L" needs a value (see --help)");
+      if (i + 1 >= args.size()) return option + L" needs a value (see --help)";
       value = args[++i];
     }
 
-    if (name == L"--seconds") {
+    if (option == L"--seconds") {
       wchar_t* end = nullptr;
-      double seconds = std::wcstod(value.c_str(), &end);
+      const double seconds = std::wcstod(value.c_str(), &end);
       if (value.empty() || *end != L'\0' || !std::isfinite(seconds) || seconds <= 0 || seconds > 1e7) {
-        return fail(L"--seconds needs a positive number of seconds, not \"" + value + L"\"");
+        return L"--seconds needs a positive number of seconds, not \"" + value + L"\"";
       }
-      options.seconds = seconds;
-    } else if (name == L"--rate") {
-      if (!ParseInt(value, kMinFrameRate, kMaxFrameRate, &options.frameRate)) {
-        return fail(L"--rate needs a whole number of frames per second from " + std::to_wstring(kMinFrameRate) +
-                    L" to " + std::to_wstring(kMaxFrameRate) + L", not \"" + value + L"\"");
-      }
-      options.rateGiven = true;
-    } else if (name == L"--rate-mode") {
-      if (!ParseInt(value, 0, 2, &options.frameRateMode)) {
-        return fail(L"--rate-mode needs 0, 1 or 2, not \"" + value + L"\"");
-      }
-      options.rateModeGiven = true;
-    } else if (name == L"--rect") {
-      int v[4];
-      if (!ParseInts(value, L',', 4, -1000000, v) || v[2] <= 0 || v[3] <= 0) {
-        return fail(L"--rect needs X,Y,WIDTH,HEIGHT with a positive width and height, not \"" + value + L"\"");
-      }
-      options.hasRectangle = true;
-      options.rectangle = RECT{v[0], v[1], v[0] + v[2], v[1] + v[3]};
-    } else if (name == L"--monitor") {
-      if (!ParseInt(value, SourceLimits::kMinMonitor, SourceLimits::kMaxMonitor, &options.monitor)) {
-        return fail(L"--monitor needs a monitor's number from " + std::to_wstring(SourceLimits::kMinMonitor) + L" to " +
-                    std::to_wstring(SourceLimits::kMaxMonitor) + L" (1 is the primary), not \"" + value + L"\"");
-      }
-    } else if (name == L"--window") {
-      if (value.empty()) return fail(L"--window needs a window title");
-      options.windowTitle = value;
-    } else if (name == L"--size") {
-      int v[2];
-      if (!ParseInts(value, L'x', 2, kMinOutputSide, v) || v[0] > kMaxOutputSide || v[1] > kMaxOutputSide) {
-        const std::wstring least = std::to_wstring(kMinOutputSide), most = std::to_wstring(kMaxOutputSide);
-        return fail(L"--size needs WIDTHxHEIGHT from " + least + L"x" + least + L" to " + most + L"x" + most +
-                    L", not \"" + value + L"\"");
-      }
-      options.scaled = true;
-      options.outputWidth = v[0];
-      options.outputHeight = v[1];
-    } else if (name == L"--interpolation") {
-      int mode = _wcsicmp(value.c_str(), L"fast") == 0 ? static_cast<int>(kInterpolationFast) : -1;
-      for (int m = 0; m < 8; ++m) {
-        if (_wcsicmp(value.c_str(), kInterpolationNames[m]) == 0) mode = m;
-      }
-      if (mode < 0 && !ParseInt(value, 0, 7, &mode)) {
-        return fail(
-            L"--interpolation needs fast, default, low, high, bilinear, bicubic, nearest, hq-bilinear, hq-bicubic or 0 "
-            L"to 7, not \"" +
-            value + L"\"");
-      }
-      options.interpolation = mode;
-      options.interpolationGiven = true;
-    } else if (name == L"--format") {
-      const PixelFormatInfo* info = FindPixelFormat(value);
-      if (!info) return fail(L"--format needs rgb32, rgb24, rgb565, rgb555 or rgb8, not \"" + value + L"\"");
-      options.pixels = info->format;
-      options.formatGiven = true;
-    } else if (name == L"--device") {
-      if (value.empty()) return fail(L"--device needs a device name");
-      options.device = value;
-    } else if (name == L"--name") {
-      if (value.empty()) return fail(L"--name needs a device name");
-      options.name = value;
+      recorder->seconds = seconds;
+    } else if (option == L"--device") {
+      if (value.empty()) return L"--device needs a device name";
+      recorder->device = value;
+    } else if (option == L"--name") {
+      if (value.empty()) return L"--name needs a device name";
+      *name = value;
+    } else {
+      const PresetProblem problem = ReadCaptureOption(option, value, preset);
+      if (!problem.ok()) return problem.message;
     }
   }
+  return FinishCaptureOptions(preset).message;
+}
 
-  // A size without an interpolation scales with the filter's own scaler.
-  if (options.scaled && !options.interpolationGiven) {
-    options.interpolation = kInterpolationFast;
-    options.interpolationGiven = true;
+}  // namespace
+
+ParsedOptions<RecorderOptions> ParseRecorderOptions(const std::vector<std::wstring>& args) {
+  ParsedOptions<RecorderOptions> parsed;
+  RecorderOptions& options = parsed.options;
+  parsed.error = Parse(args, &options.preset, &options.help, &options, nullptr);
+  if (!parsed.ok() || options.help) return parsed;
+  if (options.output.empty()) {
+    parsed.error = L"no output named: give an .avi file, or - for raw frames (see --help)";
+  } else if (!options.rawOutput() && !EndsWithNoCase(options.output, L".avi")) {
+    parsed.error = L"the output \"" + options.output +
+                   L"\" is not an .avi file; the recorder writes AVI, or raw frames to - for an encoder";
   }
-  const int targets = (options.monitor > 0) + options.desktop + (options.hasRectangle || !options.windowTitle.empty());
-  if (targets > 1) return fail(L"choose one of --monitor, --desktop and --rect or --window");
-  options.target = !options.windowTitle.empty() ? CaptureTarget::Window
-                   : options.hasRectangle       ? CaptureTarget::Rectangle
-                   : options.monitor > 0        ? CaptureTarget::Monitor
-                   : options.desktop            ? CaptureTarget::Desktop
-                                                : CaptureTarget::Display;
-  if (options.help || preset) return parsed;
-  if (options.output.empty()) return fail(L"no output named: give an .avi file, or - for raw frames (see --help)");
-  if (!options.rawOutput() && !EndsWithNoCase(options.output, L".avi")) {
-    return fail(L"the output \"" + options.output +
-                L"\" is not an .avi file; the recorder writes AVI, or raw frames to - for an encoder");
-  }
+  return parsed;
+}
+
+ParsedOptions<PresetOptions> ParsePresetOptions(const std::vector<std::wstring>& args) {
+  ParsedOptions<PresetOptions> parsed;
+  PresetOptions& options = parsed.options;
+  parsed.error = Parse(args, &options.preset, &options.help, nullptr, &options.name);
   return parsed;
 }
 
@@ -229,6 +127,7 @@ const wchar_t* RecorderUsage() {
          L"  --format F           rgb32 (default), rgb24, rgb565, rgb555 or rgb8\n"
          L"  --no-cursor          leave the mouse cursor out (it is drawn by default)\n"
          L"  --layered            include layered (transparent) windows\n"
+         L"  --no-pacing          make frames as fast as they are taken, not at the rate\n"
          L"  --device NAME        use the registered capture device NAME instead of the library\n"
          L"                       next to this program\n"
          L"  --demo[=X,Y,W,H]     show the demo window (colour bars, a moving square) while recording\n"

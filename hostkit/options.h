@@ -1,65 +1,47 @@
 #pragma once
-// The recorder's command line: what to capture, how, and where the frames go.
+// The tools' command lines: the recorder's (a preset, and where and how long to record) and
+// the register tool's register command (a device's name and its preset). The capture options
+// are the preset's (hostkit/preset.h).
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "hostkit/frame_format.h"
+#include "hostkit/preset.h"
 
 namespace dorvantel {
 
-enum class CaptureTarget { Display, Rectangle, Window, Monitor, Desktop };
-
 struct RecorderOptions {
+  Preset preset;
   std::wstring output;  // an .avi file, or "-" for raw frames on standard output
-  CaptureTarget target = CaptureTarget::Display;
-  bool hasRectangle = false;
-  RECT rectangle{};  // screen coordinates; with a window, relative to its top-left corner
-  std::wstring windowTitle;
-  int monitor = 0;       // --monitor: a monitor's number (base/monitors.h), 0 for none
-  bool desktop = false;  // --desktop: every monitor
-  bool cursor = true;
-  bool layeredWindows = false;
-  int frameRate = 10;
-  int frameRateMode = 0;
-  bool scaled = false;
-  int outputWidth = 0;
-  int outputHeight = 0;
-  int interpolation = 0;  // a GDI+ InterpolationMode value, or kInterpolationFast
-  PixelFormat pixels = PixelFormat::Rgb32;
   double seconds = 0;   // 0: until Ctrl-C
   std::wstring device;  // a registered capture device by name; empty: the library beside the recorder
   bool demo = false;
   RECT demoBounds{};  // empty: the demo window's own default place
   bool quiet = false;
   bool help = false;
-  std::wstring name;  // a preset's device name (dorvantel-register register --name)
-  // Which settings the command line names (rectangle, window, size and layered windows
-  // show it by themselves): a registered device keeps its own for the others.
-  bool cursorGiven = false;
-  bool rateGiven = false;
-  bool rateModeGiven = false;
-  bool interpolationGiven = false;
-  bool formatGiven = false;
 
   bool rawOutput() const { return output == L"-"; }
 };
 
+// dorvantel-register register: --name NAME and the capture options.
+struct PresetOptions {
+  std::wstring name;  // empty when not given
+  Preset preset;
+  bool help = false;
+};
+
+template <typename Options>
 struct ParsedOptions {
-  RecorderOptions options;
+  Options options;
   std::wstring error;  // one line; empty when the command line is good
   bool ok() const { return error.empty(); }
 };
 
-// Recording: the recorder's command line. Preset: the capture options of a device preset
-// (dorvantel-register register): --name NAME instead of an output, the length, the device
-// and the demo window.
-enum class OptionsFor { Recording, Preset };
-
-// args: the command line without the program name (for Preset, without the command).
-ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use = OptionsFor::Recording);
+// args: the command line without the program's name (and without the register tool's command).
+ParsedOptions<RecorderOptions> ParseRecorderOptions(const std::vector<std::wstring>& args);
+ParsedOptions<PresetOptions> ParsePresetOptions(const std::vector<std::wstring>& args);
 
 const wchar_t* RecorderUsage();
 

@@ -1,7 +1,11 @@
 #include "hostkit/source_setup.h"
 
+#include <utility>
+#include <vector>
+
 #include "hostkit/result_text.h"
 #include "hostkit/source_settings.h"
+#include "base/com_ptr.h"
 #include "module/dorvantel.h"
 
 namespace dorvantel {
@@ -46,36 +50,74 @@ class SettingsWriter {
   HRESULT result_ = S_OK;
 };
 
+// A read-only property bag of a preset's stored values, as a device's registry key hands them
+// to the filter: numbers as VT_I4, the rest as BSTRs; a key it does not hold is not stored.
+// Lives on the caller's stack for the one Load call.
+class StoredBag : public IPropertyBag {
+ public:
+  explicit StoredBag(std::vector<PresetValue> values) : values_(std::move(values)) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (iid != IID_IUnknown && iid != IID_IPropertyBag) return E_NOINTERFACE;
+    *out = static_cast<IPropertyBag*>(this);
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
+    if (!name || !value) return E_POINTER;
+    for (const PresetValue& stored : values_) {
+      if (_wcsicmp(stored.key.c_str(), name) != 0) continue;
+      ::VariantInit(value);
+      if (!stored.isText) {
+        value->vt = VT_I4;
+        value->lVal = stored.number;
+        return S_OK;
+      }
+      value->bstrVal = ::SysAllocString(stored.text.c_str());
+      if (!value->bstrVal) return E_OUTOFMEMORY;
+      value->vt = VT_BSTR;
+      return S_OK;
+    }
+    return E_INVALIDARG;
+  }
+  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
+
+ private:
+  const std::vector<PresetValue> values_;
+};
+
 }  // namespace
 
-HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWND window, std::wstring* error) {
+HRESULT ConfigureSource(IBaseFilter* filter, const Preset& preset, Unnamed unnamed, HWND window, std::wstring* error) {
   SettingsWriter write(filter, error);
-  // A registered device brings its own settings: only what the command line names replaces them.
-  const bool all = options.device.empty();
-  switch (options.target) {
+  const bool all = unnamed == Unnamed::Default;
+  switch (preset.target) {
     case CaptureTarget::Display:
       if (all) write.Long(Key::CaptureArea, kAreaDisplay);
       break;
     case CaptureTarget::Rectangle: {
-      RECT rectangle = options.rectangle;
+      RECT rectangle = preset.rectangle.value_or(RECT{});
       write.Long(Key::CaptureArea, kAreaScreenRectangle);
       write.Pointer(Key::CaptureValue, &rectangle);
       break;
     }
     case CaptureTarget::Monitor:
       write.Long(Key::CaptureArea, kAreaMonitor);
-      write.Long(Key::CaptureValue, options.monitor);
+      write.Long(Key::CaptureValue, preset.monitor.value_or(SourceLimits::kMinMonitor));
       break;
     case CaptureTarget::Desktop: write.Long(Key::CaptureArea, kAreaDesktop); break;
     case CaptureTarget::Window: {
       RECT bounds{};
       ::GetWindowRect(window, &bounds);
       WindowRegion region{window, 0, 0, bounds.right - bounds.left, bounds.bottom - bounds.top};
-      if (options.hasRectangle) {
-        region.left = options.rectangle.left;
-        region.top = options.rectangle.top;
-        region.right = options.rectangle.right;
-        region.bottom = options.rectangle.bottom;
+      if (preset.rectangle) {
+        region.left = preset.rectangle->left;
+        region.top = preset.rectangle->top;
+        region.right = preset.rectangle->right;
+        region.bottom = preset.rectangle->bottom;
       }
       write.Long(Key::CaptureArea, kAreaWindowRectangle);
       // The window found here, not one a device's title would find when streaming starts.
@@ -84,18 +126,28 @@ HRESULT ConfigureSource(IBaseFilter* filter, const RecorderOptions& options, HWN
       break;
     }
   }
-  if (all || options.cursorGiven) write.Bool(Key::IncludeCursor, options.cursor);
-  if (all || options.layeredWindows) write.Bool(Key::CaptureTransparentWindows, options.layeredWindows);
-  if (all || options.rateGiven) write.Long(Key::FrameRate, options.frameRate);
-  // The time stamps decide how the recording graph is clocked: always the recorder's own.
-  write.Long(Key::FrameRateMode, options.frameRateMode);
-  if (options.scaled) {
-    OutputDimensions size{options.outputWidth, options.outputHeight};
+  if (all || preset.cursor) write.Bool(Key::IncludeCursor, preset.cursor.value_or(true));
+  if (all || preset.layeredWindows) write.Bool(Key::CaptureTransparentWindows, preset.layeredWindows.value_or(false));
+  if (all || preset.frameRate) write.Long(Key::FrameRate, preset.rate());
+  // The time stamps decide how the caller's graph is clocked: always the caller's own.
+  write.Long(Key::FrameRateMode, preset.rateMode.value_or(kRateByFrameCount));
+  if (preset.outputSize) {
+    OutputDimensions size = *preset.outputSize;
     write.Pointer(Key::OutputDimensions, &size);
   }
-  if (all || options.interpolationGiven) write.Long(Key::InterpolationMode, options.interpolation);
-  if (!all && options.formatGiven) write.Text(Key::OutputFormat, DescribePixelFormat(options.pixels).name);
+  if (all || preset.interpolation) write.Long(Key::InterpolationMode, preset.interpolation.value_or(0));
+  if (preset.framePacing) write.Bool(Key::FramePacing, *preset.framePacing);
+  if (!all && preset.format) write.Text(Key::OutputFormat, DescribePixelFormat(*preset.format).name);
   return write.result();
+}
+
+HRESULT LoadPreset(IBaseFilter* filter, const Preset& preset) {
+  if (!filter) return E_POINTER;
+  ComPtr<IPersistPropertyBag> persist;
+  HRESULT hr = filter->QueryInterface(IID_IPersistPropertyBag, persist.put_void());
+  if (FAILED(hr)) return hr;
+  StoredBag bag(StoredValues(preset));
+  return persist->Load(&bag, nullptr);
 }
 
 }  // namespace dorvantel

@@ -60,7 +60,8 @@ class Recorder {
   HRESULT OpenOutput(const FrameFormat& format, std::wstring* error);
   int Summarise(Recording& recording, const FrameFormat& format, bool interrupted);
 
-  RecorderOptions options_;                       // with a device, the frame rate is the device's
+  RecorderOptions options_;
+  int frameRate_ = options_.preset.rate();        // with a device, the device's
   ComApartment apartment_{COINIT_MULTITHREADED};  // first in, last out: every COM object goes before it
   uint64_t limit_ = 0;                            // frames to record; 0 until Ctrl-C
   DemoWindow demo_;
@@ -97,10 +98,10 @@ HRESULT Recorder::OpenOutput(const FrameFormat& format, std::wstring* error) {
       *error = L"standard output is a terminal: send the raw frames into a pipe or a file";
       return E_INVALIDARG;
     }
-    hr = raw_.Open(stream, format, options_.frameRate);
+    hr = raw_.Open(stream, format, frameRate_);
     if (FAILED(hr)) *error = L"cannot write to standard output: " + ResultText(hr);
   } else {
-    hr = avi_.Open(options_.output, format, options_.frameRate);
+    hr = avi_.Open(options_.output, format, frameRate_);
     if (FAILED(hr)) *error = L"cannot write " + options_.output + L": " + ResultText(hr);
   }
   return hr;
@@ -114,28 +115,32 @@ int Recorder::Run() {
     HRESULT hr = demo_.Show(options_.demoBounds, L"Dorvantel demo");
     if (FAILED(hr)) return Fail(L"cannot show the demo window: " + ResultText(hr));
   }
+  const Preset& preset = options_.preset;
   HWND window = nullptr;
-  if (options_.target == CaptureTarget::Window) {
-    window = FindWindowByTitle(options_.windowTitle);
-    if (!window) return Fail(L"no window has the title \"" + options_.windowTitle + L"\"");
+  if (preset.target == CaptureTarget::Window) {
+    window = FindWindowByTitle(preset.windowTitle);
+    if (!window) return Fail(L"no window has the title \"" + preset.windowTitle + L"\"");
   }
 
   std::wstring error;
   if (FAILED(CreateSource(&error))) return Fail(error);
-  if (FAILED(ConfigureSource(source_.get(), options_, window, &error))) return Fail(error);
   const bool device = !options_.device.empty();
+  if (FAILED(ConfigureSource(source_.get(), preset, device ? Unnamed::Kept : Unnamed::Default, window, &error))) {
+    return Fail(error);
+  }
   if (device) {
-    HRESULT hr = SourceSettings(source_.get()).ReadFrameRate(&options_.frameRate);
+    HRESULT hr = SourceSettings(source_.get()).ReadFrameRate(&frameRate_);
     if (FAILED(hr)) return Fail(L"cannot read the capture device's frame rate: " + ResultText(hr));
   }
 
   // Frame-count stamps are paced by the graph clock; the other modes stamp by grab time,
   // which the clock must not wait for, so the recording's own clock places those frames.
-  const bool paced = options_.frameRateMode == kRateByFrameCount;
-  limit_ = options_.seconds > 0 ? static_cast<uint64_t>(std::llround(options_.seconds * options_.frameRate)) : 0;
-  Recording recording(options_.frameRate, limit_, paced);
+  const bool paced = preset.rateMode.value_or(kRateByFrameCount) == kRateByFrameCount;
+  limit_ = options_.seconds > 0 ? static_cast<uint64_t>(std::llround(options_.seconds * frameRate_)) : 0;
+  Recording recording(frameRate_, limit_, paced);
   CaptureGraph graph;
-  const std::optional<PixelFormat> pixels = device ? std::nullopt : std::optional<PixelFormat>(options_.pixels);
+  const std::optional<PixelFormat> pixels =
+      device ? std::nullopt : std::optional<PixelFormat>(preset.format.value_or(PixelFormat::Rgb32));
   if (FAILED(graph.Build(source_.get(), pixels, paced, &recording, &error))) return Fail(error);
   FrameFormat format;
   HRESULT hr = graph.ConnectedFormat(&format);
@@ -210,11 +215,11 @@ int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool in
     HRESULT hr = avi_.Finish();
     if (FAILED(hr)) return Fail(L"cannot finish " + options_.output + L": " + ResultText(hr));
   }
-  const double seconds = static_cast<double>(frames) / options_.frameRate;
+  const double seconds = static_cast<double>(frames) / frameRate_;
   std::wstring where = options_.rawOutput() ? std::wstring(L"standard output") : options_.output;
   WriteError(Format(L"%ls: %llu frames, %.1f s, %dx%d %ls at %d fps", where.c_str(),
                     static_cast<unsigned long long>(frames), seconds, format.width, format.height,
-                    DescribePixelFormat(format.pixels).name, options_.frameRate));
+                    DescribePixelFormat(format.pixels).name, frameRate_));
   if (!options_.rawOutput()) WriteError(L", " + Megabytes(avi_.bytes()));
   WriteError(interrupted ? L" (stopped by Ctrl-C)\n" : L"\n");
 
@@ -227,7 +232,7 @@ int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool in
     WriteError(
         Format(L"capture fell behind: the source delivered %.1f frames per second of the %d asked, "
                L"so %llu of %llu frames repeat the frame before them to keep real time\n",
-               recording.deliveryRate(), options_.frameRate, static_cast<unsigned long long>(repeated),
+               recording.deliveryRate(), frameRate_, static_cast<unsigned long long>(repeated),
                static_cast<unsigned long long>(frames)));
   }
   return 0;
@@ -240,7 +245,7 @@ int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool in
 int wmain(int argc, wchar_t** argv) {
   using namespace dorvantel;
   std::vector<std::wstring> args(argv + 1, argv + argc);
-  ParsedOptions parsed = ParseOptions(args);
+  ParsedOptions<RecorderOptions> parsed = ParseRecorderOptions(args);
   if (!parsed.ok()) {
     ReportError(kProgram, parsed.error);
     return kExitUsage;

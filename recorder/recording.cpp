@@ -59,16 +59,6 @@ void Recording::Fail(HRESULT hr) {
   ::SetEvent(done_.get());
 }
 
-HRESULT Recording::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  if (iid == IID_IUnknown || iid == IID_ISampleGrabberCB) {
-    *out = static_cast<ISampleGrabberCB*>(this);
-    return S_OK;
-  }
-  *out = nullptr;
-  return E_NOINTERFACE;
-}
-
 HRESULT Recording::SampleCB(double, IMediaSample* sample) {
   const int64_t arrival = Now();
   SectionLockHolder hold(&lock_);
@@ -114,7 +104,5 @@ HRESULT Recording::SampleCB(double, IMediaSample* sample) {
   }
   return S_OK;
 }
-
-HRESULT Recording::BufferCB(double, BYTE*, long) { return E_NOTIMPL; }
 
 }  // namespace dorvantel

@@ -21,11 +21,12 @@
 #include "base/handles.h"
 #include "base/section_lock.h"
 #include "hostkit/frame_format.h"
+#include "hostkit/grabber_graph.h"
 #include "recorder/frame_timeline.h"
 
 namespace dorvantel {
 
-class Recording : public ISampleGrabberCB {
+class Recording : public SampleCallback {
  public:
   using WriteFrame = std::function<HRESULT(const void* frame)>;
 
@@ -54,12 +55,7 @@ class Recording : public ISampleGrabberCB {
   // Frames per second from the first frame to the last.
   double deliveryRate();
 
-  // ISampleGrabberCB
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE SampleCB(double time, IMediaSample* sample) override;
-  HRESULT STDMETHODCALLTYPE BufferCB(double time, BYTE* buffer, long length) override;
 
  private:
   int64_t Now() const;  // 100-ns units since Start

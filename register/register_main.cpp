@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "hostkit/apartment.h"
-#include "hostkit/result_text.h"
-#include "hostkit/source_library.h"
-#include "module/dorvantel.h"
 #include "hostkit/console.h"
 #include "hostkit/device_registration.h"
 #include "hostkit/options.h"
+#include "hostkit/result_text.h"
+#include "hostkit/source_library.h"
+#include "module/dorvantel.h"
 
 namespace dorvantel {
 
@@ -28,8 +28,9 @@ int Usage() {
       L"       dorvantel-register list\n"
       L"  register     make the library beside this program the video capture device NAME\n"
       L"               (default \"Dorvantel\") that captures as the options say; the capture\n"
-      L"               options are dorvantel-record's: --rect, --window, --rate, --rate-mode,\n"
-      L"               --size, --interpolation, --format, --cursor, --no-cursor, --layered\n"
+      L"               options are dorvantel-record's: --rect, --window, --monitor, --desktop,\n"
+      L"               --rate, --rate-mode, --size, --interpolation, --format, --cursor,\n"
+      L"               --no-cursor, --layered, --pacing, --no-pacing\n"
       L"  unregister   remove the device NAME (default \"Dorvantel\"), or every one with --all\n"
       L"  list         print the video capture devices that hosts find, with their settings\n");
   return 2;
@@ -69,10 +70,10 @@ int wmain(int argc, wchar_t** argv) {
   }
 
   // Every argument is checked before anything is written.
-  RecorderOptions options;
+  PresetOptions options;
   bool all = false;
   if (command == L"register") {
-    ParsedOptions parsed = ParseOptions(args, OptionsFor::Preset);
+    ParsedOptions<PresetOptions> parsed = ParsePresetOptions(args);
     if (!parsed.ok()) return BadUsage(parsed.error);
     if (parsed.options.help) return Usage();
     options = parsed.options;
@@ -104,7 +105,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring library = ProgramFolder() + DORVANTEL_DLL_NAME;
     SourceLibrary check;
     if (FAILED(check.Load(library, &error))) return Fail(error);
-    if (FAILED(RegisterDevice(library, options.name, PresetValues(options), &error))) return Fail(error);
+    if (FAILED(RegisterDevice(library, options.name, StoredValues(options.preset), &error))) return Fail(error);
     WriteError(L"registered " + library + L" as the video capture device \"" + options.name + L"\"\n");
     return 0;
   }
@@ -122,7 +123,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wstring text;
   for (const VideoInputDevice& device : devices) {
     text += device.name + L"\n";
-    for (const std::wstring& setting : device.settings) text += L"  " + setting + L"\n";
+    for (const PresetValue& value : device.stored) text += L"  " + StoredText(value) + L"\n";
   }
   WriteOutput(text);
   return 0;

@@ -1,10 +1,13 @@
 #include "settings/device_store.h"
 
+#include <algorithm>
+#include <cwctype>
+
+#include "base/handles.h"
+#include "hostkit/device_registration.h"
 #include "hostkit/result_text.h"
 #include "hostkit/source_library.h"
 #include "module/dorvantel.h"
-#include "hostkit/device_registration.h"
-#include "base/handles.h"
 
 namespace dorvantel {
 
@@ -103,15 +106,10 @@ HRESULT ListStoredDevices(std::vector<StoredDevice>* devices) {
   if (FAILED(hr)) return hr;
   for (const VideoInputDevice& device : found) {
     if (!device.desktopSource) continue;
-    StoredDevice stored{device.name, PresetArguments(device.settings), {}, {}};
-    const ParsedOptions parsed = ParseOptions(stored.arguments, OptionsFor::Preset);
-    stored.options = parsed.options;
-    if (parsed.ok()) {
-      stored.summary = PresetSummary(parsed.options);
-    } else {
-      stored.summary = L"stored settings the filter refuses:";
-      for (const std::wstring& setting : device.settings) stored.summary += L" " + setting;
-    }
+    StoredDevice stored{device.name, {}, {}};
+    const PresetProblem problem = ReadStoredValues(device.stored, &stored.preset);
+    stored.summary =
+        problem.ok() ? PresetSummary(stored.preset) : L"stored settings the tools refuse: " + problem.message;
     devices->push_back(stored);
   }
   return S_OK;
@@ -130,20 +128,19 @@ std::wstring OtherRegisterTool() {
   return {};
 }
 
-HRESULT SaveDevice(const std::wstring& name, const std::vector<std::wstring>& arguments, std::wstring* done,
-                   std::wstring* error) {
+HRESULT SaveDevice(const std::wstring& name, const Preset& preset, std::wstring* done, std::wstring* error) {
   *error = CheckDeviceName(name);
   if (!error->empty()) return E_INVALIDARG;
-  const ParsedOptions parsed = ParseOptions(arguments, OptionsFor::Preset);
-  if (!parsed.ok()) {
-    *error = parsed.error;
+  const PresetProblem problem = CheckPreset(preset);
+  if (!problem.ok()) {
+    *error = problem.message;
     return E_INVALIDARG;
   }
   const std::wstring library = ProgramFolder() + DORVANTEL_DLL_NAME;
   SourceLibrary check;
   HRESULT hr = check.Load(library, error);
   if (FAILED(hr)) return hr;
-  hr = RegisterDevice(library, name, PresetValues(parsed.options), error);
+  hr = RegisterDevice(library, name, StoredValues(preset), error);
   if (hr == E_ACCESSDENIED) {
     // Devices are machine-wide: the machine's classes take administrator rights.
     *error += L" (presets are for every user of the computer: start Dorvantel settings with \"Run as administrator\")";
@@ -153,7 +150,8 @@ HRESULT SaveDevice(const std::wstring& name, const std::vector<std::wstring>& ar
   const std::wstring other = OtherRegisterTool();
   if (other.empty()) return S_OK;
   std::vector<std::wstring> command = {L"register", L"--name", name};
-  command.insert(command.end(), arguments.begin(), arguments.end());
+  const std::vector<std::wstring> options = PresetArguments(preset);
+  command.insert(command.end(), options.begin(), options.end());
   hr = RunOtherTool(other, command, error);
   if (FAILED(hr)) {
     *error = std::wstring(L"only ") + kOwnBits + L" hosts find it now: " + *error;
@@ -169,6 +167,16 @@ HRESULT DeleteDevice(const std::wstring& name, std::wstring* error) {
   const std::wstring other = OtherRegisterTool();
   if (other.empty()) return hr;
   return RunOtherTool(other, {L"unregister", L"--name", name}, error);
+}
+
+std::wstring CheckNewName(const std::wstring& name, const std::wstring& original,
+                          const std::vector<std::wstring>& taken) {
+  std::wstring error = CheckDeviceName(name);
+  if (error.empty() && name != original && std::find(taken.begin(), taken.end(), name) != taken.end()) {
+    error = L"a device of this name exists already";
+  }
+  if (!error.empty()) error[0] = static_cast<wchar_t>(std::towupper(error[0]));
+  return error;
 }
 
 std::wstring QuoteArgument(const std::wstring& argument) {

@@ -4,14 +4,15 @@
 
 #include <algorithm>
 
+#include "hostkit/preset.h"
+#include "hostkit/window_list.h"
 #include "module/dorvantel.h"
-#include "hostkit/device_registration.h"
-#include "hostkit/options.h"
 #include "settings/device_store.h"
+#include "settings/dialog_parts.h"
 #include "settings/overlay.h"
 #include "settings/preview.h"
 #include "settings/resource.h"
-#include "settings/window_list.h"
+#include "settings/window_list_dialog.h"
 
 namespace dorvantel {
 
@@ -22,13 +23,8 @@ constexpr UINT_PTR kPreviewTimer = 1;
 constexpr UINT kPreviewDelayMs = 500;
 constexpr int kPreviewRate = 4;  // frames a second in the preview
 
-// The scaling choices: the register tool's --interpolation names, the two plain ones first.
-const wchar_t* const kScalingLabels[] = {L"fast",         L"quality",      L"GDI+ default",
-                                         L"GDI+ low",     L"GDI+ high",    L"GDI+ bilinear",
-                                         L"GDI+ bicubic", L"GDI+ nearest", L"GDI+ hq-bilinear"};
-const wchar_t* const kScalingNames[] = {L"fast",     L"hq-bicubic", L"default", L"low",        L"high",
-                                        L"bilinear", L"bicubic",    L"nearest", L"hq-bilinear"};
-constexpr int kQuality = 1;
+// The scaling a new size starts with: GDI+'s best.
+constexpr int kQualityMode = 7;
 
 const int kErrorControls[] = {IDC_NAME_ERROR, IDC_TITLE_ERROR, IDC_REGION_ERROR,
                               IDC_RATE_ERROR, IDC_SIZE_ERROR,  IDC_SAVE_ERROR};
@@ -37,37 +33,17 @@ const int kErrorControls[] = {IDC_NAME_ERROR, IDC_TITLE_ERROR, IDC_REGION_ERROR,
 struct Editor {
   PresetEdit* edit;
   Preview preview;
-  std::vector<std::wstring> previewed;  // the arguments the preview runs with
+  Preset previewed;  // the preset the preview runs with
   bool previewing = false;
   std::wstring previewSize;
-  std::wstring rateMode;  // a stored --rate-mode, kept as it was
-  HWND picked = nullptr;  // the window last picked, for a region of it
 };
-
-std::wstring Text(HWND dialog, int id) {
-  HWND control = ::GetDlgItem(dialog, id);
-  std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
-  text.resize(static_cast<size_t>(::GetWindowTextW(control, &text[0], static_cast<int>(text.size()))));
-  return text;
-}
 
 bool Checked(HWND dialog, int id) { return ::IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
 
-// An option check's message as a field's: without the option's name ("--rate needs ..." ->
-// "Needs ...").
-std::wstring FieldMessage(const std::wstring& error) {
-  std::wstring text = error;
-  if (text.compare(0, 2, L"--") == 0) {
-    const size_t space = text.find(L' ');
-    text = space == std::wstring::npos ? text : text.substr(space + 1);
-  }
-  if (!text.empty()) text[0] = static_cast<wchar_t>(::towupper(text[0]));
-  return text;
-}
-
 // The region's four fields as --rect's value.
 std::wstring RegionText(HWND dialog) {
-  return Text(dialog, IDC_X) + L"," + Text(dialog, IDC_Y) + L"," + Text(dialog, IDC_W) + L"," + Text(dialog, IDC_H);
+  return DialogText(dialog, IDC_X) + L"," + DialogText(dialog, IDC_Y) + L"," + DialogText(dialog, IDC_W) + L"," +
+         DialogText(dialog, IDC_H);
 }
 
 void SetRegion(HWND dialog, const RECT& r) {
@@ -77,70 +53,93 @@ void SetRegion(HWND dialog, const RECT& r) {
   ::SetDlgItemInt(dialog, IDC_H, static_cast<UINT>(r.bottom - r.top), TRUE);
 }
 
+// The area button checked; 0 for none: a preset of a monitor or the whole desktop, which the
+// register tool makes and the editor keeps as it is.
 int Area(HWND dialog) {
-  if (Checked(dialog, IDC_AREA_WINDOW)) return IDC_AREA_WINDOW;
-  if (Checked(dialog, IDC_AREA_REGION)) return IDC_AREA_REGION;
-  return IDC_AREA_DISPLAY;
+  for (int id : {IDC_AREA_DISPLAY, IDC_AREA_REGION, IDC_AREA_WINDOW}) {
+    if (Checked(dialog, id)) return id;
+  }
+  return 0;
 }
 
-// The fields as the register tool's capture options, each field checked alone by the
-// tool's checks. With show, every field's message goes beside it (and an empty one clears
-// it); *first gets the first message. True when every field is good (the name too, with
-// withName: the name does not change what is captured).
-bool ReadFields(HWND dialog, Editor* editor, bool show, bool withName, std::vector<std::wstring>* arguments,
-                std::wstring* first) {
-  arguments->clear();
+// The position of mode among the scaling choices.
+int ScalingIndex(int mode) {
+  const std::vector<InterpolationChoice>& choices = InterpolationChoices();
+  for (size_t i = 0; i < choices.size(); ++i) {
+    if (choices[i].mode == mode) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+// The fields read into the edited preset (what they do not show stays as it was), each field
+// checked alone by the preset's checks. With show, every field's message goes beside it (and an
+// empty one clears it); *first gets the first message. True when every field is good (the name
+// too, with withName: the name does not change what is captured).
+bool ReadFields(HWND dialog, Editor* editor, bool show, bool withName, Preset* preset, std::wstring* first) {
+  const Preset& original = editor->edit->preset;
+  *preset = original;
   first->clear();
   bool good = true;
-  auto field = [&](int errorId, std::vector<std::wstring> options, const std::wstring& ownError = {}) {
-    std::wstring error = ownError;
-    if (error.empty()) {
-      const ParsedOptions parsed = ParseOptions(options, OptionsFor::Preset);
-      if (!parsed.ok()) error = FieldMessage(parsed.error);
-    }
-    if (error.empty()) {
-      arguments->insert(arguments->end(), options.begin(), options.end());
-    } else {
+  auto report = [&](int errorId, const std::wstring& message) {
+    if (!message.empty()) {
       good = false;
-      if (first->empty()) *first = error;
+      if (first->empty()) *first = message;
     }
-    if (show) ::SetDlgItemTextW(dialog, errorId, error.c_str());
+    if (show) ::SetDlgItemTextW(dialog, errorId, message.c_str());
+  };
+  auto field = [&](int errorId, PresetField which, const std::wstring& text) {
+    report(errorId, FieldMessage(SetField(preset, which, text)));
   };
 
-  const std::wstring name = Text(dialog, IDC_NAME);
-  std::wstring nameError = FieldMessage(CheckDeviceName(name));
-  const auto& taken = editor->edit->taken;
-  if (nameError.empty() && name != editor->edit->original &&
-      std::find(taken.begin(), taken.end(), name) != taken.end()) {
-    nameError = L"A device of this name exists already";
+  if (withName) {
+    report(IDC_NAME_ERROR, CheckNewName(DialogText(dialog, IDC_NAME), editor->edit->original, editor->edit->taken));
   }
-  if (withName) field(IDC_NAME_ERROR, {}, nameError);
 
   const int area = Area(dialog);
+  preset->target = area == IDC_AREA_WINDOW    ? CaptureTarget::Window
+                   : area == IDC_AREA_REGION  ? CaptureTarget::Rectangle
+                   : area == IDC_AREA_DISPLAY ? CaptureTarget::Display
+                                              : original.target;
+  if (preset->target != CaptureTarget::Monitor) preset->monitor.reset();
+  preset->windowTitle.clear();
   if (area == IDC_AREA_WINDOW) {
-    field(IDC_TITLE_ERROR, {L"--window", Text(dialog, IDC_TITLE)});
-  } else if (show) {
-    ::SetDlgItemTextW(dialog, IDC_TITLE_ERROR, L"");
+    field(IDC_TITLE_ERROR, PresetField::WindowTitle, DialogText(dialog, IDC_TITLE));
+  } else {
+    report(IDC_TITLE_ERROR, L"");
   }
+  preset->rectangle.reset();
   if (area == IDC_AREA_REGION || (area == IDC_AREA_WINDOW && Checked(dialog, IDC_WINDOW_REGION))) {
-    field(IDC_REGION_ERROR, {L"--rect", RegionText(dialog)});
-  } else if (show) {
-    ::SetDlgItemTextW(dialog, IDC_REGION_ERROR, L"");
+    field(IDC_REGION_ERROR, PresetField::Rectangle, RegionText(dialog));
+  } else {
+    report(IDC_REGION_ERROR, L"");
   }
-  field(IDC_RATE_ERROR, {L"--rate", Text(dialog, IDC_RATE)});
-  if (!editor->rateMode.empty()) arguments->insert(arguments->end(), {L"--rate-mode", editor->rateMode});
+  field(IDC_RATE_ERROR, PresetField::FrameRate, DialogText(dialog, IDC_RATE));
+  preset->outputSize.reset();
   if (Checked(dialog, IDC_SCALE)) {
+    field(IDC_SIZE_ERROR, PresetField::OutputSize,
+          DialogText(dialog, IDC_SCALE_W) + L"x" + DialogText(dialog, IDC_SCALE_H));
+    const std::vector<InterpolationChoice>& choices = InterpolationChoices();
     const int scaling = static_cast<int>(::SendDlgItemMessageW(dialog, IDC_SCALING, CB_GETCURSEL, 0, 0));
-    field(IDC_SIZE_ERROR, {L"--size", Text(dialog, IDC_SCALE_W) + L"x" + Text(dialog, IDC_SCALE_H), L"--interpolation",
-                           kScalingNames[std::clamp(scaling, 0, 8)]});
-  } else if (show) {
-    ::SetDlgItemTextW(dialog, IDC_SIZE_ERROR, L"");
+    preset->interpolation =
+        choices[static_cast<size_t>(std::clamp(scaling, 0, static_cast<int>(choices.size()) - 1))].mode;
+  } else {
+    report(IDC_SIZE_ERROR, L"");
   }
   const int format = static_cast<int>(::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_GETCURSEL, 0, 0));
-  if (format > 0) arguments->insert(arguments->end(), {L"--format", OutputFormatNames[format - 1]});
-  if (Checked(dialog, IDC_CURSOR)) arguments->push_back(L"--cursor");
-  if (Checked(dialog, IDC_LAYERED)) arguments->push_back(L"--layered");
-  if (show) ::SetDlgItemTextW(dialog, IDC_SAVE_ERROR, L"");
+  preset->format.reset();
+  if (format > 0 && static_cast<size_t>(format) <= PixelFormats().size()) {
+    preset->format = PixelFormats()[static_cast<size_t>(format - 1)].format;
+  }
+  // A box left clear names nothing, unless the preset named the setting before.
+  auto flag = [&](int id, const std::optional<bool>& before) -> std::optional<bool> {
+    if (Checked(dialog, id)) return true;
+    return before ? std::optional<bool>(false) : std::nullopt;
+  };
+  preset->cursor = flag(IDC_CURSOR, original.cursor);
+  preset->layeredWindows = flag(IDC_LAYERED, original.layeredWindows);
+  // What no field shows (a stored rate mode) is checked too.
+  const PresetProblem rest = good ? CheckPreset(*preset) : PresetProblem{};
+  report(IDC_SAVE_ERROR, rest.message);
   return good;
 }
 
@@ -160,57 +159,26 @@ void ShowPreviewText(HWND dialog, const std::wstring& text) {
 
 // Starts the preview anew when the settings changed and are good.
 void RefreshPreview(HWND dialog, Editor* editor) {
-  std::vector<std::wstring> arguments;
+  Preset preset;
   std::wstring error;
-  if (!ReadFields(dialog, editor, false, false, &arguments, &error)) {
+  if (!ReadFields(dialog, editor, false, false, &preset, &error)) {
     editor->preview.Stop();
     editor->previewing = false;
-    editor->previewed.clear();
     ShowPreviewText(dialog, L"No preview: " + error);
     ::InvalidateRect(::GetDlgItem(dialog, IDC_PREVIEW), nullptr, TRUE);
     return;
   }
-  if (editor->previewing && arguments == editor->previewed) return;
-  const ParsedOptions parsed = ParseOptions(arguments, OptionsFor::Preset);
-  editor->previewed = arguments;
+  if (editor->previewing && preset == editor->previewed) return;
+  editor->previewed = preset;
   editor->previewSize.clear();
   std::wstring startError;
-  HRESULT hr = parsed.ok() ? editor->preview.Start(PresetValues(parsed.options), kPreviewRate, dialog, kFrameMessage,
-                                                   &startError)
-                           : E_INVALIDARG;
+  HRESULT hr = editor->preview.Start(preset, kPreviewRate, dialog, kFrameMessage, &startError);
   editor->previewing = SUCCEEDED(hr);
-  ShowPreviewText(dialog, SUCCEEDED(hr) ? L"Starting..." : L"No preview: " + (parsed.ok() ? startError : parsed.error));
+  ShowPreviewText(dialog, SUCCEEDED(hr) ? L"Starting..." : L"No preview: " + startError);
   ::InvalidateRect(::GetDlgItem(dialog, IDC_PREVIEW), nullptr, TRUE);
 }
 
 void Changed(HWND dialog) { ::SetTimer(dialog, kPreviewTimer, kPreviewDelayMs, nullptr); }
-
-struct FoundWindow {
-  const std::wstring* title;
-  HWND exact = nullptr, part = nullptr;
-};
-
-BOOL CALLBACK MatchTitle(HWND window, LPARAM data) {
-  auto* found = reinterpret_cast<FoundWindow*>(data);
-  wchar_t text[512];
-  if (!::IsWindowVisible(window) || ::GetWindowTextW(window, text, 512) <= 0) return TRUE;
-  std::wstring title = text, wanted = *found->title;
-  ::CharLowerBuffW(&title[0], static_cast<DWORD>(title.size()));
-  ::CharLowerBuffW(&wanted[0], static_cast<DWORD>(wanted.size()));
-  if (title == wanted) {
-    found->exact = window;
-    return FALSE;
-  }
-  if (!found->part && title.find(wanted) != std::wstring::npos) found->part = window;
-  return TRUE;
-}
-
-// The window a title finds as the filter finds it: exact, else a part of it, ignoring case.
-HWND FindWindowByTitle(const std::wstring& title) {
-  FoundWindow found{&title};
-  ::EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&found));
-  return found.exact ? found.exact : found.part;
-}
 
 // Hides this program's windows, lets the ones below repaint, runs the overlay, shows them again.
 bool PointAt(HWND dialog, OverlayMode mode, RECT* region, HWND* window) {
@@ -237,8 +205,11 @@ void Draw(HWND dialog, Editor* editor) {
   const bool inWindow = Area(dialog) == IDC_AREA_WINDOW;
   RECT base{};
   if (inWindow) {
-    HWND window =
-        editor->picked && ::IsWindow(editor->picked) ? editor->picked : FindWindowByTitle(Text(dialog, IDC_TITLE));
+    // The window the device will capture: found by its title as the filter finds it.
+    Preset preset;
+    std::wstring error;
+    ReadFields(dialog, editor, false, false, &preset, &error);
+    HWND window = FindCapturedWindow(preset);
     if (!window || !::GetWindowRect(window, &base)) {
       ::SetDlgItemTextW(dialog, IDC_TITLE_ERROR, L"No window has this title now: open it, or pick another");
       return;
@@ -260,8 +231,7 @@ void Draw(HWND dialog, Editor* editor) {
   Changed(dialog);
 }
 
-void Picked(HWND dialog, Editor* editor, const std::wstring& title, HWND window) {
-  editor->picked = window;
+void Picked(HWND dialog, const std::wstring& title) {
   ::SetDlgItemTextW(dialog, IDC_TITLE, title.c_str());
   ::CheckRadioButton(dialog, IDC_AREA_DISPLAY, IDC_AREA_WINDOW, IDC_AREA_WINDOW);
   UpdateEnabled(dialog);
@@ -269,53 +239,54 @@ void Picked(HWND dialog, Editor* editor, const std::wstring& title, HWND window)
 }
 
 void Fill(HWND dialog, Editor* editor) {
-  const ParsedOptions parsed = ParseOptions(editor->edit->arguments, OptionsFor::Preset);
-  const RecorderOptions& o = parsed.options;
+  const Preset& p = editor->edit->preset;
   ::SetDlgItemTextW(dialog, IDC_NAME, editor->edit->name.c_str());
-  const int area = o.target == CaptureTarget::Window      ? IDC_AREA_WINDOW
-                   : o.target == CaptureTarget::Rectangle ? IDC_AREA_REGION
-                                                          : IDC_AREA_DISPLAY;
-  ::CheckRadioButton(dialog, IDC_AREA_DISPLAY, IDC_AREA_WINDOW, area);
-  ::SetDlgItemTextW(dialog, IDC_TITLE, o.windowTitle.c_str());
+  const int area = p.target == CaptureTarget::Window      ? IDC_AREA_WINDOW
+                   : p.target == CaptureTarget::Rectangle ? IDC_AREA_REGION
+                   : p.target == CaptureTarget::Display   ? IDC_AREA_DISPLAY
+                                                          : 0;  // a monitor or the desktop: none
+  for (int id : {IDC_AREA_DISPLAY, IDC_AREA_REGION, IDC_AREA_WINDOW}) {
+    ::CheckDlgButton(dialog, id, id == area ? BST_CHECKED : BST_UNCHECKED);
+  }
+  ::SetDlgItemTextW(dialog, IDC_TITLE, p.windowTitle.c_str());
   ::CheckDlgButton(dialog, IDC_WINDOW_REGION,
-                   o.target == CaptureTarget::Window && o.hasRectangle ? BST_CHECKED : BST_UNCHECKED);
-  if (o.hasRectangle) SetRegion(dialog, o.rectangle);
-  ::SendDlgItemMessageW(dialog, IDC_RATE_SPIN, UDM_SETRANGE32, 1, 1000);
-  ::SetDlgItemInt(dialog, IDC_RATE, static_cast<UINT>(o.frameRate), FALSE);
-  if (o.rateModeGiven) editor->rateMode = std::to_wstring(o.frameRateMode);
+                   p.target == CaptureTarget::Window && p.rectangle ? BST_CHECKED : BST_UNCHECKED);
+  if (p.rectangle) SetRegion(dialog, *p.rectangle);
+  ::SendDlgItemMessageW(dialog, IDC_RATE_SPIN, UDM_SETRANGE32, SourceLimits::kMinFrameRate,
+                        SourceLimits::kMaxFrameRate);
+  ::SetDlgItemInt(dialog, IDC_RATE, static_cast<UINT>(p.rate()), FALSE);
 
-  for (const wchar_t* label : kScalingLabels)
-    ::SendDlgItemMessageW(dialog, IDC_SCALING, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
-  int scaling = kQuality;
-  if (o.interpolationGiven)
-    scaling = o.interpolation == kInterpolationFast ? 0 : o.interpolation == 7 ? kQuality : o.interpolation + 2;
-  ::SendDlgItemMessageW(dialog, IDC_SCALING, CB_SETCURSEL, static_cast<WPARAM>(std::clamp(scaling, 0, 8)), 0);
-  ::CheckDlgButton(dialog, IDC_SCALE, o.scaled ? BST_CHECKED : BST_UNCHECKED);
-  if (o.scaled) {
-    ::SetDlgItemInt(dialog, IDC_SCALE_W, static_cast<UINT>(o.outputWidth), FALSE);
-    ::SetDlgItemInt(dialog, IDC_SCALE_H, static_cast<UINT>(o.outputHeight), FALSE);
+  for (const InterpolationChoice& choice : InterpolationChoices())
+    ::SendDlgItemMessageW(dialog, IDC_SCALING, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice.label));
+  const int scaling = p.interpolation ? ScalingIndex(*p.interpolation) : -1;
+  ::SendDlgItemMessageW(dialog, IDC_SCALING, CB_SETCURSEL,
+                        static_cast<WPARAM>(scaling >= 0 ? scaling : ScalingIndex(kQualityMode)), 0);
+  ::CheckDlgButton(dialog, IDC_SCALE, p.outputSize ? BST_CHECKED : BST_UNCHECKED);
+  if (p.outputSize) {
+    ::SetDlgItemInt(dialog, IDC_SCALE_W, static_cast<UINT>(p.outputSize->width), FALSE);
+    ::SetDlgItemInt(dialog, IDC_SCALE_H, static_cast<UINT>(p.outputSize->height), FALSE);
   } else {
     const int w = ::GetSystemMetrics(SM_CXSCREEN), h = ::GetSystemMetrics(SM_CYSCREEN);
     ::SetDlgItemInt(dialog, IDC_SCALE_W, static_cast<UINT>(w / 2), FALSE);
     ::SetDlgItemInt(dialog, IDC_SCALE_H, static_cast<UINT>(h / 2), FALSE);
   }
   ::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"any (host's choice)"));
-  for (int i = 0; i < 5; ++i)
-    ::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(OutputFormatNames[i]));
-  ::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_SETCURSEL, o.formatGiven ? static_cast<WPARAM>(o.pixels) + 1 : 0, 0);
-  ::CheckDlgButton(dialog, IDC_CURSOR, o.cursorGiven && o.cursor ? BST_CHECKED : BST_UNCHECKED);
-  ::CheckDlgButton(dialog, IDC_LAYERED, o.layeredWindows ? BST_CHECKED : BST_UNCHECKED);
+  for (const PixelFormatInfo& info : PixelFormats())
+    ::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(info.name));
+  ::SendDlgItemMessageW(dialog, IDC_FORMAT, CB_SETCURSEL, p.format ? static_cast<WPARAM>(*p.format) + 1 : 0, 0);
+  ::CheckDlgButton(dialog, IDC_CURSOR, p.cursor.value_or(false) ? BST_CHECKED : BST_UNCHECKED);
+  ::CheckDlgButton(dialog, IDC_LAYERED, p.layeredWindows.value_or(false) ? BST_CHECKED : BST_UNCHECKED);
   UpdateEnabled(dialog);
 }
 
 void Save(HWND dialog, Editor* editor) {
-  std::vector<std::wstring> arguments;
+  Preset preset;
   std::wstring error;
-  if (!ReadFields(dialog, editor, true, true, &arguments, &error)) return;  // the messages are beside the fields
-  const std::wstring name = Text(dialog, IDC_NAME);
+  if (!ReadFields(dialog, editor, true, true, &preset, &error)) return;  // the messages are beside the fields
+  const std::wstring name = DialogText(dialog, IDC_NAME);
   std::wstring done;
   ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-  HRESULT hr = SaveDevice(name, arguments, &done, &error);
+  HRESULT hr = SaveDevice(name, preset, &done, &error);
   const std::wstring& original = editor->edit->original;
   if (SUCCEEDED(hr) && !original.empty() && original != name) hr = DeleteDevice(original, &error);
   if (FAILED(hr)) {
@@ -323,18 +294,16 @@ void Save(HWND dialog, Editor* editor) {
     return;
   }
   editor->edit->name = name;
-  editor->edit->arguments = arguments;
+  editor->edit->preset = preset;
   editor->edit->done = L"Saved \"" + name + L"\" for " + done + L".";
   editor->preview.Stop();
   ::EndDialog(dialog, IDOK);
 }
 
 INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* editor = reinterpret_cast<Editor*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  auto* editor = DialogState<Editor>(dialog, message, lparam);
   switch (message) {
     case WM_INITDIALOG:
-      editor = reinterpret_cast<Editor*>(lparam);
-      ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
       Fill(dialog, editor);
       Changed(dialog);
       return TRUE;
@@ -362,10 +331,7 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
     case WM_CTLCOLORSTATIC: {
       const int id = ::GetDlgCtrlID(reinterpret_cast<HWND>(lparam));
       if (std::find(std::begin(kErrorControls), std::end(kErrorControls), id) == std::end(kErrorControls)) break;
-      HDC dc = reinterpret_cast<HDC>(wparam);
-      ::SetTextColor(dc, RGB(200, 0, 0));
-      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
-      return reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_BTNFACE));
+      return MessageColours(reinterpret_cast<HDC>(wparam));
     }
     case WM_COMMAND: {
       const int id = LOWORD(wparam), code = HIWORD(wparam);
@@ -379,7 +345,7 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
         case IDC_PICK_LIST: {
           std::wstring title;
           HWND window = nullptr;
-          if (ChooseWindowFromList(dialog, &title, &window)) Picked(dialog, editor, title, window);
+          if (ChooseWindowFromList(dialog, &title, &window)) Picked(dialog, title);
           return TRUE;
         }
         case IDC_PICK_CLICK: {
@@ -388,7 +354,7 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
           if (PointAt(dialog, OverlayMode::Window, &bounds, &window) && window) {
             wchar_t title[512] = {};
             ::GetWindowTextW(window, title, 512);
-            Picked(dialog, editor, title, window);
+            Picked(dialog, title);
           }
           return TRUE;
         }
@@ -404,7 +370,6 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
           return TRUE;
         default:
           if (code == EN_CHANGE || code == CBN_SELCHANGE) Changed(dialog);
-          if (id == IDC_TITLE && code == EN_CHANGE) editor->picked = nullptr;
           return TRUE;
       }
     }

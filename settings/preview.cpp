@@ -4,63 +4,12 @@
 
 #include "hostkit/result_text.h"
 #include "hostkit/source_settings.h"
+#include "hostkit/source_setup.h"
 #include "module/dorvantel.h"
 
 namespace dorvantel {
 
-namespace {
-
-// A read-only property bag of a preset's values, as the device's registry key hands them to
-// the filter: numbers as VT_I4, the rest as BSTRs; a key it does not hold is not stored.
-// Lives on the caller's stack for the one Load call.
-class PresetBag : public IPropertyBag {
- public:
-  explicit PresetBag(const std::vector<PresetValue>& values) : values_(values) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IPropertyBag) return E_NOINTERFACE;
-    *out = static_cast<IPropertyBag*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
-    if (!name || !value) return E_POINTER;
-    for (const PresetValue& stored : values_) {
-      if (_wcsicmp(stored.key.c_str(), name) != 0) continue;
-      ::VariantInit(value);
-      if (!stored.isText) {
-        value->vt = VT_I4;
-        value->lVal = stored.number;
-        return S_OK;
-      }
-      value->bstrVal = ::SysAllocString(stored.text.c_str());
-      if (!value->bstrVal) return E_OUTOFMEMORY;
-      value->vt = VT_BSTR;
-      return S_OK;
-    }
-    return E_INVALIDARG;
-  }
-  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-
- private:
-  const std::vector<PresetValue>& values_;
-};
-
-}  // namespace
-
-HRESULT Preview::QueryInterface(REFIID iid, void** out) {
-  if (!out) return E_POINTER;
-  *out = nullptr;
-  if (iid != IID_IUnknown && iid != IID_ISampleGrabberCB) return E_NOINTERFACE;
-  *out = static_cast<ISampleGrabberCB*>(this);
-  return S_OK;
-}
-
-HRESULT Preview::Start(const std::vector<PresetValue>& values, int rate, HWND window, UINT message,
-                       std::wstring* error) {
+HRESULT Preview::Start(const Preset& preset, int rate, HWND window, UINT message, std::wstring* error) {
   Stop();
   if (!library_.loaded()) {
     HRESULT hr = library_.Load(ProgramFolder() + DORVANTEL_DLL_NAME, error);
@@ -73,16 +22,13 @@ HRESULT Preview::Start(const std::vector<PresetValue>& values, int rate, HWND wi
     return hr;
   }
   // Exactly what binding the device does with the stored values.
-  ComPtr<IPersistPropertyBag> persist;
-  hr = source.query(&persist);
-  PresetBag bag(values);
-  if (SUCCEEDED(hr)) hr = persist->Load(&bag, nullptr);
+  hr = LoadPreset(source.get(), preset);
   if (FAILED(hr)) {
     *error = L"the filter refuses these settings: " + ResultText(hr);
     return hr;
   }
   // Only the pace differs from what hosts get: a few frames a second are enough to see.
-  int storedRate = 10;
+  int storedRate = kDefaultFrameRate;
   SourceSettings settings(source.get());
   settings.ReadFrameRate(&storedRate);
   settings.WriteLong(SourceProperty::FrameRate, std::min(storedRate, rate));
@@ -119,13 +65,10 @@ void Preview::Stop() {
   frame_.clear();
 }
 
-HRESULT Preview::SampleCB(double time, IMediaSample* sample) {
+HRESULT Preview::SampleCB(double, IMediaSample* sample) {
   BYTE* buffer = nullptr;
   if (!sample || FAILED(sample->GetPointer(&buffer))) return S_OK;
-  return BufferCB(time, buffer, sample->GetActualDataLength());
-}
-
-HRESULT Preview::BufferCB(double, BYTE* buffer, long length) {
+  const long length = sample->GetActualDataLength();
   {
     SectionLockHolder hold(&lock_);
     if (!buffer || length < static_cast<long>(format_.imageSize) || format_.imageSize == 0) return S_OK;

@@ -1,6 +1,6 @@
 #pragma once
 // The live preview: the desktop source from the library beside the program, loaded with a
-// preset's values the way binding the device loads them (IPersistPropertyBag::Load), in a
+// preset the way binding its device loads it (IPersistPropertyBag::Load), in a
 // Sample Grabber graph like a host's. Frames arrive on the source's streaming thread; the
 // latest is kept and the window told with a posted message (one at a time), and painted
 // scaled to fit on the window's thread.
@@ -18,23 +18,24 @@
 #include <vector>
 
 #include "base/section_lock.h"
-#include "hostkit/source_library.h"
 #include "hostkit/capture_graph.h"
-#include "hostkit/device_registration.h"
 #include "hostkit/frame_format.h"
+#include "hostkit/grabber_graph.h"
+#include "hostkit/preset.h"
+#include "hostkit/source_library.h"
 
 namespace dorvantel {
 
-class Preview : public ISampleGrabberCB {
+class Preview : public SampleCallback {
  public:
   Preview() = default;
   ~Preview() { Stop(); }
   Preview(const Preview&) = delete;
   Preview& operator=(const Preview&) = delete;
 
-  // Runs the source with these values at rate frames a second at most; each new frame posts
+  // Runs the source with the preset at rate frames a second at most; each new frame posts
   // message to window. error: one line when it cannot.
-  HRESULT Start(const std::vector<PresetValue>& values, int rate, HWND window, UINT message, std::wstring* error);
+  HRESULT Start(const Preset& preset, int rate, HWND window, UINT message, std::wstring* error);
   void Stop();
   // Draws the latest frame into area, scaled to fit with its proportions; false when there
   // is none. size: the frames' size ("320x240 rgb32").
@@ -43,13 +44,7 @@ class Preview : public ISampleGrabberCB {
   void Consumed() { posted_ = false; }
   uint64_t frames() const noexcept { return frames_.load(); }
 
-  // ISampleGrabberCB
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override;
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  // The grabber calls SampleCB (GrabberGraph sets it up so).
   HRESULT STDMETHODCALLTYPE SampleCB(double time, IMediaSample* sample) override;
-  HRESULT STDMETHODCALLTYPE BufferCB(double time, BYTE* buffer, long length) override;
 
  private:
   SourceLibrary library_;

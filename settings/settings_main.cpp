@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "hostkit/apartment.h"
+#include "hostkit/device_registration.h"
 #include "hostkit/result_text.h"
 #include "module/dorvantel.h"
-#include "hostkit/device_registration.h"
 #include "settings/device_store.h"
+#include "settings/dialog_parts.h"
 #include "settings/edit_dialog.h"
 #include "settings/resource.h"
 
@@ -75,7 +76,7 @@ void Edit(HWND dialog, DeviceList* list, const StoredDevice* from, bool duplicat
   PresetEdit edit;
   edit.taken = Names(list);
   if (from) {
-    edit.arguments = from->arguments;
+    edit.preset = from->preset;
     edit.name = duplicate ? from->name + L" copy" : from->name;
     if (!duplicate) edit.original = from->name;
   } else {
@@ -95,40 +96,26 @@ struct Rename {
   std::vector<std::wstring> taken;
 };
 
+// The new name taken from the field; false, with the message beside it, when it cannot be.
+bool TakeNewName(HWND dialog, Rename* rename) {
+  const std::wstring name = DialogText(dialog, IDC_NEW_NAME);
+  const std::wstring error = CheckNewName(name, rename->name, rename->taken);
+  ::SetDlgItemTextW(dialog, IDC_NEW_NAME_ERROR, error.c_str());
+  if (!error.empty()) return false;
+  rename->name = name;
+  return true;
+}
+
 INT_PTR CALLBACK RenameProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* rename = reinterpret_cast<Rename*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  auto* rename = DialogState<Rename>(dialog, message, lparam);
   switch (message) {
-    case WM_INITDIALOG:
-      ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-      ::SetDlgItemTextW(dialog, IDC_NEW_NAME, reinterpret_cast<Rename*>(lparam)->name.c_str());
-      return TRUE;
+    case WM_INITDIALOG: ::SetDlgItemTextW(dialog, IDC_NEW_NAME, rename->name.c_str()); return TRUE;
     case WM_CTLCOLORSTATIC:
       if (::GetDlgCtrlID(reinterpret_cast<HWND>(lparam)) != IDC_NEW_NAME_ERROR) break;
-      ::SetTextColor(reinterpret_cast<HDC>(wparam), RGB(200, 0, 0));
-      ::SetBkColor(reinterpret_cast<HDC>(wparam), ::GetSysColor(COLOR_BTNFACE));
-      return reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_BTNFACE));
+      return MessageColours(reinterpret_cast<HDC>(wparam));
     case WM_COMMAND:
-      if (LOWORD(wparam) == IDOK) {
-        wchar_t text[512] = {};
-        ::GetDlgItemTextW(dialog, IDC_NEW_NAME, text, 512);
-        std::wstring error = CheckDeviceName(text);
-        if (error.empty() && text != rename->name &&
-            std::find(rename->taken.begin(), rename->taken.end(), text) != rename->taken.end()) {
-          error = L"a device of this name exists already";
-        }
-        if (!error.empty()) {
-          error[0] = static_cast<wchar_t>(::towupper(error[0]));
-          ::SetDlgItemTextW(dialog, IDC_NEW_NAME_ERROR, error.c_str());
-          return TRUE;
-        }
-        rename->name = text;
-        ::EndDialog(dialog, IDOK);
-        return TRUE;
-      }
-      if (LOWORD(wparam) == IDCANCEL) {
-        ::EndDialog(dialog, IDCANCEL);
-        return TRUE;
-      }
+      if (LOWORD(wparam) == IDOK && !TakeNewName(dialog, rename)) return TRUE;
+      if (EndWithButton(dialog, wparam)) return TRUE;
       break;
   }
   return FALSE;
@@ -146,7 +133,7 @@ void RenameSelected(HWND dialog, DeviceList* list) {
   // The new device first: a failure leaves the old one as it was.
   std::wstring done, error;
   const std::wstring oldName = device->name;
-  HRESULT hr = SaveDevice(rename.name, device->arguments, &done, &error);
+  HRESULT hr = SaveDevice(rename.name, device->preset, &done, &error);
   if (SUCCEEDED(hr)) hr = DeleteDevice(oldName, &error);
   Refresh(dialog, list, SUCCEEDED(hr) ? rename.name : oldName);
   SetStatus(dialog,
@@ -168,7 +155,7 @@ void DeleteSelected(HWND dialog, DeviceList* list) {
 
 void RestoreDefault(HWND dialog, DeviceList* list) {
   std::wstring done, error;
-  HRESULT hr = SaveDevice(DesktopSourceName, {}, &done, &error);
+  HRESULT hr = SaveDevice(DesktopSourceName, Preset{}, &done, &error);
   Refresh(dialog, list, DesktopSourceName);
   SetStatus(dialog, SUCCEEDED(hr)
                         ? std::wstring(L"Restored the default device \"") + DesktopSourceName + L"\" for " + done + L"."
@@ -176,23 +163,10 @@ void RestoreDefault(HWND dialog, DeviceList* list) {
 }
 
 INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* list = reinterpret_cast<DeviceList*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  auto* list = DialogState<DeviceList>(dialog, message, lparam);
   switch (message) {
     case WM_INITDIALOG: {
-      list = reinterpret_cast<DeviceList*>(lparam);
-      ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-      HWND view = ::GetDlgItem(dialog, IDC_DEVICES);
-      ListView_SetExtendedListViewStyle(view, LVS_EX_FULLROWSELECT);
-      RECT client;
-      ::GetClientRect(view, &client);
-      LVCOLUMNW column{};
-      column.mask = LVCF_WIDTH | LVCF_TEXT;
-      column.cx = 140;
-      column.pszText = const_cast<wchar_t*>(L"Device");
-      ListView_InsertColumn(view, 0, &column);
-      column.cx = client.right - 140;
-      column.pszText = const_cast<wchar_t*>(L"What it captures");
-      ListView_InsertColumn(view, 1, &column);
+      SetUpList(::GetDlgItem(dialog, IDC_DEVICES), {{L"Device", 140}, {L"What it captures", 0}});
       Refresh(dialog, list, DesktopSourceName);
       if (!OtherRegisterTool().empty()) {
         SetStatus(dialog, L"Changes are saved for 64-bit and 32-bit hosts.");

@@ -1,26 +1,28 @@
-#include "settings/window_list.h"
+#include "settings/window_list_dialog.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 #include <vector>
 
+#include "base/window_title.h"
+#include "hostkit/window_list.h"
+#include "settings/dialog_parts.h"
 #include "settings/resource.h"
 
 namespace dorvantel {
 
 namespace {
 
-struct ListedWindow {
-  HWND window;
-  std::wstring title;
+struct WindowRow {
+  ListedWindow listed;
   int icon;  // in the image list
 };
 
 // The dialog's state, owned by ChooseWindowFromList's frame; the image list is the list
 // view's once set (LVS_SHAREIMAGELISTS is not set, so the list view destroys it).
 struct WindowChoice {
-  std::vector<ListedWindow> windows;
+  std::vector<WindowRow> windows;
   std::vector<size_t> shown;  // indexes of windows in the list's rows
   HIMAGELIST icons = nullptr;
   std::wstring title;
@@ -41,28 +43,6 @@ HICON WindowIcon(HWND window) {
   return ::LoadIconW(nullptr, IDI_APPLICATION);
 }
 
-BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
-  auto* choice = reinterpret_cast<WindowChoice*>(data);
-  DWORD process = 0;
-  ::GetWindowThreadProcessId(window, &process);
-  const int length = ::GetWindowTextLengthW(window);
-  if (process == ::GetCurrentProcessId() || !::IsWindowVisible(window) || length <= 0) return TRUE;
-  std::wstring title(static_cast<size_t>(length) + 1, L'\0');
-  title.resize(static_cast<size_t>(::GetWindowTextW(window, &title[0], length + 1)));
-  if (title.empty()) return TRUE;
-  choice->windows.push_back(ListedWindow{window, title, ImageList_AddIcon(choice->icons, WindowIcon(window))});
-  return TRUE;
-}
-
-bool Contains(const std::wstring& text, const std::wstring& part) {
-  if (part.empty()) return true;
-  auto lower = [](std::wstring s) {
-    ::CharLowerBuffW(&s[0], static_cast<DWORD>(s.size()));
-    return s;
-  };
-  return lower(text).find(lower(part)) != std::wstring::npos;
-}
-
 void Fill(HWND dialog, WindowChoice* choice) {
   HWND list = ::GetDlgItem(dialog, IDC_WINDOW_LIST);
   wchar_t find[512] = {};
@@ -70,11 +50,11 @@ void Fill(HWND dialog, WindowChoice* choice) {
   ListView_DeleteAllItems(list);
   choice->shown.clear();
   for (size_t i = 0; i < choice->windows.size(); ++i) {
-    if (!Contains(choice->windows[i].title, find)) continue;
+    if (!TitleContains(choice->windows[i].listed.title, find)) continue;
     LVITEMW item{};
     item.mask = LVIF_TEXT | LVIF_IMAGE | LVIF_PARAM;
     item.iItem = static_cast<int>(choice->shown.size());
-    item.pszText = const_cast<wchar_t*>(choice->windows[i].title.c_str());
+    item.pszText = const_cast<wchar_t*>(choice->windows[i].listed.title.c_str());
     item.iImage = choice->windows[i].icon;
     item.lParam = static_cast<LPARAM>(i);
     ListView_InsertItem(list, &item);
@@ -84,27 +64,31 @@ void Fill(HWND dialog, WindowChoice* choice) {
     ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
 }
 
+// The selected row's window; false when no row is selected.
+bool TakeChosen(HWND dialog, WindowChoice* choice) {
+  const int row = ListView_GetNextItem(::GetDlgItem(dialog, IDC_WINDOW_LIST), -1, LVNI_SELECTED);
+  if (row < 0 || static_cast<size_t>(row) >= choice->shown.size()) return false;
+  const ListedWindow& chosen = choice->windows[choice->shown[static_cast<size_t>(row)]].listed;
+  choice->title = chosen.title;
+  choice->window = chosen.window;
+  return true;
+}
+
 INT_PTR CALLBACK WindowListProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto* choice = reinterpret_cast<WindowChoice*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  auto* choice = DialogState<WindowChoice>(dialog, message, lparam);
   switch (message) {
     case WM_INITDIALOG: {
-      choice = reinterpret_cast<WindowChoice*>(lparam);
-      ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
       HWND list = ::GetDlgItem(dialog, IDC_WINDOW_LIST);
       choice->icons = ImageList_Create(::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
                                        ILC_COLOR32 | ILC_MASK, 16, 16);
       ListView_SetImageList(list, choice->icons, LVSIL_SMALL);
-      ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
-      RECT client;
-      ::GetClientRect(list, &client);
-      LVCOLUMNW column{};
-      column.mask = LVCF_WIDTH;
-      column.cx = client.right - ::GetSystemMetrics(SM_CXVSCROLL);
-      ListView_InsertColumn(list, 0, &column);
-      ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(choice));
-      std::stable_sort(
-          choice->windows.begin(), choice->windows.end(),
-          [](const ListedWindow& a, const ListedWindow& b) { return _wcsicmp(a.title.c_str(), b.title.c_str()) < 0; });
+      SetUpList(list, {{nullptr, 0}});
+      for (const ListedWindow& listed : ListOtherWindows()) {
+        choice->windows.push_back(WindowRow{listed, ImageList_AddIcon(choice->icons, WindowIcon(listed.window))});
+      }
+      std::stable_sort(choice->windows.begin(), choice->windows.end(), [](const WindowRow& a, const WindowRow& b) {
+        return _wcsicmp(a.listed.title.c_str(), b.listed.title.c_str()) < 0;
+      });
       Fill(dialog, choice);
       return TRUE;  // the find box has the focus
     }
@@ -113,19 +97,8 @@ INT_PTR CALLBACK WindowListProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
         Fill(dialog, choice);
         return TRUE;
       }
-      if (LOWORD(wparam) == IDOK) {
-        const int row = ListView_GetNextItem(::GetDlgItem(dialog, IDC_WINDOW_LIST), -1, LVNI_SELECTED);
-        if (row < 0 || static_cast<size_t>(row) >= choice->shown.size()) return TRUE;
-        const ListedWindow& chosen = choice->windows[choice->shown[static_cast<size_t>(row)]];
-        choice->title = chosen.title;
-        choice->window = chosen.window;
-        ::EndDialog(dialog, IDOK);
-        return TRUE;
-      }
-      if (LOWORD(wparam) == IDCANCEL) {
-        ::EndDialog(dialog, IDCANCEL);
-        return TRUE;
-      }
+      if (LOWORD(wparam) == IDOK && !TakeChosen(dialog, choice)) return TRUE;
+      if (EndWithButton(dialog, wparam)) return TRUE;
       break;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lparam);
