@@ -94,7 +94,6 @@ HRESULT Preview::Start(const std::vector<PresetValue>& values, int rate, HWND wi
   FrameFormat format;
   if (SUCCEEDED(hr)) hr = graph_.ConnectedFormat(&format);
   if (SUCCEEDED(hr)) {
-    if (format.pixels == PixelFormat::Rgb8) format.palette = ScreenPalette();
     SectionLockHolder hold(&lock_);
     format_ = format;
     frame_.clear();

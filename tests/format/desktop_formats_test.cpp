@@ -2,9 +2,12 @@
 
 #include <dshow.h>
 
+#include <cstdlib>
 #include <cstring>
 
+#include "format/colour_cube.h"
 #include "format/desktop_formats.h"
+#include "module/dorvantel.h"
 #include "tests/framework/peer_doubles.h"
 #include "tests/support/live_objects.h"
 
@@ -22,7 +25,13 @@ bool AllZero(const void* p, size_t bytes) {
   return true;
 }
 
-TEST_F(DesktopFormatsTest, OffersTheFiveFormatsAtTheFrameSize) {
+bool IsColourCube(const BYTE* colours) {
+  RGBQUAD cube[256];
+  WriteColourCube(cube);
+  return std::memcmp(cube, colours, sizeof(cube)) == 0;
+}
+
+TEST_F(DesktopFormatsTest, OffersEveryTypeAtTheFrameSize) {
   struct Expected {
     const GUID* subtype;
     WORD bits;
@@ -34,10 +43,12 @@ TEST_F(DesktopFormatsTest, OffersTheFiveFormatsAtTheFrameSize) {
       {&MEDIASUBTYPE_RGB32, 32, BI_RGB, {0, 0, 0}, 8294400},
       {&MEDIASUBTYPE_RGB24, 24, BI_RGB, {0, 0, 0}, 6220800},
       {&MEDIASUBTYPE_RGB565, 16, BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}, 4147200},
-      {&MEDIASUBTYPE_RGB555, 16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}, 4147200},
+      {&MEDIASUBTYPE_RGB555, 16, BI_RGB, {0, 0, 0}, 4147200},
       {&MEDIASUBTYPE_RGB8, 8, BI_RGB, {0, 0, 0}, 2073600},
+      {&MEDIASUBTYPE_RGB555, 16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}, 4147200},
   };
-  for (int position = 0; position < 5; ++position) {
+  ASSERT_EQ(6, kDesktopFormatCount);
+  for (int position = 0; position < kDesktopFormatCount; ++position) {
     SCOPED_TRACE(position);
     const Expected& e = expected[position];
     MediaType type;
@@ -69,11 +80,72 @@ TEST_F(DesktopFormatsTest, OffersTheFiveFormatsAtTheFrameSize) {
     EXPECT_EQ(0, h.biYPelsPerMeter);
     EXPECT_EQ(position == 4 ? 256u : 0u, h.biClrUsed);
     EXPECT_EQ(0u, h.biClrImportant);
-    // The colour area: masks for the two 16-bit formats, an all-zero palette for 8 bits.
+    // The colour area: masks for the BI_BITFIELDS types, the colour cube for 8 bits.
     const BYTE* colours = type.pbFormat + sizeof(VIDEOINFOHEADER);
+    if (e.bits == 8) {
+      EXPECT_TRUE(IsColourCube(colours));
+      continue;
+    }
     EXPECT_EQ(0, std::memcmp(e.masks, colours, sizeof(e.masks)));
     EXPECT_TRUE(AllZero(colours + sizeof(e.masks), 1128 - sizeof(VIDEOINFOHEADER) - sizeof(e.masks)));
   }
+}
+
+// The 8-bit format's colour table lists the 3-3-2 colours, evenly spread, and a colour's
+// index is the nearest of them: hosts that read the index as 3-3-2 and hosts that look it up
+// see the same colour.
+TEST_F(DesktopFormatsTest, EightBitIndicesAreThreeThreeTwoAndTheirTableSaysSo) {
+  const BYTE levels3[] = {0, 36, 73, 109, 146, 182, 219, 255};
+  const BYTE levels2[] = {0, 85, 170, 255};
+  RGBQUAD table[256];
+  WriteColourCube(table);
+  for (int index = 0; index < 256; ++index) {
+    EXPECT_EQ(levels3[index >> 5], table[index].rgbRed) << index;
+    EXPECT_EQ(levels3[(index >> 2) & 7], table[index].rgbGreen) << index;
+    EXPECT_EQ(levels2[index & 3], table[index].rgbBlue) << index;
+    EXPECT_EQ(0, table[index].rgbReserved);
+  }
+  // Every colour goes to the nearest level of each channel: within half a step.
+  for (int value = 0; value < 256; ++value) {
+    const RGBQUAD seen = table[ColourCubeIndex(static_cast<BYTE>(value), static_cast<BYTE>(255 - value),
+                                               static_cast<BYTE>(value))];
+    EXPECT_LE(std::abs(seen.rgbRed - value), 18) << value;
+    EXPECT_LE(std::abs(seen.rgbGreen - (255 - value)), 18) << value;
+    EXPECT_LE(std::abs(seen.rgbBlue - value), 43) << value;
+  }
+  EXPECT_EQ(0x2E, ColourCubeIndex(51, 102, 204));  // 1, 3, 2: 36, 109, 170
+  const BYTE pixels[] = {204, 102, 51, 0, 255, 255, 255, 0, 0, 0, 0, 255};
+  BYTE indices[3] = {};
+  ConvertToColourCube(pixels, 3, indices);
+  EXPECT_EQ(0x2E, indices[0]);
+  EXPECT_EQ(0xFF, indices[1]);
+  EXPECT_EQ(0x00, indices[2]) << "the fourth byte is not a colour";
+}
+
+// 5-5-5 is offered twice: the platform's own BI_RGB description (the one hosts read right
+// whatever they make of masks) where the name rgb555 is, and the masked one after every name.
+TEST_F(DesktopFormatsTest, FiveFiveFiveHasTwoDescriptionsUnderOneName) {
+  EXPECT_EQ(3, DesktopFormatPosition(MEDIASUBTYPE_RGB555));
+  EXPECT_EQ(3, DesktopFormatPosition(MEDIASUBTYPE_RGB555, BI_RGB));
+  EXPECT_EQ(kMaskedRgb555Position, DesktopFormatPosition(MEDIASUBTYPE_RGB555, BI_BITFIELDS));
+  EXPECT_EQ(2, DesktopFormatPosition(MEDIASUBTYPE_RGB565, BI_BITFIELDS));
+  EXPECT_EQ(2, DesktopFormatPosition(MEDIASUBTYPE_RGB565, BI_RGB));
+  EXPECT_EQ(-1, DesktopFormatPosition(MEDIASUBTYPE_YUY2, BI_RGB));
+  EXPECT_EQ(kMaskedRgb555Position, OtherDescription(3));
+  EXPECT_EQ(3, OtherDescription(kMaskedRgb555Position));
+  for (int position : {-1, 0, 1, 2, 4, 6}) EXPECT_EQ(-1, OtherDescription(position)) << position;
+  for (int position = 0; position < kDesktopFormatCount; ++position) {
+    MediaType type;
+    ASSERT_EQ(S_OK, DesktopMediaTypeAt({64, 48}, position, &type));
+    EXPECT_TRUE(IsEqualGUID(DesktopFormatSubtype(position), type.subtype)) << position;
+    EXPECT_EQ(position, DesktopFormatPosition(type.subtype, Info(type).bmiHeader.biCompression));
+    EXPECT_EQ(Info(type).bmiHeader.biBitCount, DesktopFormatBitCount(position));
+    // The names are the contract's, at their positions; both 5-5-5s are rgb555.
+    EXPECT_STREQ(OutputFormatNames[position == kMaskedRgb555Position ? 3 : position], DesktopFormatName(position));
+  }
+  EXPECT_EQ(nullptr, DesktopFormatName(kDesktopFormatCount));
+  EXPECT_EQ(nullptr, DesktopFormatName(-1));
+  EXPECT_TRUE(IsEqualGUID(GUID_NULL, DesktopFormatSubtype(kDesktopFormatCount)));
 }
 
 TEST_F(DesktopFormatsTest, RowsRoundUpToWholeWords) {
@@ -87,7 +159,7 @@ TEST_F(DesktopFormatsTest, RowsRoundUpToWholeWords) {
 
 TEST_F(DesktopFormatsTest, PositionsOutsideTheListLeaveTheRecordAlone) {
   MediaType type;
-  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, DesktopMediaTypeAt(FrameSize{320, 240}, 5, &type));
+  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, DesktopMediaTypeAt(FrameSize{320, 240}, kDesktopFormatCount, &type));
   EXPECT_EQ(E_INVALIDARG, DesktopMediaTypeAt(FrameSize{320, 240}, -1, &type));
   EXPECT_EQ(E_POINTER, DesktopMediaTypeAt(FrameSize{320, 240}, 0, nullptr));
   EXPECT_EQ(0u, type.cbFormat);
@@ -105,7 +177,7 @@ TEST_F(DesktopFormatsTest, ZeroWidthGivesAVariableSizeTypeThatIsRefused) {
 }
 
 TEST_F(DesktopFormatsTest, AcceptsEveryOfferedFormatOnlyAtItsOwnSize) {
-  for (int position = 0; position < 5; ++position) {
+  for (int position = 0; position < kDesktopFormatCount; ++position) {
     MediaType type;
     ASSERT_EQ(S_OK, DesktopMediaTypeAt({640, 480}, position, &type));
     EXPECT_EQ(S_OK, VerifyDesktopMediaType({640, 480}, &type)) << position;
@@ -175,30 +247,39 @@ TEST_F(DesktopFormatsTest, RefusesABlockTooShortForAVideoHeader) {
 
 TEST_F(DesktopFormatsTest, AppliedTypeMustHaveAUsableDepthAndColourArea) {
   MediaType type;
-  EXPECT_EQ(E_UNEXPECTED, ApplyDesktopMediaType(type));  // no block
-  for (int position = 0; position < 5; ++position) {
+  EXPECT_EQ(E_UNEXPECTED, ApplyDesktopMediaType(&type));  // no block
+  for (int position = 0; position < kDesktopFormatCount; ++position) {
     DesktopMediaTypeAt({640, 480}, position, &type);
-    EXPECT_EQ(S_OK, ApplyDesktopMediaType(type)) << position;
+    EXPECT_EQ(S_OK, ApplyDesktopMediaType(&type)) << position;
   }
   DesktopMediaTypeAt({640, 480}, 0, &type);
   Info(type).bmiHeader.biBitCount = 4;
-  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(&type));
   Info(type).bmiHeader.biBitCount = 15;
-  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(&type));
+
+  // An 8-bit type agreed with another colour table (a peer's, or none) connects with the
+  // colour cube, the colours its frames have.
+  DesktopMediaTypeAt({640, 480}, 4, &type);
+  std::memset(Info(type).bmiColors, 0, 256 * sizeof(RGBQUAD));
+  Info(type).bmiHeader.biClrUsed = 0;
+  EXPECT_EQ(S_OK, ApplyDesktopMediaType(&type));
+  EXPECT_TRUE(IsColourCube(type.pbFormat + sizeof(VIDEOINFOHEADER)));
+  EXPECT_EQ(256u, Info(type).bmiHeader.biClrUsed);
 
   // The grabber writes a palette after an 8-bit header and reads masks after a
   // BI_BITFIELDS one: a block without room for them is refused.
   type.Resize(sizeof(VIDEOINFOHEADER));
   std::memset(type.pbFormat, 0, sizeof(VIDEOINFOHEADER));
   Info(type).bmiHeader.biBitCount = 8;
-  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(&type));
   Info(type).bmiHeader.biBitCount = 16;
   Info(type).bmiHeader.biCompression = BI_BITFIELDS;
-  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(&type));
   Info(type).bmiHeader.biCompression = BI_RGB;
-  EXPECT_EQ(S_OK, ApplyDesktopMediaType(type));
+  EXPECT_EQ(S_OK, ApplyDesktopMediaType(&type));
   Info(type).bmiHeader.biBitCount = 24;
-  EXPECT_EQ(S_OK, ApplyDesktopMediaType(type));
+  EXPECT_EQ(S_OK, ApplyDesktopMediaType(&type));
 }
 
 // Two buffers: a filter downstream that copies each frame into a buffer of the same allocator
