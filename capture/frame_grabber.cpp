@@ -92,13 +92,15 @@ class ConversionInfo {
   // them in this layout; a top-down layout takes them in one band.
   bool ConvertToCube(HDC dc, HBITMAP bitmap, UINT count, BYTE* destination, uint64_t stride,
                      GrabSurfaces& surfaces) noexcept {
-    constexpr size_t kBandBytes = 256 * 1024;
+    constexpr uint64_t kBandBytes = 256 * 1024;
     const BITMAPINFOHEADER& header = Header();
     const size_t width = static_cast<size_t>(header.biWidth);
-    const size_t wideStride = width * 4;
+    const uint64_t wideStride = static_cast<uint64_t>(width) * 4;
     const UINT bandLines = header.biHeight < 0 ? count
-                                               : static_cast<UINT>(std::clamp<size_t>(kBandBytes / wideStride, 1, count));
-    BYTE* band = surfaces.Band(static_cast<size_t>(bandLines) * wideStride);
+                                               : static_cast<UINT>(std::clamp<uint64_t>(kBandBytes / wideStride, 1, count));
+    const uint64_t bandBytes = bandLines * wideStride;
+    if (bandBytes > SIZE_MAX) return false;
+    BYTE* band = surfaces.Band(static_cast<size_t>(bandBytes));
     if (!band) return false;
     BITMAPINFOHEADER wide = {};
     wide.biSize = sizeof(wide);
@@ -113,7 +115,9 @@ class ConversionInfo {
       const int got = ::GetDIBits(dc, bitmap, first, lines, band, reinterpret_cast<BITMAPINFO*>(&wide), DIB_RGB_COLORS);
       if (got <= 0) break;
       for (int line = 0; line < got; ++line) {
-        ConvertToColourCube(band + line * wideStride, width, destination + (first + line) * stride);
+        BYTE* row = destination + (first + line) * stride;
+        ConvertToColourCube(band + line * wideStride, width, row);
+        std::memset(row + width, 0, static_cast<size_t>(stride) - width);  // the row's padding
       }
       converted += static_cast<UINT>(got);
     }
