@@ -96,8 +96,8 @@ class ConversionInfo {
     const BITMAPINFOHEADER& header = Header();
     const size_t width = static_cast<size_t>(header.biWidth);
     const uint64_t wideStride = static_cast<uint64_t>(width) * 4;
-    const UINT bandLines = header.biHeight < 0 ? count
-                                               : static_cast<UINT>(std::clamp<uint64_t>(kBandBytes / wideStride, 1, count));
+    const UINT bandLines =
+        header.biHeight < 0 ? count : static_cast<UINT>(std::clamp<uint64_t>(kBandBytes / wideStride, 1, count));
     const uint64_t bandBytes = bandLines * wideStride;
     if (bandBytes > SIZE_MAX) return false;
     BYTE* band = surfaces.Band(static_cast<size_t>(bandBytes));

@@ -45,8 +45,8 @@ constexpr BYTE ColourCubeIndex(BYTE red, BYTE green, BYTE blue) {
 
 // The colour of an index, as the colour table lists it.
 constexpr RGBQUAD ColourCubeColour(BYTE index) {
-  return RGBQUAD{ColourCubeLevel(index & 3u, 2), ColourCubeLevel((index >> 2) & 7u, 3),
-                 ColourCubeLevel(index >> 5, 3), 0};
+  return RGBQUAD{ColourCubeLevel(index & 3u, 2), ColourCubeLevel((index >> 2) & 7u, 3), ColourCubeLevel(index >> 5, 3),
+                 0};
 }
 
 // The format's colour table: 256 entries, entry i the colour of index i.

@@ -185,7 +185,8 @@ TEST_F(FrameGrabberTest, EightBitFramesHoldTheNearestColourCubeIndices) {
   for (TestDib* dib : {&copied, &scaled}) {
     EXPECT_EQ(0, std::memcmp(cube, dib->info()->bmiColors, sizeof(cube)));
     for (LONG i = 0; i < 4; ++i) {
-      const BYTE index = dib->bits()[dib->stride() * static_cast<size_t>(dib->height() / 2) + dib->width() * (2 * i + 1) / 8];
+      const BYTE index =
+          dib->bits()[dib->stride() * static_cast<size_t>(dib->height() / 2) + dib->width() * (2 * i + 1) / 8];
       EXPECT_EQ(ColourCubeIndex(GetRValue(colours[i]), GetGValue(colours[i]), GetBValue(colours[i])), index)
           << dib->width() << " wide, block " << i;
     }
@@ -355,8 +356,8 @@ TEST_F(CursorGrabTest, CursorIsDrawnRelativeToThePrintedWindow) {
 TEST_F(CursorGrabTest, CursorIsDrawnIntoASampleSectionAsIntoTheConvertedFrame) {
   const POINT pointer = {70, 40};
   ASSERT_TRUE(const_cast<TestWindow&>(window()).PointAt(pointer.x, pointer.y));
-  for (DibLayout layout : {DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb565, DibLayout::Rgb555, DibLayout::Palette8,
-                           DibLayout::Rgb555Masks}) {
+  for (DibLayout layout : {DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb565, DibLayout::Rgb555,
+                           DibLayout::Palette8, DibLayout::Rgb555Masks}) {
     TestDib converted(layout, 140, 90);
     GrabScreen(converted, Inset(10, 5), true);
     TestDib copied(layout, 140, 90);

@@ -171,8 +171,8 @@ TEST_F(EnumeratorTest, TypesComeInPositionOrder) {
   ULONG fetched = 0;
   ASSERT_EQ(S_FALSE, types->Next(10, got, &fetched));
   ASSERT_EQ(6u, fetched);
-  const GUID* expected[] = {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB565, &MEDIASUBTYPE_RGB555,
-                            &MEDIASUBTYPE_RGB8,  &MEDIASUBTYPE_RGB555};
+  const GUID* expected[] = {&MEDIASUBTYPE_RGB32,  &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB565,
+                            &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_RGB8,  &MEDIASUBTYPE_RGB555};
   for (int i = 0; i < 6; ++i) {
     EXPECT_TRUE(IsEqualGUID(*expected[i], got[i]->subtype)) << i;
     EXPECT_EQ(1128u, got[i]->cbFormat);

@@ -187,7 +187,9 @@ read_back() {
   local i=0 want wrong=""
   for want in "${known[@]}"; do
     wrong+=$(echo "$want $(pixel "$2" $((20 + 40 * i)) 20) $3" | tr , ' ' | awk '{ for (c = 1; c <= 3; c++) {
-      d = $(c + 3) - $c; if (NF != 9 || d > $(c + 6) || -d > $(c + 6)) { printf " %s,%s,%s read as %s,%s,%s;", $1, $2, $3, $4, $5, $6; exit } } }')
+      d = $(c + 3) - $c
+      if (NF != 9 || d > $(c + 6) || -d > $(c + 6)) { printf " %s,%s,%s read as %s,%s,%s;", $1, $2, $3, $4, $5, $6; exit }
+    } }')
     i=$((i + 1))
   done
   [ -z "$wrong" ] && pass "$1: the known colours within $3" || fail "$1:$wrong"

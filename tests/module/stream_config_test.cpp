@@ -36,8 +36,8 @@ struct CapsFormat {
   const GUID* subtype;
   DWORD compression;
 };
-const CapsFormat kFormats[] = {{&MEDIASUBTYPE_RGB32, BI_RGB},       {&MEDIASUBTYPE_RGB24, BI_RGB},
-                               {&MEDIASUBTYPE_RGB555, BI_RGB},      {&MEDIASUBTYPE_RGB555, BI_BITFIELDS},
+const CapsFormat kFormats[] = {{&MEDIASUBTYPE_RGB32, BI_RGB},        {&MEDIASUBTYPE_RGB24, BI_RGB},
+                               {&MEDIASUBTYPE_RGB555, BI_RGB},       {&MEDIASUBTYPE_RGB555, BI_BITFIELDS},
                                {&MEDIASUBTYPE_RGB565, BI_BITFIELDS}, {&MEDIASUBTYPE_RGB8, BI_RGB}};
 constexpr int kFormatCount = 6;
 
@@ -248,7 +248,8 @@ TEST_F(StreamConfigThreadedTest, EachFiveFiveFiveDescriptionIsOfferedFirstOnceCh
     ASSERT_EQ(S_OK, graph.Connect(0));
     AM_MEDIA_TYPE connected = graph.ConnectedType();
     ASSERT_GE(connected.cbFormat, sizeof(VIDEOINFOHEADER));
-    EXPECT_EQ(kFormats[entry].compression, reinterpret_cast<VIDEOINFOHEADER*>(connected.pbFormat)->bmiHeader.biCompression);
+    EXPECT_EQ(kFormats[entry].compression,
+              reinterpret_cast<VIDEOINFOHEADER*>(connected.pbFormat)->bmiHeader.biCompression);
     ReleaseMediaTypeFormat(&connected);
   }
   ASSERT_EQ(S_OK, SourceSettings(filter_.get()).WriteText(L"OutputFormat", L"RGB555"));
