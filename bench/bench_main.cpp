@@ -3,7 +3,7 @@
 //
 //   dorvantel-bench [--seconds S] [--warmup S] [--xserver-pid PID] CASE...
 //
-// CASE is one of (LAYOUT: rgb32 rgb24 rgb565 rgb555 rgb8; SCALE: WxH-MODE, MODE a GDI+
+// CASE is one of (LAYOUT: rgb32 rgb24 rgb565 rgb555 rgb8 rgb555masks; SCALE: WxH-MODE, MODE a GDI+
 // interpolation mode number, or 100 for the filter's own scaler in filter, grab and profile
 // cases):
 //   ceiling-LAYOUT              the design's ceiling: a kept bitmap, BitBlt + GetDIBits, on a

@@ -11,8 +11,9 @@ const Layout kLayouts[] = {
     {"rgb32", 0, 32, BI_RGB, {0, 0, 0}},
     {"rgb24", 1, 24, BI_RGB, {0, 0, 0}},
     {"rgb565", 2, 16, BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}},
-    {"rgb555", 3, 16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}},
+    {"rgb555", 3, 16, BI_RGB, {0, 0, 0}},
     {"rgb8", 4, 8, BI_RGB, {0, 0, 0}},
+    {"rgb555masks", 5, 16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}},
 };
 
 }  // namespace

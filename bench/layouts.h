@@ -1,6 +1,8 @@
 #pragma once
-// The five output layouts of the desktop pin, by the names the benchmark uses
-// (rgb32, rgb24, rgb565, rgb555, rgb8), as bitmap infos that GetDIBits can fill.
+// The output layouts of the desktop pin, by the names the benchmark uses (rgb32, rgb24,
+// rgb565, rgb555 with BI_RGB, rgb8, rgb555masks: 5-5-5 with BI_BITFIELDS), as bitmap infos that
+// GetDIBits can fill. GetDIBits' own 8-bit conversion (its colour table) is the platform's
+// baseline for rgb8; the filter maps to its colour cube instead.
 
 #include <windows.h>
 

@@ -1,10 +1,13 @@
 #include "bench/library_grab.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "capture/desktop_capture.h"
 #include "capture/frame_scaler.h"
 #include "base/gdi_resources.h"
+#include "format/colour_cube.h"
 #include "module/dorvantel.h"
 
 namespace dorvantel {
@@ -106,7 +109,12 @@ void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const
   const LONG width = ::GetDeviceCaps(display.get(), HORZRES), height = ::GetDeviceCaps(display.get(), VERTRES);
   const FrameSize size = options.output ? *options.output : FrameSize{width, height};
   LayoutBuffer frame(*options.layout, size.width, size.height);
-  const bool masked = options.layout->bitCount == 16;
+  const bool masked = options.layout->bitCount == 16 && options.layout->compression == BI_BITFIELDS;
+  // 8 bits: the colour cube from 32-bit lines, a band of lines at a time.
+  const bool cube = options.layout->bitCount == 8;
+  const LONG bandLines = std::max<LONG>(1, 256 * 1024 / (size.width * 4));
+  std::vector<BYTE> band(cube ? static_cast<size_t>(bandLines) * size.width * 4 : 0);
+  const size_t cubeStride = (static_cast<size_t>(size.width) + 3) & ~static_cast<size_t>(3);
   // The filter's own scaler reads a 32-bit section canvas in place and writes 32-bit frames
   // straight into the frame (nothing left to convert); other layouts through a scaled section.
   const bool fast = options.output && options.interpolation == kInterpolationFast;
@@ -174,7 +182,20 @@ void ProfileGrabSteps(const std::string& name, const GrabOptions& options, const
       frameBitmap = section.get();
     }
     clock.Mark(kSection);
-    if (!direct) ::GetDIBits(display.get(), frameBitmap, 0, size.height, frame.Pixels(), frame.Info(), DIB_RGB_COLORS);
+    if (cube) {
+      BITMAPINFOHEADER wide = {sizeof(BITMAPINFOHEADER), size.width, size.height, 1, 32, BI_RGB};
+      for (LONG first = 0; first < size.height; first += bandLines) {
+        const LONG lines = std::min(bandLines, size.height - first);
+        ::GetDIBits(display.get(), frameBitmap, first, lines, band.data(), reinterpret_cast<BITMAPINFO*>(&wide),
+                    DIB_RGB_COLORS);
+        for (LONG line = 0; line < lines; ++line) {
+          ConvertToColourCube(band.data() + static_cast<size_t>(line) * size.width * 4, size.width,
+                              frame.Pixels() + (first + line) * cubeStride);
+        }
+      }
+    } else if (!direct) {
+      ::GetDIBits(display.get(), frameBitmap, 0, size.height, frame.Pixels(), frame.Info(), DIB_RGB_COLORS);
+    }
     clock.Mark(kConvert);
     scaled.reset();
     clock.Mark(kDelete);

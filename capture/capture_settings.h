@@ -54,8 +54,8 @@ struct CaptureSettings {
   std::optional<::FrameSize> OutputSize;
   LONG InterpolationMode = 0;             // a GDI+ InterpolationMode value, unchecked
   bool FramePacing = true;                // at most one frame per FrameInterval; off: as fast as taken
-  // The one format offered and accepted (0 to 4, RGB32 first), or -1 for all five.
-  // OutputFormat and SetFormat choose it.
+  // The one format offered and accepted, as the position of its offered type (0 to 5, see
+  // format/desktop_formats.h), or -1 for all. OutputFormat and SetFormat choose it.
   int OutputFormat = -1;
   // Areas 2 and 3: the window named by its title, found again whenever streaming starts
   // (CaptureWindow is then the window found). WholeWindow: CaptureRect follows the window's

@@ -65,7 +65,7 @@ HRESULT STDMETHODCALLTYPE CPushPinDesktop::SetFormat(AM_MEDIA_TYPE* type) {
     const MediaType& connection = ConnectionType();
     const auto* info = reinterpret_cast<const VIDEOINFOHEADER*>(connection.pbFormat);
     const bool same = type && info && connection.cbFormat >= sizeof(VIDEOINFOHEADER) &&
-                      DesktopFormatPosition(connection.subtype) == requested.position &&
+                      IsEqualGUID(connection.subtype, DesktopFormatSubtype(requested.position)) &&
                       info->bmiHeader.biWidth == requested.size.width &&
                       info->bmiHeader.biHeight == requested.size.height;
     if (!same) return VFW_E_ALREADY_CONNECTED;
@@ -278,7 +278,8 @@ HRESULT CPushPinDesktop::VerifyMediaType(const AM_MEDIA_TYPE* type) {
     SectionLockHolder hold(&capture_.CaptureLock());
     chosen = capture_.Settings().OutputFormat;
   }
-  if (chosen >= 0 && DesktopFormatPosition(type->subtype) != chosen) return E_INVALIDARG;
+  // Either description of a chosen 5-5-5 is its format.
+  if (chosen >= 0 && !IsEqualGUID(type->subtype, DesktopFormatSubtype(chosen))) return E_INVALIDARG;
   return hr;
 }
 
@@ -286,7 +287,7 @@ HRESULT CPushPinDesktop::ApplyMediaType(const AM_MEDIA_TYPE* type) {
   SectionLockHolder holder(Lock());
   const HRESULT hr = CSourceStream::ApplyMediaType(type);
   if (FAILED(hr)) return hr;
-  return ApplyDesktopMediaType(ConnectionType());
+  return ApplyDesktopMediaType(&ConnectionType());
 }
 
 HRESULT CPushPinDesktop::MediaTypeAt(int position, MediaType* type) {
@@ -307,9 +308,14 @@ HRESULT CPushPinDesktop::MediaTypeAt(int position, MediaType* type) {
     size = capture_.Settings().FrameSize();
     chosen = capture_.Settings().OutputFormat;
   }
-  // Once a format is chosen it is the only one offered.
-  if (chosen >= 0 && position > 0) return VFW_S_NO_MORE_ITEMS;
-  const HRESULT hr = DesktopMediaTypeAt(size, chosen >= 0 && position == 0 ? chosen : position, type);
+  // Once a format is chosen it is the only one offered: in the chosen description, and a
+  // 5-5-5 then in its other one too (the name rgb555 chooses BI_RGB, and its BI_BITFIELDS
+  // description stays offered to the hosts of presets that took it).
+  if (chosen >= 0) {
+    if (position > 1 || (position == 1 && OtherDescription(chosen) < 0)) return VFW_S_NO_MORE_ITEMS;
+    if (position >= 0) position = position == 0 ? chosen : OtherDescription(chosen);
+  }
+  const HRESULT hr = DesktopMediaTypeAt(size, position, type);
   if (hr != S_OK) return hr;
   // Hosts take the stream's rate from the connected type.
   reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat)->AvgTimePerFrame = interval > 0 ? interval : 0;

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <cstring>
 #include <cstdlib>
+#include <new>
 
 #include "base/gdi_resources.h"
+#include "format/colour_cube.h"
 #include "module/dorvantel.h"
 
 namespace {
@@ -35,19 +37,23 @@ class ConversionInfo {
   }
 
   // Converts up to lines of bitmap into destination, as many as the format's height and
-  // the destination's size allow, and copies the header and colours back into info.
-  // False when no line was converted.
-  bool Convert(HDC dc, HBITMAP bitmap, LONG lines, BYTE* destination, size_t destinationBytes, BITMAPINFO* info) noexcept {
+  // the destination's size allow, and copies the header and colours back into info. An 8-bit
+  // layout gets colour cube indices and the colour cube as its colour table; surfaces keep the
+  // 32-bit lines those are made from. False when no line was converted.
+  bool Convert(HDC dc, HBITMAP bitmap, LONG lines, BYTE* destination, size_t destinationBytes, BITMAPINFO* info,
+               GrabSurfaces& surfaces) noexcept {
     const BITMAPINFOHEADER& header = Header();
     const uint64_t stride = (static_cast<uint64_t>(header.biWidth) * header.biBitCount + 31) / 32 * 4;
     const uint64_t fitting = destinationBytes / stride;
     const uint64_t formatLines = static_cast<uint64_t>(std::llabs(header.biHeight));
     const uint64_t count = std::min({static_cast<uint64_t>(std::max(lines, 0L)), formatLines, fitting});
     if (count == 0) return false;
-    const int converted = ::GetDIBits(dc, bitmap, 0, static_cast<UINT>(count), destination,
-                                      reinterpret_cast<BITMAPINFO*>(block_), DIB_RGB_COLORS);
+    const bool converted = HasPalette()
+                               ? ConvertToCube(dc, bitmap, static_cast<UINT>(count), destination, stride, surfaces)
+                               : ::GetDIBits(dc, bitmap, 0, static_cast<UINT>(count), destination,
+                                             reinterpret_cast<BITMAPINFO*>(block_), DIB_RGB_COLORS) > 0;
     std::memcpy(info, block_, loaded_);
-    return converted > 0;
+    return converted;
   }
 
   bool SixteenBitsWithMasks() const noexcept {
@@ -62,25 +68,6 @@ class ConversionInfo {
   }
 
   bool HasPalette() const noexcept { return Header().biBitCount == 8; }
-
-  // Takes the colour table that the conversion of a bitmap compatible with source writes for
-  // this layout (asked of a one-pixel bitmap, without converting anything). False when none
-  // could be had.
-  bool TakeConversionColours(HDC source) noexcept {
-    BitmapHandle probe(::CreateCompatibleBitmap(source, 1, 1));
-    if (!probe) return false;
-    alignas(8) BYTE scratch[sizeof(block_)];
-    std::memcpy(scratch, block_, sizeof(block_));
-    if (!::GetDIBits(source, probe.get(), 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(scratch), DIB_RGB_COLORS)) {
-      return false;
-    }
-    std::memcpy(Colours(), scratch + Header().biSize, 256 * sizeof(RGBQUAD));
-    return true;
-  }
-  // Gives the taken colour table to the DIB section selected into dc.
-  void ApplyColours(HDC dc) const noexcept {
-    ::SetDIBColorTable(dc, 0, 256, reinterpret_cast<const RGBQUAD*>(block_ + Header().biSize));
-  }
 
   // Copies the header and colours back into info, as a conversion does.
   void WriteBack(BITMAPINFO* info) const noexcept { std::memcpy(info, block_, loaded_); }
@@ -99,6 +86,44 @@ class ConversionInfo {
  private:
   const BITMAPINFOHEADER& Header() const noexcept { return *reinterpret_cast<const BITMAPINFOHEADER*>(block_); }
   BYTE* Colours() noexcept { return block_ + Header().biSize; }
+
+  // The 8-bit conversion: count lines of bitmap as 32-bit lines, a band at a time, each pixel
+  // then mapped to the nearest colour of the cube. The lines land where GetDIBits would put
+  // them in this layout; a top-down layout takes them in one band.
+  bool ConvertToCube(HDC dc, HBITMAP bitmap, UINT count, BYTE* destination, uint64_t stride,
+                     GrabSurfaces& surfaces) noexcept {
+    constexpr uint64_t kBandBytes = 256 * 1024;
+    const BITMAPINFOHEADER& header = Header();
+    const size_t width = static_cast<size_t>(header.biWidth);
+    const uint64_t wideStride = static_cast<uint64_t>(width) * 4;
+    const UINT bandLines =
+        header.biHeight < 0 ? count : static_cast<UINT>(std::clamp<uint64_t>(kBandBytes / wideStride, 1, count));
+    const uint64_t bandBytes = bandLines * wideStride;
+    if (bandBytes > SIZE_MAX) return false;
+    BYTE* band = surfaces.Band(static_cast<size_t>(bandBytes));
+    if (!band) return false;
+    BITMAPINFOHEADER wide = {};
+    wide.biSize = sizeof(wide);
+    wide.biWidth = header.biWidth;
+    wide.biHeight = header.biHeight;
+    wide.biPlanes = 1;
+    wide.biBitCount = 32;
+    wide.biCompression = BI_RGB;
+    UINT converted = 0;
+    for (UINT first = 0; first < count; first += bandLines) {
+      const UINT lines = std::min(bandLines, count - first);
+      const int got = ::GetDIBits(dc, bitmap, first, lines, band, reinterpret_cast<BITMAPINFO*>(&wide), DIB_RGB_COLORS);
+      if (got <= 0) break;
+      for (int line = 0; line < got; ++line) {
+        BYTE* row = destination + (first + line) * stride;
+        ConvertToColourCube(band + line * wideStride, width, row);
+        std::memset(row + width, 0, static_cast<size_t>(stride) - width);  // the row's padding
+      }
+      converted += static_cast<UINT>(got);
+    }
+    WriteColourCube(reinterpret_cast<RGBQUAD*>(Colours()));
+    return converted > 0;
+  }
 
   alignas(8) BYTE block_[sizeof(BITMAPV5HEADER) + 256 * sizeof(RGBQUAD)] = {};
   size_t loaded_ = 0;
@@ -224,19 +249,17 @@ bool DrawsCursor(const GrabRequest& request) noexcept {
 
 // The screen copy straight into the caller's DIB section (the destination's own memory),
 // converted by the copy: the pixels the copy into the canvas and the conversion give, in one
-// pass over the frame. An 8-bit section takes the conversion's colour table first. False, with
-// nothing written, when the section cannot be drawn into: the caller converts as usual then.
+// pass over the frame. Not for 8-bit layouts, whose colours the conversion picks itself. False,
+// with nothing written, when the section cannot be drawn into: the caller converts as usual then.
 bool GrabIntoSection(const GrabRequest& request, ConversionInfo& conversion, GrabSurfaces& surfaces) noexcept {
   const RECT& rectangle = request.rectangle;
   const int width = static_cast<int>(rectangle.right - rectangle.left);
   const int height = static_cast<int>(rectangle.bottom - rectangle.top);
   HDC target = surfaces.TargetDC(request.source);
   if (!target) return false;
-  if (conversion.HasPalette() && !conversion.TakeConversionColours(request.source)) return false;
   {
     SelectedObject selected(target, request.destinationSection);
     if (!selected) return false;
-    if (conversion.HasPalette()) conversion.ApplyColours(target);
     CopyScreen(target, request, width, height);
     if (DrawsCursor(request)) DrawCursor(target, rectangle, nullptr, surfaces);
   }
@@ -298,8 +321,18 @@ HDC GrabSurfaces::TargetDC(HDC source) noexcept {
   return targetDC_.get();
 }
 
+BYTE* GrabSurfaces::Band(size_t bytes) noexcept {
+  if (bytes > bandBytes_) {
+    band_.reset(new (std::nothrow) BYTE[bytes]);
+    bandBytes_ = band_ ? bytes : 0;
+  }
+  return band_.get();
+}
+
 void GrabSurfaces::Release() noexcept {
   cursor_.Stop();
+  band_.reset();
+  bandBytes_ = 0;
   targetDC_.reset();
   targetSource_ = nullptr;
   canvas_.reset();
@@ -333,8 +366,8 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
   if (width > INT_MAX || height > INT_MAX) return false;
   ConversionInfo conversion;
   if (!destination || !conversion.Load(info, infoBytes)) return false;
-  if (request.destinationSection && !outputSize && !window && conversion.Describes(width, height, destinationBytes) &&
-      GrabIntoSection(request, conversion, surfaces)) {
+  if (request.destinationSection && !outputSize && !window && !conversion.HasPalette() &&
+      conversion.Describes(width, height, destinationBytes) && GrabIntoSection(request, conversion, surfaces)) {
     return true;
   }
 
@@ -381,5 +414,5 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
     if (!frame) return false;
   }
   // No bitmap is selected into a device context now; source converts the frame.
-  return conversion.Convert(source, frame, lines, destination, destinationBytes, info);
+  return conversion.Convert(source, frame, lines, destination, destinationBytes, info, surfaces);
 }

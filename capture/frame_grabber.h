@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 
 #include "capture/cursor_probe.h"
@@ -42,6 +43,9 @@ class GrabSurfaces {
   HDC TargetDC(HDC source) noexcept;
   // The cursor's state now (see CursorProbe); false when there is none to draw.
   bool Cursor(CURSORINFO* cursor) noexcept { return cursor_.Query(cursor); }
+  // A buffer of at least bytes that the conversion into an 8-bit layout passes its lines
+  // through, or null. Kept until a larger one is asked for.
+  BYTE* Band(size_t bytes) noexcept;
 
   // Releases every bitmap and device context and ends the cursor probe's thread; the next
   // grab makes them anew.
@@ -64,6 +68,8 @@ class GrabSurfaces {
   MemoryDC targetDC_;
   HDC targetSource_ = nullptr;
   CursorProbe cursor_;
+  std::unique_ptr<BYTE[]> band_;
+  size_t bandBytes_ = 0;
 };
 
 // What one grab copies and where it writes the frame.
@@ -96,11 +102,11 @@ struct GrabRequest {
 // is cleared first unless the rectangle lies inside one monitor, or without monitors inside
 // source's visible area); draws the cursor when drawCursor is set; scales to outputSize
 // when one is given, with the filter's own scaler for kInterpolationFast, else with GDI+; then
-// converts the lines into destination in the layout that info describes (its colour table is
-// written back for 8-bit layouts). With a destinationSection, an unscaled screen copy of the
-// layout's size goes straight into it instead (an 8-bit section takes the colour table the
-// conversion would write first), with the same pixels. The bitmaps come from surfaces, which
-// the caller keeps for its next grab.
+// converts the lines into destination in the layout that info describes. An 8-bit layout gets
+// the nearest colours of the colour cube (format/colour_cube.h), whose colour table is written
+// back into info. With a destinationSection, an unscaled screen copy of the layout's size in
+// 16, 24 or 32 bits goes straight into it instead, with the same pixels. The bitmaps come from
+// surfaces, which the caller keeps for its next grab.
 // Never writes past destinationBytes of destination nor reads or writes past infoBytes of
 // info, and converts no more lines than info's height. An empty rectangle, an unusable info,
 // or a scaling step that fails leaves destination unwritten and gives false.

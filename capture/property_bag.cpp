@@ -10,6 +10,8 @@
 #include <string>
 #include <utility>
 
+#include "format/desktop_formats.h"
+
 namespace {
 
 // The value field of a VARIANT starts at byte 8 in both builds; Write reads it there
@@ -357,7 +359,7 @@ HRESULT CapturePropertyBag::Save(DesktopCapture& capture, IPropertyBag* bag) noe
     if (SUCCEEDED(hr)) hr = WriteInteger(bag, SourceProperty::InterpolationMode, settings.InterpolationMode);
     if (SUCCEEDED(hr)) hr = WriteInteger(bag, SourceProperty::FramePacing, settings.FramePacing);
     if (SUCCEEDED(hr) && settings.OutputFormat >= 0) {
-      hr = WriteText(bag, SourceProperty::OutputFormat, OutputFormatNames[settings.OutputFormat]);
+      hr = WriteText(bag, SourceProperty::OutputFormat, DesktopFormatName(settings.OutputFormat));
     }
     return hr;
   } catch (const std::bad_alloc&) {

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+
+#include "format/colour_cube.h"
+#include "module/dorvantel.h"
 
 namespace {
 
@@ -12,18 +16,26 @@ struct DesktopFormat {
   DWORD colorsUsed;
 };
 
-// In position order: what each offered format puts in its header and colour area.
+// In position order: what each offered type puts in its header and colour area. The 8-bit
+// type's colour area is the colour cube.
 constexpr DesktopFormat kFormats[kDesktopFormatCount] = {
     {32, BI_RGB, {0, 0, 0}, 0},
     {24, BI_RGB, {0, 0, 0}, 0},
     {16, BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}, 0},
-    {16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}, 0},
+    {16, BI_RGB, {0, 0, 0}, 0},
     {8, BI_RGB, {0, 0, 0}, 256},
+    {16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}, 0},
 };
 
-// In position order, the subtype each offered format has.
-const GUID* const kSubtypes[kDesktopFormatCount] = {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB565,
-                                                    &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_RGB8};
+// In position order, the subtype each offered type has.
+const GUID* const kSubtypes[kDesktopFormatCount] = {&MEDIASUBTYPE_RGB32,  &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB565,
+                                                    &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_RGB8,  &MEDIASUBTYPE_RGB555};
+
+// The plain description of 5-5-5, which OutputFormatNames names.
+constexpr int kPlainRgb555Position = 3;
+static_assert(std::size(OutputFormatNames) == kMaskedRgb555Position, "a name for each position but the masked 5-5-5");
+
+bool ValidPosition(int position) { return position >= 0 && position < kDesktopFormatCount; }
 
 const VIDEOINFOHEADER* VideoHeader(const AM_MEDIA_TYPE& type) {
   if (!type.pbFormat || type.cbFormat < sizeof(VIDEOINFOHEADER)) return nullptr;
@@ -47,8 +59,24 @@ int DesktopFormatPosition(const GUID& subtype) {
   return -1;
 }
 
-WORD DesktopFormatBitCount(int position) {
-  return position >= 0 && position < kDesktopFormatCount ? kFormats[position].bitCount : 0;
+int DesktopFormatPosition(const GUID& subtype, DWORD compression) {
+  const int position = DesktopFormatPosition(subtype);
+  return position == kPlainRgb555Position && compression == BI_BITFIELDS ? kMaskedRgb555Position : position;
+}
+
+WORD DesktopFormatBitCount(int position) { return ValidPosition(position) ? kFormats[position].bitCount : 0; }
+
+const GUID& DesktopFormatSubtype(int position) { return ValidPosition(position) ? *kSubtypes[position] : GUID_NULL; }
+
+int OtherDescription(int position) {
+  if (position == kPlainRgb555Position) return kMaskedRgb555Position;
+  if (position == kMaskedRgb555Position) return kPlainRgb555Position;
+  return -1;
+}
+
+const wchar_t* DesktopFormatName(int position) {
+  if (!ValidPosition(position)) return nullptr;
+  return OutputFormatNames[position == kMaskedRgb555Position ? kPlainRgb555Position : position];
 }
 
 HRESULT DesktopMediaTypeAt(FrameSize size, int position, MediaType* type) {
@@ -71,6 +99,7 @@ HRESULT DesktopMediaTypeAt(FrameSize size, int position, MediaType* type) {
   header.biClrUsed = format.colorsUsed;
   header.biClrImportant = 0;
   if (format.compression == BI_BITFIELDS) std::memcpy(info->dwBitMasks, format.masks, sizeof(format.masks));
+  if (format.bitCount == 8) WriteColourCube(info->bmiColors);
   header.biSizeImage = ImageSize(&header);
 
   type->StoreMajorType(MEDIATYPE_Video);
@@ -96,9 +125,9 @@ HRESULT VerifyDesktopMediaType(FrameSize size, const AM_MEDIA_TYPE* type) {
   return S_OK;
 }
 
-HRESULT ApplyDesktopMediaType(const AM_MEDIA_TYPE& connection) {
-  if (!connection.pbFormat) return E_UNEXPECTED;
-  const VIDEOINFOHEADER* video = VideoHeader(connection);
+HRESULT ApplyDesktopMediaType(AM_MEDIA_TYPE* connection) {
+  if (!connection->pbFormat) return E_UNEXPECTED;
+  const VIDEOINFOHEADER* video = VideoHeader(*connection);
   if (!video) return E_INVALIDARG;
   const BITMAPINFOHEADER& header = video->bmiHeader;
   switch (header.biBitCount) {
@@ -111,7 +140,12 @@ HRESULT ApplyDesktopMediaType(const AM_MEDIA_TYPE& connection) {
       return E_INVALIDARG;
   }
   // The grabber converts with this header and writes the colour area after it.
-  if (connection.cbFormat < sizeof(VIDEOINFOHEADER) + ColourAreaSize(header)) return E_INVALIDARG;
+  if (connection->cbFormat < sizeof(VIDEOINFOHEADER) + ColourAreaSize(header)) return E_INVALIDARG;
+  if (header.biBitCount == 8) {
+    auto* info = reinterpret_cast<VIDEOINFO*>(connection->pbFormat);
+    info->bmiHeader.biClrUsed = 256;
+    WriteColourCube(info->bmiColors);
+  }
   return S_OK;
 }
 

@@ -23,7 +23,7 @@ class CaptureGraph {
   // the first format the source offers. error: one line for the user.
   HRESULT Build(IBaseFilter* source, std::optional<PixelFormat> pixels, bool pacedByClock, ISampleGrabberCB* callback,
                 std::wstring* error);
-  // The connected format (without the 8-bit palette).
+  // The connected format, with the 8-bit colour table.
   HRESULT ConnectedFormat(FrameFormat* format);
   // Fails when a filter cannot start (when the graph changes state asynchronously, as
   // its state says within kStartMs).

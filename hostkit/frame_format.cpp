@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "base/gdi_resources.h"
-#include "base/handles.h"
 #include "module/dorvantel.h"
 
 namespace dorvantel {
@@ -78,33 +76,13 @@ HRESULT FrameFormatFromMediaType(const AM_MEDIA_TYPE& type, FrameFormat* format)
     default: return E_INVALIDARG;
   }
   *format = MakeFrameFormat(pixels, header.biWidth, header.biHeight);
-  return S_OK;
-}
-
-std::vector<RGBQUAD> ScreenPalette() {
-  std::vector<RGBQUAD> palette(256, RGBQUAD{});
-  const WindowDC screen = WindowDC::Get(nullptr);
-  if (!screen.get()) return palette;
-  BitmapHandle bitmap(::CreateCompatibleBitmap(screen.get(), 4, 1));
-  if (!bitmap) return palette;
-
-  struct {
-    BITMAPINFOHEADER header;
-    RGBQUAD colours[256];
-  } info{};
-  info.header.biSize = sizeof(BITMAPINFOHEADER);
-  info.header.biWidth = 4;
-  info.header.biHeight = 1;
-  info.header.biPlanes = 1;
-  info.header.biBitCount = 8;
-  info.header.biCompression = BI_RGB;
-  info.header.biClrUsed = 256;
-  BYTE pixels[4];
-  if (::GetDIBits(screen.get(), static_cast<HBITMAP>(bitmap.get()), 0, 1, pixels, reinterpret_cast<BITMAPINFO*>(&info),
-                  DIB_RGB_COLORS)) {
-    palette.assign(info.colours, info.colours + 256);
+  // The source's 8-bit type carries the colours of its indices.
+  const size_t coloursEnd = sizeof(VIDEOINFOHEADER) + 256 * sizeof(RGBQUAD);
+  if (pixels == PixelFormat::Rgb8 && type.cbFormat >= coloursEnd) {
+    const auto* colours = reinterpret_cast<const RGBQUAD*>(type.pbFormat + sizeof(VIDEOINFOHEADER));
+    format->palette.assign(colours, colours + 256);
   }
-  return palette;
+  return S_OK;
 }
 
 }  // namespace dorvantel

@@ -42,11 +42,8 @@ struct FrameFormat {
 FrameFormat MakeFrameFormat(PixelFormat pixels, int width, int height);
 
 // The frame format of a connected video type: FORMAT_VideoInfo with a bottom-up RGB
-// header of 8, 16, 24 or 32 bits. E_INVALIDARG for anything else.
+// header of 8, 16, 24 or 32 bits (16 bits: 5-6-5 by its masks, else 5-5-5), with the colour
+// table of an 8-bit type that holds one. E_INVALIDARG for anything else.
 HRESULT FrameFormatFromMediaType(const AM_MEDIA_TYPE& type, FrameFormat* format);
-
-// The colour table that GetDIBits gives an 8-bit copy of a screen-compatible bitmap: the
-// colours of the source's 8-bit frames, which its media type leaves all zero.
-std::vector<RGBQUAD> ScreenPalette();
 
 }  // namespace dorvantel

@@ -87,7 +87,10 @@ enum SourceRateMode : LONG {
 inline constexpr LONG kInterpolationFast = 100;
 
 // OutputFormat's names, at the pin's positions of their formats (RGB32 first); matched in
-// any case.
+// any case. rgb555 is 5-5-5 described with BI_RGB; the pin offers it also described with
+// BI_BITFIELDS and its masks, after these five, and after the BI_RGB description when
+// rgb555 is chosen. rgb8's pixels are 3-3-2 indices (red in the top three bits, blue in the
+// lowest two) into the colour table its media type carries, which lists those colours.
 inline constexpr const wchar_t* OutputFormatNames[] = {L"rgb32", L"rgb24", L"rgb565", L"rgb555", L"rgb8"};
 
 // CaptureValue in area 3: the window handle at the build's pointer width, then a rectangle

@@ -145,7 +145,6 @@ int Recorder::Run() {
   FrameFormat format;
   HRESULT hr = graph.ConnectedFormat(&format);
   if (FAILED(hr)) return Fail(L"the capture source connected in an unexpected format: " + ResultText(hr));
-  if (format.pixels == PixelFormat::Rgb8) format.palette = ScreenPalette();
   if (FAILED(OpenOutput(format, &error))) return Fail(error);
 
   if (options_.rawOutput()) {

@@ -32,7 +32,7 @@ SECONDS_PER_RUN=${DORVANTEL_BENCH_SECONDS:-1.5}
 WITH_FFMPEG=${DORVANTEL_BENCH_FFMPEG:-1}
 WITH_32=${DORVANTEL_BENCH_32:-0}
 OUT=${DORVANTEL_BENCH_OUT:-$ROOT/docs}
-LAYOUTS="rgb32 rgb24 rgb565 rgb555 rgb8"
+LAYOUTS="rgb32 rgb24 rgb565 rgb555 rgb8 rgb555masks"
 # The Windows ffmpeg rows: the unpaced span and the two lengths of the paced runs whose
 # difference gives the CPU per frame with the program's start and end cancelled out.
 FFMPEG_SHORT=1 FFMPEG_LONG=4
@@ -49,6 +49,8 @@ cases_of() {
   local c
   for c in $LAYOUTS; do echo "ceiling-$c filter-$c"; done
   echo "own-rgb32 grab-rgb32-thread filter-rgb32-cursor own-rgb32-cursor"
+  # The 16- and 8-bit formats as ffmpeg takes them: on the pin's own allocator.
+  echo "own-rgb555 own-rgb565 own-rgb8"
   echo "ceiling-$(half_of "$1")-0 filter-rgb32-$(half_of "$1")-0"
   # The filter's own scaler (InterpolationMode 100), measured against the unscaled filter.
   echo "filter-rgb32-$(half_of "$1")-100"

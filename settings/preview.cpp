@@ -40,7 +40,6 @@ HRESULT Preview::Start(const Preset& preset, int rate, HWND window, UINT message
   FrameFormat format;
   if (SUCCEEDED(hr)) hr = graph_.ConnectedFormat(&format);
   if (SUCCEEDED(hr)) {
-    if (format.pixels == PixelFormat::Rgb8) format.palette = ScreenPalette();
     SectionLockHolder hold(&lock_);
     format_ = format;
     frame_.clear();

@@ -179,6 +179,7 @@ TEST_F(DesktopCaptureGrabTest, GrabsThroughSettingChangesMatchThoseOfANewCapture
       {2, display, DibLayout::Rgb565, std::nullopt, false},
       {1, aroundWindow, DibLayout::Rgb565, FrameSize{100, 60}, false},
       {1, aroundWindow, DibLayout::Rgb555, std::nullopt, true},
+      {1, aroundWindow, DibLayout::Rgb555Masks, std::nullopt, false},
       {0, display, DibLayout::Rgb24, std::nullopt, false},
   };
   auto apply = [&](DesktopCapture& capture, const Step& step) {

@@ -12,6 +12,7 @@
 
 #include "capture/frame_grabber.h"
 #include "base/gdi_resources.h"
+#include "format/colour_cube.h"
 #include "module/dorvantel.h"
 #include "tests/support/test_dib.h"
 #include "tests/support/test_window.h"
@@ -108,7 +109,9 @@ class FrameGrabberTest : public ::testing::Test {
   // Grabs rect of the screen straight into a DIB section made from into's layout (an 8-bit
   // one with into's marker bytes for a colour table) and reads the section's pixels into
   // into's buffer. The grab's destination, into's buffer, must stay untouched meanwhile: the
-  // frame goes through the section alone. False when that did not hold.
+  // frame goes through the section alone. False when that did not hold. An 8-bit frame,
+  // whose colours the conversion picks, is converted into the destination all the same (in
+  // the pin the section's own memory): true when it was.
   bool GrabIntoSection(TestDib& into, const RECT& rect, bool cursor = false) {
     void* bits = nullptr;
     BitmapHandle section(::CreateDIBSection(nullptr, into.info(), DIB_RGB_COLORS, &bits, nullptr, 0));
@@ -116,7 +119,9 @@ class FrameGrabberTest : public ::testing::Test {
     GrabRequest request = Request(into, rect);
     request.destinationSection = section.get();
     request.drawCursor = cursor;
-    if (!GrabFrame(request) || !into.Untouched()) return false;
+    if (!GrabFrame(request)) return false;
+    if (into.layout() == DibLayout::Palette8) return !into.Untouched();
+    if (!into.Untouched()) return false;
     std::memcpy(into.bits(), bits, into.bitsBytes());
     return true;
   }
@@ -161,8 +166,32 @@ TEST_P(GrabLayoutTest, ScreenCopiedIntoASampleSectionIsTheConvertedFrame) {
 
 INSTANTIATE_TEST_SUITE_P(Layouts, GrabLayoutTest,
                          ::testing::Values(DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb565, DibLayout::Rgb555,
-                                           DibLayout::Palette8),
+                                           DibLayout::Palette8, DibLayout::Rgb555Masks),
                          [](const ::testing::TestParamInfo<DibLayout>& info) { return LayoutName(info.param); });
+
+// 8-bit frames hold the index of the colour cube's colour nearest to each pixel, and the cube as
+// their colour table, copied and scaled alike; colours between the cube's levels show the rounding.
+TEST_F(FrameGrabberTest, EightBitFramesHoldTheNearestColourCubeIndices) {
+  const COLORREF colours[] = {RGB(51, 102, 204), RGB(204, 51, 102), RGB(153, 204, 51), RGB(250, 20, 130)};
+  std::vector<TestWindow::Block> blocks;
+  for (LONG i = 0; i < 4; ++i) blocks.push_back({RECT{i * 40, 0, i * 40 + 40, 40}, colours[i]});
+  TestWindow patches(RECT{520, 360, 680, 400}, kBlack, blocks);
+  ASSERT_TRUE(patches.WaitUntilShown());
+  RGBQUAD cube[256];
+  WriteColourCube(cube);
+  TestDib copied(DibLayout::Palette8, 160, 40), scaled(DibLayout::Palette8, 80, 20);
+  GrabScreen(copied, patches.screenRect());
+  GrabScaled(scaled, patches.screenRect(), FrameSize{80, 20}, kInterpolationFast);
+  for (TestDib* dib : {&copied, &scaled}) {
+    EXPECT_EQ(0, std::memcmp(cube, dib->info()->bmiColors, sizeof(cube)));
+    for (LONG i = 0; i < 4; ++i) {
+      const BYTE index =
+          dib->bits()[dib->stride() * static_cast<size_t>(dib->height() / 2) + dib->width() * (2 * i + 1) / 8];
+      EXPECT_EQ(ColourCubeIndex(GetRValue(colours[i]), GetGValue(colours[i]), GetBValue(colours[i])), index)
+          << dib->width() << " wide, block " << i;
+    }
+  }
+}
 
 TEST_F(FrameGrabberTest, EmptyOrInvertedRectangleLeavesDestinationAndInfoUntouched) {
   const RECT& r = window().screenRect();
@@ -327,7 +356,8 @@ TEST_F(CursorGrabTest, CursorIsDrawnRelativeToThePrintedWindow) {
 TEST_F(CursorGrabTest, CursorIsDrawnIntoASampleSectionAsIntoTheConvertedFrame) {
   const POINT pointer = {70, 40};
   ASSERT_TRUE(const_cast<TestWindow&>(window()).PointAt(pointer.x, pointer.y));
-  for (DibLayout layout : {DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb565, DibLayout::Rgb555, DibLayout::Palette8}) {
+  for (DibLayout layout : {DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb565, DibLayout::Rgb555,
+                           DibLayout::Palette8, DibLayout::Rgb555Masks}) {
     TestDib converted(layout, 140, 90);
     GrabScreen(converted, Inset(10, 5), true);
     TestDib copied(layout, 140, 90);
@@ -446,7 +476,8 @@ TEST_F(FrameGrabberTest, KeptBitmapsGrabWhatNewOnesGrab) {
   };
   const Step steps[] = {
       {DibLayout::Rgb32, onWindow, std::nullopt},        {DibLayout::Rgb32, pastCorner, std::nullopt},
-      {DibLayout::Rgb565, onWindow, std::nullopt},       {DibLayout::Rgb555, pastCorner, std::nullopt},
+      {DibLayout::Rgb565, onWindow, std::nullopt},       {DibLayout::Rgb555Masks, pastCorner, std::nullopt},
+      {DibLayout::Rgb555, pastCorner, std::nullopt},     {DibLayout::Palette8, pastCorner, FrameSize{80, 50}},
       {DibLayout::Rgb565, Inset(10, 5), std::nullopt},   {DibLayout::Palette8, onWindow, std::nullopt},
       {DibLayout::Rgb24, onWindow, FrameSize{80, 50}},   {DibLayout::Rgb565, pastCorner, FrameSize{80, 50}},
       {DibLayout::Rgb32, onWindow, FrameSize{80, 50}, kInterpolationFast},

@@ -459,6 +459,14 @@ TEST_F(CapturePropertyBagTest, LoadTakesStoredValuesAndSaveGivesThemBack) {
   EXPECT_EQ(320, other.Settings().CaptureRect.width);
   EXPECT_EQ(1, other.Settings().OutputFormat);
   EXPECT_FALSE(other.Settings().FramePacing);
+  // 5-5-5 chosen in its masked description (by SetFormat) is saved by its format's name,
+  // which loads as the plain description.
+  capture_.Settings().OutputFormat = 5;
+  StoredBag masked;
+  ASSERT_EQ(S_OK, bag_.Save(capture_, &masked));
+  EXPECT_STREQ(L"rgb555", masked.Find(L"OutputFormat")->bstrVal);
+  ASSERT_EQ(S_OK, otherBag.Load(other, &masked, nullptr));
+  EXPECT_EQ(3, other.Settings().OutputFormat);
 
   // A monitor is stored by its number, and loaded from a number or from its text.
   for (bool asText : {false, true}) {

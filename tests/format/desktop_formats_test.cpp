@@ -2,9 +2,12 @@
 
 #include <dshow.h>
 
+#include <cstdlib>
 #include <cstring>
 
+#include "format/colour_cube.h"
 #include "format/desktop_formats.h"
+#include "module/dorvantel.h"
 #include "tests/framework/peer_doubles.h"
 #include "tests/support/live_objects.h"
 
@@ -22,7 +25,13 @@ bool AllZero(const void* p, size_t bytes) {
   return true;
 }
 
-TEST_F(DesktopFormatsTest, OffersTheFiveFormatsAtTheFrameSize) {
+bool IsColourCube(const BYTE* colours) {
+  RGBQUAD cube[256];
+  WriteColourCube(cube);
+  return std::memcmp(cube, colours, sizeof(cube)) == 0;
+}
+
+TEST_F(DesktopFormatsTest, OffersEveryTypeAtTheFrameSize) {
   struct Expected {
     const GUID* subtype;
     WORD bits;
@@ -34,10 +43,12 @@ TEST_F(DesktopFormatsTest, OffersTheFiveFormatsAtTheFrameSize) {
       {&MEDIASUBTYPE_RGB32, 32, BI_RGB, {0, 0, 0}, 8294400},
       {&MEDIASUBTYPE_RGB24, 24, BI_RGB, {0, 0, 0}, 6220800},
       {&MEDIASUBTYPE_RGB565, 16, BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}, 4147200},
-      {&MEDIASUBTYPE_RGB555, 16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}, 4147200},
+      {&MEDIASUBTYPE_RGB555, 16, BI_RGB, {0, 0, 0}, 4147200},
       {&MEDIASUBTYPE_RGB8, 8, BI_RGB, {0, 0, 0}, 2073600},
+      {&MEDIASUBTYPE_RGB555, 16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}, 4147200},
   };
-  for (int position = 0; position < 5; ++position) {
+  ASSERT_EQ(6, kDesktopFormatCount);
+  for (int position = 0; position < kDesktopFormatCount; ++position) {
     SCOPED_TRACE(position);
     const Expected& e = expected[position];
     MediaType type;
@@ -69,11 +80,51 @@ TEST_F(DesktopFormatsTest, OffersTheFiveFormatsAtTheFrameSize) {
     EXPECT_EQ(0, h.biYPelsPerMeter);
     EXPECT_EQ(position == 4 ? 256u : 0u, h.biClrUsed);
     EXPECT_EQ(0u, h.biClrImportant);
-    // The colour area: masks for the two 16-bit formats, an all-zero palette for 8 bits.
+    // The colour area: masks for the BI_BITFIELDS types, the colour cube for 8 bits.
     const BYTE* colours = type.pbFormat + sizeof(VIDEOINFOHEADER);
+    if (e.bits == 8) {
+      EXPECT_TRUE(IsColourCube(colours));
+      continue;
+    }
     EXPECT_EQ(0, std::memcmp(e.masks, colours, sizeof(e.masks)));
     EXPECT_TRUE(AllZero(colours + sizeof(e.masks), 1128 - sizeof(VIDEOINFOHEADER) - sizeof(e.masks)));
   }
+}
+
+// The 8-bit format's colour table lists the 3-3-2 colours, evenly spread, and a colour's index
+// is the nearest of them on each channel: hosts that read the index as 3-3-2 and hosts that
+// look it up see the same colour, within half a step.
+TEST_F(DesktopFormatsTest, EightBitIndicesAreThreeThreeTwoAndTheirTableSaysSo) {
+  const BYTE levels3[] = {0, 36, 73, 109, 146, 182, 219, 255}, levels2[] = {0, 85, 170, 255};
+  RGBQUAD table[256];
+  WriteColourCube(table);
+  for (int i = 0; i < 256; ++i) {
+    const RGBQUAD want = {levels2[i & 3], levels3[(i >> 2) & 7], levels3[i >> 5], 0};
+    EXPECT_EQ(0, std::memcmp(&want, &table[i], sizeof(want))) << i;
+    const BYTE v = static_cast<BYTE>(i);
+    const RGBQUAD seen = table[ColourCubeIndex(v, static_cast<BYTE>(255 - i), v)];
+    EXPECT_LE(std::abs(seen.rgbRed - i), 18) << i;
+    EXPECT_LE(std::abs(seen.rgbGreen - (255 - i)), 18) << i;
+    EXPECT_LE(std::abs(seen.rgbBlue - i), 43) << i;
+  }
+}
+
+// 5-5-5 is offered twice under the one name rgb555: BI_RGB at its position, the masked
+// description after every named one; the compression tells a host's type which it is.
+TEST_F(DesktopFormatsTest, FiveFiveFiveHasTwoDescriptionsUnderOneName) {
+  EXPECT_EQ(3, DesktopFormatPosition(MEDIASUBTYPE_RGB555));
+  EXPECT_EQ(2, DesktopFormatPosition(MEDIASUBTYPE_RGB565, BI_RGB));
+  EXPECT_EQ(-1, DesktopFormatPosition(MEDIASUBTYPE_YUY2, BI_RGB));
+  EXPECT_EQ(-1, OtherDescription(2));
+  for (int position = 0; position < kDesktopFormatCount; ++position) {
+    MediaType type;
+    ASSERT_EQ(S_OK, DesktopMediaTypeAt({64, 48}, position, &type));
+    EXPECT_EQ(position, DesktopFormatPosition(type.subtype, Info(type).bmiHeader.biCompression));
+    const bool masked555 = position == kMaskedRgb555Position;
+    EXPECT_EQ(masked555 ? 3 : position == 3 ? kMaskedRgb555Position : -1, OtherDescription(position));
+    EXPECT_STREQ(OutputFormatNames[masked555 ? 3 : position], DesktopFormatName(position));
+  }
+  EXPECT_EQ(nullptr, DesktopFormatName(kDesktopFormatCount));
 }
 
 TEST_F(DesktopFormatsTest, RowsRoundUpToWholeWords) {
@@ -87,7 +138,7 @@ TEST_F(DesktopFormatsTest, RowsRoundUpToWholeWords) {
 
 TEST_F(DesktopFormatsTest, PositionsOutsideTheListLeaveTheRecordAlone) {
   MediaType type;
-  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, DesktopMediaTypeAt(FrameSize{320, 240}, 5, &type));
+  EXPECT_EQ(VFW_S_NO_MORE_ITEMS, DesktopMediaTypeAt(FrameSize{320, 240}, kDesktopFormatCount, &type));
   EXPECT_EQ(E_INVALIDARG, DesktopMediaTypeAt(FrameSize{320, 240}, -1, &type));
   EXPECT_EQ(E_POINTER, DesktopMediaTypeAt(FrameSize{320, 240}, 0, nullptr));
   EXPECT_EQ(0u, type.cbFormat);
@@ -105,7 +156,7 @@ TEST_F(DesktopFormatsTest, ZeroWidthGivesAVariableSizeTypeThatIsRefused) {
 }
 
 TEST_F(DesktopFormatsTest, AcceptsEveryOfferedFormatOnlyAtItsOwnSize) {
-  for (int position = 0; position < 5; ++position) {
+  for (int position = 0; position < kDesktopFormatCount; ++position) {
     MediaType type;
     ASSERT_EQ(S_OK, DesktopMediaTypeAt({640, 480}, position, &type));
     EXPECT_EQ(S_OK, VerifyDesktopMediaType({640, 480}, &type)) << position;
@@ -175,30 +226,39 @@ TEST_F(DesktopFormatsTest, RefusesABlockTooShortForAVideoHeader) {
 
 TEST_F(DesktopFormatsTest, AppliedTypeMustHaveAUsableDepthAndColourArea) {
   MediaType type;
-  EXPECT_EQ(E_UNEXPECTED, ApplyDesktopMediaType(type));  // no block
-  for (int position = 0; position < 5; ++position) {
+  EXPECT_EQ(E_UNEXPECTED, ApplyDesktopMediaType(&type));  // no block
+  for (int position = 0; position < kDesktopFormatCount; ++position) {
     DesktopMediaTypeAt({640, 480}, position, &type);
-    EXPECT_EQ(S_OK, ApplyDesktopMediaType(type)) << position;
+    EXPECT_EQ(S_OK, ApplyDesktopMediaType(&type)) << position;
   }
   DesktopMediaTypeAt({640, 480}, 0, &type);
   Info(type).bmiHeader.biBitCount = 4;
-  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(&type));
   Info(type).bmiHeader.biBitCount = 15;
-  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(&type));
+
+  // An 8-bit type agreed with another colour table (a peer's, or none) connects with the
+  // colour cube, the colours its frames have.
+  DesktopMediaTypeAt({640, 480}, 4, &type);
+  std::memset(Info(type).bmiColors, 0, 256 * sizeof(RGBQUAD));
+  Info(type).bmiHeader.biClrUsed = 0;
+  EXPECT_EQ(S_OK, ApplyDesktopMediaType(&type));
+  EXPECT_TRUE(IsColourCube(type.pbFormat + sizeof(VIDEOINFOHEADER)));
+  EXPECT_EQ(256u, Info(type).bmiHeader.biClrUsed);
 
   // The grabber writes a palette after an 8-bit header and reads masks after a
   // BI_BITFIELDS one: a block without room for them is refused.
   type.Resize(sizeof(VIDEOINFOHEADER));
   std::memset(type.pbFormat, 0, sizeof(VIDEOINFOHEADER));
   Info(type).bmiHeader.biBitCount = 8;
-  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(&type));
   Info(type).bmiHeader.biBitCount = 16;
   Info(type).bmiHeader.biCompression = BI_BITFIELDS;
-  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(type));
+  EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(&type));
   Info(type).bmiHeader.biCompression = BI_RGB;
-  EXPECT_EQ(S_OK, ApplyDesktopMediaType(type));
+  EXPECT_EQ(S_OK, ApplyDesktopMediaType(&type));
   Info(type).bmiHeader.biBitCount = 24;
-  EXPECT_EQ(S_OK, ApplyDesktopMediaType(type));
+  EXPECT_EQ(S_OK, ApplyDesktopMediaType(&type));
 }
 
 // Two buffers: a filter downstream that copies each frame into a buffer of the same allocator

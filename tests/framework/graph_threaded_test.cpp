@@ -65,7 +65,7 @@ TEST_F(GraphThreadedTest, EachFormatConnectsDirectlyToWinesInputPins) {
   };
   const Peer peers[] = {{&CLSID_NullRenderer, false}, {&CLSID_SampleGrabber, false}, {&CLSID_AviDest, true}};
   for (const Peer& p : peers) {
-    for (int position = 0; position < 5; ++position) {
+    for (int position = 0; position < kDesktopFormatCount; ++position) {
       SCOPED_TRACE(testing::Message() << "peer " << std::hex << p.clsid->Data1 << " format " << position);
       // A fresh peer each time: Wine's AVI Mux does not survive a second connection.
       ComPtr<IBaseFilter> peer = Add(*p.clsid, L"peer");

@@ -42,7 +42,7 @@ class TestPin : public CBaseOutputPin {
     SectionLockHolder hold(Lock());
     const HRESULT hr = CBasePin::ApplyMediaType(type);
     if (FAILED(hr)) return hr;
-    return ApplyDesktopMediaType(ConnectionType());
+    return ApplyDesktopMediaType(&ConnectionType());
   }
   HRESULT SizeBuffers(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
     if (!allocator || !request) return E_POINTER;

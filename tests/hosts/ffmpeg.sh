@@ -11,8 +11,10 @@ if objdump -f "$dir/dorvantel-register.exe" | grep -q x86-64; then bits=64; else
 
 work=$(mktemp -d "$dir/ffmpeg.XXXXXX")
 register() { "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" "$@"; }
+colour_window=""
 cleanup() {
   [ -n "$demo" ] && kill "$demo" 2>/dev/null
+  [ -n "$colour_window" ] && kill "$colour_window" 2>/dev/null
   register unregister --all >/dev/null 2>&1
   rm -rf "$work"
   if [ -n "${XVFB_PID:-}" ]; then stop_session; fi
@@ -161,6 +163,68 @@ grep -qx "Dorvantel rect" <(tr -d '\r' <"$work/list") && grep -qx "  CaptureValu
 if device="Dorvantel bare" capture left 1; then
   check "a preset left still records" "rawvideo, bgr0, 320x240, 10 fps" "$(input left)"
 fi
+
+# Every format the device offers, chosen as ffmpeg chooses it (-pixel_format; a preset for
+# 5-6-5, since ffmpeg names every 16-bit type rgb555), recorded from a window of known colours
+# and read back two ways: ffmpeg 4.1's own reading (its conversion to bgra) and Debian's ffmpeg
+# reading what 4.1 received (the stream copied into an AVI; 8-bit frames copied raw, as 4.1's
+# AVI muxer leaves out their colour table). Each colour within half a step of the format's
+# levels: 4 for 5- and 6-bit channels, 18 for 3-bit ones, 43 for 2-bit ones.
+known=(51,102,204 204,51,102 153,204,51 255,255,255)
+colours_left=500 colours_top=80
+"$ROOT/scripts/wine-run" "$dir/tests/hosts/colour_window.exe" "$colours_left,$colours_top" "${known[@]}" \
+  >"$work/colours.log" 2>&1 &
+colour_window=$!
+for _ in $(seq 300); do grep -q ready "$work/colours.log" && break; sleep 0.1; done
+colours_rect=$colours_left,$colours_top,$((40 * ${#known[@]})),40
+register register --name "Dorvantel colours" --rect $colours_rect 2>"$work/err" &&
+  for format in rgb555 rgb565 rgb8; do
+    register register --name "Dorvantel colours $format" --rect $colours_rect --format $format 2>>"$work/err" || break
+  done || fail "cannot register the colour presets: $(cat "$work/err")"
+
+# read_back NAME PNG TOLERANCES: each block's colour in PNG within R,G,B TOLERANCES of the known one.
+read_back() {
+  local i=0 want wrong=""
+  for want in "${known[@]}"; do
+    wrong+=$(echo "$want $(pixel "$2" $((20 + 40 * i)) 20) $3" | tr , ' ' | awk '{ for (c = 1; c <= 3; c++) {
+      d = $(c + 3) - $c
+      if (NF != 9 || d > $(c + 6) || -d > $(c + 6)) { printf " %s,%s,%s read as %s,%s,%s;", $1, $2, $3, $4, $5, $6; exit }
+    } }')
+    i=$((i + 1))
+  done
+  [ -z "$wrong" ] && pass "$1: the known colours within $3" || fail "$1:$wrong"
+}
+# colours NAME DEVICE PIX_FMT TOLERANCES [OPTIONS...]: records a second from DEVICE with ffmpeg's
+# OPTIONS, checks that ffmpeg names the stream PIX_FMT and reads the colours back both ways.
+colours() {
+  local name=$1 device=$2 format=$3 tolerance=$4 size=$((40 * ${#known[@]}))x40
+  shift 4
+  if ! host -y -rtbufsize 64M -f dshow "$@" -i "video=$device" -t 1 -c:v rawvideo -pix_fmt bgra \
+    "$(winpath "$work/$name.avi")" -t 1 -c:v copy "$(winpath "$work/$name-copy.avi")" \
+    -t 1 -c:v copy -f rawvideo "$(winpath "$work/$name.raw")" 2>"$work/$name.log"; then
+    fail "$name: ffmpeg failed: $(grep -v '^ALSA' "$work/$name.log" | tail -n 2 | tr '\n' ' ')"
+    return
+  fi
+  check "$name: the stream ffmpeg sees" "$format $size" \
+    "$(sed -n 's/.*Stream #0:0: Video: rawvideo[^,]*, \([^,]*\), \([0-9x]*\).*/\1 \2/p' "$work/$name.log" | head -n 1)"
+  frame "$work/$name.avi" 3 "$work/$name.png"
+  read_back "$name, as ffmpeg 4.1 reads it" "$work/$name.png" "$tolerance"
+  if [ "$format" = rgb8 ]; then
+    ffmpeg -v error -y -f rawvideo -pixel_format rgb8 -video_size $size -i "$work/$name.raw" \
+      -vf "select=eq(n\\,3)" -vsync vfr -frames:v 1 -pix_fmt rgb24 "$work/$name-copy.png"
+  else
+    frame "$work/$name-copy.avi" 3 "$work/$name-copy.png"
+  fi
+  read_back "$name, as $(ffmpeg -version | sed -n '1s/ Copyright.*//p') reads it" "$work/$name-copy.png" "$tolerance"
+}
+colours "bgr0 (no options)" "Dorvantel colours" bgr0 0,0,0
+colours "-pixel_format bgr24" "Dorvantel colours" bgr24 0,0,0 -pixel_format bgr24
+colours "-pixel_format rgb555" "Dorvantel colours" rgb555le 4,4,4 -pixel_format rgb555
+colours "preset rgb555" "Dorvantel colours rgb555" rgb555le 4,4,4
+colours "preset rgb565" "Dorvantel colours rgb565" rgb565le 4,4,4
+colours "-pixel_format rgb8" "Dorvantel colours" rgb8 18,18,43 -pixel_format rgb8
+colours "preset rgb8" "Dorvantel colours rgb8" rgb8 18,18,43
+kill "$colour_window" 2>/dev/null
 
 echo "$failures failed"
 [ "$failures" = 0 ]

@@ -30,9 +30,16 @@ struct HostType {
   VIDEOINFOHEADER* info() const { return reinterpret_cast<VIDEOINFOHEADER*>(type->pbFormat); }
 };
 
-// The caps entries' formats: 5-5-5 before 5-6-5, for hosts that read any 16 bits as 5-5-5.
-const GUID* const kSubtypes[] = {&MEDIASUBTYPE_RGB32, &MEDIASUBTYPE_RGB24, &MEDIASUBTYPE_RGB555, &MEDIASUBTYPE_RGB565,
-                                 &MEDIASUBTYPE_RGB8};
+// The caps entries' formats: 5-5-5 before 5-6-5, for hosts that read any 16 bits as 5-5-5, and
+// 5-5-5 with BI_RGB before its BI_BITFIELDS description, which ffmpeg reads as 5-6-5.
+struct CapsFormat {
+  const GUID* subtype;
+  DWORD compression;
+};
+const CapsFormat kFormats[] = {{&MEDIASUBTYPE_RGB32, BI_RGB},        {&MEDIASUBTYPE_RGB24, BI_RGB},
+                               {&MEDIASUBTYPE_RGB555, BI_RGB},       {&MEDIASUBTYPE_RGB555, BI_BITFIELDS},
+                               {&MEDIASUBTYPE_RGB565, BI_BITFIELDS}, {&MEDIASUBTYPE_RGB8, BI_RGB}};
+constexpr int kFormatCount = 6;
 
 class StreamConfigThreadedTest : public ModuleThreadedTest {
  protected:
@@ -70,6 +77,14 @@ class StreamConfigThreadedTest : public ModuleThreadedTest {
     while (types->Next(1, type.put(), nullptr) == S_OK) subtypes.push_back(type.type->subtype);
     return subtypes;
   }
+  std::vector<DWORD> EnumeratedCompressions() {
+    std::vector<DWORD> compressions;
+    ComPtr<IEnumMediaTypes> types;
+    if (FAILED(pin_->EnumMediaTypes(types.put()))) return compressions;
+    HostType type;
+    while (types->Next(1, type.put(), nullptr) == S_OK) compressions.push_back(type.info()->bmiHeader.biCompression);
+    return compressions;
+  }
 
   LONG ReadFrameRate() {
     int rate = 0;
@@ -90,7 +105,7 @@ TEST_F(StreamConfigThreadedTest, EveryCapsEntryIsAUsableTypeWithTruthfulRanges) 
   int count = 0, size = 0;
   ASSERT_EQ(S_OK, config_->GetNumberOfCapabilities(&count, &size));
   EXPECT_EQ(static_cast<int>(sizeof(VIDEO_STREAM_CONFIG_CAPS)), size);
-  ASSERT_GE(count, 5);
+  ASSERT_GE(count, kFormatCount);
   for (int i = 0; i < count; ++i) {
     HostType type;
     VIDEO_STREAM_CONFIG_CAPS caps;
@@ -110,8 +125,9 @@ TEST_F(StreamConfigThreadedTest, EveryCapsEntryIsAUsableTypeWithTruthfulRanges) 
     EXPECT_GE(caps.MaxOutputSize.cx, header.biWidth);
     EXPECT_LE(caps.MinFrameInterval, type.info()->AvgTimePerFrame);
     EXPECT_GE(caps.MaxFrameInterval, type.info()->AvgTimePerFrame);
-    if (i < 5) {
-      EXPECT_TRUE(IsEqualGUID(*kSubtypes[i], type.type->subtype)) << "RGB32 first";
+    if (i < kFormatCount) {
+      EXPECT_TRUE(IsEqualGUID(*kFormats[i].subtype, type.type->subtype)) << "RGB32 first";
+      EXPECT_EQ(kFormats[i].compression, header.biCompression) << i;
       EXPECT_EQ(screenWidth_, header.biWidth);
       EXPECT_EQ(screenHeight_, header.biHeight);
     } else {
@@ -198,7 +214,7 @@ TEST_F(StreamConfigThreadedTest, SetFormatChoosesSizeRateAndFormatAndNullGoesBac
   HostType next;
   EXPECT_EQ(S_OK, before->Next(1, next.put(), nullptr)) << "a refused type does not disturb enumerators";
 
-  // NULL: the whole capture at 10 frames a second, all five formats again.
+  // NULL: the whole capture at 10 frames a second, every format again.
   ASSERT_EQ(S_OK, config_->SetFormat(nullptr));
   EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, before->Next(1, next.put(), nullptr));
   ASSERT_EQ(S_OK, config_->GetFormat(current.put()));
@@ -206,7 +222,7 @@ TEST_F(StreamConfigThreadedTest, SetFormatChoosesSizeRateAndFormatAndNullGoesBac
   EXPECT_EQ(screenWidth_, current.info()->bmiHeader.biWidth);
   EXPECT_EQ(screenHeight_, current.info()->bmiHeader.biHeight);
   EXPECT_EQ(10, ReadFrameRate());
-  EXPECT_EQ(5u, EnumeratedSubtypes().size());
+  EXPECT_EQ(static_cast<size_t>(kFormatCount), EnumeratedSubtypes().size());
 
   // The captured size itself means no scaling: the size follows a later capture rectangle.
   ASSERT_EQ(S_OK, Choose(0, screenWidth_, screenHeight_, 0));
@@ -216,6 +232,28 @@ TEST_F(StreamConfigThreadedTest, SetFormatChoosesSizeRateAndFormatAndNullGoesBac
   ASSERT_EQ(S_OK, config_->GetFormat(current.put()));
   EXPECT_EQ(200, current.info()->bmiHeader.biWidth);
   EXPECT_EQ(150, current.info()->bmiHeader.biHeight);
+}
+
+// ffmpeg's way to 5-5-5: it takes the first 16-bit entry and sets it. The pin then offers and
+// connects with that description first (ffmpeg connects with the first type), and offers the
+// other one after it, as the name rgb555 does.
+TEST_F(StreamConfigThreadedTest, EachFiveFiveFiveDescriptionIsOfferedFirstOnceChosen) {
+  const std::vector<DWORD> plainFirst = {BI_RGB, BI_BITFIELDS}, maskedFirst = {BI_BITFIELDS, BI_RGB};
+  for (int entry : {2, 3}) {
+    SCOPED_TRACE(entry);
+    ASSERT_EQ(S_OK, Choose(entry, 320, 240, 0));
+    EXPECT_EQ(entry == 2 ? plainFirst : maskedFirst, EnumeratedCompressions());
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB555, EnumeratedSubtypes().at(1)));
+    TestGraph graph(filter_);
+    ASSERT_EQ(S_OK, graph.Connect(0));
+    AM_MEDIA_TYPE connected = graph.ConnectedType();
+    ASSERT_GE(connected.cbFormat, sizeof(VIDEOINFOHEADER));
+    EXPECT_EQ(kFormats[entry].compression,
+              reinterpret_cast<VIDEOINFOHEADER*>(connected.pbFormat)->bmiHeader.biCompression);
+    ReleaseMediaTypeFormat(&connected);
+  }
+  ASSERT_EQ(S_OK, SourceSettings(filter_.get()).WriteText(L"OutputFormat", L"RGB555"));
+  EXPECT_EQ(plainFirst, EnumeratedCompressions()) << "the name rgb555 offers BI_RGB first";
 }
 
 // Wine's capture graph builder as the host: it finds the pin by its category and the stream

@@ -158,16 +158,20 @@ TEST_F(StreamingThreadedTest, AWorkerWaitingForItsNextFrameAnswersPauseRunANewRa
   EXPECT_LT(GetTickCount64() - stopAt, 400u) << "Stop does not wait for the next frame's slot";
 }
 
-const DibLayout kLayouts[] = {DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb565, DibLayout::Rgb555,
-                              DibLayout::Palette8};
+// At the pin's positions.
+const DibLayout kLayouts[] = {DibLayout::Rgb32,  DibLayout::Rgb24,    DibLayout::Rgb565,
+                              DibLayout::Rgb555, DibLayout::Palette8, DibLayout::Rgb555Masks};
+constexpr int kPositions = 6;
 
-// A delivered frame read back in its layout; an 8-bit frame takes the colour table that the
-// grab wrote into the source pin's own connection type.
+// A delivered frame read back in its layout; an 8-bit frame takes the colour table of the
+// type the grabber connected with, as a host looks its indices up.
 bool Decode(const DeliveredFrame& frame, TestGraph& graph, DibLayout layout, TestDib* dib) {
   if (frame.pixels.size() < dib->bitsBytes()) return false;
   std::memcpy(dib->bits(), frame.pixels.data(), dib->bitsBytes());
   if (layout == DibLayout::Palette8) {
-    AM_MEDIA_TYPE type = graph.ConnectedType();
+    AM_MEDIA_TYPE type{};
+    ComPtr<IPin> input;
+    if (SUCCEEDED(graph.sourcePin()->ConnectedTo(input.put()))) input->ConnectionMediaType(&type);
     const bool hasPalette = type.pbFormat && type.cbFormat >= sizeof(VIDEOINFOHEADER) + 256 * sizeof(RGBQUAD);
     if (hasPalette) {
       std::memcpy(dib->info()->bmiColors, type.pbFormat + sizeof(VIDEOINFOHEADER), 256 * sizeof(RGBQUAD));
@@ -201,7 +205,7 @@ TEST_F(StreamingThreadedTest, FramesShowTheWindowInEveryFormatAreaAndScale) {
 
     for (bool scaled : {false, true}) {
       const LONG frameW = scaled ? regionW / 2 : regionW, frameH = scaled ? regionH / 2 : regionH;
-      for (int position = 0; position < 5; ++position) {
+      for (int position = 0; position < kPositions; ++position) {
         const DibLayout layout = kLayouts[position];
         SCOPED_TRACE(testing::Message() << "area " << area << (scaled ? " scaled " : " ") << LayoutName(layout));
         TestGraph graph(library_);
@@ -298,10 +302,10 @@ TEST_F(StreamingThreadedTest, FramesOnThePinsOwnAllocatorAreThoseOfTheTwoPasses)
   window.UseCursor(cursor.handle());
   ASSERT_TRUE(window.PointAt(70, 50));
   const RECT captured = {200, 120, 360, 240};  // the window's top left, and the screen beside it
-  const LONG frameBytes[] = {160 * 120 * 4, 160 * 120 * 3, 160 * 120 * 2, 160 * 120 * 2, 160 * 120};
+  const LONG frameBytes[] = {160 * 120 * 4, 160 * 120 * 3, 160 * 120 * 2, 160 * 120 * 2, 160 * 120, 160 * 120 * 2};
 
   for (bool withCursor : {false, true}) {
-    for (int position = 0; position < 5; ++position) {
+    for (int position = 0; position < kPositions; ++position) {
       SCOPED_TRACE(testing::Message() << "format " << position << (withCursor ? " with cursor" : ""));
       StreamPeer twoPasses;  // offers Wine's memory allocator
       StreamedFrame reference;

@@ -46,15 +46,33 @@ TEST(FrameFormat, RowsAreRoundedUpToFourBytes) {
 TEST(FrameFormat, TheMasksTellTheTwoSixteenBitFormatsApart) {
   std::vector<BYTE> block565 = VideoInfo(64, 48, 16, BI_BITFIELDS, 0x07E0);
   std::vector<BYTE> block555 = VideoInfo(64, 48, 16, BI_BITFIELDS, 0x03E0);
+  // The source's 5-5-5 without masks: BI_RGB, whatever the block holds after the header.
+  std::vector<BYTE> plain555 = VideoInfo(64, 48, 16, BI_RGB, 0x07E0);
   FrameFormat f;
   ASSERT_EQ(S_OK, FrameFormatFromMediaType(TypeOf(block565), &f));
   EXPECT_EQ(PixelFormat::Rgb565, f.pixels);
   EXPECT_EQ(128u, f.stride);
-  ASSERT_EQ(S_OK, FrameFormatFromMediaType(TypeOf(block555), &f));
-  EXPECT_EQ(PixelFormat::Rgb555, f.pixels);
-  DWORD masks[3];
-  f.BitMasks(masks);
-  EXPECT_EQ(0x7C00u, masks[0]);
+  for (std::vector<BYTE>* block : {&block555, &plain555}) {
+    ASSERT_EQ(S_OK, FrameFormatFromMediaType(TypeOf(*block), &f));
+    EXPECT_EQ(PixelFormat::Rgb555, f.pixels);
+    DWORD masks[3];
+    f.BitMasks(masks);
+    EXPECT_EQ(0x7C00u, masks[0]);
+  }
+}
+
+// The 8-bit format's colours come with its type: the recorder writes and expands them.
+TEST(FrameFormat, EightBitFramesTakeTheColourTableOfTheirType) {
+  std::vector<BYTE> block = VideoInfo(64, 48, 8, BI_RGB, 0);
+  reinterpret_cast<VIDEOINFO*>(block.data())->bmiColors[200] = RGBQUAD{1, 2, 3, 0};
+  FrameFormat f;
+  ASSERT_EQ(S_OK, FrameFormatFromMediaType(TypeOf(block), &f));
+  ASSERT_EQ(256u, f.palette.size());
+  EXPECT_EQ(3, f.palette[200].rgbRed);
+  AM_MEDIA_TYPE short_block = TypeOf(block);  // no room for the table: none (writers refuse that)
+  short_block.cbFormat = sizeof(VIDEOINFOHEADER) + 255 * sizeof(RGBQUAD);
+  ASSERT_EQ(S_OK, FrameFormatFromMediaType(short_block, &f));
+  EXPECT_TRUE(f.palette.empty());
 }
 
 TEST(FrameFormat, OnlyBottomUpRgbVideoIsTaken) {

@@ -22,7 +22,7 @@ namespace {
 // of the full display.
 constexpr long long kMemorySlackBytes = 1024 * 1024;
 // RunOneCycle's settings repeat with this period (frame-rate mode 3, cursor 2, area 3,
-// scaling 4, format 5).
+// scaling 4, format 6).
 constexpr int kSettingsPeriod = 60;
 
 // Counts the samples the Sample Grabber hands over and remembers the last start time.
@@ -182,7 +182,7 @@ class SoakThreadedTest : public ::testing::Test {
       const LONG size[2] = {160, 120};
       EXPECT_EQ(S_OK, source.WritePointer(L"OutputDimensions", size));
     }
-    ASSERT_EQ(S_OK, graph_.Attach(source, cycle % 5)) << "cycle " << cycle;
+    ASSERT_EQ(S_OK, graph_.Attach(source, cycle % 6)) << "cycle " << cycle;
     {
       Watchdog watchdog("Pause, Run, Pause, Run, Stop of soak cycle " + std::to_string(cycle), 30000);
       IMediaControl* control = graph_.control();

@@ -11,6 +11,7 @@ const char* LayoutName(DibLayout layout) {
     case DibLayout::Rgb565: return "Rgb565";
     case DibLayout::Rgb555: return "Rgb555";
     case DibLayout::Palette8: return "Palette8";
+    case DibLayout::Rgb555Masks: return "Rgb555Masks";
   }
   return "?";
 }
@@ -27,7 +28,8 @@ TestDib::TestDib(DibLayout layout, LONG width, LONG height) : layout_(layout), w
       bitFields = true;
       masks[0] = 0xF800; masks[1] = 0x07E0; masks[2] = 0x001F;
       break;
-    case DibLayout::Rgb555:
+    case DibLayout::Rgb555: bitCount = 16; break;
+    case DibLayout::Rgb555Masks:
       bitCount = 16;
       bitFields = true;
       masks[0] = 0x7C00; masks[1] = 0x03E0; masks[2] = 0x001F;
@@ -68,7 +70,8 @@ COLORREF TestDib::Pixel(LONG x, LONG y) const {
       const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
       return RGB(expand5((v >> 11) & 31), expand6((v >> 5) & 63), expand5(v & 31));
     }
-    case DibLayout::Rgb555: {
+    case DibLayout::Rgb555:
+    case DibLayout::Rgb555Masks: {
       const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
       return RGB(expand5((v >> 10) & 31), expand5((v >> 5) & 31), expand5(v & 31));
     }
@@ -88,8 +91,9 @@ bool TestDib::Untouched() const {
 int TestDib::Tolerance() const {
   switch (layout_) {
     case DibLayout::Rgb565:
-    case DibLayout::Rgb555: return 8;
-    case DibLayout::Palette8: return 48;
+    case DibLayout::Rgb555:
+    case DibLayout::Rgb555Masks: return 8;
+    case DibLayout::Palette8: return 43;  // half a step of the two-bit blue
     default: return 0;
   }
 }

@@ -1,5 +1,5 @@
 #pragma once
-// TestDib: a bottom-up bitmap in one of the five RGB layouts a pin delivers, with its
+// TestDib: a bottom-up bitmap in one of the RGB layouts a pin delivers, with its
 // BITMAPINFO (header plus masks or a 256-entry colour table) and its pixel buffer, so that
 // tests can hand both to a grab and read the pixels back. Buffers are pre-filled with a
 // marker byte, which shows what a grab left untouched.
@@ -9,7 +9,9 @@
 #include <cstddef>
 #include <vector>
 
-enum class DibLayout { Rgb32, Rgb24, Rgb565, Rgb555, Palette8 };
+// In the order of the pin's positions: Rgb555 is 5-5-5 described with BI_RGB, Rgb555Masks
+// with BI_BITFIELDS.
+enum class DibLayout { Rgb32, Rgb24, Rgb565, Rgb555, Palette8, Rgb555Masks };
 
 const char* LayoutName(DibLayout layout);
 

@@ -174,8 +174,8 @@ std::vector<BYTE> PaletteOf(const AM_MEDIA_TYPE& type) {
 }
 
 // Hosts ask the pin for its peer (ConnectedTo) and its type (ConnectionMediaType, GetFormat)
-// while it connects to a new peer, streams 8-bit frames (whose first grab writes the palette
-// into the connection's type), stops and disconnects, over and over.
+// while it connects to a new peer, streams 8-bit frames (whose grabs write the colour table
+// into the connection's type again), stops and disconnects, over and over.
 TEST_F(RaceThreadedTest, PeerAndTypeAskedWhileConnectionsComeAndGo) {
   std::vector<std::unique_ptr<OneConnectionPeer>> peers;
   {
@@ -228,7 +228,8 @@ TEST_F(RaceThreadedTest, PeerAndTypeAskedWhileConnectionsComeAndGo) {
       if (source.pin()->ConnectedTo(&peer) == S_OK) peer->Release();
       ++peerCalls;
     };
-    // Each copy of the type holds the palette before the first grab (zeros) or after it.
+    // Each copy of the type holds the 8-bit colour table whole, or zeros there (the RGB32 type
+    // of a pin without a connection).
     const auto judge = [&](const AM_MEDIA_TYPE& type) {
       const std::vector<BYTE> palette = PaletteOf(type);
       if (palette != zeros && palette != screenPalette) ++mixedPalettes;
