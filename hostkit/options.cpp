@@ -108,7 +108,9 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
     const bool captureOption = name == L"--rate" || name == L"--rate-mode" || name == L"--rect" ||
                                name == L"--window" || name == L"--size" || name == L"--interpolation" ||
                                name == L"--format";
-    const bool takesValue = captureOption || (preset ? name == L"--name" : name == L"--seconds" || name == L"--device");
+    const bool takesValue =
+        captureOption ||
+        (preset ? name == L"--name" : name == L"--seconds" || name == L"--device" || name == L"--recover");
     if (!takesValue) return fail(L"unknown option " + name + L" (see --help)");
     if (equals == std::wstring::npos) {
       if (i + 1 >= args.size()) return fail(name + L" needs a value (see --help)");
@@ -174,6 +176,9 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
     } else if (name == L"--device") {
       if (value.empty()) return fail(L"--device needs a device name");
       options.device = value;
+    } else if (name == L"--recover") {
+      if (value.empty()) return fail(L"--recover needs a file, NAME.avi.part");
+      options.recover = value;
     } else if (name == L"--name") {
       if (value.empty()) return fail(L"--name needs a device name");
       options.name = value;
@@ -189,6 +194,10 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
                    : options.hasRectangle       ? CaptureTarget::Rectangle
                                                 : CaptureTarget::Display;
   if (options.help || preset) return parsed;
+  if (!options.recover.empty()) {
+    if (!options.output.empty()) return fail(L"--recover makes its own output: name no other (see --help)");
+    return parsed;
+  }
   if (options.output.empty()) return fail(L"no output named: give an .avi file, or - for raw frames (see --help)");
   if (!options.rawOutput() && !EndsWithNoCase(options.output, L".avi")) {
     return fail(L"the output \"" + options.output +
@@ -199,8 +208,13 @@ ParsedOptions ParseOptions(const std::vector<std::wstring>& args, OptionsFor use
 
 const wchar_t* RecorderUsage() {
   return L"usage: dorvantel-record [options] OUTPUT\n"
+         L"       dorvantel-record --recover NAME.avi.part\n"
          L"Records the desktop. OUTPUT is an .avi file (uncompressed video), or - for raw frames\n"
          L"on standard output after a line that announces their geometry and pixel format.\n"
+         L"A recording that stops early (a full disk, the window closed) keeps what it recorded and\n"
+         L"exits with 3; one that was killed leaves NAME.avi.part, which --recover (or the next\n"
+         L"recording into NAME.avi) closes into a playable file. Exit statuses: 0 recorded, 1 failed\n"
+         L"(nothing recorded), 2 bad options, 3 stopped early with the file kept.\n"
          L"\n"
          L"  --seconds S          record S seconds (default: until Ctrl-C)\n"
          L"  --rect X,Y,W,H       a rectangle of the screen (of the window, with --window)\n"
@@ -217,7 +231,9 @@ const wchar_t* RecorderUsage() {
          L"  --device NAME        use the registered capture device NAME instead of the library\n"
          L"                       next to this program\n"
          L"  --demo[=X,Y,W,H]     show the demo window (colour bars, a moving square) while recording\n"
-         L"  --quiet              no progress line\n";
+         L"  --quiet              no progress line\n"
+         L"  --recover FILE       close FILE, a NAME.avi.part that a recording left, into NAME.avi (or\n"
+         L"                       NAME-recovered.avi when NAME.avi is taken)\n";
 }
 
 }  // namespace dorvantel

@@ -33,7 +33,8 @@ struct RecorderOptions {
   RECT demoBounds{};  // empty: the demo window's own default place
   bool quiet = false;
   bool help = false;
-  std::wstring name;  // a preset's device name (dorvantel-register register --name)
+  std::wstring name;     // a preset's device name (dorvantel-register register --name)
+  std::wstring recover;  // a recording's .part file to close instead of recording (--recover)
   // Which settings the command line names (rectangle, window, size and layered windows
   // show it by themselves): a registered device keeps its own for the others.
   bool cursorGiven = false;
