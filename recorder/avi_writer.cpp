@@ -369,28 +369,28 @@ HRESULT AviWriter::ReadHeader() {
   DWORD top[6];
   if (fileEnd_ < sizeof(top) || FAILED(ReadAt(0, top, sizeof(top)))) return bad;
   if (top[0] != FourCC("RIFF") || top[2] != FourCC("AVI ") || top[3] != FourCC("LIST") || top[5] != FourCC("hdrl") ||
-      top[4] > (1u << 20)) {
+      top[4] < 4 || top[4] > (1u << 20)) {
     return bad;
   }
   std::vector<BYTE> hdrl(top[4] - 4);
   if (FAILED(ReadAt(24, hdrl.data(), hdrl.size()))) return bad;
-  auto u32 = [&hdrl](size_t at) {
+  auto u32 = [&hdrl](uint64_t at) {
     DWORD v = 0;
-    if (at + 4 <= hdrl.size()) std::memcpy(&v, &hdrl[at], 4);
+    if (at + 4 <= hdrl.size()) std::memcpy(&v, &hdrl[static_cast<size_t>(at)], 4);
     return v;
   };
   size_t strh = 0, strf = 0, strfSize = 0;
-  for (size_t at = 0; at + 8 <= hdrl.size();) {
+  for (uint64_t at = 0; at + 8 <= hdrl.size();) {
     const DWORD id = u32(at), size = u32(at + 4);
     if (id == FourCC("LIST")) {
       at += 12;  // into the list
       continue;
     }
-    if (id == FourCC("strh") && !strh) strh = at + 8;
-    if (id == FourCC("strf") && !strf) strf = at + 8, strfSize = size;
+    if (id == FourCC("strh") && !strh) strh = static_cast<size_t>(at + 8);
+    if (id == FourCC("strf") && !strf) strf = static_cast<size_t>(at + 8), strfSize = size;
     at += 8 + uint64_t{size} + (size & 1);
   }
-  if (!strh || !strf || strfSize < sizeof(BITMAPINFOHEADER)) return bad;
+  if (!strh || !strf || strfSize < sizeof(BITMAPINFOHEADER) || strf + strfSize > hdrl.size()) return bad;
   if (u32(strh) != FourCC("vids") || u32(strh + 20) != 1 || u32(strh + 24) == 0 || u32(strh + 24) > 0x7FFFFFFF) {
     return bad;
   }

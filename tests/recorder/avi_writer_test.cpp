@@ -339,11 +339,19 @@ TEST_F(AviWriterTest, RecoveryTakesAFreeNameAndLeavesWhatItCannotCloseAlone) {
   ASSERT_EQ(S_OK, writer.Finish());
   EXPECT_EQ(stem + L"-recovered.avi", RecoveryPath(part, true)) << "an existing file keeps its name";
 
-  const std::vector<BYTE> foreign(20000, 'x');
-  WriteBytes(part, foreign);
-  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_FORMAT), RecoverRecording(part, true, &recovery, &target, &error));
-  EXPECT_EQ(foreign, ReadFile(part));
-  EXPECT_FALSE(Exists(stem + L"-recovered.avi"));
+  // Not a recording, and recordings whose header lies about its sizes: refused, untouched.
+  const std::vector<BYTE> recorded = ReadFile(path_);
+  std::vector<std::vector<BYTE>> foreign = {std::vector<BYTE>(20000, 'x'), recorded, recorded};
+  const uint64_t strf = AviReader(recorded).Find(Id("strf"), 12, recorded.size());
+  const DWORD huge = 0xFFFFFFF0u, tiny = 2;
+  std::memcpy(&foreign[1][strf + 4], &huge, 4);
+  std::memcpy(&foreign[2][16], &tiny, 4);  // the hdrl list
+  for (const std::vector<BYTE>& bytes : foreign) {
+    WriteBytes(part, bytes);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_FORMAT), RecoverRecording(part, true, &recovery, &target, &error));
+    EXPECT_EQ(bytes, ReadFile(part));
+    EXPECT_FALSE(Exists(stem + L"-recovered.avi"));
+  }
   ::DeleteFileW(part.c_str());
 }
 
