@@ -261,6 +261,8 @@ std::wstring Recorder::StopCause(const Recording& recording, HRESULT streamError
 int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool interrupted, HRESULT streamError) {
   const std::wstring cause = StopCause(recording, streamError, interrupted);
   const uint64_t frames = recording.written();
+  // Standard output that takes no more frames has lost its reader: what it kept is not known.
+  if (options_.rawOutput() && FAILED(recording.writeError())) return Fail(cause);
   if (frames == 0) {
     avi_.Abandon();
     if (!cause.empty()) return Fail(cause + L"; nothing was recorded");
