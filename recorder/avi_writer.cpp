@@ -390,7 +390,7 @@ HRESULT AviWriter::ReadHeader() {
     if (id == FourCC("strf") && !strf) strf = static_cast<size_t>(at + 8), strfSize = size;
     at += 8 + uint64_t{size} + (size & 1);
   }
-  if (!strh || !strf || strfSize < sizeof(BITMAPINFOHEADER) || strf + strfSize > hdrl.size()) return bad;
+  if (!strh || !strf || strfSize < sizeof(BITMAPINFOHEADER) || uint64_t{strf} + strfSize > hdrl.size()) return bad;
   if (u32(strh) != FourCC("vids") || u32(strh + 20) != 1 || u32(strh + 24) == 0 || u32(strh + 24) > 0x7FFFFFFF) {
     return bad;
   }

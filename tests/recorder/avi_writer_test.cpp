@@ -136,7 +136,7 @@ class AviWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = TempPath(L"dorvantel-avi-writer-test.avi");
-    ::DeleteFileW(path_.c_str());
+    TearDown();
   }
   void TearDown() override {
     for (const std::wstring& path : {path_, path_ + L".part", recovered_, recovered_ + L".part"}) {
