@@ -180,7 +180,7 @@ fi
 recorder_pid() {  # recorder_pid ARGS-PATTERN: waits for the recorder's process with these arguments
   local pid
   for _ in $(seq 1200); do
-    pid=$(pgrep -f "^$dir/dorvantel-record.exe $1\$") && { echo "$pid"; return 0; }
+    pid=$(pgrep -f "$dir/dorvantel-record.exe $1\$") && { echo "$pid"; return 0; }
     sleep 0.1
   done
   return 1
