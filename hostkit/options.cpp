@@ -57,7 +57,7 @@ std::wstring Parse(const std::vector<std::wstring>& args, Preset* preset, bool* 
       option.resize(equals);
     }
     const bool takesValue = FindCaptureOption(option) == CaptureOption::Valued ||
-                            (recorder ? option == L"--seconds" || option == L"--device" : option == L"--name");
+                            (recorder ? option == L"--seconds" || option == L"--device" || option == L"--recover" : option == L"--name");
     if (!takesValue) return L"unknown option " + option + L" (see --help)";
     if (equals == std::wstring::npos) {
       if (i + 1 >= args.size()) return option + L" needs a value (see --help)";
@@ -74,6 +74,9 @@ std::wstring Parse(const std::vector<std::wstring>& args, Preset* preset, bool* 
     } else if (option == L"--device") {
       if (value.empty()) return L"--device needs a device name";
       recorder->device = value;
+    } else if (option == L"--recover") {
+      if (value.empty()) return L"--recover needs a file, NAME.avi.part";
+      recorder->recover = value;
     } else if (option == L"--name") {
       if (value.empty()) return L"--name needs a device name";
       *name = value;
@@ -92,6 +95,10 @@ ParsedOptions<RecorderOptions> ParseRecorderOptions(const std::vector<std::wstri
   RecorderOptions& options = parsed.options;
   parsed.error = Parse(args, &options.preset, &options.help, &options, nullptr);
   if (!parsed.ok() || options.help) return parsed;
+  if (!options.recover.empty()) {
+    if (!options.output.empty()) parsed.error = L"--recover makes its own output: name no other (see --help)";
+    return parsed;
+  }
   if (options.output.empty()) {
     parsed.error = L"no output named: give an .avi file, or - for raw frames (see --help)";
   } else if (!options.rawOutput() && !EndsWithNoCase(options.output, L".avi")) {
@@ -110,8 +117,13 @@ ParsedOptions<PresetOptions> ParsePresetOptions(const std::vector<std::wstring>&
 
 const wchar_t* RecorderUsage() {
   return L"usage: dorvantel-record [options] OUTPUT\n"
+         L"       dorvantel-record --recover NAME.avi.part\n"
          L"Records the desktop. OUTPUT is an .avi file (uncompressed video), or - for raw frames\n"
          L"on standard output after a line that announces their geometry and pixel format.\n"
+         L"A recording that stops early (a full disk, the window closed) keeps what it recorded and\n"
+         L"exits with 3; one that was killed leaves NAME.avi.part, which --recover (or the next\n"
+         L"recording into NAME.avi) closes into a playable file. Exit statuses: 0 recorded, 1 failed\n"
+         L"(nothing recorded), 2 bad options, 3 stopped early with the file kept.\n"
          L"\n"
          L"  --seconds S          record S seconds (default: until Ctrl-C)\n"
          L"  --rect X,Y,W,H       a rectangle of the screen (of the window, with --window)\n"
@@ -131,7 +143,9 @@ const wchar_t* RecorderUsage() {
          L"  --device NAME        use the registered capture device NAME instead of the library\n"
          L"                       next to this program\n"
          L"  --demo[=X,Y,W,H]     show the demo window (colour bars, a moving square) while recording\n"
-         L"  --quiet              no progress line\n";
+         L"  --quiet              no progress line\n"
+         L"  --recover FILE       close FILE, a NAME.avi.part that a recording left, into NAME.avi (or\n"
+         L"                       NAME-recovered.avi when NAME.avi is taken)\n";
 }
 
 }  // namespace dorvantel

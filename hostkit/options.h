@@ -21,6 +21,7 @@ struct RecorderOptions {
   RECT demoBounds{};  // empty: the demo window's own default place
   bool quiet = false;
   bool help = false;
+  std::wstring recover;  // a recording's .part file to close instead of recording (--recover)
 
   bool rawOutput() const { return output == L"-"; }
 };

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# ./run record OUTPUT [recorder options]
+# ./run record OUTPUT [recorder options]    ./run record --recover NAME.avi.part
 # Records the screen into OUTPUT. An .avi name gets the recorder's own uncompressed AVI; any
 # other name (capture.mp4, capture.mkv, ...) gets the recorder's raw frames encoded by ffmpeg
 # (H.264 in MP4 and MKV). Builds what is missing first. Uses $DISPLAY when it names a working
 # display; otherwise starts an Xvfb display and shows the recorder's demo window on it. DORVANTEL_BITS=32
-# records with the 32-bit build. The recorder's options: ./run record --help.
+# records with the 32-bit build. The recorder's options: ./run record --help. Exit status: 0
+# recorded, 1 failed (no file), 2 bad options, 3 stopped early with what was recorded kept.
+# --recover closes the NAME.avi.part of a recording that was killed into a playable NAME.avi.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
 
 if [ $# -eq 0 ] || [ "$1" = --help ] || [ "$1" = -h ]; then
-  sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
   [ $# -eq 0 ] && exit 1
 fi
 
@@ -26,6 +28,13 @@ if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
   exit 0
 fi
 
+windows_path() { printf 'Z:%s' "${1//\//\\}"; }
+if [ "${1:-}" = --recover ]; then
+  [ $# = 2 ] || { log "usage: ./run record --recover NAME.avi.part"; exit 2; }
+  ensure_prefix
+  exec "$ROOT/scripts/wine-run" "$dir/dorvantel-record.exe" --recover "$(windows_path "$(realpath -m -- "$2")")"
+fi
+
 output=$1
 shift
 case "$output" in
@@ -35,7 +44,6 @@ output_abs=$(realpath -m -- "$output")
 if [ ! -d "$(dirname "$output_abs")" ]; then
   log "error: the folder $(dirname "$output_abs") does not exist"; exit 1
 fi
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 
 ensure_display
 ensure_prefix
@@ -72,6 +80,10 @@ status=0
 case "${output,,}" in
   *.avi)
     run_windows "$dir/dorvantel-record.exe" "${extra[@]}" "$@" "$(windows_path "$output_abs")" || status=$?
+    if [ "$status" != 0 ] && [ "$status" != 3 ] && [ -f "$output_abs.part" ]; then
+      log "the recorder ended without finishing $output (status $status); what it recorded is in $output.part:"
+      log "./run record --recover '$output.part' makes a playable file of it (so does the next recording into $output)"
+    fi
     ;;
   *)
     set +e
@@ -79,16 +91,26 @@ case "${output,,}" in
     statuses=("${PIPESTATUS[@]}")
     set -e
     status=${statuses[0]}
-    if [ "$status" = 0 ] && [ "${statuses[1]}" != 0 ]; then
-      log "error: ffmpeg could not make $output"
-      status=1
+    if [ "${statuses[1]}" != 0 ]; then
+      if [ "$status" = 0 ] || [ "$status" = 3 ]; then log "error: ffmpeg could not make $output"; status=1; fi
+    elif [ "$status" != 0 ] && [ "$status" != 2 ] && [ "$status" != 3 ]; then
+      # The recorder ended without its own word (killed, crashed): ffmpeg finished the file
+      # with the frames it received, which are kept when there are any.
+      frames=$(ffprobe -v error -select_streams v:0 -count_packets -show_entries stream=nb_read_packets \
+        -of csv=p=0 "$output_abs" 2>/dev/null | head -1)
+      if [ "${frames:-0}" -gt 0 ] 2>/dev/null; then
+        if [ "$status" -gt 128 ]; then how="was killed (signal $((status - 128)))"; else how="ended with status $status"; fi
+        log "stopped early: the recorder $how; ffmpeg finished $output with the $frames frames it received"
+        status=3
+      fi
     fi
-    [ "$status" = 0 ] || rm -f -- "$output_abs"
+    [ "$status" = 0 ] || [ "$status" = 3 ] || rm -f -- "$output_abs"
     ;;
 esac
-[ "$status" = 0 ] || exit "$status"
+[ "$status" = 0 ] || [ "$status" = 3 ] || exit "$status"
 
 info=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height,codec_name:format=duration,size \
   -of default=noprint_wrappers=1 "$output_abs" 2>/dev/null | tr '\n' ' ')
 log "saved $output_abs ($info)"
 log "play it with: ffplay '$output_abs'   (or mpv, vlc); a contact sheet: ./run sheet '$output'"
+exit "$status"

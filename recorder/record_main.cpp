@@ -24,14 +24,18 @@
 #include "hostkit/options.h"
 #include "recorder/raw_writer.h"
 #include "recorder/recording.h"
+#include "recorder/recovery.h"
 
 namespace dorvantel {
 
 namespace {
 
 constexpr wchar_t kProgram[] = L"dorvantel-record";
+// Exit statuses: 0 recorded as asked (or until Ctrl-C), 1 failed with nothing recorded,
+// 2 bad options, 3 stopped early with what was recorded kept.
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitStoppedEarly = 3;
 // How long the recorder waits for frames beyond the recording's own length.
 constexpr double kStallSeconds = 10.0;
 
@@ -46,6 +50,26 @@ std::wstring Format(const wchar_t* pattern, ...) {
 
 std::wstring Megabytes(uint64_t bytes) { return Format(L"%.1f MB", bytes / 1e6); }
 
+// "WHERE: N frames, S s, WxH FORMAT at F fps"
+std::wstring Summary(const std::wstring& where, uint64_t frames, const FrameFormat& format, int frameRate) {
+  return Format(L"%ls: %llu frames, %.1f s, %dx%d %ls at %d fps", where.c_str(),
+                static_cast<unsigned long long>(frames), static_cast<double>(frames) / frameRate, format.width,
+                format.height, DescribePixelFormat(format.pixels).name, frameRate);
+}
+
+// dorvantel-record --recover NAME.avi.part: closes a recording that did not finish.
+int RecoverCommand(const std::wstring& partPath) {
+  AviWriter writer;
+  std::wstring path, error;
+  if (FAILED(RecoverRecording(partPath, true, &writer, &path, &error))) {
+    ReportError(kProgram, L"cannot recover " + partPath + L": " + error);
+    return kExitFailure;
+  }
+  WriteError(Summary(path, writer.frames(), writer.format(), writer.frameRate()) + L", " + Megabytes(writer.bytes()) +
+             L" (recovered from " + partPath + L")\n");
+  return 0;
+}
+
 class Recorder {
  public:
   explicit Recorder(const RecorderOptions& options) : options_(options) {}
@@ -56,9 +80,11 @@ class Recorder {
     ReportError(kProgram, message);
     return kExitFailure;
   }
+  int RecoverLeftover();
   HRESULT CreateSource(std::wstring* error);
   HRESULT OpenOutput(const FrameFormat& format, std::wstring* error);
-  int Summarise(Recording& recording, const FrameFormat& format, bool interrupted);
+  std::wstring StopCause(const Recording& recording, HRESULT streamError, bool interrupted) const;
+  int Summarise(Recording& recording, const FrameFormat& format, bool interrupted, HRESULT streamError);
 
   RecorderOptions options_;
   int frameRate_ = options_.preset.rate();        // with a device, the device's
@@ -70,6 +96,24 @@ class Recorder {
   AviWriter avi_;
   RawFrameWriter raw_;
 };
+
+// A NAME.avi.part left by a recording into the same name that did not finish (killed,
+// crashed) is closed into a file of its own before this recording takes the name.
+int Recorder::RecoverLeftover() {
+  const std::wstring partPath = options_.output + L".part";
+  if (::GetFileAttributesW(partPath.c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+  AviWriter writer;
+  std::wstring path, error;
+  HRESULT hr = RecoverRecording(partPath, false, &writer, &path, &error);
+  if (hr == AviWriter::kNoFrames && ::DeleteFileW(partPath.c_str())) {
+    WriteError(L"removed " + partPath + L", left by a recording that stopped before its first frame\n");
+    return 0;
+  }
+  if (FAILED(hr)) return Fail(partPath + L" is in the way and cannot be recovered: " + error);
+  WriteError(partPath + L" was left by a recording that did not finish; it is recovered as " +
+             Summary(path, writer.frames(), writer.format(), writer.frameRate()) + L"\n");
+  return 0;
+}
 
 HRESULT Recorder::CreateSource(std::wstring* error) {
   if (!options_.device.empty()) {
@@ -110,6 +154,10 @@ HRESULT Recorder::OpenOutput(const FrameFormat& format, std::wstring* error) {
 int Recorder::Run() {
   if (FAILED(apartment_.result())) return Fail(L"cannot start COM: " + ResultText(apartment_.result()));
   HANDLE interrupted = InterruptEvent();
+  if (!options_.rawOutput()) {
+    const int status = RecoverLeftover();
+    if (status != 0) return status;
+  }
 
   if (options_.demo) {
     HRESULT hr = demo_.Show(options_.demoBounds, L"Dorvantel demo");
@@ -188,44 +236,56 @@ int Recorder::Run() {
   recording.Stop();
   graph.Release();
   source_.reset();
-
-  if (FAILED(recording.writeError())) {
-    avi_.Abandon();
-    return Fail((options_.rawOutput() ? std::wstring(L"cannot write to standard output: ")
-                                      : L"cannot write " + options_.output + L": ") +
-                ResultText(recording.writeError()));
-  }
-  if (FAILED(streamError)) {
-    avi_.Abandon();
-    if (streamError == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) return Fail(L"the capture source delivered no frames");
-    return Fail(L"the capture stream failed: " + ResultText(streamError));
-  }
-  return Summarise(recording, format, wasInterrupted);
+  return Summarise(recording, format, wasInterrupted, streamError);
 }
 
-int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool interrupted) {
+// Why the recording stopped before its end; empty when it did not.
+std::wstring Recorder::StopCause(const Recording& recording, HRESULT streamError, bool interrupted) const {
+  const HRESULT writeError = recording.writeError();
+  if (writeError == HRESULT_FROM_WIN32(ERROR_DISK_FULL) || writeError == HRESULT_FROM_WIN32(ERROR_HANDLE_DISK_FULL)) {
+    return L"the disk is full";
+  }
+  if (writeError == HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)) {
+    return L"the file has reached the largest size it can have";
+  }
+  if (FAILED(writeError)) {
+    return (options_.rawOutput() ? std::wstring(L"cannot write to standard output: ")
+                                 : L"cannot write " + options_.output + L": ") +
+           ResultText(writeError);
+  }
+  if (limit_ && recording.written() >= limit_) return L"";
+  if (streamError == HRESULT_FROM_WIN32(ERROR_TIMEOUT)) return L"the capture source delivered no frames";
+  if (streamError == HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE)) return L"the recorded window was closed";
+  if (FAILED(streamError)) return L"the capture stream failed: " + ResultText(streamError);
+  if (streamError == S_FALSE) return L"the capture source ended its stream";
+  if (limit_ && !interrupted) return L"the capture source stalled";
+  return L"";
+}
+
+int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool interrupted, HRESULT streamError) {
+  const std::wstring cause = StopCause(recording, streamError, interrupted);
   const uint64_t frames = recording.written();
+  // Standard output that takes no more frames has lost its reader: what it kept is not known.
+  if (options_.rawOutput() && FAILED(recording.writeError())) return Fail(cause);
   if (frames == 0) {
     avi_.Abandon();
+    if (!cause.empty()) return Fail(cause + L"; nothing was recorded");
     return Fail(interrupted ? L"stopped before the first frame; nothing was written"
                             : L"no frames were recorded; nothing was written");
   }
   if (!options_.rawOutput()) {
     HRESULT hr = avi_.Finish();
-    if (FAILED(hr)) return Fail(L"cannot finish " + options_.output + L": " + ResultText(hr));
+    if (FAILED(hr)) {
+      return Fail(L"cannot finish " + options_.output + L": " + ResultText(hr) +
+                  Format(L"; its %llu frames stay in ", static_cast<unsigned long long>(frames)) + options_.output +
+                  L".part (dorvantel-record --recover)");
+    }
   }
-  const double seconds = static_cast<double>(frames) / frameRate_;
-  std::wstring where = options_.rawOutput() ? std::wstring(L"standard output") : options_.output;
-  WriteError(Format(L"%ls: %llu frames, %.1f s, %dx%d %ls at %d fps", where.c_str(),
-                    static_cast<unsigned long long>(frames), seconds, format.width, format.height,
-                    DescribePixelFormat(format.pixels).name, frameRate_));
+  const std::wstring where = options_.rawOutput() ? std::wstring(L"standard output") : options_.output;
+  WriteError(Summary(where, frames, format, frameRate_));
   if (!options_.rawOutput()) WriteError(L", " + Megabytes(avi_.bytes()));
   WriteError(interrupted ? L" (stopped by Ctrl-C)\n" : L"\n");
 
-  if (limit_ && frames < limit_ && !interrupted) {
-    WriteError(Format(L"the capture source stalled: the recording holds %llu of the %llu frames asked\n",
-                      static_cast<unsigned long long>(frames), static_cast<unsigned long long>(limit_)));
-  }
   const uint64_t repeated = recording.repeated();
   if (repeated > 0) {
     WriteError(
@@ -234,7 +294,13 @@ int Recorder::Summarise(Recording& recording, const FrameFormat& format, bool in
                recording.deliveryRate(), frameRate_, static_cast<unsigned long long>(repeated),
                static_cast<unsigned long long>(frames)));
   }
-  return 0;
+  if (cause.empty()) return 0;
+  const double seconds = static_cast<double>(frames) / frameRate_;
+  WriteError(std::wstring(kProgram) + L": stopped early: " + cause + L"; " +
+             (options_.rawOutput() ? std::wstring(L"the encoder got") : where + L" keeps") +
+             Format(L" the %.1f s recorded", seconds) +
+             (limit_ ? Format(L" of the %.1f s asked", options_.seconds) : std::wstring()) + L"\n");
+  return kExitStoppedEarly;
 }
 
 }  // namespace
@@ -253,5 +319,6 @@ int wmain(int argc, wchar_t** argv) {
     WriteError(RecorderUsage());
     return 0;
   }
+  if (!parsed.options.recover.empty()) return RecoverCommand(parsed.options.recover);
   return Recorder(parsed.options).Run();
 }

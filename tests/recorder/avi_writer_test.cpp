@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "recorder/avi_writer.h"
+#include "recorder/recovery.h"
 
 using namespace dorvantel;
 
@@ -29,7 +30,8 @@ bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()
 
 std::vector<BYTE> ReadFile(const std::wstring& path) {
   std::vector<BYTE> bytes;
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return bytes;
   LARGE_INTEGER size;
   ::GetFileSizeEx(file, &size);
@@ -38,6 +40,13 @@ std::vector<BYTE> ReadFile(const std::wstring& path) {
   ::ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
   ::CloseHandle(file);
   return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::vector<BYTE>& bytes) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  ::CloseHandle(file);
 }
 
 // A frame whose every byte says which frame it is.
@@ -90,17 +99,52 @@ class AviReader {
   std::vector<BYTE> bytes_;
 };
 
+// Follows the super index to the standard indexes and on to the frame chunks: `count`
+// frames, in order, each with its own data. Returns the frames of the first segment.
+DWORD ExpectFramesThroughTheIndexes(const AviReader& avi, const FrameFormat& format, int count) {
+  const uint64_t size = avi.bytes().size();
+  const uint64_t indx = avi.Find(Id("indx"), 12, size);
+  EXPECT_NE(0u, indx);
+  if (!indx) return 0;
+  const DWORD entries = avi.U32(indx + 12);
+  int next = 0;
+  DWORD firstSegmentFrames = 0;
+  for (DWORD e = 0; e < entries; ++e) {
+    const uint64_t entry = indx + 8 + 24 + 16 * uint64_t{e};
+    const uint64_t ix = avi.U64(entry);
+    EXPECT_EQ(Id("ix00"), avi.U32(ix));
+    EXPECT_EQ(avi.U32(ix + 4) + 8, avi.U32(entry + 8));
+    const DWORD inUse = avi.U32(ix + 12);
+    EXPECT_EQ(inUse, avi.U32(entry + 12));
+    if (e == 0) firstSegmentFrames = inUse;
+    const uint64_t base = avi.U64(ix + 20);
+    for (DWORD k = 0; k < inUse; ++k, ++next) {
+      const uint64_t data = base + avi.U32(ix + 32 + 8 * uint64_t{k});
+      const DWORD length = avi.U32(ix + 36 + 8 * uint64_t{k});
+      EXPECT_EQ(Id("00db"), avi.U32(data - 8));
+      EXPECT_EQ(format.imageSize, length);
+      if (data + length > size) return firstSegmentFrames;
+      std::vector<BYTE> expected = Frame(format, next);
+      EXPECT_EQ(0, std::memcmp(expected.data(), &avi.bytes()[data], length)) << "frame " << next;
+    }
+  }
+  EXPECT_EQ(count, next);
+  return firstSegmentFrames;
+}
+
 class AviWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = TempPath(L"dorvantel-avi-writer-test.avi");
-    ::DeleteFileW(path_.c_str());
+    TearDown();
   }
   void TearDown() override {
-    ::DeleteFileW(path_.c_str());
-    ::DeleteFileW((path_ + L".part").c_str());
+    for (const std::wstring& path : {path_, path_ + L".part", recovered_, recovered_ + L".part"}) {
+      ::DeleteFileW(path.c_str());
+    }
   }
   std::wstring path_;
+  std::wstring recovered_ = TempPath(L"dorvantel-avi-writer-test-recovered.avi");
 };
 
 TEST_F(AviWriterTest, EveryFrameIsFoundThroughTheSuperIndexAcrossSegments) {
@@ -152,32 +196,8 @@ TEST_F(AviWriterTest, EveryFrameIsFoundThroughTheSuperIndexAcrossSegments) {
   EXPECT_EQ(24u, avi.U32(strf + 8 + 12) >> 16);                // biBitCount
   EXPECT_EQ(20u, avi.U32(strf + 8 + 8));                       // biHeight, bottom-up
 
-  // Super index -> standard indexes -> frame chunks, in order and with the right data.
-  const uint64_t indx = avi.Find(Id("indx"), 12, size);
-  ASSERT_NE(0u, indx);
-  const DWORD entries = avi.U32(indx + 12);
-  ASSERT_EQ(segments.size(), entries);
-  int next = 0;
-  DWORD firstSegmentFrames = 0;
-  for (DWORD e = 0; e < entries; ++e) {
-    const uint64_t entry = indx + 8 + 24 + 16 * uint64_t{e};
-    const uint64_t ix = avi.U64(entry);
-    ASSERT_EQ(Id("ix00"), avi.U32(ix));
-    EXPECT_EQ(avi.U32(ix + 4) + 8, avi.U32(entry + 8));
-    const DWORD inUse = avi.U32(ix + 12);
-    EXPECT_EQ(inUse, avi.U32(entry + 12));
-    if (e == 0) firstSegmentFrames = inUse;
-    const uint64_t base = avi.U64(ix + 20);
-    for (DWORD k = 0; k < inUse; ++k, ++next) {
-      const uint64_t data = base + avi.U32(ix + 32 + 8 * uint64_t{k});
-      const DWORD length = avi.U32(ix + 36 + 8 * uint64_t{k});
-      ASSERT_EQ(Id("00db"), avi.U32(data - 8));
-      ASSERT_EQ(format.imageSize, length);
-      std::vector<BYTE> expected = Frame(format, next);
-      EXPECT_EQ(0, std::memcmp(expected.data(), &avi.bytes()[data], length)) << "frame " << next;
-    }
-  }
-  EXPECT_EQ(count, next);
+  const DWORD firstSegmentFrames = ExpectFramesThroughTheIndexes(avi, format, count);
+  EXPECT_EQ(segments.size(), avi.U32(avi.Find(Id("indx"), 12, size) + 12));
   EXPECT_EQ(firstSegmentFrames, avi.U32(avih + 8 + 16));  // avih counts the first segment
 
   // The old index covers the first segment.
@@ -255,6 +275,84 @@ TEST_F(AviWriterTest, AFullSuperIndexRefusesFramesButTheFileStillFinishes) {
   EXPECT_EQ(size_t{AviWriter::kSuperIndexEntries}, avi.Segments().size());
   const uint64_t dmlh = avi.Find(Id("dmlh"), 12, avi.bytes().size());
   EXPECT_EQ(AviWriter::kSuperIndexEntries, avi.U32(dmlh + 8));
+}
+
+// A recorder that is killed leaves its .part as it was after its last write, with the room
+// its indexes need kept past the last frame: it closes in place without growing (so even on
+// a full disk), every complete frame kept and a frame cut short left out.
+TEST_F(AviWriterTest, AnUnfinishedFileClosesInPlaceWithEveryCompleteFrame) {
+  const FrameFormat format = MakeFrameFormat(PixelFormat::Rgb24, 20, 20);
+  const std::wstring copy = recovered_ + L".part";
+  AviWriter writer(24 * 1024);
+  ASSERT_EQ(S_OK, writer.Open(path_, format, 25));
+  auto expectRecovered = [&](int frames) {
+    for (bool cut : {false, true}) {
+      std::vector<BYTE> bytes = ReadFile(path_ + L".part");
+      if (cut) bytes.resize(writer.bytes() - 100);  // inside the last frame
+      const int kept = cut ? frames - 1 : frames;
+      WriteBytes(copy, bytes);
+      ::DeleteFileW(recovered_.c_str());
+      AviWriter recovery;
+      if (kept == 0) {
+        EXPECT_EQ(AviWriter::kNoFrames, recovery.Recover(copy, recovered_));
+        EXPECT_EQ(bytes, ReadFile(copy)) << "a file without frames is left as it was";
+        continue;
+      }
+      ASSERT_EQ(S_OK, recovery.Recover(copy, recovered_)) << frames << (cut ? " frames, the last cut" : " frames");
+      EXPECT_FALSE(Exists(copy));
+      AviReader avi(ReadFile(recovered_));
+      EXPECT_EQ(recovery.bytes(), avi.bytes().size());
+      if (!cut) {
+        EXPECT_LE(avi.bytes().size(), bytes.size()) << "closing took room the file did not hold";
+      }
+      ExpectFramesThroughTheIndexes(avi, format, kept);
+      EXPECT_EQ(DWORD(kept), avi.U32(avi.Find(Id("dmlh"), 12, avi.bytes().size()) + 8));
+      EXPECT_EQ(25u, avi.U32(avi.Find(Id("strh"), 12, avi.bytes().size()) + 8 + 24));
+    }
+  };
+  // The first frame, each first frame of a new segment (a cut one drops the segment and
+  // reopens the one before), and one in the middle of a segment.
+  for (int n = 1; n <= 50; ++n) {
+    const size_t segments = writer.segments();
+    ASSERT_EQ(S_OK, writer.WriteFrame(Frame(format, n - 1).data()));
+    if (n == 1 || writer.segments() != segments || n == 50) expectRecovered(n);
+  }
+  EXPECT_GE(writer.segments(), 3u);
+  ASSERT_EQ(S_OK, writer.Finish());
+}
+
+TEST_F(AviWriterTest, RecoveryTakesAFreeNameAndLeavesWhatItCannotCloseAlone) {
+  const std::wstring part = path_ + L".part";
+  const std::wstring stem = path_.substr(0, path_.size() - 4);
+  EXPECT_EQ(path_, RecoveryPath(part, true));
+  EXPECT_EQ(stem + L"-recovered.avi", RecoveryPath(part, false)) << "the next recording takes the own name";
+  EXPECT_EQ(L"", RecoveryPath(path_, true)) << "only a .part file";
+
+  const FrameFormat format = MakeFrameFormat(PixelFormat::Rgb32, 4, 4);
+  AviWriter writer;
+  ASSERT_EQ(S_OK, writer.Open(path_, format, 10));
+  ASSERT_EQ(S_OK, writer.WriteFrame(Frame(format, 0).data()));
+  AviWriter recovery;
+  std::wstring target, error;
+  EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), RecoverRecording(part, true, &recovery, &target, &error))
+      << "a recording still writing its file";
+  ASSERT_EQ(S_OK, writer.Finish());
+  EXPECT_EQ(stem + L"-recovered.avi", RecoveryPath(part, true)) << "an existing file keeps its name";
+
+  // Not a recording, and recordings whose header lies about its sizes: refused, untouched.
+  const std::vector<BYTE> recorded = ReadFile(path_);
+  std::vector<std::vector<BYTE>> foreign = {std::vector<BYTE>(20000, 'x'), recorded, recorded};
+  const uint64_t strf = AviReader(recorded).Find(Id("strf"), 12, recorded.size());
+  const DWORD huge = 0xFFFFFFF0u, tiny = 2;
+  std::memcpy(&foreign[1][strf + 4], &huge, 4);
+  std::memcpy(&foreign[2][16], &tiny, 4);  // the hdrl list
+  for (const std::vector<BYTE>& bytes : foreign) {
+    WriteBytes(part, bytes);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_FORMAT), RecoverRecording(part, true, &recovery, &target, &error));
+    EXPECT_EQ(bytes, ReadFile(part));
+    EXPECT_FALSE(Exists(stem + L"-recovered.avi"));
+  }
+  ::DeleteFileW(part.c_str());
 }
 
 }  // namespace

@@ -8,8 +8,10 @@ source "$(dirname "$0")/../support/checks.sh" "$1"
 if objdump -f "$dir/dorvantel-record.exe" | grep -q x86-64; then bits=64; dll=dorvantel64.dll; else bits=32; dll=dorvantel.dll; fi
 
 work=$(mktemp -d "$dir/e2e.XXXXXX")
+small=""
 cleanup() {
   [ -n "$demo" ] && kill "$demo" 2>/dev/null
+  [ -n "$small" ] && umount "$small"
   "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" unregister --all >/dev/null 2>&1
   rm -rf "$work"
   if [ -n "${XVFB_PID:-}" ]; then stop_session; fi
@@ -143,6 +145,102 @@ packets=$(probe "$work/stopped.avi" nb_read_packets)
 decoded=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$work/stopped.avi")
 [ "${packets#*=}" -gt 0 ] && [ "${packets#*=}" = "$decoded" ] && pass "Ctrl-C: a playable file of $decoded frames" \
   || fail "Ctrl-C: $packets packets, $decoded frames decoded"
+
+# A recording that cannot go on keeps what it has: a closed file that ffprobe decodes with
+# the frames the recorder counted, at 10 frames a second, and a message that says why.
+kept() {  # kept DESCRIPTION FILE MESSAGE  (the messages in $work/err; the first "N frames" counts); sets $decoded
+  local what=$1 file=$2 said duration
+  grep -q "$3" "$work/err" && pass "$what: says \"$3\"" || fail "$what: said $(cat "$work/err")"
+  said=$(sed -n 's/.* \([0-9][0-9]*\) frames[ ,].*/\1/p' "$work/err" | head -1)
+  decoded=$(ffprobe -v error -count_frames -show_entries stream=nb_read_frames -of csv=p=0 "$file" 2>/dev/null | head -1)
+  duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$file" 2>/dev/null)
+  if [ "${said:-0}" -gt 0 ] && within $((said - 1)) $((said + 1)) "${decoded:-0}" &&
+    awk -v d="${duration:-0}" -v n="$decoded" 'BEGIN { exit !(d - n / 10 <= 0.1001 && n / 10 - d <= 0.1001) }'; then
+    pass "$what: $decoded frames decoded, $duration s, as the recorder counted ($said)"
+  else
+    fail "$what: ${decoded:-no} frames decoded, ${duration:-no} s; the recorder counted ${said:-none}"
+  fi
+}
+
+# The disk fills up: 4 MB hold 13 frames of 320x240 in 32 bits and the indexes.
+mkdir "$work/small"
+if mount -t tmpfs -o size=4m tmpfs "$work/small" 2>/dev/null; then
+  small=$work/small
+  record --seconds 10 --rect $left,$top,320,240 "$(winpath "$small/full.avi")" 2>"$work/err"
+  check "disk full: exit status" 3 $?
+  kept "disk full" "$small/full.avi" "stopped early: the disk is full"
+  check "disk full: every frame that fit, and the file alone" "13 full.avi" "$decoded $(ls "$small")"
+  umount "$small" && small=""
+else
+  skip "disk full: no small disk to fill (mounting a tmpfs needs root)"
+fi
+
+# The recorded window closes 3 s into a 12 s recording: a window of another process (black
+# under Wine, but it closes all the same), whose process ends once the recorder runs.
+recorder_pid() {  # recorder_pid ARGS-PATTERN: waits for the recorder's process with these arguments
+  local pid
+  for _ in $(seq 1200); do
+    pid=$(pgrep -f "$dir/dorvantel-record.exe $1\$") && { echo "$pid"; return 0; }
+    sleep 0.1
+  done
+  return 1
+}
+close_window_in_3s() {  # close_window_in_3s ARGS-PATTERN; sets $closing and $closer, to wait for
+  "$ROOT/scripts/wine-run" "$dir/dorvantel-demo.exe" --at 500,400 --size 160x120 --title "Dorvantel closing" \
+    --seconds 600 >"$work/closing.log" 2>&1 &
+  closing=$!
+  for _ in $(seq 600); do grep -q ready "$work/closing.log" && break; sleep 0.1; done
+  (recorder_pid "$1" >/dev/null; sleep 3; kill "$closing") &
+  closer=$!
+}
+close_window_in_3s ".*closed.avi"
+record --seconds 12 --window "Dorvantel closing" "$(winpath "$work/closed.avi")" 2>"$work/err"
+check "window closed: exit status" 3 $?
+kept "window closed" "$work/closed.avi" "stopped early: the recorded window was closed"
+within 10 40 "${decoded:-0}" && pass "window closed: the seconds the window was there" \
+  || fail "window closed: $decoded frames for a window there for 3 s"
+wait "$closer" "$closing"
+
+# Through ./run record into an MP4: the encoder finishes the file with what it got, and the
+# status carries through; so when the recorder is killed.
+close_window_in_3s ".*--window Dorvantel closing -"
+DORVANTEL_BITS=$bits "$ROOT/run" record "$work/closed.mp4" --seconds 12 --quiet --window "Dorvantel closing" 2>"$work/err"
+check "mp4, window closed: exit status" 3 $?
+kept "mp4, window closed" "$work/closed.mp4" "stopped early: the recorded window was closed"
+wait "$closer" "$closing"
+DORVANTEL_BITS=$bits "$ROOT/run" record "$work/killed.mp4" --quiet --rect $left,$top,320,240 2>"$work/err" &
+encoding=$!
+recorder=$(recorder_pid "--quiet --rect $left,$top,320,240 -") && sleep 3 && kill -9 "$recorder"
+wait "$encoding"
+check "mp4, recorder killed: exit status" 3 $?
+kept "mp4, recorder killed" "$work/killed.mp4" "stopped early: the recorder was killed (signal 9)"
+
+# Killed: the .part stays readable; --recover closes it into a playable file, and so does the
+# next recording into the same name, into a name of its own, before it records.
+set -m
+(exec "$ROOT/scripts/wine-run" "$dir/dorvantel-record.exe" --quiet --rect $left,$top,320,240 \
+  "$(winpath "$work/killed.avi")" 2>"$work/err") &
+recorder=$!
+set +m
+for _ in $(seq 600); do [ "$(stat -c %s "$work/killed.avi.part" 2>/dev/null || echo 0)" -gt 6200000 ] && break; sleep 0.1; done
+kill -9 "$recorder"
+wait "$recorder" 2>/dev/null
+on_disk=$(probe "$work/killed.avi.part" nb_read_packets)
+on_disk=${on_disk#*=}
+[ "${on_disk:-0}" -ge 20 ] && [ ! -e "$work/killed.avi" ] && pass "killed: ffmpeg reads the $on_disk frames of killed.avi.part" \
+  || fail "killed: ${on_disk:-no} frames readable in killed.avi.part"
+cp "$work/killed.avi.part" "$work/copy.avi.part"
+record --recover "$(winpath "$work/copy.avi.part")" 2>"$work/err"
+check "killed: --recover: exit status" 0 $?
+kept "killed: --recover" "$work/copy.avi" "recovered from"
+recovered=$decoded
+within $((on_disk - 1)) $((on_disk + 1)) "${recovered:-0}" && pass "killed: --recover keeps every frame on disk" \
+  || fail "killed: --recover kept $recovered of $on_disk frames"
+record --seconds 1 --rect $left,$top,320,240 "$(winpath "$work/killed.avi")" 2>"$work/err"
+check "killed: the next recording: exit status" 0 $?
+kept "killed: the next recording" "$work/killed-recovered.avi" "killed.avi.part was left by a recording that did not finish"
+check "killed: the next recording: the leftover recovered, the new one recorded" \
+  "$recovered nb_read_packets=10 " "$decoded $(probe "$work/killed.avi" nb_read_packets) $(ls "$work"/*.part 2>/dev/null)"
 
 # Registration as a capture device, which hosts find through the system device enumerator.
 register() { "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" "$@"; }

@@ -91,6 +91,14 @@ TEST(RecorderOptions, HelpNeedsNoOutput) {
   EXPECT_TRUE(parsed.options.help);
 }
 
+TEST(RecorderOptions, RecoverMakesItsOwnOutput) {
+  ParsedOptions parsed = Parse({L"--recover", L"x.avi.part"});
+  ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
+  EXPECT_EQ(L"x.avi.part", parsed.options.recover);
+  EXPECT_FALSE(Parse({L"--recover", L"x.avi.part", L"y.avi"}).ok());
+  EXPECT_FALSE(Parse({L"--recover="}).ok());
+}
+
 TEST(RecorderOptions, BadInputIsOneLineNamingTheProblem) {
   const struct {
     std::vector<std::wstring> args;
