@@ -22,10 +22,19 @@ struct StoredDevice {
   std::wstring summary;  // one line for the device list
 };
 
+// What a save or a removal came to, for the window that shows it.
+struct StoreOutcome {
+  HRESULT result = S_OK;
+  std::wstring done;   // which hosts find the device now
+  std::wstring error;  // one line when it failed
+};
+
 // The devices of the desktop source that hosts of this bitness find, in the enumerator's order.
 HRESULT ListStoredDevices(std::vector<StoredDevice>* devices);
 
-// The other bitness's register tool, or an empty text when none is installed beside.
+// The other bitness's register tool, or an empty text when none is installed beside. The
+// environment variable DORVANTEL_OTHER_REGISTER_TOOL names another program to run in its
+// place (the GUI test's slow or failing stand-in).
 std::wstring OtherRegisterTool();
 
 // Registers the device name with this preset in every view (again: replacing what it held).

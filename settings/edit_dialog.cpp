@@ -3,10 +3,13 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <memory>
 
 #include "hostkit/preset.h"
+#include "hostkit/result_text.h"
 #include "hostkit/window_list.h"
 #include "module/dorvantel.h"
+#include "settings/background_task.h"
 #include "settings/device_store.h"
 #include "settings/dialog_parts.h"
 #include "settings/overlay.h"
@@ -36,6 +39,8 @@ struct Editor {
   Preset previewed;  // the preset the preview runs with
   bool previewing = false;
   std::wstring previewSize;
+  BackgroundTask saving;       // the save under way: the fields wait for its outcome
+  DisabledControls disabled;
 };
 
 bool Checked(HWND dialog, int id) { return ::IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
@@ -283,21 +288,35 @@ void Save(HWND dialog, Editor* editor) {
   Preset preset;
   std::wstring error;
   if (!ReadFields(dialog, editor, true, true, &preset, &error)) return;  // the messages are beside the fields
-  const std::wstring name = DialogText(dialog, IDC_NAME);
-  std::wstring done;
-  ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-  HRESULT hr = SaveDevice(name, preset, &done, &error);
-  const std::wstring& original = editor->edit->original;
-  if (SUCCEEDED(hr) && !original.empty() && original != name) hr = DeleteDevice(original, &error);
+  const std::wstring name = DialogText(dialog, IDC_NAME), original = editor->edit->original;
+  // Off the window's thread: the other bitness's register tool can take minutes.
+  auto outcome = std::make_shared<StoreOutcome>();
+  editor->disabled.Disable(dialog);
+  ::SetDlgItemTextW(dialog, IDC_SAVE_ERROR, L"Saving...");
+  const HRESULT hr = editor->saving.Start(
+      dialog, kTaskDoneMessage,
+      [outcome, name, original, preset] {
+        outcome->result = SaveDevice(name, preset, &outcome->done, &outcome->error);
+        if (SUCCEEDED(outcome->result) && !original.empty() && original != name) {
+          outcome->result = DeleteDevice(original, &outcome->error);
+        }
+      },
+      [dialog, editor, outcome, name, preset] {
+        editor->disabled.Restore();
+        if (FAILED(outcome->result)) {
+          ::SetDlgItemTextW(dialog, IDC_SAVE_ERROR, (L"Not saved: " + outcome->error).c_str());
+          return;
+        }
+        editor->edit->name = name;
+        editor->edit->preset = preset;
+        editor->edit->done = L"Saved \"" + name + L"\" for " + outcome->done + L".";
+        editor->preview.Stop();
+        ::EndDialog(dialog, IDOK);
+      });
   if (FAILED(hr)) {
-    ::SetDlgItemTextW(dialog, IDC_SAVE_ERROR, (L"Not saved: " + error).c_str());
-    return;
+    editor->disabled.Restore();
+    ::SetDlgItemTextW(dialog, IDC_SAVE_ERROR, (L"Not saved: " + ResultText(hr)).c_str());
   }
-  editor->edit->name = name;
-  editor->edit->preset = preset;
-  editor->edit->done = L"Saved \"" + name + L"\" for " + done + L".";
-  editor->preview.Stop();
-  ::EndDialog(dialog, IDOK);
 }
 
 INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -313,6 +332,7 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
         RefreshPreview(dialog, editor);
       }
       return TRUE;
+    case kTaskDoneMessage: editor->saving.Finish(); return TRUE;
     case kFrameMessage:
       editor->preview.Consumed();
       ::InvalidateRect(::GetDlgItem(dialog, IDC_PREVIEW), nullptr, FALSE);
@@ -330,11 +350,13 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
     }
     case WM_CTLCOLORSTATIC: {
       const int id = ::GetDlgCtrlID(reinterpret_cast<HWND>(lparam));
+      if (id == IDC_SAVE_ERROR && editor->saving.busy()) break;  // "Saving...": no error
       if (std::find(std::begin(kErrorControls), std::end(kErrorControls), id) == std::end(kErrorControls)) break;
       return MessageColours(reinterpret_cast<HDC>(wparam));
     }
     case WM_COMMAND: {
       const int id = LOWORD(wparam), code = HIWORD(wparam);
+      if (editor->saving.busy()) return TRUE;  // the save decides whether the editor stays
       switch (id) {
         case IDOK: Save(dialog, editor); return TRUE;
         case IDCANCEL:

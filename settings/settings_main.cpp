@@ -6,6 +6,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +15,7 @@
 #include "hostkit/device_registration.h"
 #include "hostkit/result_text.h"
 #include "module/dorvantel.h"
+#include "settings/background_task.h"
 #include "settings/device_store.h"
 #include "settings/dialog_parts.h"
 #include "settings/edit_dialog.h"
@@ -25,9 +28,30 @@ namespace {
 // The main window's state, owned by wWinMain's frame; the dialog's user data points at it.
 struct DeviceList {
   std::vector<StoredDevice> devices;  // as the list shows them, by name
+  BackgroundTask task;                // a save or a removal under way
+  DisabledControls disabled;          // the buttons that would start more meanwhile
 };
 
 void SetStatus(HWND dialog, const std::wstring& text) { ::SetDlgItemTextW(dialog, IDC_STATUS, text.c_str()); }
+
+// Runs a save or a removal off the window's thread: the window answers and paints meanwhile,
+// the buttons are disabled and the status says what runs; done shows the outcome.
+void InBackground(HWND dialog, DeviceList* list, const std::wstring& status,
+                  std::function<void(StoreOutcome*)> work, std::function<void(const StoreOutcome&)> done) {
+  auto outcome = std::make_shared<StoreOutcome>();
+  list->disabled.Disable(dialog);
+  SetStatus(dialog, status);
+  const HRESULT hr = list->task.Start(
+      dialog, kTaskDoneMessage, [outcome, work] { work(outcome.get()); },
+      [dialog, list, outcome, done] {
+        list->disabled.Restore();
+        done(*outcome);
+      });
+  if (FAILED(hr)) {
+    list->disabled.Restore();
+    SetStatus(dialog, L"Cannot start: " + ResultText(hr));
+  }
+}
 
 // Lists the devices again; the device of that name (if any) is selected.
 void Refresh(HWND dialog, DeviceList* list, const std::wstring& select) {
@@ -131,13 +155,20 @@ void RenameSelected(HWND dialog, DeviceList* list) {
     return;
   }
   // The new device first: a failure leaves the old one as it was.
-  std::wstring done, error;
-  const std::wstring oldName = device->name;
-  HRESULT hr = SaveDevice(rename.name, device->preset, &done, &error);
-  if (SUCCEEDED(hr)) hr = DeleteDevice(oldName, &error);
-  Refresh(dialog, list, SUCCEEDED(hr) ? rename.name : oldName);
-  SetStatus(dialog,
-            SUCCEEDED(hr) ? L"Renamed \"" + oldName + L"\" to \"" + rename.name + L"\"." : L"Not renamed: " + error);
+  const std::wstring oldName = device->name, newName = rename.name;
+  const Preset preset = device->preset;
+  InBackground(
+      dialog, list, L"Renaming \"" + oldName + L"\"...",
+      [oldName, newName, preset](StoreOutcome* out) {
+        out->result = SaveDevice(newName, preset, &out->done, &out->error);
+        if (SUCCEEDED(out->result)) out->result = DeleteDevice(oldName, &out->error);
+      },
+      [dialog, list, oldName, newName](const StoreOutcome& out) {
+        const bool renamed = SUCCEEDED(out.result);
+        Refresh(dialog, list, renamed ? newName : oldName);
+        SetStatus(dialog, renamed ? L"Renamed \"" + oldName + L"\" to \"" + newName + L"\"."
+                                  : L"Not renamed: " + out.error);
+      });
 }
 
 void DeleteSelected(HWND dialog, DeviceList* list) {
@@ -147,19 +178,25 @@ void DeleteSelected(HWND dialog, DeviceList* list) {
   const std::wstring question = L"Delete the capture device \"" + name + L"\"? Hosts will no longer find it.";
   if (::MessageBoxW(dialog, question.c_str(), L"Dorvantel delete", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES)
     return;
-  std::wstring error;
-  HRESULT hr = DeleteDevice(name, &error);
-  Refresh(dialog, list, {});
-  SetStatus(dialog, SUCCEEDED(hr) ? L"Deleted \"" + name + L"\"." : L"Not deleted: " + error);
+  InBackground(
+      dialog, list, L"Deleting \"" + name + L"\"...",
+      [name](StoreOutcome* out) { out->result = DeleteDevice(name, &out->error); },
+      [dialog, list, name](const StoreOutcome& out) {
+        Refresh(dialog, list, {});
+        SetStatus(dialog, SUCCEEDED(out.result) ? L"Deleted \"" + name + L"\"." : L"Not deleted: " + out.error);
+      });
 }
 
 void RestoreDefault(HWND dialog, DeviceList* list) {
-  std::wstring done, error;
-  HRESULT hr = SaveDevice(DesktopSourceName, Preset{}, &done, &error);
-  Refresh(dialog, list, DesktopSourceName);
-  SetStatus(dialog, SUCCEEDED(hr)
-                        ? std::wstring(L"Restored the default device \"") + DesktopSourceName + L"\" for " + done + L"."
-                        : L"Not restored: " + error);
+  InBackground(
+      dialog, list, std::wstring(L"Restoring \"") + DesktopSourceName + L"\"...",
+      [](StoreOutcome* out) { out->result = SaveDevice(DesktopSourceName, Preset{}, &out->done, &out->error); },
+      [dialog, list](const StoreOutcome& out) {
+        Refresh(dialog, list, DesktopSourceName);
+        SetStatus(dialog, SUCCEEDED(out.result) ? std::wstring(L"Restored the default device \"") + DesktopSourceName +
+                                                      L"\" for " + out.done + L"."
+                                                : L"Not restored: " + out.error);
+      });
 }
 
 INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -173,7 +210,10 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
       }
       return TRUE;
     }
+    case kTaskDoneMessage: list->task.Finish(); return TRUE;
     case WM_COMMAND:
+      // One save or removal at a time, and the window stays until it has ended.
+      if (list->task.busy()) return TRUE;
       switch (LOWORD(wparam)) {
         case IDC_ADD: Edit(dialog, list, nullptr, false); return TRUE;
         case IDC_EDIT:
