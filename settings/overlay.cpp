@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "base/gdi_resources.h"
+#include "base/monitors.h"
+#include "settings/dialog_parts.h"
 
 namespace dorvantel {
 
@@ -45,18 +47,27 @@ struct ScreenPicture {
 };
 
 // The overlay's state, owned by RunOverlay's frame; the window's user data points at it.
+// Sizes in pixels are at 96 DPI and scaled to the window's.
 struct Overlay {
   OverlayMode mode;
-  POINT origin{};  // the virtual screen's corner
-  ScreenPicture bright, dim;
+  POINT origin{};  // the virtual screen's corner: the window's 0,0
+  int width = 0, height = 0;
+  int dpi = 96;
+  GdiObject<HFONT> font;        // the help's and the size's, at the window's DPI
+  ScreenPicture bright, dim;    // the screen when the overlay opened, and dimmed
+  ScreenPicture canvas;         // what the window shows, composed where it changes
+  std::vector<RECT> banners;    // the help line at the top of each monitor, window coordinates
   RECT selection{};  // screen coordinates
   bool dragging = false;
   POINT anchor{};
-  POINT mouse{-1, -1};
+  POINT mouse{};
+  bool mouseKnown = false;
   bool done = false, taken = false;
   // Window mode: the visible top-level windows of other processes, top first.
   std::vector<std::pair<HWND, RECT>> windows;
   HWND hovered = nullptr;
+
+  int Scaled(int pixels) const { return ::MulDiv(pixels, dpi, 96); }
 };
 
 // The region between the pixel pressed and the pixel released: from 120 to 300 is 180 wide.
@@ -78,70 +89,131 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
   return TRUE;
 }
 
-void Paint(HWND hwnd, Overlay* o) {
-  PAINTSTRUCT paint;
-  HDC dc = ::BeginPaint(hwnd, &paint);
-  const int w = o->bright.width, h = o->bright.height;
-  // Drawn off screen, then copied at once: no flicker while dragging.
-  MemoryDC canvas(::CreateCompatibleDC(dc));
-  BitmapHandle canvasBitmap(::CreateCompatibleBitmap(dc, w, h));
-  SelectedObject selectCanvas(canvas.get(), canvasBitmap.get());
-  ::BitBlt(canvas.get(), 0, 0, w, h, o->dim.dc.get(), 0, 0, SRCCOPY);
+// What the overlay draws over the dimmed picture, in window coordinates: the region (or the
+// window under the mouse) bright with its frame and its size below it, and the crosshair.
+struct Marks {
+  RECT shown{};   // the bright part
+  RECT bounds{};  // the part with its frame and its size
+  RECT label{};
+  std::wstring size;
+  RECT lines[2] = {};  // the crosshair's, none while dragging
 
-  RECT shown = o->selection;
-  if (o->mode == OverlayMode::Window) {
+  bool operator==(const Marks& other) const {
+    return ::EqualRect(&bounds, &other.bounds) && ::EqualRect(&lines[0], &other.lines[0]) &&
+           ::EqualRect(&lines[1], &other.lines[1]) && size == other.size;
+  }
+};
+
+Marks MarksOf(const Overlay& o) {
+  Marks marks;
+  RECT shown = o.selection;
+  if (o.mode == OverlayMode::Window) {
     shown = RECT{};
-    for (const auto& entry : o->windows) {
-      if (entry.first == o->hovered) shown = entry.second;
+    for (const auto& entry : o.windows) {
+      if (entry.first == o.hovered) shown = entry.second;
     }
   }
   if (HasArea(shown)) {
-    RECT r = shown;
-    ::OffsetRect(&r, -o->origin.x, -o->origin.y);
-    ::BitBlt(canvas.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, o->bright.dc.get(), r.left, r.top,
-             SRCCOPY);
+    marks.size = std::to_wstring(shown.right - shown.left) + L" x " + std::to_wstring(shown.bottom - shown.top);
+    ::OffsetRect(&shown, -o.origin.x, -o.origin.y);
+    marks.shown = shown;
+    SIZE extent{};
+    {
+      SelectedObject font(o.canvas.dc.get(), o.font.get());
+      ::GetTextExtentPoint32W(o.canvas.dc.get(), marks.size.c_str(), static_cast<int>(marks.size.size()), &extent);
+    }
+    // Just below the region, above it at the screen's bottom.
+    const int pad = o.Scaled(4);
+    int top = shown.bottom + pad;
+    if (top + extent.cy + pad > o.height) top = std::max(0, static_cast<int>(shown.top - extent.cy - 2 * pad));
+    marks.label = RECT{shown.left, top, shown.left + extent.cx + 2 * pad, top + extent.cy + pad};
+    marks.bounds = shown;
+    const int frame = o.Scaled(2);
+    ::InflateRect(&marks.bounds, frame, frame);
+    ::UnionRect(&marks.bounds, &marks.bounds, &marks.label);
+  }
+  if (o.mode == OverlayMode::Region && !o.dragging && o.mouseKnown) {
+    const int x = o.mouse.x - o.origin.x, y = o.mouse.y - o.origin.y;
+    marks.lines[0] = RECT{x, 0, x + 1, o.height};
+    marks.lines[1] = RECT{0, y, o.width, y + 1};
+  }
+  return marks;
+}
+
+// Changes the overlay's state and repaints what the change touched: where the marks were and
+// where they are. A drag repaints the union of the old and the new region, a crosshair's move
+// its old and new lines; the rest of the screen is not touched.
+template <typename Change>
+void Update(HWND hwnd, Overlay* o, Change change) {
+  const Marks before = MarksOf(*o);
+  change();
+  const Marks after = MarksOf(*o);
+  if (before == after) return;
+  RECT both;
+  ::UnionRect(&both, &before.bounds, &after.bounds);
+  GdiObject<HRGN> touched(::CreateRectRgnIndirect(&both));
+  for (const Marks* marks : {&before, &after}) {
+    for (const RECT& line : marks->lines) {
+      GdiObject<HRGN> part(::CreateRectRgnIndirect(&line));
+      ::CombineRgn(touched.get(), touched.get(), part.get(), RGN_OR);
+    }
+  }
+  ::InvalidateRgn(hwnd, touched.get(), FALSE);
+}
+
+void Compose(const Overlay& o, const RECT& area) {
+  HDC canvas = o.canvas.dc.get();
+  const Marks marks = MarksOf(o);
+  ::BitBlt(canvas, area.left, area.top, area.right - area.left, area.bottom - area.top, o.dim.dc.get(), area.left,
+           area.top, SRCCOPY);
+  SelectedObject font(canvas, o.font.get());
+  ::SetBkMode(canvas, TRANSPARENT);
+  ::SetTextColor(canvas, RGB(255, 255, 255));
+  if (HasArea(marks.shown)) {
+    const RECT& r = marks.shown;
+    ::BitBlt(canvas, r.left, r.top, r.right - r.left, r.bottom - r.top, o.bright.dc.get(), r.left, r.top, SRCCOPY);
     GdiObject<HBRUSH> edge(::CreateSolidBrush(kEdgeColour));
-    RECT outer{r.left - 2, r.top - 2, r.right + 2, r.bottom + 2};
-    ::FrameRect(canvas.get(), &outer, edge.get());
-    ::InflateRect(&outer, -1, -1);
-    ::FrameRect(canvas.get(), &outer, edge.get());
-    // The size, just below the region (above it at the screen's bottom).
-    const std::wstring size =
-        std::to_wstring(shown.right - shown.left) + L" x " + std::to_wstring(shown.bottom - shown.top);
-    SIZE extent;
-    ::GetTextExtentPoint32W(canvas.get(), size.c_str(), static_cast<int>(size.size()), &extent);
-    int labelY = r.bottom + 4;
-    if (labelY + extent.cy + 4 > h) labelY = std::max(0, static_cast<int>(r.top - extent.cy - 8));
-    RECT label{r.left, labelY, r.left + extent.cx + 8, labelY + extent.cy + 4};
+    RECT outer = r;
+    for (int i = 0; i < o.Scaled(2); ++i) {
+      ::InflateRect(&outer, 1, 1);
+      ::FrameRect(canvas, &outer, edge.get());
+    }
     GdiObject<HBRUSH> back(::CreateSolidBrush(RGB(0, 0, 0)));
-    ::FillRect(canvas.get(), &label, back.get());
-    ::SetBkMode(canvas.get(), TRANSPARENT);
-    ::SetTextColor(canvas.get(), RGB(255, 255, 255));
-    ::TextOutW(canvas.get(), label.left + 4, label.top + 2, size.c_str(), static_cast<int>(size.size()));
+    ::FillRect(canvas, &marks.label, back.get());
+    const int pad = o.Scaled(4);
+    ::TextOutW(canvas, marks.label.left + pad, marks.label.top + pad / 2, marks.size.c_str(),
+               static_cast<int>(marks.size.size()));
   }
-  if (o->mode == OverlayMode::Region && !o->dragging && o->mouse.x >= 0) {
-    // The crosshair through the mouse.
-    GdiObject<HPEN> pen(::CreatePen(PS_SOLID, 1, kEdgeColour));
-    SelectedObject selectPen(canvas.get(), pen.get());
-    const int x = o->mouse.x - o->origin.x, y = o->mouse.y - o->origin.y;
-    ::MoveToEx(canvas.get(), x, 0, nullptr);
-    ::LineTo(canvas.get(), x, h);
-    ::MoveToEx(canvas.get(), 0, y, nullptr);
-    ::LineTo(canvas.get(), w, y);
-  }
-  const wchar_t* help = o->mode == OverlayMode::Region
+  GdiObject<HBRUSH> edge(::CreateSolidBrush(kEdgeColour));
+  for (const RECT& line : marks.lines) ::FillRect(canvas, &line, edge.get());
+  const wchar_t* help = o.mode == OverlayMode::Region
                             ? L"Drag to draw the region. Arrows move it, Shift+arrows move its right and bottom edges, "
                               L"Ctrl: 10 pixels. Enter or a double click takes it, Esc cancels."
                             : L"Click the window to capture. Esc cancels.";
-  RECT banner{0, 0, w, 24};
   GdiObject<HBRUSH> back(::CreateSolidBrush(RGB(32, 32, 32)));
-  ::FillRect(canvas.get(), &banner, back.get());
-  ::SetBkMode(canvas.get(), TRANSPARENT);
-  ::SetTextColor(canvas.get(), RGB(255, 255, 255));
-  ::DrawTextW(canvas.get(), help, -1, &banner, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  for (RECT banner : o.banners) {
+    RECT touched;
+    if (!::IntersectRect(&touched, &banner, &area)) continue;
+    ::FillRect(canvas, &banner, back.get());
+    ::DrawTextW(canvas, help, -1, &banner, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  }
+}
 
-  ::BitBlt(dc, 0, 0, w, h, canvas.get(), 0, 0, SRCCOPY);
-  selectCanvas.Restore();
+void Paint(HWND hwnd, Overlay* o) {
+  // Composed off screen where it changed, then copied at once: no flicker while dragging.
+  HDC canvas = o->canvas.dc.get();
+  const int saved = ::SaveDC(canvas);
+  GdiObject<HRGN> changed(::CreateRectRgn(0, 0, 0, 0));
+  if (::GetUpdateRgn(hwnd, changed.get(), FALSE) > NULLREGION) ::SelectClipRgn(canvas, changed.get());
+  PAINTSTRUCT paint;
+  HDC dc = ::BeginPaint(hwnd, &paint);
+  const RECT& area = paint.rcPaint;
+  ::IntersectClipRect(canvas, area.left, area.top, area.right, area.bottom);
+  Compose(*o, area);
+  ::RestoreDC(canvas, saved);
+  // The window's DC is clipped to the changed parts: only they are copied.
+  ::BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, canvas, area.left, area.top,
+           SRCCOPY);
   ::EndPaint(hwnd, &paint);
 }
 
@@ -164,6 +236,14 @@ void Nudge(Overlay* o, int dx, int dy) {
   }
 }
 
+// The window under the point in window mode, top first; null for none.
+HWND WindowAt(const Overlay& o, POINT point) {
+  for (const auto& entry : o.windows) {
+    if (::PtInRect(&entry.second, point)) return entry.first;
+  }
+  return nullptr;
+}
+
 LRESULT CALLBACK OverlayProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* o = reinterpret_cast<Overlay*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   if (message == WM_NCCREATE) {
@@ -177,46 +257,41 @@ LRESULT CALLBACK OverlayProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
     case WM_SETCURSOR:
       ::SetCursor(::LoadCursorW(nullptr, o->mode == OverlayMode::Region ? IDC_CROSS : IDC_HAND));
       return TRUE;
-    case WM_MOUSEMOVE: {
-      o->mouse = ScreenPoint(hwnd, lparam);
-      if (o->dragging) o->selection = Normalised(o->anchor, o->mouse);
-      if (o->mode == OverlayMode::Window) {
-        o->hovered = nullptr;
-        for (const auto& entry : o->windows) {
-          if (::PtInRect(&entry.second, o->mouse)) {
-            o->hovered = entry.first;
-            break;
-          }
-        }
-      }
-      ::InvalidateRect(hwnd, nullptr, FALSE);
+    case WM_MOUSEMOVE:
+      Update(hwnd, o, [&] {
+        o->mouse = ScreenPoint(hwnd, lparam);
+        o->mouseKnown = true;
+        if (o->dragging) o->selection = Normalised(o->anchor, o->mouse);
+        if (o->mode == OverlayMode::Window) o->hovered = WindowAt(*o, o->mouse);
+      });
       return 0;
-    }
     case WM_LBUTTONDOWN:
-      o->mouse = ScreenPoint(hwnd, lparam);
       if (o->mode == OverlayMode::Window) {
+        o->mouse = ScreenPoint(hwnd, lparam);
         for (const auto& entry : o->windows) {
-          if (::PtInRect(&entry.second, o->mouse)) {
-            o->hovered = entry.first;
-            o->selection = entry.second;
-            o->taken = o->done = true;
-            break;
-          }
+          if (!::PtInRect(&entry.second, o->mouse)) continue;
+          o->hovered = entry.first;
+          o->selection = entry.second;
+          o->taken = o->done = true;
+          break;
         }
         return 0;
       }
-      o->dragging = true;
-      o->anchor = o->mouse;
-      o->selection = Normalised(o->anchor, o->mouse);
+      Update(hwnd, o, [&] {
+        o->mouse = ScreenPoint(hwnd, lparam);
+        o->dragging = true;
+        o->anchor = o->mouse;
+        o->selection = Normalised(o->anchor, o->mouse);
+      });
       ::SetCapture(hwnd);
-      ::InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
     case WM_LBUTTONUP:
       if (o->dragging) {
-        o->dragging = false;
-        o->selection = Normalised(o->anchor, ScreenPoint(hwnd, lparam));
+        Update(hwnd, o, [&] {
+          o->dragging = false;
+          o->selection = Normalised(o->anchor, ScreenPoint(hwnd, lparam));
+        });
         ::ReleaseCapture();
-        ::InvalidateRect(hwnd, nullptr, FALSE);
       }
       return 0;
     case WM_LBUTTONDBLCLK:
@@ -228,13 +303,11 @@ LRESULT CALLBACK OverlayProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
         case VK_RETURN:
           if (o->mode == OverlayMode::Region && HasArea(o->selection)) o->taken = o->done = true;
           return 0;
-        case VK_LEFT: Nudge(o, -1, 0); break;
-        case VK_RIGHT: Nudge(o, 1, 0); break;
-        case VK_UP: Nudge(o, 0, -1); break;
-        case VK_DOWN: Nudge(o, 0, 1); break;
-        default: return 0;
+        case VK_LEFT: Update(hwnd, o, [&] { Nudge(o, -1, 0); }); return 0;
+        case VK_RIGHT: Update(hwnd, o, [&] { Nudge(o, 1, 0); }); return 0;
+        case VK_UP: Update(hwnd, o, [&] { Nudge(o, 0, -1); }); return 0;
+        case VK_DOWN: Update(hwnd, o, [&] { Nudge(o, 0, 1); }); return 0;
       }
-      ::InvalidateRect(hwnd, nullptr, FALSE);
       return 0;
     case WM_CLOSE: o->done = true; return 0;
   }
@@ -252,11 +325,18 @@ void Dim(const ScreenPicture& from, ScreenPicture* to) {
 bool RunOverlay(HWND owner, OverlayMode mode, RECT* region, HWND* window) {
   Overlay o;
   o.mode = mode;
+  // Every monitor: the window covers the virtual screen, whose corner may be left of or above
+  // the primary's 0,0.
   o.origin = POINT{::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN)};
-  const int w = ::GetSystemMetrics(SM_CXVIRTUALSCREEN), h = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  o.width = ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  o.height = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  const int w = o.width, h = o.height;
   {
     WindowDC screen = WindowDC::Get(nullptr);
-    if (!screen || !o.bright.Make(screen.get(), w, h) || !o.dim.Make(screen.get(), w, h)) return false;
+    if (!screen || !o.bright.Make(screen.get(), w, h) || !o.dim.Make(screen.get(), w, h) ||
+        !o.canvas.Make(screen.get(), w, h)) {
+      return false;
+    }
     ::BitBlt(o.bright.dc.get(), 0, 0, w, h, screen.get(), o.origin.x, o.origin.y, SRCCOPY | CAPTUREBLT);
   }
   ::GdiFlush();
@@ -276,11 +356,26 @@ bool RunOverlay(HWND owner, OverlayMode mode, RECT* region, HWND* window) {
   HWND hwnd = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, title, WS_POPUP, o.origin.x, o.origin.y,
                                 w, h, owner, nullptr, instance, &o);
   if (!hwnd) return false;
+  o.dpi = static_cast<int>(WindowDpi(hwnd));
+  o.font.reset(DialogFont(o.dpi, 9));
+  MonitorLayout monitors;
+  if (monitors.Read()) {
+    for (const Monitor& monitor : monitors) {
+      const RECT& m = monitor.rect;
+      o.banners.push_back(RECT{m.left - o.origin.x, m.top - o.origin.y, m.right - o.origin.x,
+                               m.top - o.origin.y + o.Scaled(24)});
+    }
+  } else {
+    o.banners.push_back(RECT{0, 0, w, o.Scaled(24)});
+  }
+  POINT cursor;
+  if (::GetCursorPos(&cursor)) {
+    o.mouse = cursor;
+    o.mouseKnown = true;
+  }
   ::ShowWindow(hwnd, SW_SHOW);
   ::SetForegroundWindow(hwnd);
   ::SetFocus(hwnd);
-  POINT cursor;
-  if (::GetCursorPos(&cursor)) o.mouse = cursor;
 
   MSG msg;
   while (!o.done && ::GetMessageW(&msg, nullptr, 0, 0) > 0) {
