@@ -22,6 +22,7 @@ namespace dorvantel {
 namespace {
 
 constexpr UINT kFrameMessage = WM_APP + 1;
+constexpr UINT kStartedMessage = WM_APP + 3;  // the preview's start has ended
 constexpr UINT_PTR kPreviewTimer = 1;
 constexpr UINT kPreviewDelayMs = 500;
 constexpr int kPreviewRate = 4;  // frames a second in the preview
@@ -176,10 +177,9 @@ void RefreshPreview(HWND dialog, Editor* editor) {
   if (editor->previewing && preset == editor->previewed) return;
   editor->previewed = preset;
   editor->previewSize.clear();
-  std::wstring startError;
-  HRESULT hr = editor->preview.Start(preset, kPreviewRate, dialog, kFrameMessage, &startError);
+  HRESULT hr = editor->preview.Show(preset, kPreviewRate, dialog, kFrameMessage, kStartedMessage);
   editor->previewing = SUCCEEDED(hr);
-  ShowPreviewText(dialog, SUCCEEDED(hr) ? L"Starting..." : L"No preview: " + startError);
+  ShowPreviewText(dialog, SUCCEEDED(hr) ? L"Starting..." : L"No preview: " + ResultText(hr));
   ::InvalidateRect(::GetDlgItem(dialog, IDC_PREVIEW), nullptr, TRUE);
 }
 
@@ -333,6 +333,13 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
       }
       return TRUE;
     case kTaskDoneMessage: editor->saving.Finish(); return TRUE;
+    case kStartedMessage: {
+      // Starts end in the order they were given: the last message tells of the last start.
+      std::wstring error;
+      editor->previewing = editor->preview.Started(&error);
+      if (!editor->previewing) ShowPreviewText(dialog, L"No preview: " + error);
+      return TRUE;
+    }
     case kFrameMessage:
       editor->preview.Consumed();
       ::InvalidateRect(::GetDlgItem(dialog, IDC_PREVIEW), nullptr, FALSE);

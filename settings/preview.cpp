@@ -1,6 +1,9 @@
 #include "settings/preview.h"
 
 #include <algorithm>
+#include <utility>
+
+#include "hostkit/apartment.h"
 
 #include "hostkit/result_text.h"
 #include "hostkit/source_settings.h"
@@ -9,8 +12,90 @@
 
 namespace dorvantel {
 
-HRESULT Preview::Start(const Preset& preset, int rate, HWND window, UINT message, std::wstring* error) {
-  Stop();
+Preview::~Preview() {
+  if (!thread_) return;
+  Give(Order::Quit);
+  ::WaitForSingleObject(thread_.get(), INFINITE);
+}
+
+HRESULT Preview::Show(const Preset& preset, int rate, HWND window, UINT frameMessage, UINT startedMessage) {
+  {
+    SectionLockHolder hold(&orderLock_);
+    preset_ = preset;
+    rate_ = rate;
+    orderWindow_ = window;
+    frameMessage_ = frameMessage;
+    startedMessage_ = startedMessage;
+  }
+  return Give(Order::Show);
+}
+
+void Preview::Stop() {
+  if (thread_) Give(Order::Stop);
+  SectionLockHolder hold(&lock_);
+  frame_.clear();
+}
+
+bool Preview::Started(std::wstring* error) {
+  SectionLockHolder hold(&orderLock_);
+  *error = outcomeError_;
+  return SUCCEEDED(outcome_);
+}
+
+HRESULT Preview::Give(Order order) {
+  if (!thread_) {
+    wake_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!wake_) return HRESULT_FROM_WIN32(::GetLastError());
+    thread_.reset(::CreateThread(nullptr, 0, Serve, this, 0, nullptr));
+    if (!thread_) return HRESULT_FROM_WIN32(::GetLastError());
+  }
+  {
+    SectionLockHolder hold(&orderLock_);
+    if (order_ != Order::Quit) order_ = order;  // a later order replaces one not yet taken
+  }
+  ::SetEvent(wake_.get());
+  return S_OK;
+}
+
+DWORD WINAPI Preview::Serve(void* self) {
+  auto* preview = static_cast<Preview*>(self);
+  ComApartment apartment;
+  for (;;) {
+    ::WaitForSingleObject(preview->wake_.get(), INFINITE);
+    Order order;
+    Preset preset;
+    int rate;
+    HWND window;
+    UINT startedMessage, frameMessage;
+    {
+      SectionLockHolder hold(&preview->orderLock_);
+      order = std::exchange(preview->order_, Order::None);
+      preset = preview->preset_;
+      rate = preview->rate_;
+      window = preview->orderWindow_;
+      startedMessage = preview->startedMessage_;
+      frameMessage = preview->frameMessage_;
+    }
+    if (order == Order::None) continue;
+    preview->StopGraph();
+    if (order == Order::Quit) return 0;
+    if (order == Order::Stop) continue;
+    // No graph runs now: the streaming thread reads these once the new one runs.
+    preview->window_ = window;
+    preview->message_ = frameMessage;
+    std::wstring error;
+    const HRESULT hr = apartment.joined() ? preview->StartGraph(preset, rate, &error) : apartment.result();
+    if (!apartment.joined()) error = L"cannot start COM: " + ResultText(hr);
+    {
+      SectionLockHolder hold(&preview->orderLock_);
+      preview->outcome_ = hr;
+      preview->outcomeError_ = error;
+    }
+    ::PostMessageW(window, startedMessage, 0, 0);
+  }
+}
+
+HRESULT Preview::StartGraph(const Preset& preset, int rate, std::wstring* error) {
   if (!library_.loaded()) {
     HRESULT hr = library_.Load(ProgramFolder() + DORVANTEL_DLL_NAME, error);
     if (FAILED(hr)) return hr;
@@ -33,8 +118,6 @@ HRESULT Preview::Start(const Preset& preset, int rate, HWND window, UINT message
   settings.ReadFrameRate(&storedRate);
   settings.WriteLong(SourceProperty::FrameRate, std::min(storedRate, rate));
 
-  window_ = window;
-  message_ = message;
   posted_ = false;
   hr = graph_.Build(source.get(), std::nullopt, true, this, error);
   FrameFormat format;
@@ -56,7 +139,7 @@ HRESULT Preview::Start(const Preset& preset, int rate, HWND window, UINT message
   return S_OK;
 }
 
-void Preview::Stop() {
+void Preview::StopGraph() {
   if (running_) graph_.Stop();
   graph_.Release();
   running_ = false;

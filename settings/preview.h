@@ -1,13 +1,18 @@
 #pragma once
 // The live preview: the desktop source from the library beside the program, loaded with a
 // preset the way binding its device loads it (IPersistPropertyBag::Load), in a
-// Sample Grabber graph like a host's. Frames arrive on the source's streaming thread; the
+// Sample Grabber graph like a host's. Loading the library and building, running and stopping
+// the graph take their time, so a thread of the preview's own does them, in a COM apartment of
+// its own: the window only leaves orders (show this preset, stop), which never wait, and hears
+// how a start went by a posted message. Frames arrive on the source's streaming thread; the
 // latest is kept and the window told with a posted message (one at a time), and painted
 // scaled to fit on the window's thread.
 //
-// Owns the library, the graph and the frame copy; lock_ guards the copy and its format
-// between the streaming thread and the painting thread. Not reference counted: the graph,
-// which holds the callback, is released before the object goes.
+// Owns the preview's thread, and through it the library, the graph and the frame copy.
+// orderLock_ guards the orders and the outcome between the window's thread and the preview's;
+// lock_ guards the frame copy and its format between the streaming thread and the painting
+// thread. Not reference counted: the graph, which holds the callback, is released before the
+// object goes. The destructor waits for the preview's thread to stop the graph.
 
 #include <windows.h>
 #include <dshow.h>
@@ -17,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "base/handles.h"
 #include "base/section_lock.h"
 #include "hostkit/capture_graph.h"
 #include "hostkit/frame_format.h"
@@ -29,14 +35,18 @@ namespace dorvantel {
 class Preview : public SampleCallback {
  public:
   Preview() = default;
-  ~Preview() { Stop(); }
+  ~Preview();
   Preview(const Preview&) = delete;
   Preview& operator=(const Preview&) = delete;
 
-  // Runs the source with the preset at rate frames a second at most; each new frame posts
-  // message to window. error: one line when it cannot.
-  HRESULT Start(const Preset& preset, int rate, HWND window, UINT message, std::wstring* error);
+  // Orders the source run with the preset at rate frames a second at most, in place of what
+  // ran: each new frame posts frameMessage to window, and the start's outcome startedMessage
+  // (read it with Started). An error when the preview's thread cannot start.
+  HRESULT Show(const Preset& preset, int rate, HWND window, UINT frameMessage, UINT startedMessage);
+  // Orders the source stopped; the frame shown is dropped now.
   void Stop();
+  // On startedMessage: whether the latest start ran; error: one line when it did not.
+  bool Started(std::wstring* error);
   // Draws the latest frame into area, scaled to fit with its proportions; false when there
   // is none. size: the frames' size ("320x240 rgb32").
   bool Paint(HDC dc, const RECT& area, std::wstring* size);
@@ -47,13 +57,31 @@ class Preview : public SampleCallback {
   HRESULT STDMETHODCALLTYPE SampleCB(double time, IMediaSample* sample) override;
 
  private:
+  enum class Order { None, Show, Stop, Quit };
+  HRESULT Give(Order order);
+  static DWORD WINAPI Serve(void* self);
+  // The preview's thread alone:
+  HRESULT StartGraph(const Preset& preset, int rate, std::wstring* error);
+  void StopGraph();
+
   SourceLibrary library_;
   CaptureGraph graph_;
   bool running_ = false;
-  HWND window_ = nullptr;
+  HWND window_ = nullptr;  // set by the preview's thread while no graph runs
   UINT message_ = 0;
   std::atomic<bool> posted_{false};
   std::atomic<uint64_t> frames_{0};
+
+  SectionLock orderLock_;
+  Order order_ = Order::None;
+  Preset preset_;
+  int rate_ = 0;
+  HWND orderWindow_ = nullptr;
+  UINT frameMessage_ = 0, startedMessage_ = 0;
+  HRESULT outcome_ = S_OK;
+  std::wstring outcomeError_;
+  EventHandle wake_;
+  ThreadHandle thread_;
 
   SectionLock lock_;
   FrameFormat format_;
