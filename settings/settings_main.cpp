@@ -30,6 +30,7 @@ struct DeviceList {
   std::vector<StoredDevice> devices;  // as the list shows them, by name
   BackgroundTask task;                // a save or a removal under way
   DisabledControls disabled;          // the buttons that would start more meanwhile
+  UINT dpi = 96;                      // the window's, which the list's columns are sized for
 };
 
 void SetStatus(HWND dialog, const std::wstring& text) { ::SetDlgItemTextW(dialog, IDC_STATUS, text.c_str()); }
@@ -204,6 +205,7 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
   switch (message) {
     case WM_INITDIALOG: {
       SetUpList(::GetDlgItem(dialog, IDC_DEVICES), {{L"Device", 140}, {L"What it captures", 0}});
+      list->dpi = WindowDpi(dialog);
       Refresh(dialog, list, DesktopSourceName);
       if (!OtherRegisterTool().empty()) {
         SetStatus(dialog, L"Changes are saved for 64-bit and 32-bit hosts.");
@@ -211,6 +213,15 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
       return TRUE;
     }
     case kTaskDoneMessage: list->task.Finish(); return TRUE;
+    case WM_DPICHANGED: {
+      // On a monitor of another DPI the dialog is laid out anew; the columns follow it.
+      HWND view = ::GetDlgItem(dialog, IDC_DEVICES);
+      const UINT dpi = LOWORD(wparam);
+      ListView_SetColumnWidth(view, 0, ::MulDiv(ListView_GetColumnWidth(view, 0), dpi, list->dpi));
+      ListView_SetColumnWidth(view, 1, LVSCW_AUTOSIZE_USEHEADER);
+      list->dpi = dpi;
+      break;
+    }
     case WM_COMMAND:
       // One save or removal at a time, and the window stays until it has ended.
       if (list->task.busy()) return TRUE;
