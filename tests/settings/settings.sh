@@ -25,9 +25,10 @@ if [ "$bits$other" = 6432 ] && i386_emulated || [ ! -f "$other_tool" ]; then
   other_tool=""
 fi
 register() { "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" "$@"; }
-settings=""
+settings="" dpi_set=""
 cleanup() {
   [ -n "$settings" ] && kill "$settings" 2>/dev/null
+  [ -n "$dpi_set" ] && restore_dpi
   [ -n "$demo" ] && kill "$demo" 2>/dev/null
   register unregister --all >/dev/null 2>&1
   [ -n "$other_tool" ] && "$ROOT/scripts/wine-run" "$other_tool" unregister --all >/dev/null 2>&1
@@ -285,6 +286,77 @@ check "renamed: the region goes with it" "$((left + 21)),$((top + 20)),$((left +
 if [ -n "$other_tool" ]; then
   check "renamed: the $other-bit register tool lists the same" "Dorvantel;Test renamed;Test window copy;" "$(listed "$other_tool")"
 fi
+
+# 6. A save that waits: the register tool's stand-in holds it until its gate file goes. The
+# editor answers meanwhile with every button disabled, then the save completes and shows; a
+# removal that the tool refuses says so in the status line.
+inside() { "$ROOT/scripts/wine-run" "$dir/tests/settings_probe.exe" "$@" | tr -d '\r'; }
+keys "Dorvantel settings" Escape
+gone "Dorvantel settings" || fail "Close did not end the program"
+wait "$settings" 2>/dev/null
+gate=$work/gate
+touch "$gate"
+DORVANTEL_OTHER_REGISTER_TOOL=$(winpath "$dir/tests/settings_probe.exe") DORVANTEL_STAND_IN_GATE=$(winpath "$gate") \
+  "$ROOT/scripts/wine-run" "$program/dorvantel-settings.exe" >>"$work/settings.log" 2>&1 &
+settings=$!
+main=$(window "Dorvantel settings" 60) || { fail "the settings program did not start again"; exit 1; }
+keys "Dorvantel settings" alt+a
+window "Dorvantel preset" >/dev/null || { fail "Add did not open the editor"; exit 1; }
+typed "Dorvantel preset" "Slow save"
+keys "Dorvantel preset" alt+s
+sleep 1
+answers=$(inside answers "Dorvantel preset" 3)
+[[ "$answers" == "answered "*" 0 buttons enabled" ]] && [ "$(echo "$answers" | cut -d' ' -f2)" = "$(echo "$answers" | cut -d' ' -f4)" ] \
+  && pass "a slow save: the editor answers, its buttons disabled ($answers)" || fail "a slow save: $answers"
+window "Dorvantel preset" 1 >/dev/null && pass "a slow save: the editor waits for it" || fail "a slow save: the editor closed early"
+rm -f "$gate"
+gone "Dorvantel preset" || fail "a slow save: the editor stayed after it ended"
+titled "a slow save: the device is listed" "Dorvantel settings - 4 capture devices"
+check "a slow save: the status says so" "Saved \"Slow save\" for ${bits}-bit hosts and ${other}-bit hosts." "$(inside text "Dorvantel settings" 1007)"
+touch "$gate.fail"
+keys "Dorvantel settings" alt+c Home Down alt+d
+window "Dorvantel delete" >/dev/null || fail "Delete asked nothing"
+keys "Dorvantel delete" Return
+for _ in $(seq 100); do status=$(inside text "Dorvantel settings" 1007); [[ "$status" == Not* ]] && break; sleep 0.3; done
+check "a failed removal: the status says why" \
+  "Not deleted: still found by ${other}-bit hosts: ${other}-bit register tool: dorvantel-register: error: the stand-in was told to fail" \
+  "$status"
+
+# 7. At 144 DPI (Wine's LogPixels, put back afterwards): every labelled control's text fits it
+# and lies inside its dialog, the device list's first column holds a device's name, and the
+# overlay's help line grows with the text (36 pixels high).
+desktop='HKCU\Control Panel\Desktop'
+logpixels=$(winreg query "$desktop" /v LogPixels 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_DWORD *//p')
+restore_dpi() {
+  if [ -n "$logpixels" ]; then winreg add "$desktop" /v LogPixels /t REG_DWORD /d "$logpixels" /f
+  else winreg delete "$desktop" /v LogPixels /f; fi >/dev/null 2>&1
+  dpi_set=""
+}
+keys "Dorvantel settings" Escape
+gone "Dorvantel settings" || fail "Close did not end the program"
+wait "$settings" 2>/dev/null
+dpi_set=1
+winreg add "$desktop" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null
+"$ROOT/scripts/wine-run" "$program/dorvantel-settings.exe" >>"$work/settings.log" 2>&1 &
+settings=$!
+main=$(window "Dorvantel settings" 60) || { fail "the settings program did not start at 144 DPI"; exit 1; }
+fits=$(inside fits "Dorvantel settings" "Test window copy")
+[[ "$fits" == *" at 144 DPI, 0 cut off or outside" ]] && pass "144 DPI: the device list fits (${fits##*$'\n'})" \
+  || fail "144 DPI: the device list: $fits"
+keys "Dorvantel settings" alt+a
+window "Dorvantel preset" >/dev/null || fail "Add did not open the editor at 144 DPI"
+fits=$(inside fits "Dorvantel preset")
+[[ "$fits" == *" at 144 DPI, 0 cut off or outside" ]] && pass "144 DPI: the editor fits (${fits##*$'\n'})" \
+  || fail "144 DPI: the editor: $fits"
+keys "Dorvantel preset" alt+r alt+a
+window "Dorvantel region" >/dev/null || fail "Draw did not open the overlay at 144 DPI"
+painted "$work/dpi.png" 5 30 32,32,32 && pass "144 DPI: the overlay's help line is 1.5 times as high" \
+  || fail "144 DPI: the overlay's help line at 5,30: $(pixel "$work/dpi.png" 5 30)"
+keys "Dorvantel region" Escape
+gone "Dorvantel region" || fail "Esc did not close the overlay"
+keys "Dorvantel preset" Escape
+gone "Dorvantel preset" || fail "Esc did not close the editor"
+restore_dpi
 
 echo "$failures failed"
 [ "$failures" = 0 ]
