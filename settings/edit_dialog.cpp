@@ -334,9 +334,10 @@ INT_PTR CALLBACK EditProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
       return TRUE;
     case kTaskDoneMessage: editor->saving.Finish(); return TRUE;
     case kStartedMessage: {
-      // Starts end in the order they were given: the last message tells of the last start.
       std::wstring error;
-      editor->previewing = editor->preview.Started(&error);
+      const Preview::Start start = editor->preview.Started(&error);
+      if (start == Preview::Start::Stale) return TRUE;
+      editor->previewing = start == Preview::Start::Running;
       if (!editor->previewing) ShowPreviewText(dialog, L"No preview: " + error);
       return TRUE;
     }

@@ -36,10 +36,11 @@ void Preview::Stop() {
   frame_.clear();
 }
 
-bool Preview::Started(std::wstring* error) {
+Preview::Start Preview::Started(std::wstring* error) {
   SectionLockHolder hold(&orderLock_);
   *error = outcomeError_;
-  return SUCCEEDED(outcome_);
+  if (outcomeOf_ != orders_) return Start::Stale;
+  return SUCCEEDED(outcome_) ? Start::Running : Start::Failed;
 }
 
 HRESULT Preview::Give(Order order) {
@@ -52,6 +53,7 @@ HRESULT Preview::Give(Order order) {
   {
     SectionLockHolder hold(&orderLock_);
     if (order_ != Order::Quit) order_ = order;  // a later order replaces one not yet taken
+    ++orders_;
   }
   ::SetEvent(wake_.get());
   return S_OK;
@@ -67,6 +69,7 @@ DWORD WINAPI Preview::Serve(void* self) {
     int rate;
     HWND window;
     UINT startedMessage, frameMessage;
+    unsigned orderNumber;
     {
       SectionLockHolder hold(&preview->orderLock_);
       order = std::exchange(preview->order_, Order::None);
@@ -75,6 +78,7 @@ DWORD WINAPI Preview::Serve(void* self) {
       window = preview->orderWindow_;
       startedMessage = preview->startedMessage_;
       frameMessage = preview->frameMessage_;
+      orderNumber = preview->orders_;
     }
     if (order == Order::None) continue;
     preview->StopGraph();
@@ -88,6 +92,7 @@ DWORD WINAPI Preview::Serve(void* self) {
     if (!apartment.joined()) error = L"cannot start COM: " + ResultText(hr);
     {
       SectionLockHolder hold(&preview->orderLock_);
+      preview->outcomeOf_ = orderNumber;
       preview->outcome_ = hr;
       preview->outcomeError_ = error;
     }

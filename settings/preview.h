@@ -45,8 +45,10 @@ class Preview : public SampleCallback {
   HRESULT Show(const Preset& preset, int rate, HWND window, UINT frameMessage, UINT startedMessage);
   // Orders the source stopped; the frame shown is dropped now.
   void Stop();
-  // On startedMessage: whether the latest start ran; error: one line when it did not.
-  bool Started(std::wstring* error);
+  // On startedMessage: how the start went. Stale: it was for a Show or before a Stop that
+  // came after it, and says nothing of what runs now. error: one line when it failed.
+  enum class Start { Stale, Running, Failed };
+  Start Started(std::wstring* error);
   // Draws the latest frame into area, scaled to fit with its proportions; false when there
   // is none. size: the frames' size ("320x240 rgb32").
   bool Paint(HDC dc, const RECT& area, std::wstring* size);
@@ -78,6 +80,8 @@ class Preview : public SampleCallback {
   int rate_ = 0;
   HWND orderWindow_ = nullptr;
   UINT frameMessage_ = 0, startedMessage_ = 0;
+  unsigned orders_ = 0;   // orders given, counted; the outcome says which it answers
+  unsigned outcomeOf_ = 0;
   HRESULT outcome_ = S_OK;
   std::wstring outcomeError_;
   EventHandle wake_;
