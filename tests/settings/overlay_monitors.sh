@@ -9,6 +9,7 @@
 #   overlay_monitors.sh BUILD_DIR    (the 64-bit build folder)
 set -uo pipefail
 source "$(dirname "$0")/../support/checks.sh" "$1"
+source "$(dirname "$0")/gui.sh"
 work=$(mktemp -d "$dir/overlay-monitors.XXXXXX")
 settings=""
 cleanup() {
@@ -17,34 +18,13 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-window() {  # window TITLE: waits up to 60 s for a shown window of that title
-  for _ in $(seq 600); do
-    xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1 | grep . && return 0
-    sleep 0.1
-  done
-  return 1
-}
-keys() {  # keys TITLE KEY...
-  xdotool windowfocus "$(window "$1")"
-  sleep 0.2
-  xdotool key --delay 60 "${@:2}"
-}
-painted() {  # painted PNG X Y R,G,B: screenshots until the pixel has the colour (20 s at most)
-  for _ in $(seq 100); do
-    import -window root "$1"
-    [ "$(pixel "$1" "$2" "$3")" = "$4" ] && return 0
-    sleep 0.2
-  done
-  return 1
-}
-inside() { "$ROOT/scripts/wine-run" "$dir/tests/settings_probe.exe" "$@" | tr -d '\r'; }
 dx=800 dy=480  # the X screen's pixel of the screen's 0,0
 
 left=-700 top=100  # the demo window on the left monitor
 start_demo $left $top
 "$ROOT/scripts/wine-run" "$dir/dorvantel-settings.exe" >"$work/settings.log" 2>&1 &
 settings=$!
-window "Dorvantel settings" >/dev/null || { fail "the settings program did not show its window"; exit 1; }
+window "Dorvantel settings" 60 >/dev/null || { fail "the settings program did not show its window"; exit 1; }
 xdotool windowmove "$(window "Dorvantel settings")" $((dx + 300)) $((dy + 200))
 keys "Dorvantel settings" alt+a
 window "Dorvantel preset" >/dev/null || { fail "Add did not open the editor"; exit 1; }

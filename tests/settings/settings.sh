@@ -7,6 +7,7 @@
 # overlay and the preview there (the README's pictures).
 set -uo pipefail
 source "$(dirname "$0")/../support/checks.sh" "$1"
+source "$(dirname "$0")/gui.sh"
 if objdump -f "$dir/dorvantel-register.exe" | grep -q x86-64; then bits=64; other=32; else bits=32; other=64; fi
 
 work=$(mktemp -d "$dir/settings.XXXXXX")
@@ -39,24 +40,6 @@ trap cleanup EXIT
 host() { "$ROOT/scripts/wine-ffmpeg" "$bits" -hide_banner -nostdin "$@"; }
 shots=${DORVANTEL_SETTINGS_SHOTS:-}
 
-# The id of the first shown window whose title matches, waiting up to SECONDS (default 20).
-window() {
-  local id i
-  for ((i = 0; i < ${2:-20} * 10; i++)); do
-    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1)
-    if [ -n "$id" ]; then echo "$id"; return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-# Gives the window the keyboard (there is no window manager to do it) and sends keys to it.
-keys() {  # keys TITLE KEY...
-  local id
-  id=$(window "$1") || { fail "no window \"$1\" for the keys ${*:2}"; return 1; }
-  xdotool windowfocus "$id"
-  sleep 0.2
-  xdotool key --delay 60 "${@:2}"
-}
 typed() {  # typed TITLE TEXT
   local id
   id=$(window "$1") || { fail "no window \"$1\" to type into"; return 1; }
@@ -88,16 +71,6 @@ titled() {  # titled DESCRIPTION TITLE: the main window's title becomes TITLE (3
     sleep 0.1
   done
   check "$1" "$2" "$(xdotool getwindowname "$main")"
-}
-# Screenshots of the whole screen until the pixel has the colour (20 s at most), in PNG.
-# Overlays are painted a moment after they show, later still on a busy machine.
-painted() {  # painted PNG X Y R,G,B
-  for _ in $(seq 100); do
-    import -window root "$1"
-    [ "$(pixel "$1" "$2" "$3")" = "$4" ] && return 0
-    sleep 0.2
-  done
-  return 1
 }
 # The devices of the filter that a register tool lists (names only), sorted, on one line.
 listed() { "$ROOT/scripts/wine-run" "$1" list | tr -d '\r' | grep -v '^ ' | sort | tr '\n' ';'; }
@@ -290,7 +263,6 @@ fi
 # 6. A save that waits: the register tool's stand-in holds it until its gate file goes. The
 # editor answers meanwhile with every button disabled, then the save completes and shows; a
 # removal that the tool refuses says so in the status line.
-inside() { "$ROOT/scripts/wine-run" "$dir/tests/settings_probe.exe" "$@" | tr -d '\r'; }
 keys "Dorvantel settings" Escape
 gone "Dorvantel settings" || fail "Close did not end the program"
 wait "$settings" 2>/dev/null
