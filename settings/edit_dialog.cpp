@@ -40,7 +40,7 @@ struct Editor {
   Preset previewed;  // the preset the preview runs with
   bool previewing = false;
   std::wstring previewSize;
-  BackgroundTask saving;       // the save under way: the fields wait for its outcome
+  BackgroundTask saving;  // the save under way: the fields wait for its outcome
   DisabledControls disabled;
 };
 

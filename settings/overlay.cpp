@@ -53,11 +53,11 @@ struct Overlay {
   POINT origin{};  // the virtual screen's corner: the window's 0,0
   int width = 0, height = 0;
   int dpi = 96;
-  GdiObject<HFONT> font;        // the help's and the size's, at the window's DPI
-  ScreenPicture bright, dim;    // the screen when the overlay opened, and dimmed
-  ScreenPicture canvas;         // what the window shows, composed where it changes
-  std::vector<RECT> banners;    // the help line at the top of each monitor, window coordinates
-  RECT selection{};  // screen coordinates
+  GdiObject<HFONT> font;      // the help's and the size's, at the window's DPI
+  ScreenPicture bright, dim;  // the screen when the overlay opened, and dimmed
+  ScreenPicture canvas;       // what the window shows, composed where it changes
+  std::vector<RECT> banners;  // the help line at the top of each monitor, window coordinates
+  RECT selection{};           // screen coordinates
   bool dragging = false;
   POINT anchor{};
   POINT mouse{};
@@ -362,8 +362,8 @@ bool RunOverlay(HWND owner, OverlayMode mode, RECT* region, HWND* window) {
   if (monitors.Read()) {
     for (const Monitor& monitor : monitors) {
       const RECT& m = monitor.rect;
-      o.banners.push_back(RECT{m.left - o.origin.x, m.top - o.origin.y, m.right - o.origin.x,
-                               m.top - o.origin.y + o.Scaled(24)});
+      o.banners.push_back(
+          RECT{m.left - o.origin.x, m.top - o.origin.y, m.right - o.origin.x, m.top - o.origin.y + o.Scaled(24)});
     }
   } else {
     o.banners.push_back(RECT{0, 0, w, o.Scaled(24)});

@@ -80,7 +80,7 @@ class Preview : public SampleCallback {
   int rate_ = 0;
   HWND orderWindow_ = nullptr;
   UINT frameMessage_ = 0, startedMessage_ = 0;
-  unsigned orders_ = 0;   // orders given, counted; the outcome says which it answers
+  unsigned orders_ = 0;  // orders given, counted; the outcome says which it answers
   unsigned outcomeOf_ = 0;
   HRESULT outcome_ = S_OK;
   std::wstring outcomeError_;

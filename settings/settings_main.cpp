@@ -37,8 +37,8 @@ void SetStatus(HWND dialog, const std::wstring& text) { ::SetDlgItemTextW(dialog
 
 // Runs a save or a removal off the window's thread: the window answers and paints meanwhile,
 // the buttons are disabled and the status says what runs; done shows the outcome.
-void InBackground(HWND dialog, DeviceList* list, const std::wstring& status,
-                  std::function<void(StoreOutcome*)> work, std::function<void(const StoreOutcome&)> done) {
+void InBackground(HWND dialog, DeviceList* list, const std::wstring& status, std::function<void(StoreOutcome*)> work,
+                  std::function<void(const StoreOutcome&)> done) {
   auto outcome = std::make_shared<StoreOutcome>();
   list->disabled.Disable(dialog);
   SetStatus(dialog, status);
@@ -167,8 +167,8 @@ void RenameSelected(HWND dialog, DeviceList* list) {
       [dialog, list, oldName, newName](const StoreOutcome& out) {
         const bool renamed = SUCCEEDED(out.result);
         Refresh(dialog, list, renamed ? newName : oldName);
-        SetStatus(dialog, renamed ? L"Renamed \"" + oldName + L"\" to \"" + newName + L"\"."
-                                  : L"Not renamed: " + out.error);
+        SetStatus(dialog,
+                  renamed ? L"Renamed \"" + oldName + L"\" to \"" + newName + L"\"." : L"Not renamed: " + out.error);
       });
 }
 

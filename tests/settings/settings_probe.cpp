@@ -65,7 +65,7 @@ int Answers(HWND window, int seconds) {
 struct Fit {
   HWND dialog;
   HDC dc;
-  RECT inside;  // the dialog's client area, in screen coordinates
+  RECT inside;   // the dialog's client area, in screen coordinates
   int checkBox;  // the box and gap beside a check box's or a radio button's text
   int margins;   // a list's text's margins in its column
   std::wstring name;
@@ -123,8 +123,9 @@ int Fits(HWND dialog, const wchar_t* name) {
   HDC screen = ::GetDC(nullptr);
   const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
   // The dialogs' font: "MS Shell Dlg" 8 points with DS_SHELLFONT.
-  HFONT font = ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Shell Dlg 2");
+  HFONT font =
+      ::CreateFontW(-::MulDiv(8, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH, L"MS Shell Dlg 2");
   HGDIOBJ old = ::SelectObject(screen, font);
   Fit fit{dialog, screen, {}, ::MulDiv(16, dpi, 96), ::MulDiv(12, dpi, 96), name ? name : L""};
   ::GetClientRect(dialog, &fit.inside);
@@ -156,8 +157,8 @@ BOOL CALLBACK Match(HWND window, LPARAM data) {
 int wmain(int argc, wchar_t** argv) {
   // Pixels as they are: the settings program is per-monitor DPI aware.
   using SetContext = BOOL(WINAPI*)(HANDLE);
-  if (auto set = reinterpret_cast<SetContext>(
-          reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")))) {
+  if (auto set = reinterpret_cast<SetContext>(reinterpret_cast<void*>(
+          ::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")))) {
     set(reinterpret_cast<HANDLE>(-4));  // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
   } else {
     ::SetProcessDPIAware();
