@@ -36,6 +36,14 @@ void ReportError(const wchar_t* program, const std::wstring& message) {
   WriteError(std::wstring(program) + L": error: " + message + L"\n");
 }
 
+void WriteOutput(const std::wstring& text) {
+  std::string utf8(
+      static_cast<size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+  DWORD written = 0;
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size() - 1), &written, nullptr);
+}
+
 HANDLE InterruptEvent() {
   if (!interruptEvent) {
     // Lives as long as the process.

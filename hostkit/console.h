@@ -9,6 +9,8 @@ namespace dorvantel {
 
 // Writes text to standard error: to the console as it is, elsewhere as UTF-8.
 void WriteError(const std::wstring& text);
+// Writes text to standard output as UTF-8, for scripts (lists, not frames).
+void WriteOutput(const std::wstring& text);
 // "<program>: error: <message>" on one line.
 void ReportError(const wchar_t* program, const std::wstring& message);
 

@@ -34,6 +34,10 @@ std::wstring Parse(const std::vector<std::wstring>& args, Preset* preset, bool* 
       ReadCaptureOption(option, {}, preset);
       continue;
     }
+    if (recorder && option == L"--monitors") {
+      recorder->listMonitors = true;
+      continue;
+    }
     if (recorder && option == L"--quiet") {
       recorder->quiet = true;
       continue;
@@ -95,6 +99,10 @@ ParsedOptions<RecorderOptions> ParseRecorderOptions(const std::vector<std::wstri
   RecorderOptions& options = parsed.options;
   parsed.error = Parse(args, &options.preset, &options.help, &options, nullptr);
   if (!parsed.ok() || options.help) return parsed;
+  if (options.listMonitors) {
+    if (!options.output.empty()) parsed.error = L"--monitors lists the monitors and records nothing: name no output";
+    return parsed;
+  }
   if (!options.recover.empty()) {
     if (!options.output.empty()) parsed.error = L"--recover makes its own output: name no other (see --help)";
     return parsed;
@@ -118,6 +126,7 @@ ParsedOptions<PresetOptions> ParsePresetOptions(const std::vector<std::wstring>&
 const wchar_t* RecorderUsage() {
   return L"usage: dorvantel-record [options] OUTPUT\n"
          L"       dorvantel-record --recover NAME.avi.part\n"
+         L"       dorvantel-record --monitors\n"
          L"Records the desktop. OUTPUT is an .avi file (uncompressed video), or - for raw frames\n"
          L"on standard output after a line that announces their geometry and pixel format.\n"
          L"A recording that stops early (a full disk, the window closed) keeps what it recorded and\n"
@@ -130,6 +139,7 @@ const wchar_t* RecorderUsage() {
          L"  --window TITLE       a window, found by its title (exact, else a part of it)\n"
          L"  --monitor N          monitor N: 1 the primary, then the others left to right, top to bottom\n"
          L"  --desktop            the whole desktop: every monitor\n"
+         L"  --monitors           list the monitors by these numbers, and record nothing\n"
          L"  --rate F             frames per second, 1 to 1000 (default 10)\n"
          L"  --rate-mode M        time stamps: 0 by frame count (default), 1 and 2 by grab time\n"
          L"  --size WxH           scale every frame to this size\n"

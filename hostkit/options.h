@@ -20,6 +20,7 @@ struct RecorderOptions {
   bool demo = false;
   RECT demoBounds{};  // empty: the demo window's own default place
   bool quiet = false;
+  bool listMonitors = false;  // --monitors: list them and record nothing
   bool help = false;
   std::wstring recover;  // a recording's .part file to close instead of recording (--recover)
 

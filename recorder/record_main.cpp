@@ -18,6 +18,7 @@
 #include "recorder/avi_writer.h"
 #include "hostkit/capture_graph.h"
 #include "hostkit/console.h"
+#include "hostkit/monitor_list.h"
 #include "hostkit/demo_window.h"
 #include "hostkit/source_setup.h"
 #include "hostkit/device_registration.h"
@@ -318,6 +319,16 @@ int wmain(int argc, wchar_t** argv) {
   if (parsed.options.help) {
     WriteError(RecorderUsage());
     return 0;
+  }
+  if (parsed.options.listMonitors) {
+    WriteOutput(MonitorListText());
+    return 0;
+  }
+  // A recording of a monitor that is not there would be black from start to end.
+  const std::wstring missing = MissingMonitor(parsed.options.preset);
+  if (!missing.empty()) {
+    ReportError(kProgram, missing + L" (dorvantel-record --monitors lists them)");
+    return kExitUsage;
   }
   if (!parsed.options.recover.empty()) return RecoverCommand(parsed.options.recover);
   return Recorder(parsed.options).Run();

@@ -10,6 +10,7 @@
 #include "hostkit/apartment.h"
 #include "hostkit/console.h"
 #include "hostkit/device_registration.h"
+#include "hostkit/monitor_list.h"
 #include "hostkit/options.h"
 #include "hostkit/result_text.h"
 #include "hostkit/source_library.h"
@@ -26,13 +27,15 @@ int Usage() {
       L"usage: dorvantel-register register [--name NAME] [capture options]\n"
       L"       dorvantel-register unregister [--name NAME | --all]\n"
       L"       dorvantel-register list\n"
+      L"       dorvantel-register monitors\n"
       L"  register     make the library beside this program the video capture device NAME\n"
       L"               (default \"Dorvantel\") that captures as the options say; the capture\n"
       L"               options are dorvantel-record's: --rect, --window, --monitor, --desktop,\n"
       L"               --rate, --rate-mode, --size, --interpolation, --format, --cursor,\n"
       L"               --no-cursor, --layered, --pacing, --no-pacing\n"
       L"  unregister   remove the device NAME (default \"Dorvantel\"), or every one with --all\n"
-      L"  list         print the video capture devices that hosts find, with their settings\n");
+      L"  list         print the video capture devices that hosts find, with their settings\n"
+      L"  monitors     print the monitors by the numbers --monitor takes\n");
   return 2;
 }
 
@@ -46,15 +49,6 @@ int BadUsage(const std::wstring& message) {
   return 2;
 }
 
-void WriteOutput(const std::wstring& text) {
-  // The list goes to standard output, for scripts.
-  std::string utf8(
-      static_cast<size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
-  DWORD written = 0;
-  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size() - 1), &written, nullptr);
-}
-
 }  // namespace
 
 }  // namespace dorvantel
@@ -64,7 +58,7 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
   std::vector<std::wstring> args(argv + 2, argv + argc);
-  if (command != L"register" && command != L"unregister" && command != L"list") {
+  if (command != L"register" && command != L"unregister" && command != L"list" && command != L"monitors") {
     ReportError(kProgram, L"unknown command " + command);
     return Usage();
   }
@@ -91,6 +85,10 @@ int wmain(int argc, wchar_t** argv) {
   } else if (!args.empty()) {
     return BadUsage(L"too many arguments");
   }
+  if (command == L"monitors") {
+    WriteOutput(MonitorListText());
+    return 0;
+  }
   if (!all && options.name.empty()) options.name = DesktopSourceName;
   if (!all) {
     const std::wstring badName = CheckDeviceName(options.name);
@@ -107,6 +105,9 @@ int wmain(int argc, wchar_t** argv) {
     if (FAILED(check.Load(library, &error))) return Fail(error);
     if (FAILED(RegisterDevice(library, options.name, StoredValues(options.preset), &error))) return Fail(error);
     WriteError(L"registered " + library + L" as the video capture device \"" + options.name + L"\"\n");
+    // Kept all the same: the monitor may be plugged in before a host binds the device.
+    const std::wstring missing = MissingMonitor(options.preset);
+    if (!missing.empty()) WriteError(L"note: " + missing + L"; until there is, the device gives black frames\n");
     return 0;
   }
   if (command == L"unregister") {

@@ -38,6 +38,24 @@ register list >"$work/list"
 grep -A2 -x "Dorvantel left" <(tr -d '\r' <"$work/list") | grep -qx "  CaptureValue=2" \
   && pass "the monitor's preset is listed with its number" || fail "the monitor's preset: $(cat "$work/list")"
 
+# The tools list the monitors by the numbers the filter uses, and say when one is not there.
+record_tool() { "$ROOT/scripts/wine-run" "$dir/dorvantel-record.exe" "$@"; }
+monitors="1: 1024x768 at 0,0 (*, primary)|2: 800x600 at -800,0 (*)|3: 640x480 at 0,-480 (*)"
+listed=$(register monitors 2>&1 | tr -d '\r' | paste -sd'|')
+# shellcheck disable=SC2053
+[[ $listed == $monitors ]] && pass "the register tool lists the monitors" || fail "register monitors: $listed"
+listed=$(record_tool --monitors 2>&1 | tr -d '\r' | paste -sd'|')
+# shellcheck disable=SC2053
+[[ $listed == $monitors ]] && pass "the recorder lists the monitors" || fail "dorvantel-record --monitors: $listed"
+record_tool --monitor 9 --seconds 1 "$(winpath "$work/none.avi")" 2>"$work/err"
+check "recording a monitor that is not there: bad options" 2 "$?"
+check "... in one line" "dorvantel-record: error: there is no monitor 9: the desktop has monitors 1 to 3 (dorvantel-record --monitors lists them)" "$(tr -d '\r' <"$work/err")"
+register register --name "Dorvantel left" --monitor 9 2>"$work/err"
+check "a preset of a monitor that is not there is kept, with a note" \
+  "0 note: there is no monitor 9: the desktop has monitors 1 to 3; until there is, the device gives black frames" \
+  "$? $(tr -d '\r' <"$work/err" | grep '^note')"
+register register --name "Dorvantel left" --monitor 2 2>/dev/null
+
 # The demo window on the left monitor, its bars at negative screen coordinates.
 start_demo -700 100
 import -window root "$work/screen.png"

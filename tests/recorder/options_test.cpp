@@ -91,6 +91,13 @@ TEST(RecorderOptions, HelpNeedsNoOutput) {
   EXPECT_TRUE(parsed.options.help);
 }
 
+TEST(RecorderOptions, ListingTheMonitorsRecordsNothing) {
+  ParsedOptions parsed = Parse({L"--monitors"});
+  ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
+  EXPECT_TRUE(parsed.options.listMonitors);
+  EXPECT_FALSE(Parse({L"--monitors", L"y.avi"}).ok());
+}
+
 TEST(RecorderOptions, RecoverMakesItsOwnOutput) {
   ParsedOptions parsed = Parse({L"--recover", L"x.avi.part"});
   ASSERT_TRUE(parsed.ok()) << parsed.error.c_str();
