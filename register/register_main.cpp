@@ -4,14 +4,17 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "hostkit/apartment.h"
 #include "hostkit/console.h"
+#include "hostkit/device_check.h"
 #include "hostkit/device_registration.h"
 #include "hostkit/monitor_list.h"
 #include "hostkit/options.h"
+#include "hostkit/other_tool.h"
 #include "hostkit/result_text.h"
 #include "hostkit/source_library.h"
 #include "module/dorvantel.h"
@@ -28,6 +31,7 @@ int Usage() {
       L"       dorvantel-register unregister [--name NAME | --all]\n"
       L"       dorvantel-register list\n"
       L"       dorvantel-register monitors\n"
+      L"       dorvantel-register check [--this-bitness]\n"
       L"  register     make the library beside this program the video capture device NAME\n"
       L"               (default \"Dorvantel\") that captures as the options say; the capture\n"
       L"               options are dorvantel-record's: --rect, --window, --monitor, --desktop,\n"
@@ -35,7 +39,11 @@ int Usage() {
       L"               --no-cursor, --layered, --pacing, --no-pacing\n"
       L"  unregister   remove the device NAME (default \"Dorvantel\"), or every one with --all\n"
       L"  list         print the video capture devices that hosts find, with their settings\n"
-      L"  monitors     print the monitors by the numbers --monitor takes\n");
+      L"  monitors     print the monitors by the numbers --monitor takes\n"
+
+      L"  check        try every Dorvantel device as 64-bit and 32-bit programs would, and say\n"
+      L"               what is wrong in words; exit status 0 when all works, 1 when not\n"
+      L"               (--this-bitness: only for programs of this tool's bitness)\n");
   return 2;
 }
 
@@ -44,9 +52,81 @@ int Fail(const std::wstring& message) {
   return 1;
 }
 
+// How long a test grab waits for its first frame, and the other bitness's check for its answer.
+constexpr DWORD kGrabMs = 5000;
+constexpr DWORD kOtherCheckMs = 120000;
+
+std::wstring FromUtf8(const std::string& text) {
+  std::wstring wide(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0)), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+  wide.resize(wcslen(wide.c_str()));
+  return wide;
+}
+
+// The other bitness's view, as its own register tool checks it; why not, when it cannot.
+std::wstring CheckOtherView(ViewCheck* view) {
+  const std::wstring tool = OtherRegisterTool();
+  if (tool.empty()) return L"no " + BitsText(kOtherBits) + L" dorvantel-register is installed beside this one";
+  std::string output;
+  DWORD status = 1;
+  std::wstring error;
+  if (FAILED(RunTool(tool, {L"check", L"--view"}, kOtherCheckMs, &output, &status, &error))) return error;
+  if (status != 0 || !ReadViewText(FromUtf8(output), view)) {
+    return tool + L" could not check: exit status " + std::to_wstring(status);
+  }
+  return {};
+}
+
 int BadUsage(const std::wstring& message) {
   ReportError(kProgram, message);
   return 2;
+}
+
+// The devices hosts find, each with its settings (ours) or whose it is (another program's),
+// then the keys of ours that hosts do not find.
+std::wstring ListText(const std::vector<VideoInputDevice>& devices, const std::vector<DeviceKey>& keys) {
+  std::wstring text;
+  for (const VideoInputDevice& device : devices) {
+    text += device.name + L"\n";
+    for (const PresetValue& value : device.stored) text += L"  " + StoredText(value) + L"\n";
+    if (!device.desktopSource) text += L"  (another program's device)\n";
+  }
+  for (const DeviceKey& key : keys) {
+    if (!key.ours || FindListed(devices, key)) continue;
+    text += key.key + L"\n  (a Dorvantel device that programs do not list: " + UnlistedReason(key) +
+            L"; dorvantel-register unregister --all removes it)\n";
+  }
+  return text;
+}
+
+// check [--this-bitness]; check --view, for the other bitness's tool: this view as text.
+int Check(const std::vector<std::wstring>& args) {
+  const bool thisBitness = std::find(args.begin(), args.end(), L"--this-bitness") != args.end();
+  const bool viewOnly = std::find(args.begin(), args.end(), L"--view") != args.end();
+  std::vector<ViewCheck> views(1);
+  std::wstring error;
+  if (FAILED(CheckThisView(kGrabMs, &views[0], &error))) return Fail(error);
+  if (viewOnly) {
+    WriteOutput(ViewText(views[0]));
+    return 0;
+  }
+  std::vector<int> expected = {kOwnBits};
+  std::wstring unchecked;
+  if (!thisBitness) {
+    expected = {64, 32};
+    ViewCheck other;
+    const std::wstring why = CheckOtherView(&other);
+    if (why.empty()) {
+      views.push_back(other);
+    } else {
+      expected = {kOwnBits};
+      unchecked = BitsText(kOtherBits) + L" programs: not checked: " + why + L"\n";
+    }
+  }
+  bool allGood = false;
+  std::wstring report = CheckReport(views, expected, &allGood);
+  WriteOutput(unchecked + report);
+  return allGood && unchecked.empty() ? 0 : 1;
 }
 
 }  // namespace
@@ -58,7 +138,8 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
   std::vector<std::wstring> args(argv + 2, argv + argc);
-  if (command != L"register" && command != L"unregister" && command != L"list" && command != L"monitors") {
+  if (command != L"register" && command != L"unregister" && command != L"list" && command != L"monitors" &&
+      command != L"check") {
     ReportError(kProgram, L"unknown command " + command);
     return Usage();
   }
@@ -82,6 +163,10 @@ int wmain(int argc, wchar_t** argv) {
       }
     }
     if (all && !options.name.empty()) return BadUsage(L"--all and --name exclude each other");
+  } else if (command == L"check") {
+    for (const std::wstring& arg : args) {
+      if (arg != L"--this-bitness" && arg != L"--view") return BadUsage(L"unexpected argument " + arg);
+    }
   } else if (!args.empty()) {
     return BadUsage(L"too many arguments");
   }
@@ -90,7 +175,9 @@ int wmain(int argc, wchar_t** argv) {
     return 0;
   }
   if (!all && options.name.empty()) options.name = DesktopSourceName;
-  if (!all) {
+  // Any name can be unregistered (only this library's devices are removed), so that a device
+  // left by an older version under a name refused now can still go.
+  if (command == L"register") {
     const std::wstring badName = CheckDeviceName(options.name);
     if (!badName.empty()) return BadUsage(L"--name: " + badName);
   }
@@ -118,14 +205,13 @@ int wmain(int argc, wchar_t** argv) {
     WriteError(hr == S_OK ? L"unregistered " + what + L"\n" : what + L": nothing was registered\n");
     return 0;
   }
+  if (command == L"check") return Check(args);
   std::vector<VideoInputDevice> devices;
   HRESULT hr = ListVideoInputDevices(&devices);
   if (FAILED(hr)) return Fail(L"cannot enumerate the video capture devices: " + ResultText(hr));
-  std::wstring text;
-  for (const VideoInputDevice& device : devices) {
-    text += device.name + L"\n";
-    for (const PresetValue& value : device.stored) text += L"  " + StoredText(value) + L"\n";
-  }
-  WriteOutput(text);
+  std::vector<DeviceKey> keys;
+  hr = ReadDeviceKeys(&keys);
+  if (FAILED(hr)) return Fail(L"cannot read the video capture devices: " + ResultText(hr));
+  WriteOutput(ListText(devices, keys));
   return 0;
 }

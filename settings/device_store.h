@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "hostkit/other_tool.h"  // OtherRegisterTool, QuoteArgument
 #include "hostkit/preset.h"
 
 namespace dorvantel {
@@ -32,11 +33,6 @@ struct StoreOutcome {
 // The devices of the desktop source that hosts of this bitness find, in the enumerator's order.
 HRESULT ListStoredDevices(std::vector<StoredDevice>* devices);
 
-// The other bitness's register tool, or an empty text when none is installed beside. The
-// environment variable DORVANTEL_OTHER_REGISTER_TOOL names another program to run in its
-// place (the GUI test's slow or failing stand-in).
-std::wstring OtherRegisterTool();
-
 // Registers the device name with this preset in every view (again: replacing what it held).
 // The name and the preset are checked first; nothing is written when they fail.
 // done: which hosts find it now ("64-bit and 32-bit hosts").
@@ -49,9 +45,5 @@ HRESULT DeleteDevice(const std::wstring& name, std::wstring* error);
 // taken: the names of the devices there are.
 std::wstring CheckNewName(const std::wstring& name, const std::wstring& original,
                           const std::vector<std::wstring>& taken);
-
-// One argument of a command line, quoted so that the C runtime and CommandLineToArgvW read it
-// back as it is (window titles may hold spaces, quotes and backslashes).
-std::wstring QuoteArgument(const std::wstring& argument);
 
 }  // namespace dorvantel

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "hostkit/device_registration.h"
 #include "hostkit/preset.h"
 #include "hostkit/result_text.h"
 #include "hostkit/window_list.h"
@@ -297,7 +298,8 @@ void Save(HWND dialog, Editor* editor) {
       dialog, kTaskDoneMessage,
       [outcome, name, original, preset] {
         outcome->result = SaveDevice(name, preset, &outcome->done, &outcome->error);
-        if (SUCCEEDED(outcome->result) && !original.empty() && original != name) {
+        // A name that differs in case only is the same registry key, which the save wrote over.
+        if (SUCCEEDED(outcome->result) && !original.empty() && !SameDeviceKey(original, name)) {
           outcome->result = DeleteDevice(original, &outcome->error);
         }
       },

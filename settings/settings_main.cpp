@@ -162,7 +162,9 @@ void RenameSelected(HWND dialog, DeviceList* list) {
       dialog, list, L"Renaming \"" + oldName + L"\"...",
       [oldName, newName, preset](StoreOutcome* out) {
         out->result = SaveDevice(newName, preset, &out->done, &out->error);
-        if (SUCCEEDED(out->result)) out->result = DeleteDevice(oldName, &out->error);
+        // A name that differs in case only is the same registry key, which the save wrote over.
+        if (SUCCEEDED(out->result) && !SameDeviceKey(oldName, newName))
+          out->result = DeleteDevice(oldName, &out->error);
       },
       [dialog, list, oldName, newName](const StoreOutcome& out) {
         const bool renamed = SUCCEEDED(out.result);

@@ -1,0 +1,43 @@
+#pragma once
+// The check behind "my program does not see the device": what programs of one bitness find
+// of the desktop source's devices in their registry view, each device tried as a host tries
+// it (listed by the system device enumerator, its library loaded and its filter created,
+// the moniker bound with its stored settings, one frame grabbed), and the answer in words a
+// user understands. A tool checks its own bitness's view; the other view is checked by the
+// other bitness's tool, whose answer comes back as text (ViewText, ReadViewText) and is
+// merged into one report. COM must be initialised on the calling thread.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace dorvantel {
+
+struct CheckedDevice {
+  std::wstring key;                    // its registry key
+  std::wstring name;                   // its friendly name (the key when it has none)
+  bool ours = true;                    // a device of the desktop source
+  bool listed = false;                 // programs of this bitness list it
+  bool works = false;                  // listed, opens and gives frames (or waits for its window)
+  std::vector<std::wstring> problems;  // one line each
+  std::vector<std::wstring> notes;     // worth knowing, not wrong
+};
+
+struct ViewCheck {
+  int bits = 0;  // whose view: 32 or 64
+  std::vector<CheckedDevice> devices;
+};
+
+// Checks this process's view; grabMs: how long a test grab may wait for its first frame.
+HRESULT CheckThisView(DWORD grabMs, ViewCheck* view, std::wstring* error);
+
+// A view's check as lines of text, and back (false: not such text).
+std::wstring ViewText(const ViewCheck& view);
+bool ReadViewText(const std::wstring& text, ViewCheck* view);
+
+// The report of the views checked (one or both), with the summary as its last line; *allGood
+// when every device of the desktop source works for every bitness named in expected.
+std::wstring CheckReport(const std::vector<ViewCheck>& views, const std::vector<int>& expected, bool* allGood);
+
+}  // namespace dorvantel
