@@ -22,8 +22,8 @@ std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
 // The machine type of a Windows executable's PE header; 0 when it cannot be read.
 WORD MachineOf(const std::wstring& path) {
-  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, 0, nullptr));
+  FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                0, nullptr));
   if (!file.valid()) return 0;
   IMAGE_DOS_HEADER dos{};
   DWORD got = 0;
@@ -381,8 +381,8 @@ std::wstring CheckReport(const std::vector<ViewCheck>& views, const std::vector<
     summary += L" programs";
     if (working < ours) summary += L", " + std::to_wstring(ours - working) + L" with problems";
   }
-  if (others > 0) summary += L"; " + std::to_wstring(others) + L" device" + (others == 1 ? L"" : L"s") +
-                             L" of other programs";
+  if (others > 0)
+    summary += L"; " + std::to_wstring(others) + L" device" + (others == 1 ? L"" : L"s") + L" of other programs";
   return text + summary + L"\n";
 }
 

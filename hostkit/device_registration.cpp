@@ -85,8 +85,7 @@ std::wstring ReadKeyText(HKEY key, const wchar_t* value) {
 LONG WriteStored(HKEY key, const PresetValue& value) {
   if (value.isText) return SetString(key, value.key.c_str(), value.text);
   const DWORD number = static_cast<DWORD>(value.number);
-  return ::RegSetValueExW(key, value.key.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                          sizeof(number));
+  return ::RegSetValueExW(key, value.key.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
 }
 
 // Writes the device's key anew: its name, class, filter data and stored settings.
@@ -110,8 +109,8 @@ LONG DeleteDeviceKey(const std::wstring& keyName) {
 }
 
 std::wstring OtherDeviceText(const DeviceKey& other) {
-  return L"another program's video capture device \"" +
-         (other.friendlyName.empty() ? other.key : other.friendlyName) + L"\" (registry key \"" + other.key + L"\")";
+  return L"another program's video capture device \"" + (other.friendlyName.empty() ? other.key : other.friendlyName) +
+         L"\" (registry key \"" + other.key + L"\")";
 }
 
 // Another program's device whose key or friendly name is name's, or null.
@@ -135,9 +134,7 @@ bool IsDesktopSource(IPropertyBag* bag) {
 
 }  // namespace
 
-std::wstring DeviceKeyName(const std::wstring& name) {
-  return name == DesktopSourceName ? ClassText() : name;
-}
+std::wstring DeviceKeyName(const std::wstring& name) { return name == DesktopSourceName ? ClassText() : name; }
 
 bool SameDeviceKey(const std::wstring& name, const std::wstring& other) {
   return SameName(DeviceKeyName(name), DeviceKeyName(other));
@@ -160,10 +157,10 @@ std::vector<uint8_t> DeviceFilterData() {
   number(0);
   tag("0pi3");
   number(REG_PINFLAG_B_OUTPUT);
-  number(1);  // instances
-  number(1);  // media types
-  number(0);  // mediums
-  number(1);  // the pin has a category,
+  number(1);       // instances
+  number(1);       // media types
+  number(0);       // mediums
+  number(1);       // the pin has a category,
   number(kGuids);  // there
   tag("0ty3");
   number(0);
@@ -248,8 +245,8 @@ HRESULT UnregisterDevice(const std::wstring& name, std::wstring* error) {
     if (!name.empty() && !SameName(key.key, keyName) && key.friendlyName != name) continue;
     const LONG status = DeleteDeviceKey(key.key);
     if (status != ERROR_SUCCESS) {
-      *error = L"cannot remove the video capture device \"" + key.key + L"\": " +
-               SystemMessage(static_cast<DWORD>(status));
+      *error =
+          L"cannot remove the video capture device \"" + key.key + L"\": " + SystemMessage(static_cast<DWORD>(status));
       return HRESULT_FROM_WIN32(status);
     }
     ++removed;
@@ -296,7 +293,8 @@ const VideoInputDevice* FindListed(const std::vector<VideoInputDevice>& devices,
 }
 
 std::wstring UnlistedReason(const DeviceKey& key) {
-  if (key.friendlyName.empty()) return L"its registry key \"" + key.key + L"\" has no name (it was left half-registered)";
+  if (key.friendlyName.empty())
+    return L"its registry key \"" + key.key + L"\" has no name (it was left half-registered)";
   return L"the system's device enumerator skips its registry key \"" + key.key + L"\"";
 }
 

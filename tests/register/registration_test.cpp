@@ -95,10 +95,11 @@ TEST_F(Registration, FilterDataIsTheMappersOwn) {
   filter.rgPins2 = &pin;
   CLSID other;
   ASSERT_EQ(S_OK, ::CLSIDFromString(kOtherClass, &other));
-  ASSERT_EQ(S_OK, mapper->RegisterFilter(other, L"OtherCam", nullptr, &CLSID_VideoInputDeviceCategory, L"OtherCam",
-                                         &filter));
+  ASSERT_EQ(S_OK,
+            mapper->RegisterFilter(other, L"OtherCam", nullptr, &CLSID_VideoInputDeviceCategory, L"OtherCam", &filter));
   RegistryKey key;
-  ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (kInstances + L"OtherCam").c_str(), 0, KEY_READ, key.put()));
+  ASSERT_EQ(ERROR_SUCCESS,
+            ::RegOpenKeyExW(HKEY_CLASSES_ROOT, (kInstances + L"OtherCam").c_str(), 0, KEY_READ, key.put()));
   std::vector<BYTE> written(512);
   DWORD size = static_cast<DWORD>(written.size());
   ASSERT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key.get(), L"FilterData", nullptr, nullptr, written.data(), &size));
@@ -183,13 +184,15 @@ TEST_F(Registration, NamesDifferingInCase) {
 // The two views' answers become one line per device and problem: which programs see it,
 // what is wrong for whom, and a summary that fails when any device fails either bitness.
 TEST(CheckReport, MergesTheViewsOfBothBitnesses) {
-  ViewCheck view64{64, {CheckedDevice{L"{CLSID}", L"Dorvantel", true, true, true},
-                        CheckedDevice{L"Broken", L"Broken", true, true, false, {L"programs cannot open it: why"}},
-                        CheckedDevice{L"Win", L"Win", true, true, true, {}, {L"it captures the window"}},
-                        CheckedDevice{L"OtherCam", L"Other Camera", false, true, false}}};
+  ViewCheck view64{64,
+                   {CheckedDevice{L"{CLSID}", L"Dorvantel", true, true, true},
+                    CheckedDevice{L"Broken", L"Broken", true, true, false, {L"programs cannot open it: why"}},
+                    CheckedDevice{L"Win", L"Win", true, true, true, {}, {L"it captures the window"}},
+                    CheckedDevice{L"OtherCam", L"Other Camera", false, true, false}}};
   ViewCheck view32;
-  ASSERT_TRUE(ReadViewText(ViewText(ViewCheck{32, {CheckedDevice{L"{clsid}", L"Dorvantel", true, true, true},
-                                                     CheckedDevice{L"Win", L"Win", true, true, true}}}),
+  ASSERT_TRUE(ReadViewText(ViewText(ViewCheck{32,
+                                              {CheckedDevice{L"{clsid}", L"Dorvantel", true, true, true},
+                                               CheckedDevice{L"Win", L"Win", true, true, true}}}),
                            &view32));
   bool allGood = true;
   EXPECT_EQ(
