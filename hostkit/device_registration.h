@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/preset.h"
+#include "preset/preset.h"
 
 namespace dorvantel {
 

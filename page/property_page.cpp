@@ -7,72 +7,11 @@
 
 #include "module/dorvantel.h"
 #include "preset/preset.h"
+#include "preset/value_bag.h"
 
 namespace dorvantel {
 
 namespace {
-
-// A property bag of values as a device's key stores them (numbers as VT_I4, text as VT_BSTR),
-// lent to the filter's IPersistPropertyBag for one Save or Load; it lives on its caller's
-// stack, so it counts no references.
-class ValueBag final : public IPropertyBag {
- public:
-  ValueBag() = default;
-  explicit ValueBag(std::vector<PresetValue> values) : values_(std::move(values)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IPropertyBag)) return E_NOINTERFACE;
-    *out = static_cast<IPropertyBag*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-
-  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
-    if (!name || !value) return E_POINTER;
-    for (const PresetValue& stored : values_) {
-      if (_wcsicmp(stored.key.c_str(), name) != 0) continue;
-      ::VariantInit(value);
-      if (!stored.isText) {
-        value->vt = VT_I4;
-        value->lVal = stored.number;
-        return S_OK;
-      }
-      value->bstrVal = ::SysAllocStringLen(stored.text.data(), static_cast<UINT>(stored.text.size()));
-      if (!value->bstrVal) return E_OUTOFMEMORY;
-      value->vt = VT_BSTR;
-      return S_OK;
-    }
-    return E_INVALIDARG;
-  }
-
-  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR name, VARIANT* value) override {
-    if (!name || !value) return E_POINTER;
-    try {
-      PresetValue stored{name, false, 0, {}};
-      if (value->vt == VT_BSTR) {
-        stored.isText = true;
-        if (value->bstrVal) stored.text.assign(value->bstrVal, ::SysStringLen(value->bstrVal));
-      } else {
-        VARIANT number;
-        ::VariantInit(&number);
-        if (FAILED(::VariantChangeType(&number, value, 0, VT_I4))) return DISP_E_TYPEMISMATCH;
-        stored.number = number.lVal;
-      }
-      values_.push_back(std::move(stored));
-      return S_OK;
-    } catch (const std::bad_alloc&) {
-      return E_OUTOFMEMORY;
-    }
-  }
-
-  const std::vector<PresetValue>& values() const noexcept { return values_; }
-
- private:
-  std::vector<PresetValue> values_;
-};
 
 // The filter's settings as a device stores them.
 HRESULT SaveFilter(IPropertyBag* filter, ValueBag* bag) {
@@ -262,8 +201,8 @@ void DesktopSourcePage::Edited() {
 std::wstring DesktopSourcePage::StateNote() const {
   bool running = false;
   if (filter_ && Connected(filter_.get(), &running)) {
-    return running ? L"Running: size and format apply at the host's next connection; the rest at once."
-                   : L"Connected: size and format apply at the host's next connection; the rest at once.";
+    return std::wstring(running ? L"Running" : L"Connected") +
+           L": size and format apply at the host's next connection; the rest at once, scaled to the connected size.";
   }
   return frame_ == PageFrame::NeverCallsApply ? L"The settings apply when this window closes." : L"";
 }

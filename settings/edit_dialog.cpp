@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "hostkit/preset.h"
 #include "hostkit/result_text.h"
+#include "preset/preset.h"
 #include "hostkit/window_list.h"
 #include "module/dorvantel.h"
 #include "settings/background_task.h"
