@@ -30,11 +30,13 @@ crop "$work/screen.png" "280x160+$left+$top" "$work/b.png"
 host -y -rtbufsize 256M -f dshow -show_video_device_dialog true -i video=Dorvantel -frames:v 20 \
   -c:v rawvideo -pix_fmt bgra "$(winpath "$work/page.avi")" 2>"$work/page.log" &
 recorder=$!
-# The frame: a visible window of ffmpeg's that holds the page's title.
+# The frame: the visible window with a title that is not the demo's (Wine's frame calls it
+# "Properties for" and the filter's name in ffmpeg's graph).
 sheet=""
 for _ in $(seq 300); do
-  sheet=$(xdotool search --onlyvisible --name "Dorvantel" 2>/dev/null | while read -r id; do
-    [ "$(xdotool getwindowname "$id")" != "Dorvantel screen" ] && echo "$id"
+  sheet=$(xdotool search --onlyvisible --name "." 2>/dev/null | while read -r id; do
+    name=$(xdotool getwindowname "$id")
+    [ -n "$name" ] && [ "$name" != "Dorvantel screen" ] && echo "$id"
   done | head -n 1)
   [ -n "$sheet" ] && break
   sleep 0.2
