@@ -73,5 +73,13 @@ else
   check "the recording has the bars' pixels" 0 "$(differing "$work/a.png" "$work/b.png" 1%)"
 fi
 
+# The page's class goes with the last device, as the filter's does.
+page='HKCR\CLSID\{3A499195-E1E6-487A-A238-7FF89B93A60B}\InprocServer32'
+winreg query "$page" /ve /reg:$bits >/dev/null 2>&1 && pass "the page is registered with the device" ||
+  fail "the page's class is not registered"
+register unregister --all >/dev/null 2>&1
+winreg query "$page" /ve /reg:$bits >/dev/null 2>&1 && fail "the page's class stays after unregister" ||
+  pass "the page's class goes with the last device"
+
 echo "$failures failed"
 [ "$failures" = 0 ]

@@ -83,6 +83,14 @@ class PropertyPageTest : public ModuleThreadedTest {
   HWND Panel() const { return ::GetWindow(parent_, GW_CHILD); }
   void Type(int id, const wchar_t* text) { ::SetDlgItemTextW(Panel(), id, text); }
   void Click(int id) { ::SendMessageW(::GetDlgItem(Panel(), id), BM_CLICK, 0, 0); }
+  // A screen region, as a user clicks and types it.
+  void Region(const wchar_t* x, const wchar_t* y, const wchar_t* width, const wchar_t* height) {
+    Click(IDC_PANEL_REGION);
+    Type(IDC_PANEL_X, x);
+    Type(IDC_PANEL_Y, y);
+    Type(IDC_PANEL_W, width);
+    Type(IDC_PANEL_H, height);
+  }
   std::wstring Shown(int id) {
     wchar_t text[256] = {};
     ::GetDlgItemTextW(Panel(), id, text, 256);
@@ -194,11 +202,7 @@ TEST_F(PropertyPageTest, WindowsOkAppliesAndItsCancelDrops) {
 TEST_F(PropertyPageTest, WinesFrameTakesTheEditsOnDeactivateAndTheReleaseLetsGoOfAll) {
   ComPtr<IPropertyPage> page = MakePage(PageFrame::NeverCallsApply);
   Open(page.get());
-  Click(IDC_PANEL_REGION);
-  Type(IDC_PANEL_X, L"10");
-  Type(IDC_PANEL_Y, L"20");
-  Type(IDC_PANEL_W, L"320");
-  Type(IDC_PANEL_H, L"240");
+  Region(L"10", L"20", L"320", L"240");
   Click(IDC_PANEL_CURSOR);
   ASSERT_EQ(S_OK, page->Show(SW_HIDE));
   ASSERT_EQ(S_OK, page->Deactivate());
@@ -231,11 +235,7 @@ TEST_F(PropertyPageTest, ARunningGraphKeepsItsConnectionAndTakesTheRest) {
   ComPtr<IPropertyPage> page = MakePage(PageFrame::NeverCallsApply);
   Open(page.get());
   EXPECT_NE(std::wstring::npos, Shown(IDC_PANEL_NOTE).find(L"next connection")) << Shown(IDC_PANEL_NOTE);
-  Click(IDC_PANEL_REGION);
-  Type(IDC_PANEL_X, L"0");
-  Type(IDC_PANEL_Y, L"0");
-  Type(IDC_PANEL_W, L"100");
-  Type(IDC_PANEL_H, L"60");
+  Region(L"0", L"0", L"100", L"60");
   Click(IDC_PANEL_SCALE);
   Type(IDC_PANEL_RATE, L"30");
   ::SendDlgItemMessageW(Panel(), IDC_PANEL_FORMAT, CB_SETCURSEL, 2, 0);
