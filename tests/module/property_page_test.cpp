@@ -258,26 +258,22 @@ struct FoundControl {
   HWND control = nullptr;
   HWND window = nullptr;
 };
+BOOL CALLBACK MatchControl(HWND child, LPARAM param) {
+  auto* found = reinterpret_cast<FoundControl*>(param);
+  if (::GetDlgCtrlID(child) != found->id) return TRUE;
+  found->control = child;
+  return FALSE;
+}
+BOOL CALLBACK SearchWindow(HWND window, LPARAM param) {
+  auto* found = reinterpret_cast<FoundControl*>(param);
+  ::EnumChildWindows(window, MatchControl, param);
+  if (!found->control) return TRUE;
+  found->window = window;
+  return FALSE;
+}
 FoundControl FindControl(DWORD thread, int id) {
   FoundControl found{id};
-  ::EnumThreadWindows(
-      thread,
-      [](HWND window, LPARAM param) {
-        auto* f = reinterpret_cast<FoundControl*>(param);
-        ::EnumChildWindows(
-            window,
-            [](HWND child, LPARAM inner) {
-              auto* g = reinterpret_cast<FoundControl*>(inner);
-              if (::GetDlgCtrlID(child) != g->id) return TRUE;
-              g->control = child;
-              return FALSE;
-            },
-            param);
-        if (!f->control) return TRUE;
-        f->window = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  ::EnumThreadWindows(thread, SearchWindow, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
