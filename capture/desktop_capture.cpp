@@ -140,6 +140,17 @@ HRESULT DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPI
   request.memory = MemoryDC();
   request.rectangle = s.CaptureRect.Corners();
   request.outputSize = s.OutputSize;
+  // Frames of another size than the destination's (settings written while the pin stays
+  // connected at its size) are scaled into it, rather than not sent until the sizes agree.
+  if (info && infoBytes >= sizeof(BITMAPINFOHEADER)) {
+    const BITMAPINFOHEADER& header = info->bmiHeader;
+    const ::FrameSize target{header.biWidth, header.biHeight < 0 ? -header.biHeight : header.biHeight};
+    const ::FrameSize produced = s.OutputSize.value_or(::FrameSize{s.CaptureRect.width, s.CaptureRect.height});
+    if (target.width > 0 && target.height > 0 &&
+        (produced.width != target.width || produced.height != target.height)) {
+      request.outputSize = target;
+    }
+  }
   request.destination = destination;
   request.destinationBytes = destinationBytes;
   request.destinationSection = destinationSection;

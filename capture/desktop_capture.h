@@ -69,7 +69,8 @@ class DesktopCapture {
   // HRESULT_FROM_WIN32(ERROR_NOT_FOUND) when no window has it (nothing changes then).
   HRESULT FindTitledWindow(bool resize) noexcept;
 
-  // Grabs one frame with the current settings into destination (see GrabFrame): S_OK when
+  // Grabs one frame with the current settings into destination (see GrabFrame), scaled to
+  // the size info describes when the settings make frames of another size: S_OK when
   // written, S_FALSE when nothing was, kCaptureWindowGone when the captured window was
   // closed before or while it was printed (what was drawn then is not a frame of it). With
   // destinationSection (a DIB section whose bits are destination), screen frames of the

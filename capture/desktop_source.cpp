@@ -411,6 +411,9 @@ HRESULT STDMETHODCALLTYPE CPushSourceDesktop::InnerQueryInterface(REFIID iid, vo
     return ExposeInterface(static_cast<IPersistPropertyBag*>(this), out);
   }
   if (IsEqualIID(iid, IID_IAMFilterMiscFlags)) return ExposeInterface(static_cast<IAMFilterMiscFlags*>(this), out);
+  if (IsEqualIID(iid, IID_ISpecifyPropertyPages)) {
+    return ExposeInterface(static_cast<ISpecifyPropertyPages*>(this), out);
+  }
   return CSource::InnerQueryInterface(iid, out);
 }
 
@@ -480,6 +483,16 @@ HRESULT STDMETHODCALLTYPE CPushSourceDesktop::Save(IPropertyBag* bag, BOOL, BOOL
 }
 
 ULONG STDMETHODCALLTYPE CPushSourceDesktop::GetMiscFlags() { return AM_FILTER_MISC_FLAGS_IS_SOURCE; }
+
+HRESULT STDMETHODCALLTYPE CPushSourceDesktop::GetPages(CAUUID* pages) {
+  if (!pages) return E_POINTER;
+  pages->cElems = 0;
+  pages->pElems = static_cast<GUID*>(::CoTaskMemAlloc(sizeof(GUID)));
+  if (!pages->pElems) return E_OUTOFMEMORY;
+  pages->pElems[0] = CLSID_DesktopSourcePage;
+  pages->cElems = 1;
+  return S_OK;
+}
 
 CUnknown* CreateDesktopSource(IUnknown* outer, HRESULT* result) {
   auto* filter = new (std::nothrow) CPushSourceDesktop(outer, result);

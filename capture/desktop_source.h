@@ -143,7 +143,11 @@ class CPushPinDesktop : public CSourceStream, public IKsPropertySet, public IAMS
   TimerResolution timerResolution_;
 };
 
-class CPushSourceDesktop : public CSource, public IPropertyBag, public IPersistPropertyBag, public IAMFilterMiscFlags {
+class CPushSourceDesktop : public CSource,
+                           public IPropertyBag,
+                           public IPersistPropertyBag,
+                           public IAMFilterMiscFlags,
+                           public ISpecifyPropertyPages {
  public:
   CPushSourceDesktop(IUnknown* outer, HRESULT* result) noexcept;
   ~CPushSourceDesktop() override;
@@ -170,6 +174,9 @@ class CPushSourceDesktop : public CSource, public IPropertyBag, public IPersistP
 
   // IAMFilterMiscFlags: a source, so the graph waits for its end of stream from renderers only.
   ULONG STDMETHODCALLTYPE GetMiscFlags() override;
+
+  // ISpecifyPropertyPages: the filter's one page, CLSID_DesktopSourcePage.
+  HRESULT STDMETHODCALLTYPE GetPages(CAUUID* pages) override;
 
   CPushPinDesktop* Pin() const noexcept { return pin_; }
 

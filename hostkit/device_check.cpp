@@ -8,7 +8,7 @@
 #include "hostkit/devices.h"
 #include "hostkit/other_tool.h"
 #include "hostkit/pins.h"
-#include "hostkit/preset.h"
+#include "preset/preset.h"
 #include "hostkit/result_text.h"
 #include "hostkit/source_library.h"
 #include "hostkit/window_list.h"

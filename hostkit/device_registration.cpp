@@ -11,31 +11,57 @@ namespace {
 
 namespace Key = SourceProperty;
 
-std::wstring ClassText() {
+std::wstring ClassText(const CLSID& classId = CLSID_DesktopSource) {
   wchar_t clsid[40];
-  ::StringFromGUID2(CLSID_DesktopSource, clsid, 40);
+  ::StringFromGUID2(classId, clsid, 40);
   return clsid;
 }
 
-std::wstring ClassKeyPath() { return L"CLSID\\" + ClassText(); }
+std::wstring ClassKeyPath(const CLSID& classId = CLSID_DesktopSource) { return L"CLSID\\" + ClassText(classId); }
 
 LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
   return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
+// The library's COM classes: the filter and its property page, served alike.
+struct ComClass {
+  const CLSID* classId;
+  const wchar_t* name;
+};
+const ComClass kComClasses[] = {{&CLSID_DesktopSource, DesktopSourceName},
+                                {&CLSID_DesktopSourcePage, DesktopSourcePageName}};
+
 HRESULT RegisterComClass(const std::wstring& libraryPath) {
-  RegistryKey classKey, serverKey;
-  LONG status = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, ClassKeyPath().c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
-                                  classKey.put(), nullptr);
-  if (status == ERROR_SUCCESS) status = SetString(classKey.get(), nullptr, DesktopSourceName);
-  if (status == ERROR_SUCCESS) {
-    status = ::RegCreateKeyExW(classKey.get(), L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, serverKey.put(),
-                               nullptr);
+  LONG status = ERROR_SUCCESS;
+  for (const ComClass& com : kComClasses) {
+    RegistryKey classKey, serverKey;
+    status = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, ClassKeyPath(*com.classId).c_str(), 0, nullptr, 0, KEY_WRITE,
+                               nullptr, classKey.put(), nullptr);
+    if (status == ERROR_SUCCESS) status = SetString(classKey.get(), nullptr, com.name);
+    if (status == ERROR_SUCCESS) {
+      status = ::RegCreateKeyExW(classKey.get(), L"InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr,
+                                 serverKey.put(), nullptr);
+    }
+    if (status == ERROR_SUCCESS) status = SetString(serverKey.get(), nullptr, libraryPath);
+    if (status == ERROR_SUCCESS) status = SetString(serverKey.get(), L"ThreadingModel", L"Both");
+    if (status != ERROR_SUCCESS) break;
   }
-  if (status == ERROR_SUCCESS) status = SetString(serverKey.get(), nullptr, libraryPath);
-  if (status == ERROR_SUCCESS) status = SetString(serverKey.get(), L"ThreadingModel", L"Both");
   return HRESULT_FROM_WIN32(status);
+}
+
+// Removes the classes' keys: ERROR_SUCCESS when one was there, ERROR_FILE_NOT_FOUND when none was.
+LONG UnregisterComClasses() {
+  LONG result = ERROR_FILE_NOT_FOUND;
+  for (const ComClass& com : kComClasses) {
+    const LONG status = ::RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKeyPath(*com.classId).c_str());
+    if (status == ERROR_SUCCESS) {
+      if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;
+    } else if (status != ERROR_FILE_NOT_FOUND) {
+      result = status;
+    }
+  }
+  return result;
 }
 
 // A number (VT_I4, a DWORD in the registry) or a text (a BSTR) the device's key stores under key;
@@ -224,9 +250,7 @@ HRESULT RegisterDevice(const std::wstring& libraryPath, const std::wstring& name
   *error = L"cannot register the video input device: " + SystemMessage(static_cast<DWORD>(status));
   DeleteDeviceKey(keyName);
   // The class stays while another device of it is registered.
-  if (SUCCEEDED(ReadDeviceKeys(&keys)) && CountOurs(keys) == 0) {
-    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKeyPath().c_str());
-  }
+  if (SUCCEEDED(ReadDeviceKeys(&keys)) && CountOurs(keys) == 0) UnregisterComClasses();
   return HRESULT_FROM_WIN32(status);
 }
 
@@ -259,7 +283,7 @@ HRESULT UnregisterDevice(const std::wstring& name, std::wstring* error) {
     }
   }
   if (left > 0) return removed > 0 ? S_OK : S_FALSE;
-  LONG status = ::RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKeyPath().c_str());
+  const LONG status = UnregisterComClasses();
   if (status == ERROR_SUCCESS) {
     ++removed;
   } else if (status != ERROR_FILE_NOT_FOUND) {

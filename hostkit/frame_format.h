@@ -8,20 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "preset/pixel_format.h"
+
 namespace dorvantel {
-
-enum class PixelFormat { Rgb32, Rgb24, Rgb565, Rgb555, Rgb8 };
-
-struct PixelFormatInfo {
-  PixelFormat format;
-  const wchar_t* name;  // the filter's OutputFormat name, as the options and presets spell it
-  int bits;
-};
-
-// The five formats in the source's order; a format's index is its position on the pin.
-const std::vector<PixelFormatInfo>& PixelFormats();
-const PixelFormatInfo* FindPixelFormat(const std::wstring& name);
-const PixelFormatInfo& DescribePixelFormat(PixelFormat format);
 
 struct FrameFormat {
   PixelFormat pixels = PixelFormat::Rgb32;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "hostkit/preset.h"
+#include "preset/preset.h"
 
 namespace dorvantel {
 

@@ -1,14 +1,14 @@
 #pragma once
 // The tools' command lines: the recorder's (a preset, and where and how long to record) and
 // the register tool's register command (a device's name and its preset). The capture options
-// are the preset's (hostkit/preset.h).
+// are the preset's (preset/preset.h).
 
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-#include "hostkit/preset.h"
+#include "preset/preset.h"
 
 namespace dorvantel {
 

@@ -7,6 +7,7 @@
 #include "hostkit/source_settings.h"
 #include "base/com_ptr.h"
 #include "module/dorvantel.h"
+#include "preset/value_bag.h"
 
 namespace dorvantel {
 
@@ -48,45 +49,6 @@ class SettingsWriter {
   SourceSettings settings_;
   std::wstring* error_;
   HRESULT result_ = S_OK;
-};
-
-// A read-only property bag of a preset's stored values, as a device's registry key hands them
-// to the filter: numbers as VT_I4, the rest as BSTRs; a key it does not hold is not stored.
-// Lives on the caller's stack for the one Load call.
-class StoredBag : public IPropertyBag {
- public:
-  explicit StoredBag(std::vector<PresetValue> values) : values_(std::move(values)) {}
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IPropertyBag) return E_NOINTERFACE;
-    *out = static_cast<IPropertyBag*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE Read(LPCOLESTR name, VARIANT* value, IErrorLog*) override {
-    if (!name || !value) return E_POINTER;
-    for (const PresetValue& stored : values_) {
-      if (_wcsicmp(stored.key.c_str(), name) != 0) continue;
-      ::VariantInit(value);
-      if (!stored.isText) {
-        value->vt = VT_I4;
-        value->lVal = stored.number;
-        return S_OK;
-      }
-      value->bstrVal = ::SysAllocString(stored.text.c_str());
-      if (!value->bstrVal) return E_OUTOFMEMORY;
-      value->vt = VT_BSTR;
-      return S_OK;
-    }
-    return E_INVALIDARG;
-  }
-  HRESULT STDMETHODCALLTYPE Write(LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-
- private:
-  const std::vector<PresetValue> values_;
 };
 
 }  // namespace
@@ -146,7 +108,7 @@ HRESULT LoadPreset(IBaseFilter* filter, const Preset& preset) {
   ComPtr<IPersistPropertyBag> persist;
   HRESULT hr = filter->QueryInterface(IID_IPersistPropertyBag, persist.put_void());
   if (FAILED(hr)) return hr;
-  StoredBag bag(StoredValues(preset));
+  ValueBag bag(StoredValues(preset));
   return persist->Load(&bag, nullptr);
 }
 

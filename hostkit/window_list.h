@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/preset.h"
+#include "preset/preset.h"
 
 namespace dorvantel {
 

@@ -3,9 +3,11 @@
 #include <new>
 
 #include "capture/desktop_source.h"
+#include "page/property_page.h"
 
 const FactoryTemplate TemplateTable[] = {
     {DesktopSourceName, &CLSID_DesktopSource, CreateDesktopSource, nullptr, &DesktopSourceRegistration},
+    {DesktopSourcePageName, &CLSID_DesktopSourcePage, dorvantel::CreateDesktopSourcePage, nullptr, nullptr},
 };
 const int TemplateCount = sizeof(TemplateTable) / sizeof(TemplateTable[0]);
 

@@ -17,7 +17,7 @@ struct FactoryTemplate {
   const CLSID* classId;
   CreateFunction create;
   InitFunction InitRoutine;
-  const FilterRegistration* registration;
+  const FilterRegistration* registration;  // null for a class that is no filter (the page)
 };
 
 extern const FactoryTemplate TemplateTable[];

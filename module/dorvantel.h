@@ -13,6 +13,12 @@ inline constexpr CLSID CLSID_DesktopSource = {0x924bcd16, 0x2927, 0x4d6b, {0xa3,
 // The filter's name, and the name of the capture device registered for it.
 inline constexpr wchar_t DesktopSourceName[] = L"Dorvantel";
 
+// The filter's property page, which its ISpecifyPropertyPages names: the capture settings of
+// the filter it is opened on. Registered with the filter, served by the same library.
+// {3A499195-E1E6-487A-A238-7FF89B93A60B}
+inline constexpr CLSID CLSID_DesktopSourcePage = {0x3a499195, 0xe1e6, 0x487a, {0xa2, 0x38, 0x7f, 0xf8, 0x9b, 0x93, 0xa6, 0x0b}};
+inline constexpr wchar_t DesktopSourcePageName[] = L"Dorvantel capture";
+
 // The settings of IPropertyBag::Write. A name is taken when it begins with one of these.
 namespace SourceProperty {
 inline constexpr wchar_t IncludeCursor[] = L"IncludeCursor";                          // VT_BOOL

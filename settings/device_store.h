@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "hostkit/other_tool.h"  // OtherRegisterTool, QuoteArgument
-#include "hostkit/preset.h"
+#include "preset/preset.h"
 
 namespace dorvantel {
 

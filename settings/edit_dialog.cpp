@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "hostkit/device_registration.h"
-#include "hostkit/preset.h"
 #include "hostkit/result_text.h"
+#include "preset/preset.h"
 #include "hostkit/window_list.h"
 #include "module/dorvantel.h"
 #include "settings/background_task.h"

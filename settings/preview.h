@@ -27,7 +27,7 @@
 #include "hostkit/capture_graph.h"
 #include "hostkit/frame_format.h"
 #include "hostkit/grabber_graph.h"
-#include "hostkit/preset.h"
+#include "preset/preset.h"
 #include "hostkit/source_library.h"
 
 namespace dorvantel {

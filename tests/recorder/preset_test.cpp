@@ -9,7 +9,7 @@
 #include "hostkit/apartment.h"
 #include "hostkit/device_registration.h"
 #include "hostkit/options.h"
-#include "hostkit/preset.h"
+#include "preset/preset.h"
 #include "hostkit/source_setup.h"
 #include "module/dorvantel.h"
 #include "tests/support/library.h"

@@ -118,8 +118,8 @@ DWORD WINAPI WriteEveryKey(void* context) {
     settings.WriteLong(L"InterpolationMode", static_cast<LONG>(n % 8));
     ++hammer->calls;
   }
-  // Whatever rate the loop left, frames come soon after it; and at the connected size, since
-  // a frame of another size does not fit the connection and is not sent. (Not written by the
+  // Whatever rate the loop left, frames come soon after it, at the connected size (a frame
+  // of another size is scaled into it). (Not written by the
   // test's own thread: the worker may be printing that thread's window while it holds the
   // settings.)
   settings.WriteLong(L"FrameRate", 100);

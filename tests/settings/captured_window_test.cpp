@@ -7,7 +7,7 @@
 #include "hostkit/apartment.h"
 #include "hostkit/frame_format.h"
 #include "hostkit/pins.h"
-#include "hostkit/preset.h"
+#include "preset/preset.h"
 #include "hostkit/source_setup.h"
 #include "hostkit/window_list.h"
 #include "tests/support/library.h"

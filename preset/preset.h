@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "hostkit/frame_format.h"
+#include "preset/pixel_format.h"
 #include "module/dorvantel.h"
 
 namespace dorvantel {

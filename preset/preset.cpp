@@ -1,4 +1,4 @@
-#include "hostkit/preset.h"
+#include "preset/preset.h"
 
 #include <cerrno>
 #include <climits>

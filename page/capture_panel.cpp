@@ -1,0 +1,254 @@
+#include "page/capture_panel.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/gdi_resources.h"
+#include "page/panel_resource.h"
+
+namespace dorvantel {
+
+namespace {
+
+// The scaling a new size starts with: GDI+'s best.
+constexpr int kQualityMode = 7;
+
+const int kErrorControls[] = {IDC_PANEL_TITLE_ERROR, IDC_PANEL_REGION_ERROR, IDC_PANEL_RATE_ERROR,
+                              IDC_PANEL_SIZE_ERROR, IDC_PANEL_ERROR};
+
+bool Checked(HWND dialog, int id) { return ::IsDlgButtonChecked(dialog, id) == BST_CHECKED; }
+
+std::wstring Text(HWND dialog, int id) {
+  HWND control = ::GetDlgItem(dialog, id);
+  std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(control)) + 1, L'\0');
+  text.resize(static_cast<size_t>(::GetWindowTextW(control, &text[0], static_cast<int>(text.size()))));
+  return text;
+}
+
+void SetNumber(HWND dialog, int id, LONG value) { ::SetDlgItemInt(dialog, id, static_cast<UINT>(value), TRUE); }
+
+// The area button checked; 0 for none: a monitor or the whole desktop, which the panel keeps.
+int Area(HWND dialog) {
+  for (int id : {IDC_PANEL_DISPLAY, IDC_PANEL_REGION, IDC_PANEL_WINDOW}) {
+    if (Checked(dialog, id)) return id;
+  }
+  return 0;
+}
+
+int ScalingIndex(int mode) {
+  const std::vector<InterpolationChoice>& choices = InterpolationChoices();
+  for (size_t i = 0; i < choices.size(); ++i) {
+    if (choices[i].mode == mode) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+}  // namespace
+
+HWND CapturePanel::Create(HMODULE module, HWND parent, const RECT& place, const Preset& preset) {
+  Destroy();
+  preset_ = preset;
+  window_ = ::CreateDialogParamW(module, MAKEINTRESOURCEW(IDD_CAPTURE_PANEL), parent, Proc,
+                                 reinterpret_cast<LPARAM>(this));
+  if (!window_) return nullptr;
+  Fill();
+  ::MoveWindow(window_, place.left, place.top, place.right - place.left, place.bottom - place.top, FALSE);
+  return window_;
+}
+
+void CapturePanel::Destroy() noexcept {
+  if (!window_) return;
+  HWND window = window_;
+  window_ = nullptr;
+  ::DestroyWindow(window);
+}
+
+void CapturePanel::Fill() {
+  filling_ = true;
+  HWND d = window_;
+  const Preset& p = preset_;
+  const int area = p.target == CaptureTarget::Window      ? IDC_PANEL_WINDOW
+                   : p.target == CaptureTarget::Rectangle ? IDC_PANEL_REGION
+                   : p.target == CaptureTarget::Display   ? IDC_PANEL_DISPLAY
+                                                          : 0;
+  for (int id : {IDC_PANEL_DISPLAY, IDC_PANEL_REGION, IDC_PANEL_WINDOW}) {
+    ::CheckDlgButton(d, id, id == area ? BST_CHECKED : BST_UNCHECKED);
+  }
+  ::SetDlgItemTextW(d, IDC_PANEL_TITLE, p.windowTitle.c_str());
+  ::CheckDlgButton(d, IDC_PANEL_WINDOW_PART,
+                   p.target == CaptureTarget::Window && p.rectangle ? BST_CHECKED : BST_UNCHECKED);
+  if (p.rectangle) {
+    const RECT& r = *p.rectangle;
+    SetNumber(d, IDC_PANEL_X, r.left);
+    SetNumber(d, IDC_PANEL_Y, r.top);
+    SetNumber(d, IDC_PANEL_W, r.right - r.left);
+    SetNumber(d, IDC_PANEL_H, r.bottom - r.top);
+  }
+  SetNumber(d, IDC_PANEL_RATE, p.rate());
+  for (const InterpolationChoice& choice : InterpolationChoices()) {
+    ::SendDlgItemMessageW(d, IDC_PANEL_SCALING, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(choice.label));
+  }
+  const int scaling = p.interpolation ? ScalingIndex(*p.interpolation) : -1;
+  ::SendDlgItemMessageW(d, IDC_PANEL_SCALING, CB_SETCURSEL,
+                        static_cast<WPARAM>(scaling >= 0 ? scaling : ScalingIndex(kQualityMode)), 0);
+  ::CheckDlgButton(d, IDC_PANEL_SCALE, p.outputSize ? BST_CHECKED : BST_UNCHECKED);
+  const OutputDimensions size = p.outputSize.value_or(
+      OutputDimensions{::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2});
+  SetNumber(d, IDC_PANEL_SCALE_W, size.width);
+  SetNumber(d, IDC_PANEL_SCALE_H, size.height);
+  ::SendDlgItemMessageW(d, IDC_PANEL_FORMAT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"any (host's choice)"));
+  for (const PixelFormatInfo& info : PixelFormats()) {
+    ::SendDlgItemMessageW(d, IDC_PANEL_FORMAT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(info.name));
+  }
+  ::SendDlgItemMessageW(d, IDC_PANEL_FORMAT, CB_SETCURSEL, p.format ? static_cast<WPARAM>(*p.format) + 1 : 0, 0);
+  ::CheckDlgButton(d, IDC_PANEL_CURSOR, p.cursor.value_or(false) ? BST_CHECKED : BST_UNCHECKED);
+  ::CheckDlgButton(d, IDC_PANEL_LAYERED, p.layeredWindows.value_or(false) ? BST_CHECKED : BST_UNCHECKED);
+  UpdateEnabled();
+  filling_ = false;
+}
+
+void CapturePanel::UpdateEnabled() const {
+  HWND d = window_;
+  const int area = Area(d);
+  const bool window = area == IDC_PANEL_WINDOW;
+  const bool region = area == IDC_PANEL_REGION || (window && Checked(d, IDC_PANEL_WINDOW_PART));
+  for (int id : {IDC_PANEL_TITLE, IDC_PANEL_WINDOW_PART}) ::EnableWindow(::GetDlgItem(d, id), window);
+  for (int id : {IDC_PANEL_X, IDC_PANEL_Y, IDC_PANEL_W, IDC_PANEL_H}) ::EnableWindow(::GetDlgItem(d, id), region);
+  const bool scaled = Checked(d, IDC_PANEL_SCALE);
+  for (int id : {IDC_PANEL_SCALE_W, IDC_PANEL_SCALE_H, IDC_PANEL_SCALING}) {
+    ::EnableWindow(::GetDlgItem(d, id), scaled);
+  }
+}
+
+bool CapturePanel::Read(Preset* preset, bool show, std::wstring* first) const {
+  HWND d = window_;
+  const Preset& original = preset_;
+  *preset = original;
+  first->clear();
+  if (!d) return true;
+  bool good = true;
+  auto report = [&](int errorId, const std::wstring& message) {
+    if (!message.empty()) {
+      good = false;
+      if (first->empty()) *first = message;
+    }
+    if (show) ::SetDlgItemTextW(d, errorId, message.c_str());
+  };
+  auto field = [&](int errorId, PresetField which, const std::wstring& text) {
+    report(errorId, FieldMessage(SetField(preset, which, text)));
+  };
+
+  const int area = Area(d);
+  preset->target = area == IDC_PANEL_WINDOW    ? CaptureTarget::Window
+                   : area == IDC_PANEL_REGION  ? CaptureTarget::Rectangle
+                   : area == IDC_PANEL_DISPLAY ? CaptureTarget::Display
+                                               : original.target;
+  if (preset->target != CaptureTarget::Monitor) preset->monitor.reset();
+  preset->windowTitle.clear();
+  if (area == IDC_PANEL_WINDOW) {
+    field(IDC_PANEL_TITLE_ERROR, PresetField::WindowTitle, Text(d, IDC_PANEL_TITLE));
+  } else {
+    report(IDC_PANEL_TITLE_ERROR, L"");
+  }
+  preset->rectangle.reset();
+  if (area == IDC_PANEL_REGION || (area == IDC_PANEL_WINDOW && Checked(d, IDC_PANEL_WINDOW_PART))) {
+    field(IDC_PANEL_REGION_ERROR, PresetField::Rectangle,
+          Text(d, IDC_PANEL_X) + L"," + Text(d, IDC_PANEL_Y) + L"," + Text(d, IDC_PANEL_W) + L"," +
+              Text(d, IDC_PANEL_H));
+  } else {
+    report(IDC_PANEL_REGION_ERROR, L"");
+  }
+  field(IDC_PANEL_RATE_ERROR, PresetField::FrameRate, Text(d, IDC_PANEL_RATE));
+  preset->outputSize.reset();
+  if (Checked(d, IDC_PANEL_SCALE)) {
+    field(IDC_PANEL_SIZE_ERROR, PresetField::OutputSize,
+          Text(d, IDC_PANEL_SCALE_W) + L"x" + Text(d, IDC_PANEL_SCALE_H));
+    const std::vector<InterpolationChoice>& choices = InterpolationChoices();
+    const int scaling = static_cast<int>(::SendDlgItemMessageW(d, IDC_PANEL_SCALING, CB_GETCURSEL, 0, 0));
+    preset->interpolation =
+        choices[static_cast<size_t>(std::clamp(scaling, 0, static_cast<int>(choices.size()) - 1))].mode;
+  } else {
+    report(IDC_PANEL_SIZE_ERROR, L"");
+  }
+  const int format = static_cast<int>(::SendDlgItemMessageW(d, IDC_PANEL_FORMAT, CB_GETCURSEL, 0, 0));
+  preset->format.reset();
+  if (format > 0 && static_cast<size_t>(format) <= PixelFormats().size()) {
+    preset->format = PixelFormats()[static_cast<size_t>(format - 1)].format;
+  }
+  preset->cursor = Checked(d, IDC_PANEL_CURSOR);
+  preset->layeredWindows = Checked(d, IDC_PANEL_LAYERED);
+  // What no field shows (a stored rate mode) is checked too.
+  const PresetProblem rest = good ? CheckPreset(*preset) : PresetProblem{};
+  report(IDC_PANEL_ERROR, rest.message);
+  return good;
+}
+
+void CapturePanel::SetNote(const std::wstring& text) const {
+  if (window_) ::SetDlgItemTextW(window_, IDC_PANEL_NOTE, text.c_str());
+}
+
+void CapturePanel::SetError(const std::wstring& text) const {
+  if (window_) ::SetDlgItemTextW(window_, IDC_PANEL_ERROR, text.c_str());
+}
+
+INT_PTR CALLBACK CapturePanel::Proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_INITDIALOG) ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
+  auto* panel = reinterpret_cast<CapturePanel*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+  if (!panel) return FALSE;
+  switch (message) {
+    case WM_INITDIALOG: return FALSE;  // the frame places the focus
+    case WM_CTLCOLORSTATIC: {
+      const int id = ::GetDlgCtrlID(reinterpret_cast<HWND>(lparam));
+      if (std::find(std::begin(kErrorControls), std::end(kErrorControls), id) == std::end(kErrorControls)) break;
+      const auto dc = reinterpret_cast<HDC>(wparam);
+      ::SetTextColor(dc, RGB(200, 0, 0));
+      ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+      return reinterpret_cast<INT_PTR>(::GetSysColorBrush(COLOR_BTNFACE));
+    }
+    case WM_COMMAND: {
+      if (panel->filling_ || panel->window_ != dialog) return TRUE;
+      const int id = LOWORD(wparam), code = HIWORD(wparam);
+      const bool button = code == BN_CLICKED && ::GetDlgItem(dialog, id) &&
+                          (id == IDC_PANEL_DISPLAY || id == IDC_PANEL_REGION || id == IDC_PANEL_WINDOW ||
+                           id == IDC_PANEL_WINDOW_PART || id == IDC_PANEL_SCALE || id == IDC_PANEL_CURSOR ||
+                           id == IDC_PANEL_LAYERED);
+      if (button) panel->UpdateEnabled();
+      if ((button || code == EN_CHANGE || code == CBN_SELCHANGE) && panel->changed) panel->changed();
+      return TRUE;
+    }
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrW(dialog, DWLP_USER, 0);
+      break;
+  }
+  return FALSE;
+}
+
+SIZE CapturePanel::TemplateSize(HMODULE module) {
+  SIZE size{0, 0};
+  HRSRC found = ::FindResourceW(module, MAKEINTRESOURCEW(IDD_CAPTURE_PANEL), reinterpret_cast<LPCWSTR>(RT_DIALOG));
+  HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+  const auto* bytes = loaded ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
+  // DLGTEMPLATEEX: version, signature 0xFFFF, help id, extended style, style, item count, x, y,
+  // then the width and height in dialog units.
+  if (!bytes || ::SizeofResource(module, found) < 26) return size;
+  const auto word = [bytes](size_t at) { return static_cast<short>(bytes[at] | (bytes[at + 1] << 8)); };
+  if (static_cast<WORD>(word(2)) != 0xFFFF) return size;
+  const int unitsWide = word(22), unitsHigh = word(24);
+  // The dialog font's average character width and height, as the dialog manager measures them.
+  WindowDC screen = WindowDC::Get(nullptr);
+  if (!screen) return size;
+  GdiObject<HFONT> font(::CreateFontW(-::MulDiv(8, ::GetDeviceCaps(screen.get(), LOGPIXELSY), 72), 0, 0, 0,
+                                      FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, L"MS Shell Dlg"));
+  SelectedObject selected(screen.get(), font.get());
+  TEXTMETRICW metrics{};
+  ::GetTextMetricsW(screen.get(), &metrics);
+  SIZE letters{};
+  static const wchar_t kAlphabet[] = L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  ::GetTextExtentPoint32W(screen.get(), kAlphabet, 52, &letters);
+  const int baseX = (letters.cx / 26 + 1) / 2, baseY = metrics.tmHeight;
+  size.cx = ::MulDiv(unitsWide, baseX, 4);
+  size.cy = ::MulDiv(unitsHigh, baseY, 8);
+  return size;
+}
+
+}  // namespace dorvantel
