@@ -1,6 +1,6 @@
 ; The Dorvantel setup program. scripts/package.sh builds it:
 ;   makensis -DVERSION=2.2 -DSTAGE=folder -DOUTFILE=setup.exe installer/dorvantel.nsi
-; STAGE holds what the portable zip holds: README.md (and LICENSE where there is one), and
+; STAGE holds what the portable zip holds: README.md, LICENSE, and
 ; 64-bit\ and 32-bit\, each with its library, register tool, recorder and settings program. The
 ; Start menu (every user's) gets "Dorvantel settings", the settings program of the system's own
 ; bitness. Where Windows has both
@@ -82,9 +82,7 @@ Section "Dorvantel"
 
   SetOutPath "$INSTDIR"
   File "${STAGE}\README.md"
-  !if /FileExists "${STAGE}\LICENSE"
-    File "${STAGE}\LICENSE"
-  !endif
+  File "${STAGE}\LICENSE"
   SetOutPath "$INSTDIR\32-bit"
   File "${STAGE}\32-bit\dorvantel.dll"
   File "${STAGE}\32-bit\dorvantel-register.exe"
@@ -172,9 +170,7 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\Dorvantel\Dorvantel settings.lnk"
   RMDir "$SMPROGRAMS\Dorvantel"
   Delete "$INSTDIR\README.md"
-  !if /FileExists "${STAGE}\LICENSE"
-    Delete "$INSTDIR\LICENSE"
-  !endif
+  Delete "$INSTDIR\LICENSE"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

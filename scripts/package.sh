@@ -24,8 +24,7 @@ name=dorvantel-$version
 stage=$BUILD/package/$name
 rm -rf "$stage"
 mkdir -p "$stage/64-bit" "$stage/32-bit"
-cp "$ROOT/README.md" "$stage/"
-if [ -f "$ROOT/LICENSE" ]; then cp "$ROOT/LICENSE" "$stage/"; fi
+cp "$ROOT/README.md" "$ROOT/LICENSE" "$stage/"
 cp "$BUILD/win64/dorvantel64.dll" "$stage/64-bit/"
 cp "$BUILD/win32/dorvantel.dll" "$stage/32-bit/"
 for program in "${shipped[@]}"; do

@@ -32,6 +32,11 @@ runner=$ROOT/scripts/wine-run  # runs a program of either bitness (in a 64-bit p
 bash "$ROOT/scripts/package.sh" "$work/dist" >"$work/package.log" 2>&1 \
   || { echo "FAIL - scripts/package.sh: $(tail -n 3 "$work/package.log")"; exit 1; }
 setup=$(winpath "$(ls "$work"/dist/dorvantel-*-setup.exe)")
+# The portable zip carries the same top-level files as the installation.
+zipped=$(python3 -m zipfile -l "$(ls "$work"/dist/dorvantel-*-portable.zip)")
+for part in README.md LICENSE 64-bit/dorvantel64.dll 32-bit/dorvantel.dll; do
+  grep -q "^dorvantel-[0-9.]*/$part " <<<"$zipped" || fail "not in the portable zip: $part"
+done
 folder='C:\Program Files\Dorvantel Größe Захват'
 moved='C:\Dorvantel ünd Ort'
 unix() { local p=${1#C:}; printf '%s' "$WINEPREFIX/drive_c${p//\\//}"; }
@@ -105,7 +110,7 @@ snapshot "$work/before.reg"
 install "/D=$folder" && pass "a silent install into '$folder'" || fail "the install failed: $(cat "$work/install.log")"
 for part in 64-bit/dorvantel64.dll 64-bit/dorvantel-register.exe 64-bit/dorvantel-record.exe 64-bit/dorvantel-settings.exe \
             32-bit/dorvantel.dll 32-bit/dorvantel-register.exe 32-bit/dorvantel-record.exe 32-bit/dorvantel-settings.exe \
-            README.md uninstall.exe; do
+            README.md LICENSE uninstall.exe; do
   [ -f "$(unix "$folder")/$part" ] || fail "not installed: $part"
 done
 check "the Start menu entry of the settings program" present \

@@ -165,5 +165,8 @@ check "and nothing is recorded" test ! -s "$DORVANTEL_RESTARTS"
 start_case silent silent ok
 check "a second silent failure fails" test "$status/$left" = 3/1
 
+# The documents: their relative links resolve, and the README's layout table is complete.
+check "the documents' links and layout table" "$(dirname "$0")/docs_test.sh"
+
 echo "$failures failed"
 exit $((failures > 0))
