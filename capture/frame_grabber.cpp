@@ -206,6 +206,24 @@ bool CopyCoversCanvas(HDC source, const RECT& rectangle) noexcept {
          rectangle.bottom <= visible.bottom;
 }
 
+// The rows a screen copy from left of the screen's origin takes at a time. Wine 8 has copied a
+// monitor left of the primary in one piece at about twenty times the cost of its pixels (15 to
+// 22 ms a frame for 800x600, against 0.6 to 0.8 in bands of rows); the pixels are the same.
+constexpr int kBandRows = 128;
+
+// BitBlt of width x height pixels from source's (x, y) to target's (left, top); from left of
+// the screen's origin a band of rows at a time. False when a copy failed.
+bool CopyRows(HDC target, int left, int top, int width, int height, HDC source, int x, int y,
+              DWORD rasterOperation) noexcept {
+  const int band = x < 0 ? kBandRows : height;
+  bool copied = true;
+  for (int row = 0; row < height; row += band) {
+    const int rows = std::min(band, height - row);
+    copied = ::BitBlt(target, left, top + row, width, rows, source, x, y + row, rasterOperation) && copied;
+  }
+  return copied;
+}
+
 // Copies the request's rectangle of the screen into target's (0, 0), width x height pixels.
 // Whatever the copy does not reach is black, as in a new bitmap: with monitors, every part of
 // the rectangle that no monitor shows; without, what lies outside the source's visible area.
@@ -227,7 +245,7 @@ void CopyScreen(HDC target, const GrabRequest& request, int width, int height) n
   }
   if (covered || !request.monitors) {
     if (!covered) ::PatBlt(target, 0, 0, width, height, BLACKNESS);
-    if (!::BitBlt(target, 0, 0, width, height, request.source, rectangle.left, rectangle.top, rasterOperation) &&
+    if (!CopyRows(target, 0, 0, width, height, request.source, rectangle.left, rectangle.top, rasterOperation) &&
         covered) {
       ::PatBlt(target, 0, 0, width, height, BLACKNESS);
     }
@@ -237,7 +255,7 @@ void CopyScreen(HDC target, const GrabRequest& request, int width, int height) n
   for (const Monitor& monitor : *request.monitors) {
     RECT part = {};
     if (!::IntersectRect(&part, &rectangle, &monitor.rect)) continue;
-    ::BitBlt(target, part.left - rectangle.left, part.top - rectangle.top, part.right - part.left,
+    CopyRows(target, part.left - rectangle.left, part.top - rectangle.top, part.right - part.left,
              part.bottom - part.top, request.source, part.left, part.top, rasterOperation);
   }
 }

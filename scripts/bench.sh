@@ -112,28 +112,6 @@ ffmpeg_run() {
 
 bench_exe() { echo "$BUILD/win$1/dorvantel-bench.exe"; }
 
-# The monitors' rows as a table of medians: monitors_table RUNS.TSV
-monitors_table() {
-  echo "# Several monitors: what one monitor and the whole desktop cost"
-  echo
-  echo "\`./run bench\` on the display of several monitors (the primary 1024x768 at 0,0, 800x600 left of it,"
-  echo "640x480 above it; the desktop 1824x1248 with parts no monitor shows), 64-bit, unpaced, rgb32;"
-  echo "medians of $RUNS runs of ${SECONDS_PER_RUN} s. grab: the library's grab alone, on a thread of its own;"
-  echo "filter: in Wine's graph (Sample Grabber, Null Renderer); own: on its own allocator, no graph."
-  echo "The cost of a frame follows its pixels: a monitor's frame costs that monitor's pixels."
-  echo
-  echo "| case | size | frames/s | CPU ms/frame | X server ms/frame |"
-  echo "|---|---|---|---|---|"
-  awk -F'\t' 'NR > 1 && $5 == 1 { n = ++count[$4]; fps[$4, n] = $9; cpu[$4, n] = $10; x[$4, n] = $11; size[$4] = $6
-      if (!($4 in seen)) { seen[$4] = 1; order[++cases] = $4 } }
-    function median(a, c, k,   v, i, j, t, m) {
-      m = count[c]; for (i = 1; i <= m; i++) v[i] = a[c, i] + 0
-      for (i = 1; i <= m; i++) for (j = i + 1; j <= m; j++) if (v[j] < v[i]) { t = v[i]; v[i] = v[j]; v[j] = t }
-      return m % 2 ? v[(m + 1) / 2] : (v[m / 2] + v[m / 2 + 1]) / 2 }
-    END { for (k = 1; k <= cases; k++) { c = order[k]
-      printf "| %s | %s | %.1f | %.2f | %.2f |\n", c, size[c], median(fps, c), median(cpu, c), median(x, c) } }' "$1"
-}
-
 # One run of the Windows ffmpeg: ffmpeg_once GRABBER FRAMERATE SECONDS prints "frames
 # wall-seconds cpu-seconds xserver-seconds" (the CPU is ffmpeg's user + system time with its
 # Wine loader, not wineserver's). GRABBER is gdigrab, dshow (the unpaced preset) or
@@ -276,12 +254,13 @@ for screen in $SCREENS; do
   )
 done
 # The display of several monitors (scripts/common.sh: the primary 1024x768, one of 800x600
-# left of it, one of 640x480 above it; the desktop 1824x1248): the grab and the filter of the
-# primary display, of each monitor and of the whole desktop, into performance-monitors.md. A
+# left of it, one of 640x480 above it; the desktop 1824x1248): the bare loop, the grab and the
+# filter of the primary display, of each monitor and of the whole desktop, and the left monitor
+# on the program's main thread, into performance-monitors.md (bench_report.py --monitors). A
 # monitor's frame costs its own pixels, not the desktop's.
-MONITOR_CASES="grab-rgb32-thread grab-rgb32-monitor1-thread grab-rgb32-monitor2-thread grab-rgb32-monitor3-thread
-grab-rgb32-desktop-thread filter-rgb32 filter-rgb32-monitor1 filter-rgb32-monitor2 filter-rgb32-monitor3
-filter-rgb32-desktop own-rgb32-monitor2"
+MONITOR_CASES="ceiling-rgb32 grab-rgb32-thread grab-rgb32-monitor1-thread grab-rgb32-monitor2-thread
+grab-rgb32-monitor2 grab-rgb32-monitor3-thread grab-rgb32-desktop-thread filter-rgb32 filter-rgb32-monitor1
+filter-rgb32-monitor2 filter-rgb32-monitor3 filter-rgb32-desktop own-rgb32-monitor1 own-rgb32-monitor2"
 monitors_file=$work/monitors.tsv
 head -n 1 "$runs_file" >"$monitors_file"
 if [ "${DORVANTEL_BENCH_MONITORS:-1}" = 1 ]; then
@@ -299,6 +278,7 @@ if [ "${DORVANTEL_BENCH_MONITORS:-1}" = 1 ]; then
     runs_file=$monitors_file
     for run in $(seq "$RUNS"); do
       log "several monitors: run $run of $RUNS"
+      cut -d' ' -f1 /proc/loadavg >>"$work/loads"
       for c in $MONITOR_CASES; do
         bench 64 --seconds "$SECONDS_PER_RUN" --xserver-pid "$MONITORS_XORG_PID" "$c" >"$work/case.txt"
         record monitors 64 "$run" "$work/case.txt"
@@ -328,7 +308,7 @@ EOF
 python3 "$ROOT/scripts/bench_report.py" "$runs_file" "$profile_file" "$work/machine.txt" "$OUT"
 if [ "$(wc -l <"$monitors_file")" -gt 1 ]; then
   cp "$monitors_file" "$OUT/performance-monitors.tsv"
-  monitors_table "$monitors_file" >"$OUT/performance-monitors.md"
+  python3 "$ROOT/scripts/bench_report.py" --monitors "$monitors_file" "$work/machine.txt" "$OUT/performance-monitors.md"
 fi
 
 gnuplot <<EOF

@@ -165,6 +165,21 @@ check "and nothing is recorded" test ! -s "$DORVANTEL_RESTARTS"
 start_case silent silent ok
 check "a second silent failure fails" test "$status/$left" = 3/1
 
+# The monitors' benchmark page is written whole from the runs: a row that costs more than its
+# pixels is named in the reading, and each row is held against the bare loop.
+runs=$work/monitors.tsv
+{
+  printf 'screen\tbits\trun\tcase\tok\tsize\tframes\tseconds\tfps\tcpu_ms\txserver_ms\tpeak_mb\tmean_byte\tnote\n'
+  printf 'monitors\t64\t1\tceiling-rgb32\t1\t1024x768\t300\t1.5\t200\t1.5\t1.2\t30\t80\t\n'
+  printf 'monitors\t64\t1\tgrab-rgb32-thread\t1\t1024x768\t300\t1.5\t200\t1.6\t1.2\t30\t80\t\n'
+  printf 'monitors\t64\t1\tfilter-rgb32-monitor2\t1\t800x600\t30\t1.5\t20\t16.0\t2.0\t30\t80\t\n'
+} >"$runs"
+echo "- Machine: stand-in" >"$work/machine.txt"
+python3 "$(dirname "$0")/../../scripts/bench_report.py" --monitors "$runs" "$work/machine.txt" "$work/monitors.md"
+check "the monitors' page names the row that costs more than its pixels" \
+  grep -q 'more than three times their pixels: `filter-rgb32-monitor2`' "$work/monitors.md"
+check "and holds each row against the bare loop" grep -q '^| `filter-rgb32-monitor2` | 800x600 | 20.0 | 16.00 | 33.33 | 2.00 | 0.10 | 0.06 |$' "$work/monitors.md"
+
 # The documents: their relative links resolve, and the README's layout table is complete.
 check "the documents' links and layout table" "$(dirname "$0")/docs_test.sh"
 
