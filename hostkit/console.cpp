@@ -1,5 +1,7 @@
 #include "hostkit/console.h"
 
+#include "base/handles.h"
+
 namespace dorvantel {
 
 namespace {
@@ -14,6 +16,14 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
   return FALSE;
 }
 
+std::string Utf8(const std::wstring& text) {
+  const int size =
+      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(size), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
+  return utf8;
+}
+
 }  // namespace
 
 void WriteError(const std::wstring& text) {
@@ -25,10 +35,7 @@ void WriteError(const std::wstring& text) {
     ::WriteConsoleW(stream, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return;
   }
-  int size =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size, nullptr, nullptr);
+  const std::string utf8 = Utf8(text);
   ::WriteFile(stream, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
@@ -37,11 +44,22 @@ void ReportError(const wchar_t* program, const std::wstring& message) {
 }
 
 void WriteOutput(const std::wstring& text) {
-  std::string utf8(
-      static_cast<size_t>(::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr)), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &utf8[0], static_cast<int>(utf8.size()), nullptr, nullptr);
+  const std::string utf8 = Utf8(text);
   DWORD written = 0;
-  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size() - 1), &written, nullptr);
+  ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+HRESULT WriteTextFile(const std::wstring& path, const std::wstring& text) {
+  FileHandle file(
+      ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return HRESULT_FROM_WIN32(::GetLastError());
+  const std::string utf8 = Utf8(text);
+  DWORD written = 0;
+  if (!::WriteFile(file.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr) ||
+      written != utf8.size()) {
+    return HRESULT_FROM_WIN32(::GetLastError());
+  }
+  return S_OK;
 }
 
 HANDLE InterruptEvent() {

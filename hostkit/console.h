@@ -1,5 +1,6 @@
 #pragma once
-// Messages on standard error (standard output may carry raw frames), and Ctrl-C.
+// Messages on standard error (standard output may carry raw frames), reports into files, and
+// Ctrl-C.
 
 #include <windows.h>
 
@@ -11,6 +12,8 @@ namespace dorvantel {
 void WriteError(const std::wstring& text);
 // Writes text to standard output as UTF-8, for scripts (lists, not frames).
 void WriteOutput(const std::wstring& text);
+// Writes text into the file path as UTF-8 (a file there is replaced).
+HRESULT WriteTextFile(const std::wstring& path, const std::wstring& text);
 // "<program>: error: <message>" on one line.
 void ReportError(const wchar_t* program, const std::wstring& message);
 

@@ -1,6 +1,7 @@
 #include "hostkit/device_check.h"
 
 #include <atomic>
+#include <string>
 
 #include "base/handles.h"
 #include "hostkit/capture_graph.h"
@@ -235,6 +236,27 @@ std::wstring SeenBy(const std::vector<int>& bits) {
   return BitsText(bits[0]) + L" programs see it";
 }
 
+std::wstring FromUtf8(const std::string& text) {
+  std::wstring wide(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0)), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+  wide.resize(wcslen(wide.c_str()));
+  return wide;
+}
+
+// The other bitness's view, as its own register tool checks it; why not, when it cannot.
+std::wstring CheckOtherView(DWORD timeoutMs, ViewCheck* view) {
+  const std::wstring tool = OtherRegisterTool();
+  if (tool.empty()) return L"no " + BitsText(kOtherBits) + L" dorvantel-register is installed beside this one";
+  std::string output;
+  DWORD status = 1;
+  std::wstring error;
+  if (FAILED(RunTool(tool, {L"check", L"--view"}, timeoutMs, &output, &status, &error))) return error;
+  if (status != 0 || !ReadViewText(FromUtf8(output), view)) {
+    return tool + L" could not check: exit status " + std::to_wstring(status);
+  }
+  return {};
+}
+
 }  // namespace
 
 HRESULT CheckThisView(DWORD grabMs, ViewCheck* view, std::wstring* error) {
@@ -314,67 +336,82 @@ bool ReadViewText(const std::wstring& text, ViewCheck* view) {
   return view->bits == 32 || view->bits == 64;
 }
 
-std::wstring CheckReport(const std::vector<ViewCheck>& views, const std::vector<int>& expected, bool* allGood) {
-  // Every device by its key, in the order the views list them.
-  std::vector<std::wstring> keys;
+std::vector<DeviceVerdict> Verdicts(const std::vector<ViewCheck>& views, const std::vector<int>& expected) {
+  std::vector<DeviceVerdict> verdicts;
   for (const ViewCheck& view : views) {
     for (const CheckedDevice& device : view.devices) {
       bool known = false;
-      for (const std::wstring& key : keys) known = known || _wcsicmp(key.c_str(), device.key.c_str()) == 0;
-      if (!known) keys.push_back(device.key);
+      for (const DeviceVerdict& verdict : verdicts)
+        known = known || _wcsicmp(verdict.key.c_str(), device.key.c_str()) == 0;
+      if (!known) verdicts.push_back(DeviceVerdict{device.key, device.name, device.ours});
     }
   }
-  std::wstring text;
-  size_t ours = 0, working = 0, others = 0;
-  for (const std::wstring& key : keys) {
-    std::vector<std::pair<int, const CheckedDevice*>> found;
-    for (const ViewCheck& view : views) {
-      for (const CheckedDevice& device : view.devices) {
-        if (_wcsicmp(device.key.c_str(), key.c_str()) == 0) found.emplace_back(view.bits, &device);
-      }
-    }
-    const CheckedDevice& first = *found[0].second;
-    std::vector<int> seen;
-    for (int bits : expected) {
-      for (const auto& [viewBits, device] : found) {
-        if (viewBits == bits && device->listed) seen.push_back(bits);
-      }
-    }
-    if (!first.ours) {
-      ++others;
-      text += Quoted(first.name) + L": another program's device; " + SeenBy(seen) + L" (not checked)\n";
-      continue;
-    }
-    ++ours;
-    std::wstring lines;
-    bool works = true;
+  for (DeviceVerdict& verdict : verdicts) {
+    verdict.works = verdict.ours;
     for (int bits : expected) {
       const CheckedDevice* device = nullptr;
-      for (const auto& [viewBits, candidate] : found) {
-        if (viewBits == bits) device = candidate;
+      for (const ViewCheck& view : views) {
+        for (const CheckedDevice& candidate : view.devices) {
+          if (view.bits == bits && _wcsicmp(candidate.key.c_str(), verdict.key.c_str()) == 0) device = &candidate;
+        }
       }
-      const std::wstring who = L"  " + BitsText(bits) + L" programs: ";
+      if (device && device->listed) verdict.seenBy.push_back(bits);
+      if (!verdict.ours) continue;
+      const std::wstring who = BitsText(bits) + L" programs: ";
       if (!device) {
-        works = false;
-        lines += who + L"it is not registered for them: register it with the " + BitsText(bits) +
-                 L" dorvantel-register, or save it again in Dorvantel settings\n";
+        verdict.works = false;
+        verdict.lines.push_back(who + L"it is not registered for them: register it with the " + BitsText(bits) +
+                                L" dorvantel-register, or save it again in Dorvantel settings");
         continue;
       }
-      works = works && device->works;
-      for (const std::wstring& problem : device->problems) lines += who + problem + L"\n";
-      for (const std::wstring& note : device->notes) lines += who + note + L"\n";
+      verdict.works = verdict.works && device->works;
+      for (const std::wstring& problem : device->problems) verdict.lines.push_back(who + problem);
+      for (const std::wstring& note : device->notes) verdict.lines.push_back(who + note);
     }
-    working += works ? 1 : 0;
-    text += Quoted(first.name) + L" (Dorvantel): " + SeenBy(seen) + (works ? L"; it works" : L"; it has problems") +
-            L"\n" + lines;
   }
-  *allGood = ours > 0 && working == ours;
-  std::wstring summary = L"summary: ";
+  return verdicts;
+}
+
+std::wstring VerdictText(const DeviceVerdict& device) {
+  if (!device.ours)
+    return Quoted(device.name) + L": another program's device; " + SeenBy(device.seenBy) + L" (not checked)";
+  return Quoted(device.name) + L" (Dorvantel): " + SeenBy(device.seenBy) +
+         (device.works ? L"; it works" : L"; it has problems");
+}
+
+std::wstring ProgramsWord(const std::vector<int>& seenBy) {
+  if (seenBy.empty()) return L"none";
+  if (seenBy.size() == 2) return L"both";
+  return BitsText(seenBy[0]);
+}
+
+HRESULT RunCheck(bool thisBitness, DWORD grabMs, DWORD otherMs, CheckRun* run, std::wstring* error) {
+  *run = CheckRun{std::vector<ViewCheck>(1), {kOwnBits}, {}};
+  const HRESULT hr = CheckThisView(grabMs, &run->views[0], error);
+  if (FAILED(hr) || thisBitness) return hr;
+  ViewCheck other;
+  const std::wstring why = CheckOtherView(otherMs, &other);
+  if (!why.empty()) {
+    run->unchecked = BitsText(kOtherBits) + L" programs: not checked: " + why;
+    return S_OK;
+  }
+  run->views.push_back(other);
+  run->expected = {64, 32};
+  return S_OK;
+}
+
+std::wstring CheckSummary(const std::vector<DeviceVerdict>& verdicts, const std::vector<int>& expected) {
+  size_t ours = 0, working = 0, others = 0;
+  for (const DeviceVerdict& device : verdicts) {
+    (device.ours ? ours : others) += 1;
+    working += device.works ? 1 : 0;
+  }
+  std::wstring summary;
   if (ours == 0) {
-    summary += L"no Dorvantel device is registered: programs find none (dorvantel-register register makes one)";
+    summary = L"no Dorvantel device is registered: programs find none (dorvantel-register register makes one)";
   } else {
-    summary += std::to_wstring(ours) + L" Dorvantel device" + (ours == 1 ? L"" : L"s") + L", " +
-               std::to_wstring(working) + L" working for ";
+    summary = std::to_wstring(ours) + L" Dorvantel device" + (ours == 1 ? L"" : L"s") + L", " +
+              std::to_wstring(working) + L" working for ";
     for (size_t i = 0; i < expected.size(); ++i) {
       summary += (i ? L" and " : L"") + BitsText(expected[i]);
     }
@@ -383,7 +420,23 @@ std::wstring CheckReport(const std::vector<ViewCheck>& views, const std::vector<
   }
   if (others > 0)
     summary += L"; " + std::to_wstring(others) + L" device" + (others == 1 ? L"" : L"s") + L" of other programs";
-  return text + summary + L"\n";
+  return summary;
+}
+
+std::wstring CheckReport(const std::vector<ViewCheck>& views, const std::vector<int>& expected, bool* allGood) {
+  const std::vector<DeviceVerdict> verdicts = Verdicts(views, expected);
+  std::wstring text;
+  bool any = false;
+  *allGood = true;
+  for (const DeviceVerdict& device : verdicts) {
+    text += VerdictText(device) + L"\n";
+    if (!device.ours) continue;
+    any = true;
+    *allGood = *allGood && device.works;
+    for (const std::wstring& line : device.lines) text += L"  " + line + L"\n";
+  }
+  *allGood = *allGood && any;
+  return text + L"summary: " + CheckSummary(verdicts, expected) + L"\n";
 }
 
 }  // namespace dorvantel

@@ -14,6 +14,9 @@
 
 namespace dorvantel {
 
+// How long a test grab waits for its first frame, and a check for the other bitness's tool.
+inline constexpr DWORD kCheckGrabMs = 5000, kCheckOtherMs = 120000;
+
 struct CheckedDevice {
   std::wstring key;                    // its registry key
   std::wstring name;                   // its friendly name (the key when it has none)
@@ -35,6 +38,35 @@ HRESULT CheckThisView(DWORD grabMs, ViewCheck* view, std::wstring* error);
 // A view's check as lines of text, and back (false: not such text).
 std::wstring ViewText(const ViewCheck& view);
 bool ReadViewText(const std::wstring& text, ViewCheck* view);
+
+// One device over the views checked: which programs list it and whether it works for every
+// bitness expected, with what the check found, one line each ("32-bit programs: ...").
+struct DeviceVerdict {
+  std::wstring key;
+  std::wstring name;
+  bool ours = true;
+  std::vector<int> seenBy;  // the bitnesses (of those expected) whose programs list it
+  bool works = false;       // ours, and working for every bitness expected
+  std::vector<std::wstring> lines;
+};
+// Every device by its key, in the order the views list them.
+std::vector<DeviceVerdict> Verdicts(const std::vector<ViewCheck>& views, const std::vector<int>& expected);
+// Its line in the report: whose it is, who sees it, whether it works.
+std::wstring VerdictText(const DeviceVerdict& device);
+// The summary's words: how many devices of ours work for whom, how many have problems.
+std::wstring CheckSummary(const std::vector<DeviceVerdict>& verdicts, const std::vector<int>& expected);
+// Which programs list it, in a word: "64-bit", "32-bit", "both" or "none".
+std::wstring ProgramsWord(const std::vector<int>& seenBy);
+
+// The whole check: this view, and unless thisBitness the other one through the other
+// bitness's register tool (waited for otherMs at most). expected: the bitnesses checked;
+// unchecked: why the other one was not, when it was asked for and could not be.
+struct CheckRun {
+  std::vector<ViewCheck> views;
+  std::vector<int> expected;
+  std::wstring unchecked;
+};
+HRESULT RunCheck(bool thisBitness, DWORD grabMs, DWORD otherMs, CheckRun* run, std::wstring* error);
 
 // The report of the views checked (one or both), with the summary as its last line; *allGood
 // when every device of the desktop source works for every bitness named in expected.

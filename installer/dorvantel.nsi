@@ -3,7 +3,8 @@
 ; STAGE holds what the portable zip holds: README.md, LICENSE, and
 ; 64-bit\ and 32-bit\, each with its library, register tool, recorder and settings program. The
 ; Start menu (every user's) gets "Dorvantel settings", the settings program of the system's own
-; bitness. Where Windows has both
+; bitness. The installation ends with the register tool's check of every device, whose words go
+; into check.txt in the installation folder and whose summary is shown. Where Windows has both
 ; registry views both parts are installed and each registered by its own register tool, which
 ; writes into its own bitness's view; a 32-bit Windows gets the 32-bit part alone.
 
@@ -66,6 +67,39 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; The check of every device, as programs of each bitness see it, into $INSTDIR\check.txt and
+; the details; its summary (the file's last line) shown. A silent install shows nothing and its
+; exit status still says whether Dorvantel was installed: the check's answer is in the file.
+Function CheckDevices
+  ${If} ${RunningX64}
+    nsExec::ExecToLog '"$INSTDIR\64-bit\dorvantel-register.exe" check --report "$INSTDIR\check.txt"'
+  ${Else}
+    nsExec::ExecToLog '"$INSTDIR\32-bit\dorvantel-register.exe" check --this-bitness --report "$INSTDIR\check.txt"'
+  ${EndIf}
+  Pop $0
+  StrCpy $1 "the check wrote no summary ($0)"
+  ClearErrors
+  FileOpen $2 "$INSTDIR\check.txt" r
+  ${IfNot} ${Errors}
+    ${Do}
+      FileRead $2 $3
+      ${If} ${Errors}
+        ${Break}
+      ${EndIf}
+      ${If} $3 != ""
+        StrCpy $1 $3
+      ${EndIf}
+    ${Loop}
+    FileClose $2
+  ${EndIf}
+  DetailPrint "check: $1"
+  ${If} $0 == 0
+    MessageBox MB_OK|MB_ICONINFORMATION "Dorvantel is installed and works for every program.$\r$\n$\r$\n$1" /SD IDOK
+  ${Else}
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Dorvantel is installed, but the check found problems.$\r$\n$\r$\n$1$\r$\nThe whole check is in $INSTDIR\check.txt; Dorvantel settings shows it per device (Run check)." /SD IDOK
+  ${EndIf}
+FunctionEnd
+
 Section "Dorvantel"
   ; An installation in another folder is removed first: one installation, one registration.
   ${If} $Previous != ""
@@ -124,6 +158,7 @@ Section "Dorvantel"
   ${If} ${RunningX64}
     !insertmacro Register "$INSTDIR\64-bit\dorvantel-register.exe"
   ${EndIf}
+  Call CheckDevices
 SectionEnd
 
 Function un.onInit
@@ -169,6 +204,7 @@ Section "Uninstall"
   SetShellVarContext all
   Delete "$SMPROGRAMS\Dorvantel\Dorvantel settings.lnk"
   RMDir "$SMPROGRAMS\Dorvantel"
+  Delete "$INSTDIR\check.txt"
   Delete "$INSTDIR\README.md"
   Delete "$INSTDIR\LICENSE"
   Delete "$INSTDIR\uninstall.exe"

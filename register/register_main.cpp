@@ -4,7 +4,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -31,7 +30,7 @@ int Usage() {
       L"       dorvantel-register unregister [--name NAME | --all]\n"
       L"       dorvantel-register list\n"
       L"       dorvantel-register monitors\n"
-      L"       dorvantel-register check [--this-bitness]\n"
+      L"       dorvantel-register check [--this-bitness] [--report FILE]\n"
       L"  register     make the library beside this program the video capture device NAME\n"
       L"               (default \"Dorvantel\") that captures as the options say; the capture\n"
       L"               options are dorvantel-record's: --rect, --window, --monitor, --desktop,\n"
@@ -43,38 +42,14 @@ int Usage() {
 
       L"  check        try every Dorvantel device as 64-bit and 32-bit programs would, and say\n"
       L"               what is wrong in words; exit status 0 when all works, 1 when not\n"
-      L"               (--this-bitness: only for programs of this tool's bitness)\n");
+      L"               (--this-bitness: only for programs of this tool's bitness; --report FILE:\n"
+      L"               the same words into FILE too, as UTF-8)\n");
   return 2;
 }
 
 int Fail(const std::wstring& message) {
   ReportError(kProgram, message);
   return 1;
-}
-
-// How long a test grab waits for its first frame, and the other bitness's check for its answer.
-constexpr DWORD kGrabMs = 5000;
-constexpr DWORD kOtherCheckMs = 120000;
-
-std::wstring FromUtf8(const std::string& text) {
-  std::wstring wide(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0)), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
-  wide.resize(wcslen(wide.c_str()));
-  return wide;
-}
-
-// The other bitness's view, as its own register tool checks it; why not, when it cannot.
-std::wstring CheckOtherView(ViewCheck* view) {
-  const std::wstring tool = OtherRegisterTool();
-  if (tool.empty()) return L"no " + BitsText(kOtherBits) + L" dorvantel-register is installed beside this one";
-  std::string output;
-  DWORD status = 1;
-  std::wstring error;
-  if (FAILED(RunTool(tool, {L"check", L"--view"}, kOtherCheckMs, &output, &status, &error))) return error;
-  if (status != 0 || !ReadViewText(FromUtf8(output), view)) {
-    return tool + L" could not check: exit status " + std::to_wstring(status);
-  }
-  return {};
 }
 
 int BadUsage(const std::wstring& message) {
@@ -99,33 +74,26 @@ std::wstring ListText(const std::vector<VideoInputDevice>& devices, const std::v
   return text;
 }
 
-// check [--this-bitness]; check --view, for the other bitness's tool: this view as text.
-int Check(const std::vector<std::wstring>& args) {
-  const bool thisBitness = std::find(args.begin(), args.end(), L"--this-bitness") != args.end();
-  const bool viewOnly = std::find(args.begin(), args.end(), L"--view") != args.end();
-  std::vector<ViewCheck> views(1);
+// check [--this-bitness] [--report FILE]; check --view, for the other bitness's tool: this
+// view as text.
+int Check(bool thisBitness, bool viewOnly, const std::wstring& reportFile) {
   std::wstring error;
-  if (FAILED(CheckThisView(kGrabMs, &views[0], &error))) return Fail(error);
   if (viewOnly) {
-    WriteOutput(ViewText(views[0]));
+    ViewCheck view;
+    if (FAILED(CheckThisView(kCheckGrabMs, &view, &error))) return Fail(error);
+    WriteOutput(ViewText(view));
     return 0;
   }
-  std::vector<int> expected = {kOwnBits};
-  std::wstring unchecked;
-  if (!thisBitness) {
-    expected = {64, 32};
-    ViewCheck other;
-    const std::wstring why = CheckOtherView(&other);
-    if (why.empty()) {
-      views.push_back(other);
-    } else {
-      expected = {kOwnBits};
-      unchecked = BitsText(kOtherBits) + L" programs: not checked: " + why + L"\n";
-    }
-  }
+  CheckRun run;
+  if (FAILED(RunCheck(thisBitness, kCheckGrabMs, kCheckOtherMs, &run, &error))) return Fail(error);
+  const std::wstring unchecked = run.unchecked.empty() ? std::wstring() : run.unchecked + L"\n";
   bool allGood = false;
-  std::wstring report = CheckReport(views, expected, &allGood);
+  std::wstring report = CheckReport(run.views, run.expected, &allGood);
   WriteOutput(unchecked + report);
+  if (!reportFile.empty()) {
+    const HRESULT hr = WriteTextFile(reportFile, unchecked + report);
+    if (FAILED(hr)) return Fail(L"cannot write " + reportFile + L": " + ResultText(hr));
+  }
   return allGood && unchecked.empty() ? 0 : 1;
 }
 
@@ -147,6 +115,8 @@ int wmain(int argc, wchar_t** argv) {
   // Every argument is checked before anything is written.
   PresetOptions options;
   bool all = false;
+  bool thisBitness = false, viewOnly = false;
+  std::wstring reportFile;
   if (command == L"register") {
     ParsedOptions<PresetOptions> parsed = ParsePresetOptions(args);
     if (!parsed.ok()) return BadUsage(parsed.error);
@@ -164,8 +134,16 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (all && !options.name.empty()) return BadUsage(L"--all and --name exclude each other");
   } else if (command == L"check") {
-    for (const std::wstring& arg : args) {
-      if (arg != L"--this-bitness" && arg != L"--view") return BadUsage(L"unexpected argument " + arg);
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (args[i] == L"--this-bitness") {
+        thisBitness = true;
+      } else if (args[i] == L"--view") {
+        viewOnly = true;
+      } else if (args[i] == L"--report" && i + 1 < args.size() && !args[i + 1].empty()) {
+        reportFile = args[++i];
+      } else {
+        return BadUsage(args[i] == L"--report" ? L"--report needs a file" : L"unexpected argument " + args[i]);
+      }
     }
   } else if (!args.empty()) {
     return BadUsage(L"too many arguments");
@@ -205,7 +183,7 @@ int wmain(int argc, wchar_t** argv) {
     WriteError(hr == S_OK ? L"unregistered " + what + L"\n" : what + L": nothing was registered\n");
     return 0;
   }
-  if (command == L"check") return Check(args);
+  if (command == L"check") return Check(thisBitness, viewOnly, reportFile);
   std::vector<VideoInputDevice> devices;
   HRESULT hr = ListVideoInputDevices(&devices);
   if (FAILED(hr)) return Fail(L"cannot enumerate the video capture devices: " + ResultText(hr));

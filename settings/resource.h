@@ -18,6 +18,8 @@ namespace dorvantel {
 #define IDC_DELETE 1005
 #define IDC_RESTORE 1006
 #define IDC_STATUS 1007
+#define IDC_CHECK 1008
+#define IDC_CHECK_TEXT 1009
 
 // The preset editor.
 #define IDC_NAME 1100

@@ -1,6 +1,7 @@
 // dorvantel-settings: the capture devices of the desktop source (the plain "Dorvantel" and
 // its presets) in a window: add, edit, duplicate, rename, delete and restore the default,
-// choosing what each captures by pointing at it, with a live preview.
+// choosing what each captures by pointing at it, with a live preview; and the check of which
+// programs see each device and whether it works there.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "hostkit/apartment.h"
+#include "hostkit/device_check.h"
 #include "hostkit/device_registration.h"
 #include "hostkit/result_text.h"
 #include "module/dorvantel.h"
@@ -27,31 +29,71 @@ namespace {
 
 // The main window's state, owned by wWinMain's frame; the dialog's user data points at it.
 struct DeviceList {
-  std::vector<StoredDevice> devices;  // as the list shows them, by name
-  BackgroundTask task;                // a save or a removal under way
-  DisabledControls disabled;          // the buttons that would start more meanwhile
-  UINT dpi = 96;                      // the window's, which the list's columns are sized for
+  std::vector<StoredDevice> devices;    // as the list shows them, by name
+  BackgroundTask task;                  // a save, a removal or a check under way
+  DisabledControls disabled;            // the buttons that would start more meanwhile
+  UINT dpi = 96;                        // the window's, which the list's columns are sized for
+  bool checked = false;                 // the check has run: verdicts hold its answer
+  std::vector<DeviceVerdict> verdicts;  // of our devices, but those changed since
+  std::vector<std::wstring> unlisted;   // devices shown for the check that programs here do not list
 };
+
+// The list's columns.
+enum Column { kName, kPrograms, kWorks, kCaptures };
 
 void SetStatus(HWND dialog, const std::wstring& text) { ::SetDlgItemTextW(dialog, IDC_STATUS, text.c_str()); }
 
-// Runs a save or a removal off the window's thread: the window answers and paints meanwhile,
-// the buttons are disabled and the status says what runs; done shows the outcome.
-void InBackground(HWND dialog, DeviceList* list, const std::wstring& status, std::function<void(StoreOutcome*)> work,
-                  std::function<void(const StoreOutcome&)> done) {
-  auto outcome = std::make_shared<StoreOutcome>();
+// Runs work off the window's thread: the window answers and paints meanwhile, the buttons are
+// disabled and the status says what runs; done runs on the window's thread afterwards.
+void InBackground(HWND dialog, DeviceList* list, const std::wstring& status, std::function<void()> work,
+                  std::function<void()> done) {
   list->disabled.Disable(dialog);
   SetStatus(dialog, status);
-  const HRESULT hr = list->task.Start(
-      dialog, kTaskDoneMessage, [outcome, work] { work(outcome.get()); },
-      [dialog, list, outcome, done] {
-        list->disabled.Restore();
-        done(*outcome);
-      });
+  const HRESULT hr = list->task.Start(dialog, kTaskDoneMessage, std::move(work), [list, done] {
+    list->disabled.Restore();
+    done();
+  });
   if (FAILED(hr)) {
     list->disabled.Restore();
     SetStatus(dialog, L"Cannot start: " + ResultText(hr));
   }
+}
+
+// A save or a removal in the background; done shows its outcome.
+void InBackground(HWND dialog, DeviceList* list, const std::wstring& status, std::function<void(StoreOutcome*)> work,
+                  std::function<void(const StoreOutcome&)> done) {
+  auto outcome = std::make_shared<StoreOutcome>();
+  InBackground(
+      dialog, list, status, [outcome, work] { work(outcome.get()); }, [outcome, done] { done(*outcome); });
+}
+
+const DeviceVerdict* VerdictOf(const DeviceList* list, const std::wstring& name) {
+  for (const DeviceVerdict& verdict : list->verdicts) {
+    if (verdict.ours && _wcsicmp(verdict.name.c_str(), name.c_str()) == 0) return &verdict;
+  }
+  return nullptr;
+}
+
+// A device changed: what the check said of it no longer holds.
+void Changed(DeviceList* list, const std::wstring& name) {
+  list->verdicts.erase(
+      std::remove_if(list->verdicts.begin(), list->verdicts.end(),
+                     [&name](const DeviceVerdict& v) { return _wcsicmp(v.name.c_str(), name.c_str()) == 0; }),
+      list->verdicts.end());
+}
+
+// What the check found of the selected device, under the list.
+void ShowVerdict(HWND dialog, const DeviceList* list, const std::wstring& name) {
+  std::wstring text;
+  const DeviceVerdict* verdict = VerdictOf(list, name);
+  if (verdict) {
+    text = VerdictText(*verdict);
+    for (const std::wstring& line : verdict->lines) text += L"\r\n" + line;
+  } else if (!name.empty()) {
+    text = list->checked ? L"\"" + name + L"\" changed since the check: run it again."
+                         : L"Run check to see which programs find each device and whether it works.";
+  }
+  ::SetDlgItemTextW(dialog, IDC_CHECK_TEXT, text.c_str());
 }
 
 // Lists the devices again; the device of that name (if any) is selected.
@@ -59,6 +101,17 @@ void Refresh(HWND dialog, DeviceList* list, const std::wstring& select) {
   HWND view = ::GetDlgItem(dialog, IDC_DEVICES);
   HRESULT hr = ListStoredDevices(&list->devices);
   if (FAILED(hr)) SetStatus(dialog, L"Cannot list the capture devices: " + ResultText(hr));
+  // A device of ours that this view's programs do not list is shown all the same, marked.
+  list->unlisted.clear();
+  for (const DeviceVerdict& verdict : list->verdicts) {
+    const bool shown = std::any_of(list->devices.begin(), list->devices.end(), [&verdict](const StoredDevice& d) {
+      return _wcsicmp(d.name.c_str(), verdict.name.c_str()) == 0;
+    });
+    if (verdict.ours && !shown) {
+      list->devices.push_back(StoredDevice{verdict.name, {}, L"not listed for " + BitsText(kOwnBits) + L" programs"});
+      list->unlisted.push_back(verdict.name);
+    }
+  }
   std::sort(list->devices.begin(), list->devices.end(),
             [](const StoredDevice& a, const StoredDevice& b) { return _wcsicmp(a.name.c_str(), b.name.c_str()) < 0; });
   ListView_DeleteAllItems(view);
@@ -69,13 +122,23 @@ void Refresh(HWND dialog, DeviceList* list, const std::wstring& select) {
     item.iItem = static_cast<int>(i);
     item.pszText = const_cast<wchar_t*>(list->devices[i].name.c_str());
     ListView_InsertItem(view, &item);
-    ListView_SetItemText(view, static_cast<int>(i), 1, const_cast<wchar_t*>(list->devices[i].summary.c_str()));
+    const int row = static_cast<int>(i);
+    const DeviceVerdict* verdict = VerdictOf(list, list->devices[i].name);
+    std::wstring programs = L"?", works = L"?";
+    if (verdict) {
+      programs = ProgramsWord(verdict->seenBy);
+      works = verdict->works ? L"yes" : L"NO";
+    }
+    ListView_SetItemText(view, row, kPrograms, const_cast<wchar_t*>(programs.c_str()));
+    ListView_SetItemText(view, row, kWorks, const_cast<wchar_t*>(works.c_str()));
+    ListView_SetItemText(view, row, kCaptures, const_cast<wchar_t*>(list->devices[i].summary.c_str()));
     if (list->devices[i].name == select) selected = static_cast<int>(i);
   }
   if (selected >= 0) {
     ListView_SetItemState(view, selected, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
     ListView_EnsureVisible(view, selected, FALSE);
   }
+  ShowVerdict(dialog, list, selected >= 0 ? list->devices[static_cast<size_t>(selected)].name : std::wstring());
   // The count in the title: what a glance (or a script) sees without reading the list.
   const size_t count = list->devices.size();
   const std::wstring title =
@@ -89,6 +152,18 @@ const StoredDevice* Selected(HWND dialog, const DeviceList* list) {
   const int row = ListView_GetNextItem(::GetDlgItem(dialog, IDC_DEVICES), -1, LVNI_SELECTED);
   if (row < 0 || static_cast<size_t>(row) >= list->devices.size()) return nullptr;
   return &list->devices[static_cast<size_t>(row)];
+}
+
+// The selected device when its settings can be read here: one that programs of this bitness
+// do not list is shown for the check, and editing it would write the defaults over its own.
+const StoredDevice* SelectedToEdit(HWND dialog, const DeviceList* list) {
+  const StoredDevice* device = Selected(dialog, list);
+  if (!device || std::find(list->unlisted.begin(), list->unlisted.end(), device->name) == list->unlisted.end()) {
+    return device;
+  }
+  SetStatus(dialog, L"\"" + device->name + L"\" is not listed for " + BitsText(kOwnBits) +
+                        L" programs, so its settings cannot be read here: Delete removes it, Add makes it anew.");
+  return nullptr;
 }
 
 std::vector<std::wstring> Names(const DeviceList* list) {
@@ -111,6 +186,7 @@ void Edit(HWND dialog, DeviceList* list, const StoredDevice* from, bool duplicat
     }
   }
   if (!EditPreset(dialog, &edit)) return;
+  Changed(list, edit.name);
   Refresh(dialog, list, edit.name);
   SetStatus(dialog, edit.done);
 }
@@ -147,7 +223,7 @@ INT_PTR CALLBACK RenameProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpa
 }
 
 void RenameSelected(HWND dialog, DeviceList* list) {
-  const StoredDevice* device = Selected(dialog, list);
+  const StoredDevice* device = SelectedToEdit(dialog, list);
   if (!device) return;
   Rename rename{device->name, Names(list)};
   if (::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_RENAME), dialog, RenameProc,
@@ -168,6 +244,8 @@ void RenameSelected(HWND dialog, DeviceList* list) {
       },
       [dialog, list, oldName, newName](const StoreOutcome& out) {
         const bool renamed = SUCCEEDED(out.result);
+        Changed(list, oldName);
+        Changed(list, newName);
         Refresh(dialog, list, renamed ? newName : oldName);
         SetStatus(dialog,
                   renamed ? L"Renamed \"" + oldName + L"\" to \"" + newName + L"\"." : L"Not renamed: " + out.error);
@@ -185,6 +263,7 @@ void DeleteSelected(HWND dialog, DeviceList* list) {
       dialog, list, L"Deleting \"" + name + L"\"...",
       [name](StoreOutcome* out) { out->result = DeleteDevice(name, &out->error); },
       [dialog, list, name](const StoreOutcome& out) {
+        Changed(list, name);
         Refresh(dialog, list, {});
         SetStatus(dialog, SUCCEEDED(out.result) ? L"Deleted \"" + name + L"\"." : L"Not deleted: " + out.error);
       });
@@ -195,6 +274,7 @@ void RestoreDefault(HWND dialog, DeviceList* list) {
       dialog, list, std::wstring(L"Restoring \"") + DesktopSourceName + L"\"...",
       [](StoreOutcome* out) { out->result = SaveDevice(DesktopSourceName, Preset{}, &out->done, &out->error); },
       [dialog, list](const StoreOutcome& out) {
+        Changed(list, DesktopSourceName);
         Refresh(dialog, list, DesktopSourceName);
         SetStatus(dialog, SUCCEEDED(out.result) ? std::wstring(L"Restored the default device \"") + DesktopSourceName +
                                                       L"\" for " + out.done + L"."
@@ -202,11 +282,41 @@ void RestoreDefault(HWND dialog, DeviceList* list) {
       });
 }
 
+// The whole check, both bitnesses and a test grab per device: seconds, or minutes where the
+// other bitness's tool starts slowly. The marks and the messages come from it.
+void RunWholeCheck(HWND dialog, DeviceList* list) {
+  struct Outcome {
+    CheckRun run;
+    HRESULT result = S_OK;
+    std::wstring error;
+  };
+  auto outcome = std::make_shared<Outcome>();
+  const StoredDevice* device = Selected(dialog, list);
+  const std::wstring selected = device ? device->name : std::wstring();
+  InBackground(
+      dialog, list,
+      L"Checking every device for " + (OtherRegisterTool().empty() ? BitsText(kOwnBits) : L"64-bit and 32-bit") +
+          L" programs...",
+      [outcome] { outcome->result = RunCheck(false, kCheckGrabMs, kCheckOtherMs, &outcome->run, &outcome->error); },
+      [dialog, list, outcome, selected] {
+        if (FAILED(outcome->result)) {
+          SetStatus(dialog, L"Not checked: " + outcome->error);
+          return;
+        }
+        list->checked = true;
+        list->verdicts = Verdicts(outcome->run.views, outcome->run.expected);
+        Refresh(dialog, list, selected);
+        SetStatus(dialog, L"Checked: " + CheckSummary(list->verdicts, outcome->run.expected) +
+                              (outcome->run.unchecked.empty() ? L"" : L" (" + outcome->run.unchecked + L")"));
+      });
+}
+
 INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* list = DialogState<DeviceList>(dialog, message, lparam);
   switch (message) {
     case WM_INITDIALOG: {
-      SetUpList(::GetDlgItem(dialog, IDC_DEVICES), {{L"Device", 140}, {L"What it captures", 0}});
+      SetUpList(::GetDlgItem(dialog, IDC_DEVICES),
+                {{L"Device", 130}, {L"Programs", 62}, {L"Works", 46}, {L"What it captures", 0}});
       list->dpi = WindowDpi(dialog);
       Refresh(dialog, list, DesktopSourceName);
       if (!OtherRegisterTool().empty()) {
@@ -219,8 +329,10 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
       // On a monitor of another DPI the dialog is laid out anew; the columns follow it.
       HWND view = ::GetDlgItem(dialog, IDC_DEVICES);
       const UINT dpi = LOWORD(wparam);
-      ListView_SetColumnWidth(view, 0, ::MulDiv(ListView_GetColumnWidth(view, 0), dpi, list->dpi));
-      ListView_SetColumnWidth(view, 1, LVSCW_AUTOSIZE_USEHEADER);
+      for (int column : {kName, kPrograms, kWorks}) {
+        ListView_SetColumnWidth(view, column, ::MulDiv(ListView_GetColumnWidth(view, column), dpi, list->dpi));
+      }
+      ListView_SetColumnWidth(view, kCaptures, LVSCW_AUTOSIZE_USEHEADER);
       list->dpi = dpi;
       break;
     }
@@ -230,19 +342,27 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
       switch (LOWORD(wparam)) {
         case IDC_ADD: Edit(dialog, list, nullptr, false); return TRUE;
         case IDC_EDIT:
-          if (const StoredDevice* device = Selected(dialog, list)) Edit(dialog, list, device, false);
+          if (const StoredDevice* device = SelectedToEdit(dialog, list)) Edit(dialog, list, device, false);
           return TRUE;
         case IDC_DUPLICATE:
-          if (const StoredDevice* device = Selected(dialog, list)) Edit(dialog, list, device, true);
+          if (const StoredDevice* device = SelectedToEdit(dialog, list)) Edit(dialog, list, device, true);
           return TRUE;
         case IDC_RENAME: RenameSelected(dialog, list); return TRUE;
         case IDC_DELETE: DeleteSelected(dialog, list); return TRUE;
         case IDC_RESTORE: RestoreDefault(dialog, list); return TRUE;
+        case IDC_CHECK: RunWholeCheck(dialog, list); return TRUE;
         case IDCANCEL: ::EndDialog(dialog, IDCANCEL); return TRUE;
       }
       break;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lparam);
+      if (header->idFrom == IDC_DEVICES && header->code == LVN_ITEMCHANGED) {
+        const auto* change = reinterpret_cast<const NMLISTVIEW*>(lparam);
+        if ((change->uNewState & LVIS_SELECTED) && static_cast<size_t>(change->iItem) < list->devices.size()) {
+          ShowVerdict(dialog, list, list->devices[static_cast<size_t>(change->iItem)].name);
+        }
+        return TRUE;
+      }
       if (header->idFrom == IDC_DEVICES && (header->code == NM_DBLCLK || header->code == NM_RETURN)) {
         ::SendMessageW(dialog, WM_COMMAND, IDC_EDIT, 0);
         return TRUE;

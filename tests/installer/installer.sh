@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The setup program as a user runs it, in a new Wine prefix (a copy of the build's ready one):
 # a silent install into a folder whose name has spaces and non-Latin letters, where ffmpeg of
-# each bitness finds the device and records from it; a silent uninstall that leaves the folder
-# gone and the registry as it was; an install over an installation, one that finds it by
+# each bitness finds the device and records from it, and the check the setup program ends with
+# says so in the installation folder; a silent uninstall that leaves the folder gone, the
+# registry as it was and nothing of ours for the check; an install over an installation, one that finds it by
 # itself and one that moves it, then a second uninstall: one device at every step, nothing
 # left. On a 32-bit Windows (a new 32-bit prefix) the 32-bit part alone. Where 32-bit code is
 # emulated (about a minute per 32-bit program start, and the setup program is one) the
@@ -66,6 +67,8 @@ snapshot() {
              'HKLM\Software\Classes\Wow6432Node\CLSID\{860BB310-5D01-11D0-BD3B-00A0C911CE86}' \
              'HKLM\Software\Classes\CLSID\{924BCD16-2927-4D6B-A385-476A9C4D41B7}' \
              'HKLM\Software\Classes\Wow6432Node\CLSID\{924BCD16-2927-4D6B-A385-476A9C4D41B7}' \
+             'HKLM\Software\Classes\CLSID\{3A499195-E1E6-487A-A238-7FF89B93A60B}' \
+             'HKLM\Software\Classes\Wow6432Node\CLSID\{3A499195-E1E6-487A-A238-7FF89B93A60B}' \
              'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
              'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'; do
     if "$windows" reg export "$key" "$work/key.reg" /y >/dev/null 2>&1; then
@@ -122,9 +125,17 @@ done
 snapshot "$work/installed.reg"
 check "the uninstall entry's quiet uninstall command" 1 \
   "$(grep -cF "\"QuietUninstallString\"=\"\\\"${folder//\\/\\\\}\\\\uninstall.exe\\\" /S\"" "$work/installed.reg")"
-check "each view's class names its own bitness's library" 2 \
+check "each view's classes (the filter's and its page's) name its own bitness's library" 4 \
   "$(grep -cF -e "@=\"${folder//\\/\\\\}\\\\64-bit\\\\dorvantel64.dll\"" -e "@=\"${folder//\\/\\\\}\\\\32-bit\\\\dorvantel.dll\"" "$work/installed.reg")"
 one_device_each "installed" 1
+# The setup program ended with the check: its words in the installation folder, the summary last.
+summary=$(tr -d '\r' <"$(unix "$folder")/check.txt" 2>/dev/null | tail -n 1)
+if [ "$emulated" = 1 ]; then  # the 32-bit tool's check may not survive qemu's threads
+  [[ "$summary" == "summary: 1 Dorvantel device, 1 working for 64-bit"* ]] \
+    && pass "the check after the install: $summary" || fail "the check after the install: '$summary'"
+else
+  check "the check after the install" "summary: 1 Dorvantel device, 1 working for 64-bit and 32-bit programs" "$summary"
+fi
 
 for bits in $hosts; do
   "$ROOT/scripts/wine-ffmpeg" "$bits" -hide_banner -nostdin -y -f dshow -i video=Dorvantel -frames:v 5 \
@@ -134,6 +145,12 @@ done
 
 uninstall "$folder" && pass "a silent uninstall" || fail "the uninstall did not finish: $(cat "$work/uninstall.log")"
 gone "uninstalled" "$folder"
+# The check (the build's tool, both views where 32-bit code runs natively) finds nothing of ours.
+scope=""; [ "$emulated" = 1 ] && scope=--this-bitness
+"$runner" "$BUILD/win64/dorvantel-register.exe" check $scope 2>&1 | tr -d '\r' >"$work/check.out"
+check "uninstalled: the check finds no device of ours" \
+  "summary: no Dorvantel device is registered: programs find none (dorvantel-register register makes one)" \
+  "$(cat "$work/check.out")"
 
 if [ "$emulated" = 1 ]; then
   skip "32-bit ffmpeg and the 32-bit register tool: $emulation"

@@ -41,8 +41,9 @@ has() {  # has DESCRIPTION TEXT: the report holds the line TEXT
 
 # A healthy machine: a rectangle preset gives a frame of its size.
 register register --name "Dorvantel check" --rect 0,0,320,240 2>"$work/err"
-check_
+check_ --report "$(winpath "$work/report.txt")"
 check "healthy: exit status" 0 "$status"
+check "healthy: --report writes the same words" "$(cat "$work/out")" "$(tr -d '\r' <"$work/report.txt" 2>&1)"
 has "healthy: the device works" "\"Dorvantel check\" (Dorvantel): $bits-bit programs see it; it works"
 has "healthy: the summary" "summary: 1 Dorvantel device, 1 working for $bits-bit programs"
 register check --bogus >/dev/null 2>&1

@@ -208,6 +208,18 @@ TEST(CheckReport, MergesTheViewsOfBothBitnesses) {
       "programs\n",
       Narrow(CheckReport({view64, view32}, {64, 32}, &allGood)));
   EXPECT_FALSE(allGood);
+  // The same verdicts as the settings program's list marks them.
+  const std::vector<DeviceVerdict> verdicts = Verdicts({view64, view32}, {64, 32});
+  ASSERT_EQ(4u, verdicts.size());
+  EXPECT_EQ(L"both", ProgramsWord(verdicts[0].seenBy));
+  EXPECT_TRUE(verdicts[0].works);
+  EXPECT_EQ(L"64-bit", ProgramsWord(verdicts[1].seenBy));
+  EXPECT_FALSE(verdicts[1].works);
+  EXPECT_EQ(2u, verdicts[1].lines.size());
+  EXPECT_FALSE(verdicts[3].works);  // another program's is never counted as working
+  const std::vector<DeviceVerdict> unseen = Verdicts({view64}, {32});
+  EXPECT_EQ(L"none", ProgramsWord(unseen[0].seenBy));
+  EXPECT_FALSE(unseen[0].works);
   view64.devices.erase(view64.devices.begin() + 1);
   CheckReport({view64, view32}, {64, 32}, &allGood);
   EXPECT_TRUE(allGood);

@@ -294,7 +294,33 @@ check "a failed removal: the status says why" \
   "Not deleted: still found by ${other}-bit hosts: ${other}-bit register tool: dorvantel-register: error: the stand-in was told to fail" \
   "$status"
 
-# 7. At 144 DPI (Wine's LogPixels, put back afterwards): every labelled control's text fits it
+# 7. The whole check, held by the stand-in (which then fails) until its gate goes: the window
+# answers meanwhile with its buttons disabled. A device whose stored rate is 0 (written by hand)
+# is marked in the list, not hidden, and the check's words for it show when it is selected.
+register register --name "Broken rate" >/dev/null 2>&1
+winreg add "$category\\Broken rate" /v FrameRate /t REG_DWORD /d 0 /f /reg:"$bits" >/dev/null
+touch "$gate"
+keys "Dorvantel settings" alt+k
+sleep 1
+answers=$(inside answers "Dorvantel settings" 2)
+[[ "$answers" == "answered "*" 0 buttons enabled" ]] && [ "$(echo "$answers" | cut -d' ' -f2)" = "$(echo "$answers" | cut -d' ' -f4)" ] \
+  && pass "a check that waits: the window answers, its buttons disabled ($answers)" || fail "a check that waits: $answers"
+rm -f "$gate"
+for _ in $(seq 200); do status=$(inside text "Dorvantel settings" 1007); [[ "$status" == Checked* ]] && break; sleep 0.3; done
+[[ "$status" == "Checked: "*" working for ${bits}-bit programs, 1 with problems (${other}-bit programs: not checked: "* ]] \
+  && pass "the check's summary, and why the $other-bit side was not checked" || fail "the check's status: $status"
+inside rows "Dorvantel settings" 1000 | cut -f1-3 | tr '\t' '|' >"$work/rows"
+check "the broken device is marked" "Broken rate|${bits}-bit|NO" "$(grep '^Broken rate' "$work/rows")"
+check "a healthy device is marked" "Dorvantel|${bits}-bit|yes" "$(grep '^Dorvantel|' "$work/rows")"
+keys "Dorvantel settings" alt+c Home
+sleep 0.5
+inside text "Dorvantel settings" 1009 >"$work/verdict"
+check "the selected device's verdict" "\"Broken rate\" (Dorvantel): ${bits}-bit programs see it; it has problems" \
+  "$(head -n 1 "$work/verdict")"
+grep -q "^${bits}-bit programs: programs cannot open it: .*FrameRate" "$work/verdict" \
+  && pass "the check's message names the refused rate" || fail "the check's message: $(cat "$work/verdict")"
+
+# 8. At 144 DPI (Wine's LogPixels, put back afterwards): every labelled control's text fits it
 # and lies inside its dialog, the device list's first column holds a device's name, and the
 # overlay's help line grows with the text (36 pixels high).
 desktop='HKCU\Control Panel\Desktop'

@@ -6,11 +6,13 @@
 //     status 0 when every one came in time.
 //   settings_probe text TITLE ID
 //     prints the text of the control ID of that window (the status line).
+//   settings_probe rows TITLE ID
+//     prints each row of the list view ID of that window, its columns' texts between tabs.
 //   settings_probe fits TITLE [NAME]
 //     every labelled control of that dialog lies inside it and its text fits it, measured with
 //     the dialog's font at the screen's DPI, and the first column of its lists holds NAME; one
 //     line per control that does not, status 0 when all fit.
-//   settings_probe register|unregister ...
+//   settings_probe register|unregister|check ...
 //     the register tool's stand-in (the settings program runs it when
 //     DORVANTEL_OTHER_REGISTER_TOOL names it): waits while the file DORVANTEL_STAND_IN_GATE
 //     names exists (two minutes at most), then fails with the register tool's kind of error
@@ -138,6 +140,38 @@ int Fits(HWND dialog, const wchar_t* name) {
   return fit.problems == 0 && fit.controls > 0 ? 0 : 1;
 }
 
+// A list view of another process: its item texts are read through a buffer in that process.
+int Rows(HWND list) {
+  DWORD process = 0;
+  ::GetWindowThreadProcessId(list, &process);
+  HANDLE other = ::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process);
+  if (!other) return 1;
+  constexpr int kChars = 256;
+  auto* remote = static_cast<char*>(
+      ::VirtualAllocEx(other, nullptr, sizeof(LVITEMW) + kChars * sizeof(wchar_t), MEM_COMMIT, PAGE_READWRITE));
+  const int rows = static_cast<int>(::SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+  const HWND header = reinterpret_cast<HWND>(::SendMessageW(list, LVM_GETHEADER, 0, 0));
+  const int columns = header ? static_cast<int>(::SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 1;
+  for (int row = 0; remote && row < rows; ++row) {
+    std::wstring line;
+    for (int column = 0; column < columns; ++column) {
+      LVITEMW item{};
+      item.iSubItem = column;
+      item.cchTextMax = kChars;
+      item.pszText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+      wchar_t text[kChars] = {};
+      ::WriteProcessMemory(other, remote, &item, sizeof(item), nullptr);
+      ::SendMessageW(list, LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(remote));
+      ::ReadProcessMemory(other, remote + sizeof(LVITEMW), text, sizeof(text) - sizeof(wchar_t), nullptr);
+      line += (column ? L"\t" : L"") + std::wstring(text);
+    }
+    std::printf("%ls\n", line.c_str());
+  }
+  if (remote) ::VirtualFreeEx(other, remote, 0, MEM_RELEASE);
+  ::CloseHandle(other);
+  return remote ? 0 : 1;
+}
+
 // The first shown top-level window whose title begins with title.
 struct Search {
   const wchar_t* title;
@@ -164,7 +198,7 @@ int wmain(int argc, wchar_t** argv) {
     ::SetProcessDPIAware();
   }
   const std::wstring command = argc > 1 ? argv[1] : L"";
-  if (command == L"register" || command == L"unregister") return StandIn();
+  if (command == L"register" || command == L"unregister" || command == L"check") return StandIn();
   if (argc < 3) {
     std::fprintf(stderr, "usage: settings_probe answers TITLE SECONDS | fits TITLE | register ...\n");
     return 2;
@@ -177,6 +211,7 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   if (command == L"answers" && argc > 3) return Answers(window, _wtoi(argv[3]));
+  if (command == L"rows" && argc > 3) return Rows(::GetDlgItem(window, _wtoi(argv[3])));
   if (command == L"fits") return Fits(window, argc > 3 ? argv[3] : nullptr);
   if (command == L"text" && argc > 3) {
     wchar_t text[512] = {};
