@@ -44,8 +44,7 @@ HRESULT RunTool(const std::wstring& tool, const std::vector<std::wstring>& argum
                 std::string* output, DWORD* status, std::wstring* error) {
   output->clear();
   *status = 1;
-  std::wstring command = QuoteArgument(tool);
-  for (const std::wstring& argument : arguments) command += L" " + QuoteArgument(argument);
+  std::wstring command = QuoteArgument(tool) + L" " + JoinArguments(arguments);
 
   SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
@@ -95,24 +94,6 @@ HRESULT RunTool(const std::wstring& tool, const std::vector<std::wstring>& argum
   }
   ::GetExitCodeProcess(processHandle.get(), status);
   return S_OK;
-}
-
-std::wstring QuoteArgument(const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
-  std::wstring quoted = L"\"";
-  size_t backslashes = 0;
-  for (wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes before a quote are doubled, and the quote escaped; elsewhere they stand.
-    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, L'\\');
-  return quoted + L"\"";
 }
 
 }  // namespace dorvantel

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/command_line.h"  // QuoteArgument
+
 namespace dorvantel {
 
 #ifdef _WIN64
@@ -28,9 +30,5 @@ std::wstring OtherRegisterTool();
 // and error together) until it exits; a tool running past timeoutMs is ended and fails.
 HRESULT RunTool(const std::wstring& tool, const std::vector<std::wstring>& arguments, DWORD timeoutMs,
                 std::string* output, DWORD* status, std::wstring* error);
-
-// One argument of a command line, quoted so that the C runtime and CommandLineToArgvW read it
-// back as it is (window titles may hold spaces, quotes and backslashes).
-std::wstring QuoteArgument(const std::wstring& argument);
 
 }  // namespace dorvantel

@@ -195,6 +195,7 @@ INT_PTR CALLBACK CapturePanel::Proc(HWND dialog, UINT message, WPARAM wparam, LP
   if (message == WM_INITDIALOG) ::SetWindowLongPtrW(dialog, DWLP_USER, lparam);
   auto* panel = reinterpret_cast<CapturePanel*>(::GetWindowLongPtrW(dialog, DWLP_USER));
   if (!panel) return FALSE;
+  if (panel->embedder && panel->window_ == dialog && panel->embedder(message, wparam, lparam)) return TRUE;
   switch (message) {
     case WM_INITDIALOG: return FALSE;  // the frame places the focus
     case WM_CTLCOLORSTATIC: {

@@ -35,6 +35,9 @@ class CapturePanel {
 
   // Called after each edit the user makes (not while the panel fills its fields).
   std::function<void()> changed;
+  // For the window that embeds the panel: each message the panel's window gets goes here
+  // first (commands of controls it added, messages it posts); true when it was handled there.
+  std::function<bool(UINT message, WPARAM wparam, LPARAM lparam)> embedder;
 
   // The template's size in pixels, as a dialog of the system's dialog font makes it.
   static SIZE TemplateSize(HMODULE module);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "module/dorvantel.h"
+#include "page/panel_resource.h"
 #include "preset/preset.h"
 #include "preset/value_bag.h"
 
@@ -57,6 +58,11 @@ bool Connected(IPropertyBag* filter, bool* running) {
   return connected;
 }
 
+// What the worker posts to the panel's window when a save has ended.
+constexpr UINT kSaveEnded = WM_APP + 1;
+// The save row below the panel, in dialog units; the panel's template is 214 high.
+constexpr int kSaveRowUnits = 34, kPanelUnitsHigh = 214;
+
 HMODULE ThisModule() {
   HMODULE module = nullptr;
   ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -76,9 +82,10 @@ PageFrame PlatformFrame() noexcept {
 DesktopSourcePage::DesktopSourcePage(IUnknown* outer, HMODULE module, PageFrame frame) noexcept
     : CUnknown(outer), module_(module), frame_(frame) {
   panel_.changed = [this] { Edited(); };
+  panel_.embedder = [this](UINT message, WPARAM wparam, LPARAM) { return PageMessage(message, wparam); };
 }
 
-DesktopSourcePage::~DesktopSourcePage() = default;
+DesktopSourcePage::~DesktopSourcePage() { saver_.Notify(nullptr); }
 
 HRESULT STDMETHODCALLTYPE DesktopSourcePage::InnerQueryInterface(REFIID iid, void** out) {
   if (IsEqualIID(iid, IID_IPropertyPage)) return ExposeInterface(static_cast<IPropertyPage*>(this), out);
@@ -102,6 +109,7 @@ HRESULT STDMETHODCALLTYPE DesktopSourcePage::Activate(HWND parent, LPCRECT place
   // A value the tools would refuse (a rate above theirs, written by a host) shows its message.
   const PresetProblem problem = ReadStoredValues(saved.values(), &preset);
   if (!panel_.Create(module_, parent, *place, preset)) return HRESULT_FROM_WIN32(::GetLastError());
+  AddSaveRow();
   dirty_ = false;
   panel_.SetError(FieldMessage(problem));
   panel_.SetNote(StateNote());
@@ -112,6 +120,7 @@ HRESULT STDMETHODCALLTYPE DesktopSourcePage::Deactivate() {
   if (!panel_.window()) return E_UNEXPECTED;
   // Edits that cannot be taken (a refused field) are dropped with the panel.
   if (dirty_ && frame_ == PageFrame::NeverCallsApply) Apply();
+  saver_.Notify(nullptr);
   panel_.Destroy();
   dirty_ = false;
   return S_OK;
@@ -126,6 +135,7 @@ HRESULT STDMETHODCALLTYPE DesktopSourcePage::GetPageInfo(PROPPAGEINFO* info) {
   info->cb = sizeof(PROPPAGEINFO);
   info->pszTitle = title;
   info->size = CapturePanel::TemplateSize(module_);
+  info->size.cy += ::MulDiv(info->size.cy, kSaveRowUnits, kPanelUnitsHigh);
   info->pszDocString = nullptr;
   info->pszHelpFile = nullptr;
   info->dwHelpContext = 0;
@@ -196,6 +206,74 @@ HRESULT STDMETHODCALLTYPE DesktopSourcePage::TranslateAccelerator(MSG* message) 
 void DesktopSourcePage::Edited() {
   dirty_ = true;
   if (site_) site_->OnStatusChange(PROPPAGESTATUS_DIRTY);
+}
+
+bool DesktopSourcePage::PageMessage(UINT message, WPARAM wparam) {
+  if (message == kSaveEnded) {
+    SaveEnded();
+    return true;
+  }
+  if (message != WM_COMMAND) return false;
+  const int id = LOWORD(wparam);
+  if (id == IDC_PAGE_SAVE_DEVICE && HIWORD(wparam) == BN_CLICKED) SaveAsDevice();
+  // The name is no setting of the filter: editing it leaves the page clean.
+  return id == IDC_PAGE_SAVE_DEVICE || id == IDC_PAGE_DEVICE_NAME;
+}
+
+void DesktopSourcePage::AddSaveRow() {
+  HWND panel = panel_.window();
+  RECT note{};
+  ::GetWindowRect(::GetDlgItem(panel, IDC_PANEL_NOTE), &note);
+  ::MapWindowPoints(nullptr, panel, reinterpret_cast<POINT*>(&note), 2);
+  const auto font = static_cast<WPARAM>(::SendMessageW(panel, WM_GETFONT, 0, 0));
+  struct Control {
+    const wchar_t* kind;
+    const wchar_t* text;
+    int id;
+    DWORD style, extended;
+    RECT units;  // left, top, width, height below the note
+  };
+  const Control controls[] = {
+      {L"STATIC", L"De&vice name:", -1, SS_LEFT, 0, {4, 4, 48, 8}},
+      {L"EDIT", L"", IDC_PAGE_DEVICE_NAME, WS_TABSTOP | WS_GROUP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, {54, 2, 110, 12}},
+      {L"BUTTON", L"&Save as a device", IDC_PAGE_SAVE_DEVICE, WS_TABSTOP | BS_PUSHBUTTON, 0, {168, 1, 80, 14}},
+      {L"STATIC", L"", IDC_PAGE_SAVE_RESULT, SS_LEFT | SS_NOPREFIX, 0, {4, 18, 244, 16}},
+  };
+  for (const Control& c : controls) {
+    RECT place{c.units.left, c.units.top, c.units.left + c.units.right, c.units.top + c.units.bottom};
+    ::MapDialogRect(panel, &place);
+    HWND control = ::CreateWindowExW(c.extended, c.kind, c.text, WS_CHILD | WS_VISIBLE | c.style, place.left,
+                                     note.bottom + place.top, place.right - place.left, place.bottom - place.top,
+                                     panel, reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), nullptr, nullptr);
+    if (control) ::SendMessageW(control, WM_SETFONT, font, FALSE);
+  }
+  ::EnableWindow(::GetDlgItem(panel, IDC_PAGE_SAVE_DEVICE), !saver_.busy());
+  saver_.Notify(panel);
+}
+
+void DesktopSourcePage::SaveAsDevice() {
+  HWND panel = panel_.window();
+  const auto say = [panel](const std::wstring& line) { ::SetDlgItemTextW(panel, IDC_PAGE_SAVE_RESULT, line.c_str()); };
+  wchar_t name[256] = {};
+  ::GetDlgItemTextW(panel, IDC_PAGE_DEVICE_NAME, name, 256);
+  if (!name[0]) return say(L"Type a name first: hosts list the device by it.");
+  Preset preset;
+  std::wstring first;
+  if (!panel_.Read(&preset, true, &first)) return say(L"Not saved: " + first);
+  const SaveRights rights = RightsToSave();
+  if (!saver_.Start(RegisterToolBeside(module_), name, preset, rights, kSaveEnded)) {
+    return say(L"Not saved: no thread could be started to save it.");
+  }
+  ::EnableWindow(::GetDlgItem(panel, IDC_PAGE_SAVE_DEVICE), FALSE);
+  say(rights == SaveRights::Elevated ? L"Saving: devices are for every user, so Windows asks for administrator rights..."
+                                     : L"Saving...");
+}
+
+void DesktopSourcePage::SaveEnded() {
+  SaveOutcome outcome;
+  if (!saver_.Take(&outcome)) return;
+  ::SetDlgItemTextW(panel_.window(), IDC_PAGE_SAVE_RESULT, outcome.line.c_str());
+  ::EnableWindow(::GetDlgItem(panel_.window(), IDC_PAGE_SAVE_DEVICE), TRUE);
 }
 
 std::wstring DesktopSourcePage::StateNote() const {

@@ -11,6 +11,11 @@
 // connected takes everything; a connected or running one keeps its connection's size and
 // format until the host's next connection, which the page says.
 //
+// Below the panel the page has a row of its own: a device name and "Save as a device", which
+// stores the page's settings (as the fields show them, applied or not) as that named capture
+// device through the register tool beside the library, on a worker, and says on the page what
+// came of it. A page released while a save runs waits for the tool to end.
+//
 // Every call comes on the frame's thread, the thread the page lives on; the page never waits
 // for the filter's worker (writing a setting takes the capture lock for one grab at most).
 
@@ -22,8 +27,12 @@
 #include "base/com_ptr.h"
 #include "framework/unknown.h"
 #include "page/capture_panel.h"
+#include "page/device_save.h"
 
 namespace dorvantel {
+
+// The page's own controls, below the panel's (whose identifiers are below 2200).
+enum PageControl : int { IDC_PAGE_DEVICE_NAME = 2200, IDC_PAGE_SAVE_DEVICE, IDC_PAGE_SAVE_RESULT };
 
 // Whether Deactivate applies edits not yet applied: for a frame that never calls Apply.
 enum class PageFrame { CallsApply, NeverCallsApply };
@@ -55,6 +64,11 @@ class DesktopSourcePage : public IPropertyPage, public CUnknown {
 
  private:
   void Edited();
+  // The page's message: sent to the panel's window, false when it is none of the page's.
+  bool PageMessage(UINT message, WPARAM wparam);
+  void AddSaveRow();
+  void SaveAsDevice();
+  void SaveEnded();
   // The note under the fields, from the filter's state now.
   std::wstring StateNote() const;
 
@@ -63,6 +77,7 @@ class DesktopSourcePage : public IPropertyPage, public CUnknown {
   ComPtr<IPropertyPageSite> site_;
   ComPtr<IPropertyBag> filter_;
   CapturePanel panel_;
+  DeviceSaver saver_;
   bool dirty_ = false;
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/handles.h"
 #include "hostkit/apartment.h"
 #include "hostkit/console.h"
 #include "hostkit/device_check.h"
@@ -31,6 +32,8 @@ int Usage() {
       L"       dorvantel-register list\n"
       L"       dorvantel-register monitors\n"
       L"       dorvantel-register check [--this-bitness] [--report FILE]\n"
+      L"  --result FILE  (with any command) also write the one-line result to FILE, as UTF-8:\n"
+      L"               what was done, or the error, for a caller that cannot read the output\n"
       L"  register     make the library beside this program the video capture device NAME\n"
       L"               (default \"Dorvantel\") that captures as the options say; the capture\n"
       L"               options are dorvantel-record's: --rect, --window, --monitor, --desktop,\n"
@@ -47,13 +50,44 @@ int Usage() {
   return 2;
 }
 
+// Where --result asked for the one-line result; empty when it was not given.
+std::wstring resultFile;
+
+void WriteResult(const std::wstring& line) {
+  if (resultFile.empty()) return;
+  FileHandle file(::CreateFileW(resultFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+  if (!file) return;
+  const std::wstring text = line + L"\n";
+  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
+                                          nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(bytes), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], bytes, nullptr, nullptr);
+  DWORD written = 0;
+  ::WriteFile(file.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+// Takes --result FILE out of args; false when FILE is missing.
+bool TakeResultFile(std::vector<std::wstring>* args) {
+  for (size_t i = 0; i < args->size(); ++i) {
+    if ((*args)[i] != L"--result") continue;
+    if (i + 1 >= args->size() || (*args)[i + 1].empty()) return false;
+    resultFile = (*args)[i + 1];
+    args->erase(args->begin() + static_cast<std::ptrdiff_t>(i), args->begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    return true;
+  }
+  return true;
+}
+
 int Fail(const std::wstring& message) {
   ReportError(kProgram, message);
+  WriteResult(message);
   return 1;
 }
 
 int BadUsage(const std::wstring& message) {
   ReportError(kProgram, message);
+  WriteResult(message);
   return 2;
 }
 
@@ -106,9 +140,10 @@ int wmain(int argc, wchar_t** argv) {
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
   std::vector<std::wstring> args(argv + 2, argv + argc);
+  if (!TakeResultFile(&args)) return BadUsage(L"--result needs a file name");
   if (command != L"register" && command != L"unregister" && command != L"list" && command != L"monitors" &&
       command != L"check") {
-    ReportError(kProgram, L"unknown command " + command);
+    BadUsage(L"unknown command " + command);
     return Usage();
   }
 
@@ -169,7 +204,9 @@ int wmain(int argc, wchar_t** argv) {
     SourceLibrary check;
     if (FAILED(check.Load(library, &error))) return Fail(error);
     if (FAILED(RegisterDevice(library, options.name, StoredValues(options.preset), &error))) return Fail(error);
-    WriteError(L"registered " + library + L" as the video capture device \"" + options.name + L"\"\n");
+    const std::wstring done = L"registered " + library + L" as the video capture device \"" + options.name + L"\"";
+    WriteError(done + L"\n");
+    WriteResult(done);
     // Kept all the same: the monitor may be plugged in before a host binds the device.
     const std::wstring missing = MissingMonitor(options.preset);
     if (!missing.empty()) WriteError(L"note: " + missing + L"; until there is, the device gives black frames\n");
@@ -180,7 +217,9 @@ int wmain(int argc, wchar_t** argv) {
     if (FAILED(hr)) return Fail(error);
     const std::wstring what = all ? std::wstring(L"every video capture device of ") + DORVANTEL_DLL_NAME
                                   : L"the video capture device \"" + options.name + L"\"";
-    WriteError(hr == S_OK ? L"unregistered " + what + L"\n" : what + L": nothing was registered\n");
+    const std::wstring done = hr == S_OK ? L"unregistered " + what : what + L": nothing was registered";
+    WriteError(done + L"\n");
+    WriteResult(done);
     return 0;
   }
   if (command == L"check") return Check(thisBitness, viewOnly, reportFile);

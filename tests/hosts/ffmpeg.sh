@@ -6,25 +6,10 @@
 # ffprobe reads and whose frame is compared with an X screenshot.
 #   ffmpeg.sh BUILD_DIR    (the build folder of one bitness, e.g. build/win64)
 set -uo pipefail
-source "$(dirname "$0")/../support/checks.sh" "$1"
-if objdump -f "$dir/dorvantel-register.exe" | grep -q x86-64; then bits=64; else bits=32; fi
-
-work=$(mktemp -d "$dir/ffmpeg.XXXXXX")
-register() { "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" "$@"; }
-colour_window=""
-cleanup() {
-  [ -n "$demo" ] && kill "$demo" 2>/dev/null
-  [ -n "$colour_window" ] && kill "$colour_window" 2>/dev/null
-  register unregister --all >/dev/null 2>&1
-  rm -rf "$work"
-  if [ -n "${XVFB_PID:-}" ]; then stop_session; fi
-}
-trap cleanup EXIT
-host() { "$ROOT/scripts/wine-ffmpeg" "$bits" -hide_banner -nostdin "$@"; }
+source "$(dirname "$0")/host_session.sh" "$1" ffmpeg
 
 left=100 top=80
 # Presets beside the plain device, which must behave as it always did.
-register register 2>"$work/err" || { echo "FAIL - cannot register the device: $(cat "$work/err")"; exit 1; }
 register register --name "Dorvantel rect" --rect $left,$top,320,240 --rate 25 --cursor 2>>"$work/err" &&
   register register --name "Dorvantel bare" --rect $left,$top,320,240 --no-cursor 2>>"$work/err" &&
   register register --name "Dorvantel scaled" --size 640x360 --format rgb24 2>>"$work/err" ||
@@ -175,6 +160,7 @@ colours_left=500 colours_top=80
 "$ROOT/scripts/wine-run" "$dir/tests/hosts/colour_window.exe" "$colours_left,$colours_top" "${known[@]}" \
   >"$work/colours.log" 2>&1 &
 colour_window=$!
+stop+=("$colour_window")
 for _ in $(seq 300); do grep -q ready "$work/colours.log" && break; sleep 0.1; done
 colours_rect=$colours_left,$colours_top,$((40 * ${#known[@]})),40
 register register --name "Dorvantel colours" --rect $colours_rect 2>"$work/err" &&

@@ -5,24 +5,9 @@
 # size and the bars' pixels.
 #   ffmpeg_page.sh BUILD_DIR    (the build folder of one bitness, e.g. build/win64)
 set -uo pipefail
-source "$(dirname "$0")/../support/checks.sh" "$1"
-if objdump -f "$dir/dorvantel-register.exe" | grep -q x86-64; then bits=64; else bits=32; fi
-
-work=$(mktemp -d "$dir/ffmpeg-page.XXXXXX")
-register() { "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" "$@"; }
-recorder=""
-cleanup() {
-  [ -n "$recorder" ] && kill "$recorder" 2>/dev/null
-  [ -n "$demo" ] && kill "$demo" 2>/dev/null
-  register unregister --all >/dev/null 2>&1
-  rm -rf "$work"
-  if [ -n "${XVFB_PID:-}" ]; then stop_session; fi
-}
-trap cleanup EXIT
-host() { "$ROOT/scripts/wine-ffmpeg" "$bits" -hide_banner -nostdin "$@"; }
+source "$(dirname "$0")/host_session.sh" "$1" ffmpeg-page
 
 left=100 top=80
-register register 2>"$work/err" || { echo "FAIL - cannot register the device: $(cat "$work/err")"; exit 1; }
 start_demo $left $top
 import -window root "$work/screen.png"
 crop "$work/screen.png" "280x160+$left+$top" "$work/b.png"
@@ -30,6 +15,7 @@ crop "$work/screen.png" "280x160+$left+$top" "$work/b.png"
 host -y -rtbufsize 256M -f dshow -show_video_device_dialog true -i video=Dorvantel -frames:v 20 \
   -c:v rawvideo -pix_fmt bgra "$(winpath "$work/page.avi")" 2>"$work/page.log" &
 recorder=$!
+stop+=("$recorder")
 # The frame: the visible window with a title that is not the demo's (Wine's frame calls it
 # "Properties for" and the filter's name in ffmpeg's graph).
 sheet=""

@@ -9,11 +9,14 @@
 #include <olectl.h>
 #include <prsht.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/com_ptr.h"
+#include "hostkit/device_registration.h"
 #include "hostkit/source_settings.h"
 #include "page/panel_resource.h"
 #include "page/property_page.h"
@@ -250,6 +253,69 @@ TEST_F(PropertyPageTest, ARunningGraphKeepsItsConnectionAndTakesTheRest) {
   EXPECT_EQ(connected.cx, info->bmiHeader.biWidth) << "and its size";
   ReleaseMediaTypeFormat(&type);
   EXPECT_EQ(S_OK, graph.Stop());
+}
+
+// "Save as a device" as a user presses it: the page's answer once the save has ended (its
+// button enabled again), the messages of this thread answered meanwhile.
+std::wstring SaveAsDevice(HWND panel, const std::wstring& name) {
+  ::SetDlgItemTextW(panel, dorvantel::IDC_PAGE_DEVICE_NAME, name.c_str());
+  HWND button = ::GetDlgItem(panel, dorvantel::IDC_PAGE_SAVE_DEVICE);
+  ::SendMessageW(button, BM_CLICK, 0, 0);
+  for (int tries = 0; tries < 1200 && !::IsWindowEnabled(button); ++tries) {  // a minute at most
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&message);
+  }
+  EXPECT_TRUE(::IsWindowEnabled(button)) << "the save did not end";
+  wchar_t text[512] = {};
+  ::GetDlgItemTextW(panel, dorvantel::IDC_PAGE_SAVE_RESULT, text, 512);
+  return text;
+}
+
+// The page of the built library saves through the register tool beside it: the device then
+// has the page's settings; what the tool refuses, the page shows in the tool's words. A page
+// whose library has no tool beside it says so.
+TEST_F(PropertyPageTest, SaveAsADeviceStoresThePagesSettingsThroughTheRegisterTool) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(S_OK, library_.GetClassObject(CLSID_DesktopSourcePage, IID_IClassFactory, factory.put_void()));
+  ComPtr<IPropertyPage> page;
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPropertyPage, page.put_void()));
+  factory.reset();
+  Open(page.get());
+  ::SetDlgItemTextW(Panel(), dorvantel::IDC_PAGE_DEVICE_NAME, L"typed");
+  EXPECT_EQ(S_FALSE, page->IsPageDirty()) << "a device name is no setting of the filter";
+  Region(L"10", L"20", L"320", L"240");
+  Type(IDC_PANEL_RATE, L"25");
+
+  const std::wstring tooLong(dorvantel::kMaxDeviceName + 1, L'x');
+  std::wstring said = SaveAsDevice(Panel(), tooLong);
+  EXPECT_EQ(0u, said.find(L"Not saved: --name: a device name has at most 64 characters")) << said;
+
+  const std::wstring name = L"Dorvantel page test";
+  said = SaveAsDevice(Panel(), name);
+  EXPECT_EQ(0u, said.find(L"Saved")) << said;
+  std::vector<dorvantel::VideoInputDevice> devices;
+  ASSERT_EQ(S_OK, dorvantel::ListVideoInputDevices(&devices));
+  const auto device = std::find_if(devices.begin(), devices.end(), [&](const auto& d) { return d.name == name; });
+  ASSERT_NE(devices.end(), device) << "hosts do not list the saved device";
+  dorvantel::Preset stored;
+  EXPECT_TRUE(dorvantel::ReadStoredValues(device->stored, &stored).ok());
+  EXPECT_EQ(dorvantel::CaptureTarget::Rectangle, stored.target);
+  ASSERT_TRUE(stored.rectangle.has_value());
+  EXPECT_EQ(320, stored.rectangle->right - stored.rectangle->left);
+  EXPECT_EQ(25, stored.rate());
+  std::wstring error;
+  EXPECT_EQ(S_OK, dorvantel::UnregisterDevice(name, &error)) << error;
+  EXPECT_EQ(10, Rate()) << "saving applies nothing to the filter";
+  ASSERT_EQ(S_OK, page->Deactivate());
+  page.reset();
+
+  // This test program's own page has no register tool beside it.
+  ComPtr<IPropertyPage> alone = MakePage(PageFrame::CallsApply);
+  Open(alone.get());
+  said = SaveAsDevice(Panel(), name);
+  EXPECT_NE(std::wstring::npos, said.find(L"needs the register tool")) << said;
+  ASSERT_EQ(S_OK, alone->Deactivate());
 }
 
 // The first control with this id in a window of that thread, and that window: null when none.
