@@ -54,17 +54,7 @@ int Usage() {
 std::wstring resultFile;
 
 void WriteResult(const std::wstring& line) {
-  if (resultFile.empty()) return;
-  FileHandle file(::CreateFileW(resultFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
-  if (!file) return;
-  const std::wstring text = line + L"\n";
-  const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0,
-                                          nullptr, nullptr);
-  std::string utf8(static_cast<size_t>(bytes), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], bytes, nullptr, nullptr);
-  DWORD written = 0;
-  ::WriteFile(file.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+  if (!resultFile.empty()) WriteTextFile(resultFile, line + L"\n");
 }
 
 // Takes --result FILE out of args; false when FILE is missing.
