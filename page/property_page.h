@@ -21,7 +21,7 @@
 
 #include "base/com_ptr.h"
 #include "framework/unknown.h"
-#include "page/capture_panel.h"
+#include "editor/capture_panel.h"
 
 namespace dorvantel {
 

@@ -5,9 +5,10 @@
 //     answers came within 100 ms, the slowest, and how many of its buttons are enabled;
 //     status 0 when every one came in time.
 //   settings_probe text TITLE ID
-//     prints the text of the control ID of that window (the status line).
+//     prints the text of the control ID of that window or of a panel inside it.
 //   settings_probe fits TITLE [NAME]
-//     every labelled control of that dialog lies inside it and its text fits it, measured with
+//     every labelled control of that dialog (and of the panels it embeds) lies inside it and its
+//     text fits it, measured with
 //     the dialog's font at the screen's DPI, and the first column of its lists holds NAME; one
 //     line per control that does not, status 0 when all fit.
 //   settings_probe register|unregister ...
@@ -74,7 +75,12 @@ struct Fit {
 
 BOOL CALLBACK FitOne(HWND control, LPARAM data) {
   auto* fit = reinterpret_cast<Fit*>(data);
-  if (::GetParent(control) != fit->dialog || !::IsWindowVisible(control)) return TRUE;
+  if (!::IsWindowVisible(control)) return TRUE;
+  // The dialog's own controls and those of the child dialogs it embeds, not a control's parts.
+  const HWND parent = ::GetParent(control);
+  wchar_t parentKind[16] = {};
+  ::GetClassNameW(parent, parentKind, 16);
+  if (parent != fit->dialog && wcscmp(parentKind, L"#32770") != 0) return TRUE;
   wchar_t kind[32] = {}, text[256] = {};
   ::GetClassNameW(control, kind, 32);
   ::GetWindowTextW(control, text, 256);
@@ -180,7 +186,13 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"fits") return Fits(window, argc > 3 ? argv[3] : nullptr);
   if (command == L"text" && argc > 3) {
     wchar_t text[512] = {};
-    ::GetDlgItemTextW(window, _wtoi(argv[3]), text, 512);
+    // The window's own control, else the one of the panel (a child dialog) inside it.
+    const int id = _wtoi(argv[3]);
+    HWND control = ::GetDlgItem(window, id);
+    for (HWND panel = nullptr; !control && (panel = ::FindWindowExW(window, panel, L"#32770", nullptr));) {
+      control = ::GetDlgItem(panel, id);
+    }
+    if (control) ::GetWindowTextW(control, text, 512);
     std::printf("%ls\n", text);
     return 0;
   }
