@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -144,6 +145,17 @@ int Fits(HWND dialog, const wchar_t* name) {
   return fit.problems == 0 && fit.controls > 0 ? 0 : 1;
 }
 
+// The text of the control of that id in a window or in a panel inside it.
+BOOL CALLBACK TextOfId(HWND control, LPARAM data) {
+  auto* wanted = reinterpret_cast<std::pair<int, std::wstring>*>(data);
+  if (::GetDlgCtrlID(control) != wanted->first) return TRUE;
+  // Asked, not read from the window: an edit control of another process keeps its text itself.
+  wchar_t text[512] = {};
+  ::SendMessageW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+  wanted->second = text;
+  return FALSE;
+}
+
 // The first shown top-level window whose title begins with title.
 struct Search {
   const wchar_t* title;
@@ -185,15 +197,9 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"answers" && argc > 3) return Answers(window, _wtoi(argv[3]));
   if (command == L"fits") return Fits(window, argc > 3 ? argv[3] : nullptr);
   if (command == L"text" && argc > 3) {
-    wchar_t text[512] = {};
-    // The window's own control, else the one of the panel (a child dialog) inside it.
-    const int id = _wtoi(argv[3]);
-    HWND control = ::GetDlgItem(window, id);
-    for (HWND panel = nullptr; !control && (panel = ::FindWindowExW(window, panel, L"#32770", nullptr));) {
-      control = ::GetDlgItem(panel, id);
-    }
-    if (control) ::GetWindowTextW(control, text, 512);
-    std::printf("%ls\n", text);
+    std::pair<int, std::wstring> wanted{_wtoi(argv[3]), L""};
+    ::EnumChildWindows(window, TextOfId, reinterpret_cast<LPARAM>(&wanted));
+    std::printf("%ls\n", wanted.second.c_str());
     return 0;
   }
   return 2;
