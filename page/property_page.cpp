@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "module/dorvantel.h"
-#include "page/panel_resource.h"
+#include "editor/panel_resource.h"
 #include "preset/preset.h"
 #include "preset/value_bag.h"
 
@@ -60,8 +60,8 @@ bool Connected(IPropertyBag* filter, bool* running) {
 
 // What the worker posts to the panel's window when a save has ended.
 constexpr UINT kSaveEnded = WM_APP + 1;
-// The save row below the panel, in dialog units; the panel's template is 214 high.
-constexpr int kSaveRowUnits = 34, kPanelUnitsHigh = 214;
+// The save row below the panel, in dialog units.
+constexpr int kSaveRowUnits = 34;
 
 HMODULE ThisModule() {
   HMODULE module = nullptr;
@@ -134,8 +134,7 @@ HRESULT STDMETHODCALLTYPE DesktopSourcePage::GetPageInfo(PROPPAGEINFO* info) {
   memcpy(title, DesktopSourcePageName, bytes);
   info->cb = sizeof(PROPPAGEINFO);
   info->pszTitle = title;
-  info->size = CapturePanel::TemplateSize(module_);
-  info->size.cy += ::MulDiv(info->size.cy, kSaveRowUnits, kPanelUnitsHigh);
+  info->size = CapturePanel::TemplateSize(module_, kSaveRowUnits);
   info->pszDocString = nullptr;
   info->pszHelpFile = nullptr;
   info->dwHelpContext = 0;

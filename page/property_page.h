@@ -26,13 +26,13 @@
 
 #include "base/com_ptr.h"
 #include "framework/unknown.h"
-#include "page/capture_panel.h"
+#include "editor/capture_panel.h"
 #include "page/device_save.h"
 
 namespace dorvantel {
 
-// The page's own controls, below the panel's (whose identifiers are below 2200).
-enum PageControl : int { IDC_PAGE_DEVICE_NAME = 2200, IDC_PAGE_SAVE_DEVICE, IDC_PAGE_SAVE_RESULT };
+// The page's own controls, after the editor's (whose identifiers are below 2300).
+enum PageControl : int { IDC_PAGE_DEVICE_NAME = 2300, IDC_PAGE_SAVE_DEVICE, IDC_PAGE_SAVE_RESULT };
 
 // Whether Deactivate applies edits not yet applied: for a frame that never calls Apply.
 enum class PageFrame { CallsApply, NeverCallsApply };

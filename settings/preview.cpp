@@ -12,10 +12,14 @@
 
 namespace dorvantel {
 
-Preview::~Preview() {
-  if (!thread_) return;
+Preview::~Preview() { Quit(INFINITE); }
+
+bool Preview::Quit(DWORD waitMs) {
+  if (!thread_) return true;
   Give(Order::Quit);
-  ::WaitForSingleObject(thread_.get(), INFINITE);
+  if (::WaitForSingleObject(thread_.get(), waitMs) != WAIT_OBJECT_0) return false;
+  thread_.reset();
+  return true;
 }
 
 HRESULT Preview::Show(const Preset& preset, int rate, HWND window, UINT frameMessage, UINT startedMessage) {

@@ -12,7 +12,8 @@
 // orderLock_ guards the orders and the outcome between the window's thread and the preview's;
 // lock_ guards the frame copy and its format between the streaming thread and the painting
 // thread. Not reference counted: the graph, which holds the callback, is released before the
-// object goes. The destructor waits for the preview's thread to stop the graph.
+// object goes. The destructor waits for the preview's thread to stop the graph; a window that
+// must not wait long calls Quit with a time first.
 
 #include <windows.h>
 #include <dshow.h>
@@ -45,6 +46,9 @@ class Preview : public SampleCallback {
   HRESULT Show(const Preset& preset, int rate, HWND window, UINT frameMessage, UINT startedMessage);
   // Orders the source stopped; the frame shown is dropped now.
   void Stop();
+  // Orders the preview's thread to stop the graph and end, and waits for it up to waitMs; false
+  // when it has not ended by then (it still uses this object: the caller must keep it).
+  bool Quit(DWORD waitMs);
   // On startedMessage: how the start went. Stale: it was for a Show or before a Stop that
   // came after it, and says nothing of what runs now. error: one line when it failed.
   enum class Start { Stale, Running, Failed };

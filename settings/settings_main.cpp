@@ -19,7 +19,7 @@
 #include "module/dorvantel.h"
 #include "settings/background_task.h"
 #include "settings/device_store.h"
-#include "settings/dialog_parts.h"
+#include "editor/dialog_parts.h"
 #include "settings/edit_dialog.h"
 #include "settings/resource.h"
 

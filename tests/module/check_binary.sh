@@ -14,7 +14,7 @@ fi
 imports=$("$objdump" -p "$dll" | awk '/DLL Name:/{print tolower($3)}' | sort -u)
 for name in $imports; do
   case "$name" in
-    kernel32.dll|user32.dll|gdi32.dll|ole32.dll|oleaut32.dll|gdiplus.dll|winmm.dll|advapi32.dll|shell32.dll|msvcrt.dll|api-ms-win-*) ;;
+    kernel32.dll|user32.dll|gdi32.dll|comctl32.dll|ole32.dll|oleaut32.dll|gdiplus.dll|winmm.dll|advapi32.dll|shell32.dll|msvcrt.dll|api-ms-win-*) ;;
     *) echo "imports non-system library $name"; fail=1 ;;
   esac
 done

@@ -18,8 +18,9 @@
 #include "base/com_ptr.h"
 #include "hostkit/device_registration.h"
 #include "hostkit/source_settings.h"
-#include "page/panel_resource.h"
+#include "editor/panel_resource.h"
 #include "page/property_page.h"
+#include "preset/value_bag.h"
 #include "tests/module/module_test.h"
 #include "tests/support/test_graph.h"
 
@@ -98,6 +99,15 @@ class PropertyPageTest : public ModuleThreadedTest {
     wchar_t text[256] = {};
     ::GetDlgItemTextW(Panel(), id, text, 256);
     return text;
+  }
+  // The filter's settings as a device would store them.
+  dorvantel::Preset Stored() {
+    ComPtr<IPersistPropertyBag> persist;
+    EXPECT_EQ(S_OK, filter_.query(&persist));
+    dorvantel::ValueBag bag;
+    dorvantel::Preset preset;
+    if (persist && SUCCEEDED(persist->Save(&bag, FALSE, TRUE))) dorvantel::ReadStoredValues(bag.values(), &preset);
+    return preset;
   }
   int Rate() {
     int rate = 0;
@@ -227,6 +237,37 @@ TEST_F(PropertyPageTest, WinesFrameTakesTheEditsOnDeactivateAndTheReleaseLetsGoO
   ASSERT_EQ(S_OK, page->Deactivate());
   // Wine's frame ends with Release alone: the page lets go of the filter and the site.
   page.reset();
+}
+
+// A monitor by the number every tool shows and the whole desktop, as the filter takes them; a
+// monitor that is not there now is kept as it was by a page opened and closed on it.
+TEST_F(PropertyPageTest, TheMonitorAndDesktopChoicesAreWhatTheFilterTakes) {
+  ComPtr<IPropertyPage> page = MakePage(PageFrame::NeverCallsApply);
+  Open(page.get());
+  EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(Panel(), IDC_PANEL_MONITORS))) << "until Monitor is chosen";
+  Click(IDC_PANEL_MONITOR);
+  EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(Panel(), IDC_PANEL_MONITORS)));
+  EXPECT_EQ(0u, Shown(IDC_PANEL_MONITORS).find(L"1: ")) << Shown(IDC_PANEL_MONITORS);
+  ASSERT_EQ(S_OK, page->Deactivate());
+  EXPECT_TRUE(Stored().target == dorvantel::CaptureTarget::Monitor);
+  EXPECT_EQ(1, Stored().monitor.value_or(0)) << "the primary";
+
+  ASSERT_EQ(S_OK, dorvantel::SourceSettings(filter_.get()).WriteLong(SourceProperty::CaptureValue, 7));
+  const RECT place{4, 4, 600, 520};
+  ASSERT_EQ(S_OK, page->Activate(parent_, &place, TRUE));
+  EXPECT_EQ(BST_CHECKED, ::IsDlgButtonChecked(Panel(), IDC_PANEL_MONITOR));
+  EXPECT_EQ(L"7: not connected now", Shown(IDC_PANEL_MONITORS));
+  Click(IDC_PANEL_CURSOR);
+  ASSERT_EQ(S_OK, page->Deactivate());
+  EXPECT_EQ(7, Stored().monitor.value_or(0)) << "an edit elsewhere keeps the monitor";
+
+  ASSERT_EQ(S_OK, page->Activate(parent_, &place, TRUE));
+  Click(IDC_PANEL_DESKTOP);
+  ASSERT_EQ(S_OK, page->Deactivate());
+  EXPECT_TRUE(Stored().target == dorvantel::CaptureTarget::Desktop);
+  const SIZE size = OfferedSize();
+  EXPECT_EQ(::GetSystemMetrics(SM_CXVIRTUALSCREEN), size.cx);
+  EXPECT_EQ(::GetSystemMetrics(SM_CYVIRTUALSCREEN), size.cy);
 }
 
 TEST_F(PropertyPageTest, ARunningGraphKeepsItsConnectionAndTakesTheRest) {

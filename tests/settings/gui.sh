@@ -11,14 +11,26 @@ window() {
   done
   return 1
 }
-# Gives the window the keyboard (there is no window manager to do it) and sends keys to it.
-keys() {  # keys TITLE KEY...
+# Gives the window the keyboard (there is no window manager to do it).
+focused() {  # focused TITLE WHAT
   local id
-  id=$(window "$1") || { fail "no window \"$1\" for the keys ${*:2}"; return 1; }
+  id=$(window "$1") || { fail "no window \"$1\" for $2"; return 1; }
   xdotool windowfocus "$id"
   sleep 0.2
-  xdotool key --delay 60 "${@:2}"
 }
+# Sends keys to the window, or types text into it.
+keys() { focused "$1" "the keys ${*:2}" && xdotool key --delay 60 "${@:2}"; }  # keys TITLE KEY...
+typed() { focused "$1" "typing" && xdotool type --delay 30 "$2"; }              # typed TITLE TEXT
+# A screenshot of one window (its X geometry); $work is the test's folder.
+snap() {  # snap TITLE PNG
+  local id geometry
+  id=$(window "$1") || return 1
+  eval "$(xdotool getwindowgeometry --shell "$id")"
+  import -window root "$work/root.png"
+  crop "$work/root.png" "${WIDTH}x${HEIGHT}+${X}+${Y}" "$2"
+}
+# How many pixels of an image have exactly the colour (#RRGGBB).
+count() { convert "$1" -fill black +opaque "$2" -fill white -opaque "$2" -format "%[fx:int(mean*w*h+0.5)]" info:; }
 # Screenshots of the whole screen until the pixel has the colour (20 s at most), in PNG.
 # Overlays are painted a moment after they show, later still on a busy machine.
 painted() {  # painted PNG X Y R,G,B

@@ -40,13 +40,6 @@ trap cleanup EXIT
 host() { "$ROOT/scripts/wine-ffmpeg" "$bits" -hide_banner -nostdin "$@"; }
 shots=${DORVANTEL_SETTINGS_SHOTS:-}
 
-typed() {  # typed TITLE TEXT
-  local id
-  id=$(window "$1") || { fail "no window \"$1\" to type into"; return 1; }
-  xdotool windowfocus "$id"
-  sleep 0.2
-  xdotool type --delay 30 "$2"
-}
 # Saving runs the other bitness's register tool, which takes a few seconds on a busy machine.
 gone() {  # gone TITLE: true once no window of that title is shown (30 s at most)
   for _ in $(seq 300); do
@@ -55,16 +48,6 @@ gone() {  # gone TITLE: true once no window of that title is shown (30 s at most
   done
   return 1
 }
-# A screenshot of one window (its X geometry).
-snap() {  # snap TITLE PNG
-  local id geometry
-  id=$(window "$1") || return 1
-  eval "$(xdotool getwindowgeometry --shell "$id")"
-  import -window root "$work/root.png"
-  crop "$work/root.png" "${WIDTH}x${HEIGHT}+${X}+${Y}" "$2"
-}
-# How many pixels of an image have exactly the colour (#RRGGBB).
-count() { convert "$1" -fill black +opaque "$2" -fill white -opaque "$2" -format "%[fx:int(mean*w*h+0.5)]" info:; }
 titled() {  # titled DESCRIPTION TITLE: the main window's title becomes TITLE (30 s at most)
   for _ in $(seq 300); do
     [ "$(xdotool getwindowname "$main")" = "$2" ] && break

@@ -5,11 +5,12 @@
 //     answers came within 100 ms, the slowest, and how many of its buttons are enabled;
 //     status 0 when every one came in time.
 //   settings_probe text TITLE ID
-//     prints the text of the control ID of that window (the status line).
+//     prints the text of the control ID of that window or of a panel inside it.
 //   settings_probe rows TITLE ID
 //     prints each row of the list view ID of that window, its columns' texts between tabs.
 //   settings_probe fits TITLE [NAME]
-//     every labelled control of that dialog lies inside it and its text fits it, measured with
+//     every labelled control of that dialog (and of the panels it embeds) lies inside it and its
+//     text fits it, measured with
 //     the dialog's font at the screen's DPI, and the first column of its lists holds NAME; one
 //     line per control that does not, status 0 when all fit.
 //   settings_probe register|unregister|check ...
@@ -23,6 +24,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -76,7 +78,12 @@ struct Fit {
 
 BOOL CALLBACK FitOne(HWND control, LPARAM data) {
   auto* fit = reinterpret_cast<Fit*>(data);
-  if (::GetParent(control) != fit->dialog || !::IsWindowVisible(control)) return TRUE;
+  if (!::IsWindowVisible(control)) return TRUE;
+  // The dialog's own controls and those of the child dialogs it embeds, not a control's parts.
+  const HWND parent = ::GetParent(control);
+  wchar_t parentKind[16] = {};
+  ::GetClassNameW(parent, parentKind, 16);
+  if (parent != fit->dialog && wcscmp(parentKind, L"#32770") != 0) return TRUE;
   wchar_t kind[32] = {}, text[256] = {};
   ::GetClassNameW(control, kind, 32);
   ::GetWindowTextW(control, text, 256);
@@ -172,6 +179,17 @@ int Rows(HWND list) {
   return remote ? 0 : 1;
 }
 
+// The text of the control of that id in a window or in a panel inside it.
+BOOL CALLBACK TextOfId(HWND control, LPARAM data) {
+  auto* wanted = reinterpret_cast<std::pair<int, std::wstring>*>(data);
+  if (::GetDlgCtrlID(control) != wanted->first) return TRUE;
+  // Asked, not read from the window: an edit control of another process keeps its text itself.
+  wchar_t text[512] = {};
+  ::SendMessageW(control, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
+  wanted->second = text;
+  return FALSE;
+}
+
 // The first shown top-level window whose title begins with title.
 struct Search {
   const wchar_t* title;
@@ -214,9 +232,9 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"rows" && argc > 3) return Rows(::GetDlgItem(window, _wtoi(argv[3])));
   if (command == L"fits") return Fits(window, argc > 3 ? argv[3] : nullptr);
   if (command == L"text" && argc > 3) {
-    wchar_t text[512] = {};
-    ::GetDlgItemTextW(window, _wtoi(argv[3]), text, 512);
-    std::printf("%ls\n", text);
+    std::pair<int, std::wstring> wanted{_wtoi(argv[3]), L""};
+    ::EnumChildWindows(window, TextOfId, reinterpret_cast<LPARAM>(&wanted));
+    std::printf("%ls\n", wanted.second.c_str());
     return 0;
   }
   return 2;

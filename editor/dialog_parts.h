@@ -1,5 +1,5 @@
 #pragma once
-// What the settings program's dialogs share.
+// What the editor's and the settings program's dialogs share.
 
 #include <windows.h>
 #include <commctrl.h>

@@ -1,4 +1,4 @@
-#include "settings/window_list_dialog.h"
+#include "editor/window_list_dialog.h"
 
 #include <commctrl.h>
 
@@ -6,9 +6,8 @@
 #include <vector>
 
 #include "base/window_title.h"
-#include "hostkit/window_list.h"
-#include "settings/dialog_parts.h"
-#include "settings/resource.h"
+#include "editor/dialog_parts.h"
+#include "editor/panel_resource.h"
 
 namespace dorvantel {
 
@@ -44,9 +43,9 @@ HICON WindowIcon(HWND window) {
 }
 
 void Fill(HWND dialog, WindowChoice* choice) {
-  HWND list = ::GetDlgItem(dialog, IDC_WINDOW_LIST);
+  HWND list = ::GetDlgItem(dialog, IDC_LIST_WINDOWS);
   wchar_t find[512] = {};
-  ::GetDlgItemTextW(dialog, IDC_FIND, find, 512);
+  ::GetDlgItemTextW(dialog, IDC_LIST_FIND, find, 512);
   ListView_DeleteAllItems(list);
   choice->shown.clear();
   for (size_t i = 0; i < choice->windows.size(); ++i) {
@@ -66,7 +65,7 @@ void Fill(HWND dialog, WindowChoice* choice) {
 
 // The selected row's window; false when no row is selected.
 bool TakeChosen(HWND dialog, WindowChoice* choice) {
-  const int row = ListView_GetNextItem(::GetDlgItem(dialog, IDC_WINDOW_LIST), -1, LVNI_SELECTED);
+  const int row = ListView_GetNextItem(::GetDlgItem(dialog, IDC_LIST_WINDOWS), -1, LVNI_SELECTED);
   if (row < 0 || static_cast<size_t>(row) >= choice->shown.size()) return false;
   const ListedWindow& chosen = choice->windows[choice->shown[static_cast<size_t>(row)]].listed;
   choice->title = chosen.title;
@@ -78,7 +77,7 @@ INT_PTR CALLBACK WindowListProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
   auto* choice = DialogState<WindowChoice>(dialog, message, lparam);
   switch (message) {
     case WM_INITDIALOG: {
-      HWND list = ::GetDlgItem(dialog, IDC_WINDOW_LIST);
+      HWND list = ::GetDlgItem(dialog, IDC_LIST_WINDOWS);
       choice->icons = ImageList_Create(::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON),
                                        ILC_COLOR32 | ILC_MASK, 16, 16);
       ListView_SetImageList(list, choice->icons, LVSIL_SMALL);
@@ -93,7 +92,7 @@ INT_PTR CALLBACK WindowListProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
       return TRUE;  // the find box has the focus
     }
     case WM_COMMAND:
-      if (LOWORD(wparam) == IDC_FIND && HIWORD(wparam) == EN_CHANGE) {
+      if (LOWORD(wparam) == IDC_LIST_FIND && HIWORD(wparam) == EN_CHANGE) {
         Fill(dialog, choice);
         return TRUE;
       }
@@ -102,7 +101,7 @@ INT_PTR CALLBACK WindowListProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
       break;
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(lparam);
-      if (header->idFrom == IDC_WINDOW_LIST && header->code == NM_DBLCLK) {
+      if (header->idFrom == IDC_LIST_WINDOWS && header->code == NM_DBLCLK) {
         ::SendMessageW(dialog, WM_COMMAND, IDOK, 0);
         return TRUE;
       }
@@ -114,9 +113,11 @@ INT_PTR CALLBACK WindowListProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
 
 }  // namespace
 
-bool ChooseWindowFromList(HWND owner, std::wstring* title, HWND* window) {
+bool ChooseWindowFromList(HMODULE module, HWND owner, std::wstring* title, HWND* window) {
   WindowChoice choice;
-  if (::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_WINDOWS), owner, WindowListProc,
+  const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES};
+  ::InitCommonControlsEx(&classes);
+  if (::DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_WINDOW_LIST), owner, WindowListProc,
                         reinterpret_cast<LPARAM>(&choice)) != IDOK) {
     return false;
   }

@@ -1,13 +1,20 @@
 #pragma once
 // The capture panel: what to capture and how, as plain controls in a child dialog (its template
-// IDD_CAPTURE_PANEL, found in the module it is given), each field checked by the preset's own
-// checks with the message beside it. The filter's property page embeds it.
+// IDD_CAPTURE_PANEL of editor.rc, found in the module it is given), each field checked by the
+// preset's own checks with the message beside it. What to capture: the primary display, a
+// monitor as every tool numbers and names it, the whole desktop, a region of the screen (typed,
+// or drawn on the overlay over every monitor) or a window (typed, chosen from a list or clicked
+// on the overlay). The filter's property page and the settings program's editor embed it.
+//
+// The pickers and the overlay are modal on the thread the panel lives on, the host's window
+// thread for the property page: a running graph's threads go on meanwhile.
 
 #include <windows.h>
 
 #include <functional>
 #include <string>
 
+#include "editor/overlay.h"
 #include "preset/preset.h"
 
 namespace dorvantel {
@@ -39,15 +46,25 @@ class CapturePanel {
   // first (commands of controls it added, messages it posts); true when it was handled there.
   std::function<bool(UINT message, WPARAM wparam, LPARAM lparam)> embedder;
 
-  // The template's size in pixels, as a dialog of the system's dialog font makes it.
-  static SIZE TemplateSize(HMODULE module);
+  // The template's size in pixels, as a dialog of the system's dialog font makes it, with
+  // extraUnitsHigh dialog units more height for rows the embedder adds below it.
+  static SIZE TemplateSize(HMODULE module, int extraUnitsHigh = 0);
 
  private:
   static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
   void Fill();
   void UpdateEnabled() const;
+  // After an edit made through a picker or the overlay.
+  void Edited() const;
+  void PickFromList() const;
+  void PickByClick() const;
+  void Draw() const;
+  void Picked(const std::wstring& title) const;
+  // Hides the window the panel is in while the overlay runs; false when it was cancelled.
+  bool PointAt(OverlayMode mode, RECT* region, HWND* window) const;
 
   HWND window_ = nullptr;
+  HMODULE module_ = nullptr;
   Preset preset_;
   bool filling_ = false;
 };

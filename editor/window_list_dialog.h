@@ -8,7 +8,8 @@
 
 namespace dorvantel {
 
-// Runs the list modally; the chosen window's title and handle, false when cancelled.
-bool ChooseWindowFromList(HWND owner, std::wstring* title, HWND* window);
+// Runs the list modally on the calling thread, its template found in module (editor.rc); the
+// chosen window's title and handle, false when cancelled.
+bool ChooseWindowFromList(HMODULE module, HWND owner, std::wstring* title, HWND* window);
 
 }  // namespace dorvantel

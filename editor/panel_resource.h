@@ -1,8 +1,9 @@
 #pragma once
-// Identifiers of the capture panel's template and controls. They are stable: tests and
-// people's keyboard shortcuts rely on them.
+// Identifiers of the capture editor's templates and controls: the capture panel and the window
+// list it opens. They are stable: tests and people's keyboard shortcuts rely on them.
 
 #define IDD_CAPTURE_PANEL 200
+#define IDD_WINDOW_LIST 201
 
 #define IDC_PANEL_DISPLAY 2100
 #define IDC_PANEL_REGION 2101
@@ -27,3 +28,14 @@
 #define IDC_PANEL_LAYERED 2120
 #define IDC_PANEL_ERROR 2121
 #define IDC_PANEL_NOTE 2122
+#define IDC_PANEL_MONITOR 2123
+#define IDC_PANEL_MONITORS 2124
+#define IDC_PANEL_DESKTOP 2125
+#define IDC_PANEL_PICK_LIST 2126
+#define IDC_PANEL_PICK_CLICK 2127
+#define IDC_PANEL_DRAW 2128
+#define IDC_PANEL_RATE_SPIN 2129
+
+// The window list.
+#define IDC_LIST_FIND 2200
+#define IDC_LIST_WINDOWS 2201

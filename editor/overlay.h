@@ -13,9 +13,10 @@ namespace dorvantel {
 
 enum class OverlayMode { Region, Window };
 
-// Runs the overlay modally. Region mode: *region is the starting selection (screen
+// Runs the overlay modally on the calling thread, its window class registered in module while
+// it runs. Region mode: *region is the starting selection (screen
 // coordinates; empty for none) and the one taken. Window mode: *window is the one clicked
 // and *region its rectangle. False when cancelled.
-bool RunOverlay(HWND owner, OverlayMode mode, RECT* region, HWND* window);
+bool RunOverlay(HMODULE module, HWND owner, OverlayMode mode, RECT* region, HWND* window);
 
 }  // namespace dorvantel

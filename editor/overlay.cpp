@@ -1,4 +1,4 @@
-#include "settings/overlay.h"
+#include "editor/overlay.h"
 
 #include <algorithm>
 #include <string>
@@ -6,7 +6,7 @@
 
 #include "base/gdi_resources.h"
 #include "base/monitors.h"
-#include "settings/dialog_parts.h"
+#include "editor/dialog_parts.h"
 
 namespace dorvantel {
 
@@ -322,7 +322,7 @@ void Dim(const ScreenPicture& from, ScreenPicture* to) {
 
 }  // namespace
 
-bool RunOverlay(HWND owner, OverlayMode mode, RECT* region, HWND* window) {
+bool RunOverlay(HMODULE module, HWND owner, OverlayMode mode, RECT* region, HWND* window) {
   Overlay o;
   o.mode = mode;
   // Every monitor: the window covers the virtual screen, whose corner may be left of or above
@@ -344,14 +344,23 @@ bool RunOverlay(HWND owner, OverlayMode mode, RECT* region, HWND* window) {
   if (mode == OverlayMode::Region && region && HasArea(*region)) o.selection = *region;
   if (mode == OverlayMode::Window) ::EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&o));
 
-  HINSTANCE instance = ::GetModuleHandleW(nullptr);
+  // The class is this module's and goes with the overlay: a library may be unloaded while its
+  // host runs on, and a class left registered would keep a window procedure that is gone.
+  const HINSTANCE instance = module;
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.style = CS_DBLCLKS;
   windowClass.lpfnWndProc = OverlayProc;
   windowClass.hInstance = instance;
   windowClass.lpszClassName = kClassName;
-  ::RegisterClassExW(&windowClass);  // fails harmlessly when registered already
+  const bool registered = ::RegisterClassExW(&windowClass) != 0;  // fails harmlessly when registered already
+  struct ClassOwner {
+    bool owned;
+    HINSTANCE instance;
+    ~ClassOwner() {
+      if (owned) ::UnregisterClassW(kClassName, instance);
+    }
+  } classOwner{registered, instance};
   const wchar_t* title = mode == OverlayMode::Region ? L"Dorvantel region" : L"Dorvantel pick a window";
   HWND hwnd = ::CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kClassName, title, WS_POPUP, o.origin.x, o.origin.y,
                                 w, h, owner, nullptr, instance, &o);
