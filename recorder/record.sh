@@ -17,8 +17,12 @@ fi
 
 bits=${DORVANTEL_BITS:-64}
 if [ "$bits" = 32 ]; then dll=dorvantel; else dll=dorvantel64; fi
-bash "$ROOT/scripts/setup.sh" >/dev/null
-build_bits "$bits" --target "$dll" dorvantel-record >/dev/null
+# DORVANTEL_PREBUILT=1 takes the build folder as it is, with no setup and no build: set where the
+# tests run in another system than the one that built (the Wine 10 run, scripts/wine10.sh).
+if [ "${DORVANTEL_PREBUILT:-0}" != 1 ]; then
+  bash "$ROOT/scripts/setup.sh" >/dev/null
+  build_bits "$bits" --target "$dll" dorvantel-record >/dev/null
+fi
 dir=$BUILD/win$bits
 run_windows() { "$ROOT/scripts/wine-run" "$@"; }
 
