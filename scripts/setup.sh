@@ -16,6 +16,7 @@ packages=(
   xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   gnuplot-nox python3 curl ca-certificates
   nsis zip
+  debootstrap
 )
 
 # Where the kernel runs no 32-bit Linux programs, qemu's user-mode emulator runs them.

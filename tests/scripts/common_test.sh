@@ -180,6 +180,96 @@ check "the monitors' page names the row that costs more than its pixels" \
   grep -q 'more than three times their pixels: `filter-rgb32-monitor2`' "$work/monitors.md"
 check "and holds each row against the bare loop" grep -q '^| `filter-rgb32-monitor2` | 800x600 | 20.0 | 16.00 | 33.33 | 2.00 | 0.10 | 0.06 |$' "$work/monitors.md"
 
+# The Wine 10 platform (scripts/wine10.sh). Its mirror is the Debian archive of this machine's
+# sources, in either form, the security archive and other archives aside.
+source "$(dirname "$0")/../../scripts/wine10.sh"
+printf 'Types: deb\nURIs: http://mirror.example/debian-security\nSuites: bookworm-security\n\nTypes: deb\n# http://snapshot.example/debian\nURIs: https://packages.example/other http://mirror.example/debian/\nSuites: bookworm\n' \
+  >"$work/debian.sources"
+printf '# deb http://old.example/debian bookworm main\ndeb-src http://src.example/debian bookworm main\ndeb [arch=amd64 signed-by=/k.gpg] http://list.example/debian bookworm main\n' \
+  >"$work/one-line.list"
+check "the mirror of a deb822 file is its Debian archive" \
+  test "$(unset DORVANTEL_WINE10_MIRROR; wine10_mirror "$work/debian.sources")" = http://mirror.example/debian/
+check "the mirror of a one-line file, options and all" \
+  test "$(unset DORVANTEL_WINE10_MIRROR; wine10_mirror "$work/one-line.list" "$work/debian.sources")" = http://list.example/debian
+check "where no file names one, deb.debian.org" \
+  test "$(unset DORVANTEL_WINE10_MIRROR; wine10_mirror "$work/none.list")" = http://deb.debian.org/debian
+check "DORVANTEL_WINE10_MIRROR is taken instead" \
+  test "$(DORVANTEL_WINE10_MIRROR=http://given.example/debian wine10_mirror "$work/debian.sources")" = http://given.example/debian
+
+# The display of the system's Xvfb: a number that an X server started here holds is not given,
+# since the system's X sockets would meet this machine's.
+n=$(wine10_free_display)
+setsid Xvfb ":$n" -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+for _ in $(seq 50); do DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+check "the system's display is not one an X server here uses" test "$(wine10_free_display)" -gt "$n"
+kill "$xvfb" 2>/dev/null; wait "$xvfb" 2>/dev/null
+
+# What the run is told: the suites asked for that run on Wine 8 only, and those that cannot run
+# on Wine 10 here, each in one skip line; the status and counts of a run that failed. CTest's
+# list, the system's making and entering are stood in for.
+wine10_case() {  # wine10_case SELECTED-SUITES...: runs wine10_tests, sets $status, $skips, $log
+  (
+    mkdir -p "$BUILD/win64" && touch "$BUILD/win64/CTestTestfile.cmake"
+    export DORVANTEL_SKIPS=$work/skips DORVANTEL_RESTARTS=$work/restarts
+    : >"$DORVANTEL_SKIPS"; : >"$DORVANTEL_RESTARTS"
+    wine10_selected() { printf '%s\n' "${SELECTED[@]}"; }
+    wine10_tests -j2 >"$work/wine10.out" 2>&1
+    echo "$?" >"$work/status"
+    echo "$WINE10_LOG" >"$work/log-name"
+  )
+  status=$(cat "$work/status") skips=$(cat "$work/skips")
+}
+SELECTED=(format capture module)
+DORVANTEL_WINE10=0 wine10_case
+check "DORVANTEL_WINE10=0 leaves the Wine 10 suites out, in one line, and is no failure" \
+  test "$status/$skips" = "0/wine10: format: run on Wine 8 only
+wine10: capture, module: DORVANTEL_WINE10=0 (the Wine 10 run switched off)"
+check "and there is no log to count" test -z "$(cat "$work/log-name")"
+id() { echo 1000; }
+wine10_case
+check "without root they are left out" grep -qx "wine10: capture, module: needs root .*" <<<"$skips"
+unset -f id
+id() { echo 0; }
+wine10_make() { return 1; }
+wine10_case
+check "a system that cannot be made leaves them out, with where to look" \
+  grep -qx "wine10: capture, module: the Debian 13 system could not be made (see .*/make.log)" <<<"$skips"
+check "and is no failure" test "$status" = 0
+wine10_make() { return 0; }
+wine10_enter() {  # plays a run with one suite failed and one part left out
+  local a
+  for a in "$@"; do
+    case "$a" in DORVANTEL_SKIPS=*) echo "ffmpeg: no display" >>"${a#*=}" ;; esac
+  done
+  echo "ctest args: ${*: -4}"
+  echo "50% tests passed, 1 tests failed out of 2"
+  return 8
+}
+wine10_case
+check "the suites run are the ones asked for that run on Wine 10, after the caller's arguments" \
+  grep -qxF 'ctest args: --output-on-failure -j2 -R ^(capture|module)$' "$work/wine10.out"
+check "a suite that fails there fails the run" test "$status" = 1
+check "its counts are in the log the run counts" grep -qx "50% tests passed, 1 tests failed out of 2" "$(cat "$work/log-name")"
+check "what the suites left out there is added to the run's list" grep -qx "wine10: ffmpeg: no display" <<<"$skips"
+SELECTED=(format)
+wine10_case
+check "a selection with no Wine 10 suite runs nothing there" test "$status/$skips" = "0/wine10: format: run on Wine 8 only"
+unset -f id wine10_make wine10_enter
+
+# The system's namespaces: a mount made in them is never seen here, and a process started in
+# them ends with them. Root only.
+if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
+  WINE10_ROOT=$work/system
+  mkdir -p "$WINE10_ROOT/mnt"
+  wine10_isolated sh -c 'mount -t tmpfs tmpfs "$1/mnt" && touch "$1/mnt/inside" && (sleep 120 &)' _ "$WINE10_ROOT"
+  check "a mount made in the system's namespaces is not seen outside" test -z "$(wine10_mounts)"
+  check "nor what was written on it" test ! -e "$WINE10_ROOT/mnt/inside"
+  check "and what the command started has ended with it" fails pgrep -f '^sleep 120$'
+else
+  echo "skip - the system's namespaces: needs root"
+fi
+
 # The documents: their relative links resolve, and the README's layout table is complete.
 check "the documents' links and layout table" "$(dirname "$0")/docs_test.sh"
 
