@@ -1,5 +1,7 @@
 #include "capture/cursor_probe.h"
 
+#include "base/dpi_awareness.h"
+
 bool CursorProbe::Start() noexcept {
   if (thread_) return true;
   asked_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
@@ -35,6 +37,7 @@ void CursorProbe::Stop() noexcept {
 
 DWORD WINAPI CursorProbe::ThreadMain(void* self) {
   auto* probe = static_cast<CursorProbe*>(self);
+  PhysicalPixels physical;  // the cursor's place on the real screen, for the thread's life
   for (;;) {
     ::WaitForSingleObject(probe->asked_.get(), INFINITE);
     if (probe->stopping_.load()) return 0;

@@ -3,6 +3,7 @@
 #include <new>
 #include <string>
 
+#include "base/dpi_awareness.h"
 #include "base/window_title.h"
 
 namespace {
@@ -23,6 +24,7 @@ const MonitorLayout kNoMonitors;
 }  // namespace
 
 DesktopCapture::DesktopCapture() noexcept {
+  PhysicalPixels physical;
   OpenDeviceContexts();
   CaptureWholeDisplay();
   gdiplus_ = StartGdiplusSession();
@@ -33,6 +35,7 @@ void DesktopCapture::CaptureWholeDisplay() noexcept {
 }
 
 void DesktopCapture::ResetSettings() noexcept {
+  PhysicalPixels physical;
   SectionLockHolder hold(&captureLock_);
   SwitchCaptureArea(kAreaDisplay);
   settings_ = CaptureSettings{};
@@ -54,8 +57,7 @@ HRESULT DesktopCapture::FindTitledWindow(bool resize) noexcept {
   // messages.
   const HWND window = FindWindowByTitle(title);
   if (!window) return HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
-  RECT bounds{};
-  ::GetWindowRect(window, &bounds);
+  const RECT bounds = WindowRectOnScreen(window);  // its size as the screen shows it
   SectionLockHolder hold(&captureLock_);
   if (settings_.WindowTitle != title) return S_OK;  // written anew meanwhile
   settings_.CaptureWindow = window;
@@ -75,6 +77,7 @@ FrameSize DesktopCapture::FrameSize() noexcept {
 
 HRESULT DesktopCapture::SwitchCaptureArea(LONG area) noexcept {
   if (!IsScreenArea(area) && !IsWindowArea(area)) return E_INVALIDARG;
+  PhysicalPixels physical;
   SectionLockHolder hold(&captureLock_);
   if (area == settings_.CaptureArea) return S_OK;
   CloseDeviceContexts();
@@ -86,6 +89,7 @@ HRESULT DesktopCapture::SwitchCaptureArea(LONG area) noexcept {
 
 HRESULT DesktopCapture::SelectMonitor(LONG number) noexcept {
   if (number < SourceLimits::kMinMonitor || number > SourceLimits::kMaxMonitor) return E_INVALIDARG;
+  PhysicalPixels physical;
   SectionLockHolder hold(&captureLock_);
   settings_.CaptureMonitor = number;
   TakeLayout();
@@ -93,6 +97,7 @@ HRESULT DesktopCapture::SelectMonitor(LONG number) noexcept {
 }
 
 void DesktopCapture::TakeLayout(std::optional<::FrameSize> keepSize) noexcept {
+  PhysicalPixels physical;
   SectionLockHolder hold(&captureLock_);
   CaptureSettings& s = settings_;
   if (!IsLayoutArea(s.CaptureArea)) return;
@@ -132,6 +137,7 @@ const MonitorLayout& DesktopCapture::CurrentLayout() noexcept {
 
 HRESULT DesktopCapture::Grab(BYTE* destination, size_t destinationBytes, BITMAPINFO* info, size_t infoBytes,
                              HBITMAP destinationSection) noexcept {
+  PhysicalPixels physical;
   SectionLockHolder hold(&captureLock_);
   if (!ScreenDC() || !MemoryDC()) return S_FALSE;
   const CaptureSettings& s = settings_;

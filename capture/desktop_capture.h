@@ -9,6 +9,10 @@
 // screen coordinates on every platform: under Wine a "DISPLAY" device context has its origin
 // at the virtual desktop's corner instead, so it read the wrong monitor's pixels wherever the
 // primary monitor is not the top-left one.
+// Every measurement of the screen (its size, monitors, windows, the cursor) and every grab is
+// made in physical pixels (PhysicalPixels), whatever DPI awareness the host declared, and the
+// host's thread gets its own context back before a call returns; rectangles and sizes in the
+// settings are physical pixels.
 // CaptureLock guards the settings, the device contexts and the bitmaps: a grab and every
 // change of them hold it. It is re-entrant, and nothing else is taken while it is held
 // but the pin's format lock. A grab that prints a window holds it while the window's thread

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "base/dpi_awareness.h"
 #include "base/gdi_resources.h"
 #include "format/colour_cube.h"
 #include "module/dorvantel.h"
@@ -146,9 +147,11 @@ HBITMAP CopyIntoMaskedSection(HDC source, HDC memory, HBITMAP bitmap, const Conv
 }
 
 // Draws the current cursor shape at its hotspot-adjusted position, into the few pixels where
-// it lands. Without a window the memory device context's pixel (0, 0) is the rectangle's
-// corner on the screen; with one, its logical (0, 0) is the window's corner. The cursor's
-// state comes from the surfaces' probe, not from this thread (see CursorProbe).
+// it lands, at the size the screen shows cursors (the system's cursor size, larger on a scaled
+// screen; the hotspot scaled with the shape). Without a window the memory device context's
+// pixel (0, 0) is the rectangle's corner on the screen; with one, its logical (0, 0) is the
+// window's corner. The cursor's state comes from the surfaces' probe, not from this thread
+// (see CursorProbe). Positions and sizes are physical: the caller measures in physical pixels.
 void DrawCursor(HDC memory, const RECT& rectangle, HWND window, GrabSurfaces& surfaces) noexcept {
   CURSORINFO cursor = {};
   if (!surfaces.Cursor(&cursor)) return;
@@ -158,18 +161,51 @@ void DrawCursor(HDC memory, const RECT& rectangle, HWND window, GrabSurfaces& su
   if (!::GetIconInfo(cursor.hCursor, &icon)) return;
   BitmapHandle colour(icon.hbmColor);
   BitmapHandle mask(icon.hbmMask);
+  // The shape's own size: the mask holds the AND and XOR halves of a monochrome cursor.
+  BITMAP shape = {};
+  LONG shapeWidth = width, shapeHeight = height;
+  if (::GetObjectW(colour ? colour.get() : mask.get(), sizeof(shape), &shape) && shape.bmWidth > 0) {
+    shapeWidth = shape.bmWidth;
+    shapeHeight = colour ? shape.bmHeight : shape.bmHeight / 2;
+  }
+  const LONG hotspotX = shapeWidth > 0 ? ::MulDiv(static_cast<int>(icon.xHotspot), width, shapeWidth) : 0;
+  const LONG hotspotY = shapeHeight > 0 ? ::MulDiv(static_cast<int>(icon.yHotspot), height, shapeHeight) : 0;
 
   POINT origin = {rectangle.left, rectangle.top};
   if (window) {
-    RECT windowRect = {};
-    ::GetWindowRect(window, &windowRect);
+    const RECT windowRect = WindowRectOnScreen(window);
     origin = {windowRect.left, windowRect.top};
   }
-  ::DrawIconEx(memory, cursor.ptScreenPos.x - origin.x - static_cast<LONG>(icon.xHotspot),
-               cursor.ptScreenPos.y - origin.y - static_cast<LONG>(icon.yHotspot), cursor.hCursor, width, height, 0,
-               nullptr, DI_NORMAL);
+  ::DrawIconEx(memory, cursor.ptScreenPos.x - origin.x - hotspotX, cursor.ptScreenPos.y - origin.y - hotspotY,
+               cursor.hCursor, width, height, 0, nullptr, DI_NORMAL);
   colour.reset();
   mask.reset();
+}
+
+// Prints the window into memory (whose logical origin is the window's corner) at the size the
+// screen shows it. A window that paints at another size than that (a DPI-unaware one on a
+// scaled screen, which the system stretches) is printed at its own size into a bitmap of the
+// surfaces and stretched from there, so rectangles, the cursor and the frame's size stay in
+// physical pixels.
+void PrintWindowAsShown(HWND window, HDC source, HDC memory, GrabSurfaces& surfaces) noexcept {
+  const RECT shown = WindowRectOnScreen(window);
+  const RECT painted = WindowRectAsPainted(window);
+  const int shownWidth = shown.right - shown.left, shownHeight = shown.bottom - shown.top;
+  const int paintedWidth = painted.right - painted.left, paintedHeight = painted.bottom - painted.top;
+  if ((paintedWidth == shownWidth && paintedHeight == shownHeight) || paintedWidth <= 0 || paintedHeight <= 0) {
+    ::PrintWindow(window, memory, 0);
+    return;
+  }
+  HBITMAP bitmap = surfaces.Painted(source, paintedWidth, paintedHeight);
+  HDC paint = surfaces.TargetDC(source);
+  if (!bitmap || !paint) return;  // black, as what printing does not reach
+  SelectedObject selected(paint, bitmap);
+  ::PatBlt(paint, 0, 0, paintedWidth, paintedHeight, BLACKNESS);
+  ::PrintWindow(window, paint, 0);
+  // Nearest pixels: solid colours stay exact, and it costs no more than a copy.
+  const int previousMode = ::SetStretchBltMode(memory, COLORONCOLOR);
+  ::StretchBlt(memory, 0, 0, shownWidth, shownHeight, paint, 0, 0, paintedWidth, paintedHeight, SRCCOPY);
+  ::SetStretchBltMode(memory, previousMode);
 }
 
 // The grabbed bitmap stretched to size by GDI+, in the grabbed bitmap's pixel format. Empty
@@ -339,6 +375,15 @@ HDC GrabSurfaces::TargetDC(HDC source) noexcept {
   return targetDC_.get();
 }
 
+HBITMAP GrabSurfaces::Painted(HDC source, int width, int height) noexcept {
+  if (!painted_ || source != paintedSource_ || width != paintedSize_.cx || height != paintedSize_.cy) {
+    painted_.reset(::CreateCompatibleBitmap(source, width, height));
+    paintedSource_ = source;
+    paintedSize_ = {width, height};
+  }
+  return painted_.get();
+}
+
 BYTE* GrabSurfaces::Band(size_t bytes) noexcept {
   if (bytes > bandBytes_) {
     band_.reset(new (std::nothrow) BYTE[bytes]);
@@ -353,6 +398,8 @@ void GrabSurfaces::Release() noexcept {
   bandBytes_ = 0;
   targetDC_.reset();
   targetSource_ = nullptr;
+  painted_.reset();
+  paintedSource_ = nullptr;
   canvas_.reset();
   fastScale_.Release();
   canvasSource_ = nullptr;
@@ -367,6 +414,8 @@ bool GrabFrame(const GrabRequest& request) noexcept {
 }
 
 bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
+  // Rectangles, windows and the cursor are measured in physical pixels, whatever the host.
+  PhysicalPixels physical;
   HDC source = request.source;
   HDC memory = request.memory;
   const RECT& rectangle = request.rectangle;
@@ -401,7 +450,7 @@ bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
       // The window's point (left, top) lands on the bitmap's pixel (0, 0).
       POINT previousOrigin = {};
       ::SetWindowOrgEx(memory, rectangle.left, rectangle.top, &previousOrigin);
-      ::PrintWindow(window, memory, 0);
+      PrintWindowAsShown(window, source, memory, surfaces);
       if (drawCursor) DrawCursor(memory, rectangle, window, surfaces);
       ::SetWindowOrgEx(memory, previousOrigin.x, previousOrigin.y, nullptr);
     } else {

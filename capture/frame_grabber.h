@@ -38,9 +38,13 @@ class GrabSurfaces {
   // it, or null. The section is not selected into the device context.
   HBITMAP Section(HDC source, const BITMAPINFO* layout, size_t layoutBytes) noexcept;
   HDC SectionDC() const noexcept { return sectionDC_.get(); }
-  // A memory device context compatible with source for drawing into a caller's DIB section,
-  // or null. Nothing stays selected into it between grabs.
+  // A memory device context compatible with source for drawing into a caller's DIB section
+  // (or, when printing a window, into Painted), or null. Nothing stays selected into it
+  // between grabs.
   HDC TargetDC(HDC source) noexcept;
+  // A bitmap compatible with source that a window painting at another size than the screen
+  // shows it is printed into before it is stretched, or null. Kept while the size stays.
+  HBITMAP Painted(HDC source, int width, int height) noexcept;
   // The cursor's state now (see CursorProbe); false when there is none to draw.
   bool Cursor(CURSORINFO* cursor) noexcept { return cursor_.Query(cursor); }
   // A buffer of at least bytes that the conversion into an 8-bit layout passes its lines
@@ -64,6 +68,10 @@ class GrabSurfaces {
   MemoryDC sectionDC_;
   HDC sectionSource_ = nullptr;
   alignas(8) BYTE sectionLayout_[sizeof(BITMAPV5HEADER) + 3 * sizeof(DWORD)] = {};
+
+  BitmapHandle painted_;
+  HDC paintedSource_ = nullptr;
+  SIZE paintedSize_ = {};
 
   MemoryDC targetDC_;
   HDC targetSource_ = nullptr;

@@ -2,6 +2,8 @@
 
 #include <objbase.h>
 
+#include "base/dpi_awareness.h"
+
 static HANDLE PlatformCreateEvent(bool manualReset) {
   return ::CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr);
 }
@@ -98,6 +100,9 @@ DWORD WINAPI CAMThread::WorkerEntry(void* thread) {
         reinterpret_cast<void*>(::GetProcAddress(ole32, "CoUninitialize")));
     if (initialize) comResult = initialize(nullptr, COINIT_DISABLE_OLE1DDE | COINIT_MULTITHREADED);
   }
+  // The worker measures and grabs the screen in physical pixels for its whole life, whatever
+  // DPI awareness its host declared.
+  const PhysicalPixels physical;
   const DWORD exitCode = static_cast<CAMThread*>(thread)->WorkerMain();
   if (SUCCEEDED(comResult) && uninitialize) uninitialize();
   return exitCode;

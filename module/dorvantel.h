@@ -65,6 +65,12 @@ inline constexpr LONG kMaxMonitor = 32;
 // monitor's corner is 0,0, and a monitor left of it or above it has negative coordinates.
 // What a rectangle holds outside every monitor is black.
 //
+// Every rectangle, size and position is in physical pixels, whatever the display's scale and
+// whatever DPI awareness the host declared: at 150 % a 1920x1080 monitor is 1920x1080 here,
+// though a DPI-unaware host is shown 1280x720. A window's frames have the size the screen shows
+// the window at (a DPI-unaware window, which the system stretches, included), and a rectangle
+// of area 3 is relative to its corner in those pixels.
+//
 // Monitors are numbered one way by the filter and every program: 1 is the primary, then the
 // others by their left edge, then by their top edge. A number stays with its monitor while the
 // layout does not change. Areas 4 and 5 take their rectangle when they are written and again
