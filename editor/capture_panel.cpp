@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/dpi_awareness.h"
 #include "base/gdi_resources.h"
 #include "base/monitors.h"
 #include "base/window_title.h"
@@ -86,7 +87,10 @@ void FillMonitors(HWND dialog, const std::optional<int>& chosen) {
     if (at >= 0) ::SendMessageW(list, CB_SETITEMDATA, static_cast<WPARAM>(at), number);
   };
   MonitorLayout layout;
-  layout.Read();
+  {
+    PhysicalPixels physical;  // the monitors as the filter numbers and measures them
+    layout.Read();
+  }
   for (const Monitor& monitor : layout) add(DescribeMonitor(monitor), monitor.number);
   if (chosen && !layout.Find(*chosen)) add(std::to_wstring(*chosen) + L": not connected now", *chosen);
   const int wanted = chosen.value_or(1);
@@ -98,6 +102,12 @@ void FillMonitors(HWND dialog, const std::optional<int>& chosen) {
     }
   }
   if (count > 0) ::SendMessageW(list, CB_SETCURSEL, 0, 0);
+}
+
+// The output size offered before one is chosen: half the primary monitor, in physical pixels.
+OutputDimensions HalfTheScreen() {
+  PhysicalPixels physical;
+  return OutputDimensions{::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2};
 }
 
 int ScalingIndex(int mode) {
@@ -152,8 +162,7 @@ void CapturePanel::Fill() {
   ::SendDlgItemMessageW(d, IDC_PANEL_SCALING, CB_SETCURSEL,
                         static_cast<WPARAM>(scaling >= 0 ? scaling : ScalingIndex(kQualityMode)), 0);
   ::CheckDlgButton(d, IDC_PANEL_SCALE, p.outputSize ? BST_CHECKED : BST_UNCHECKED);
-  const OutputDimensions size = p.outputSize.value_or(
-      OutputDimensions{::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2});
+  const OutputDimensions size = p.outputSize.value_or(HalfTheScreen());
   SetNumber(d, IDC_PANEL_SCALE_W, size.width);
   SetNumber(d, IDC_PANEL_SCALE_H, size.height);
   ::SendDlgItemMessageW(d, IDC_PANEL_FORMAT, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"any (host's choice)"));
@@ -369,7 +378,8 @@ void CapturePanel::Draw() const {
   if (inWindow) {
     // A part of the window the filter will capture: found by its title as the filter finds it.
     const HWND window = FindWindowByTitle(Text(d, IDC_PANEL_TITLE));
-    if (!window || !::GetWindowRect(window, &base)) {
+    if (window) base = WindowRectOnScreen(window);  // its corner where the filter and the overlay see it
+    if (!window || ::IsRectEmpty(&base)) {
       ::SetDlgItemTextW(d, IDC_PANEL_TITLE_ERROR, L"No window has this title now: open it, or pick another");
       return;
     }

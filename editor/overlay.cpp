@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/dpi_awareness.h"
 #include "base/gdi_resources.h"
 #include "base/monitors.h"
 #include "editor/dialog_parts.h"
@@ -81,10 +82,10 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
   auto* overlay = reinterpret_cast<Overlay*>(data);
   DWORD process = 0;
   ::GetWindowThreadProcessId(window, &process);
-  RECT bounds;
   if (process != ::GetCurrentProcessId() && ::IsWindowVisible(window) && !::IsIconic(window) &&
-      ::GetWindowTextLengthW(window) > 0 && ::GetWindowRect(window, &bounds) && HasArea(bounds)) {
-    overlay->windows.emplace_back(window, bounds);
+      ::GetWindowTextLengthW(window) > 0) {
+    const RECT bounds = WindowRectOnScreen(window);
+    if (HasArea(bounds)) overlay->windows.emplace_back(window, bounds);
   }
   return TRUE;
 }
@@ -323,6 +324,10 @@ void Dim(const ScreenPicture& from, ScreenPicture* to) {
 }  // namespace
 
 bool RunOverlay(HMODULE module, HWND owner, OverlayMode mode, RECT* region, HWND* window) {
+  // The overlay measures, covers and reports the screen in physical pixels, as the filter
+  // captures it, also inside a host that declared no DPI awareness: its window is made in a
+  // per-monitor-aware context, and the thread keeps that context while the overlay runs.
+  PhysicalPixels physical;
   Overlay o;
   o.mode = mode;
   // Every monitor: the window covers the virtual screen, whose corner may be left of or above
