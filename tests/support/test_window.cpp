@@ -1,6 +1,9 @@
 #include "tests/support/test_window.h"
 
+#include <cstdio>
 #include <utility>
+
+#include "base/dpi_awareness.h"
 
 namespace {
 
@@ -60,30 +63,49 @@ COLORREF TestWindow::ColorAt(LONG x, LONG y) const {
 }
 
 bool TestWindow::WaitUntilShown() {
+  // The screen is read in physical pixels, where the window is shown: a window of a
+  // DPI-unaware program on a scaled screen is stretched there, so its points are mapped, and
+  // its corners are taken a little inside, clear of the stretch's blended edges.
+  const RECT shownRect = WindowRectOnScreen(window_);
+  const LONG shownWidth = shownRect.right - shownRect.left, shownHeight = shownRect.bottom - shownRect.top;
+  const bool stretched = shownWidth != width() || shownHeight != height();
+  const LONG inset = stretched ? 2 : 0;
   // Samples: the centre and the corners of every block and of the window. Centres alone
   // also match a window a few pixels from its place, which a grab then shows at its edges.
   std::vector<POINT> samples;
   const RECT inside = {0, 0, width(), height()};
-  auto sample = [&samples, &inside](const RECT& r) {
-    for (const POINT p : {POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}, POINT{r.left, r.top},
-                          POINT{r.right - 1, r.top}, POINT{r.left, r.bottom - 1}, POINT{r.right - 1, r.bottom - 1}}) {
+  auto sample = [&samples, &inside, inset](const RECT& r, bool centre) {
+    const POINT middle = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    if (centre && ::PtInRect(&inside, middle)) samples.push_back(middle);
+    for (const POINT p : {POINT{r.left + inset, r.top + inset}, POINT{r.right - 1 - inset, r.top + inset},
+                          POINT{r.left + inset, r.bottom - 1 - inset}, POINT{r.right - 1 - inset, r.bottom - 1 - inset}}) {
       if (::PtInRect(&inside, p)) samples.push_back(p);
     }
   };
-  sample(inside);
-  for (const Block& block : blocks_) sample(block.rect);
-  HDC screen = ::GetDC(nullptr);
+  // The window's centre may be where blocks meet, which a stretch blends.
+  sample(inside, !stretched);
+  for (const Block& block : blocks_) sample(block.rect, true);
   bool shown = false;
   const DWORD start = ::GetTickCount();
   while (!shown && ::GetTickCount() - start < 10000) {
-    PumpMessages();
+    PumpMessages();  // in the thread's own context, which the window was made in
+    PhysicalPixels physical;
+    HDC screen = ::GetDC(nullptr);
     shown = true;
     for (const POINT& p : samples) {
-      if (::GetPixel(screen, rect_.left + p.x, rect_.top + p.y) != ColorAt(p.x, p.y)) shown = false;
+      const LONG x = shownRect.left + ::MulDiv(p.x, shownWidth, width());
+      const LONG y = shownRect.top + ::MulDiv(p.y, shownHeight, height());
+      const COLORREF seen = ::GetPixel(screen, x, y);
+      if (seen == ColorAt(p.x, p.y)) continue;
+      if (shown && ::GetTickCount() - start >= 10000 - 20) {
+        std::fprintf(stderr, "window at %ld,%ld %ldx%ld: screen point %ld,%ld shows %06lx, not %06lx\n", shownRect.left,
+                     shownRect.top, shownWidth, shownHeight, x, y, seen, ColorAt(p.x, p.y));
+      }
+      shown = false;
     }
+    ::ReleaseDC(nullptr, screen);
     if (!shown) ::Sleep(10);
   }
-  ::ReleaseDC(nullptr, screen);
   return shown;
 }
 
