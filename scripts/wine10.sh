@@ -199,8 +199,10 @@ wine10_selected() {  # wine10_selected CTEST-ARGS...
 # CTest's output goes to the console and into $BUILD/win64/ctest-wine10.log, which WINE10_LOG
 # names when the suites ran (empty otherwise). The status is 1 when a suite failed or could not
 # be run, 0 when they passed or were left out (one skip line names them, with the reason).
+# One run at a time in a build folder: each has a wineserver of its own (its /tmp is its own),
+# and two on one prefix would spoil it, so a second run waits for the first.
 wine10_tests() {  # wine10_tests CTEST-ARGS...
-  local selected=() others=() name reason="" start=$SECONDS status=0 list
+  local selected=() others=() name reason="" start=$SECONDS status=0 list lock
   WINE10_LOG=""
   rm -f "$BUILD/win64/ctest-wine10.log"
   if [ ! -f "$BUILD/win64/CTestTestfile.cmake" ]; then
@@ -222,12 +224,19 @@ wine10_tests() {  # wine10_tests CTEST-ARGS...
     reason="needs root (the Debian 13 system is made with debootstrap and entered with chroot)"
   elif ! command -v debootstrap >/dev/null 2>&1 || ! command -v unshare >/dev/null 2>&1; then
     reason="no debootstrap here (scripts/setup.sh installs it)"
-  elif ! wine10_make; then
-    reason="the Debian 13 system could not be made (see $WINE10/make.log)"
+  else
+    mkdir -p "$BUILD"
+    exec {lock}>>"$BUILD/wine10.lock"
+    if ! flock -n "$lock"; then
+      log "another Wine 10 run in $BUILD is under way: waiting for its end"
+      flock "$lock"
+    fi
+    if ! wine10_make; then reason="the Debian 13 system could not be made (see $WINE10/make.log)"; fi
   fi
   if [ -n "$reason" ]; then
     echo "wine10: ${list//,/, }: $reason" >>"${DORVANTEL_SKIPS:-/dev/null}"
     log "Wine 10 run left out: $reason"
+    if [ -n "${lock:-}" ]; then exec {lock}>&-; fi
     return 0
   fi
   log "testing the 64-bit build on Debian 13's Wine 10: ${list//,/, }"
@@ -247,5 +256,6 @@ wine10_tests() {  # wine10_tests CTEST-ARGS...
     status=1
   fi
   log "Wine 10 run: $((SECONDS - start)) s"
+  exec {lock}>&-
   return $status
 }

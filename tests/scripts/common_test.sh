@@ -252,6 +252,11 @@ check "the suites run are the ones asked for that run on Wine 10, after the call
 check "a suite that fails there fails the run" test "$status" = 1
 check "its counts are in the log the run counts" grep -qx "50% tests passed, 1 tests failed out of 2" "$(cat "$work/log-name")"
 check "what the suites left out there is added to the run's list" grep -qx "wine10: ffmpeg: no display" <<<"$skips"
+(flock 9; sleep 1) 9>>"$BUILD/wine10.lock" &
+sleep 0.3
+wine10_case
+check "a second Wine 10 run in one build folder waits for the first" grep -q "waiting for its end" "$work/wine10.out"
+check "and then runs" test "$status" = 1
 SELECTED=(format)
 wine10_case
 check "a selection with no Wine 10 suite runs nothing there" test "$status/$skips" = "0/wine10: format: run on Wine 8 only"
