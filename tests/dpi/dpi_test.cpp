@@ -13,12 +13,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/dpi_awareness.h"
 #include "hostkit/pins.h"
 #include "hostkit/source_settings.h"
+#include "editor/panel_resource.h"
 #include "module/dorvantel.h"
+#include "page/property_page.h"
+#include "tests/support/page_site.h"
 #include "tests/support/test_dib.h"
 #include "tests/support/test_graph.h"
 #include "tests/support/test_window.h"
@@ -310,6 +314,46 @@ TEST_F(DpiThreadedTest, TheCursorIsDrawnWhereTheScreenShowsIt) {
   EXPECT_NEAR(::MulDiv(8, drawnCursor, 32), side, 1);
   EXPECT_NEAR(40 - ::MulDiv(1, drawnCursor, 32), black.left, 1);
   EXPECT_NEAR(40 - ::MulDiv(1, drawnCursor, 32), black.top, 1);
+}
+
+// The property page lives in its host's process: inside this unaware host its editor lists the
+// monitors and offers sizes in physical pixels, as the filter takes them, and the host's thread
+// keeps its context.
+TEST_F(DpiThreadedTest, ThePageShowsPhysicalPixelsInsideAnUnawareHost) {
+  ComPtr<IBaseFilter> filter;
+  ASSERT_EQ(S_OK, library_.CreateFilter(&filter));
+  const HWND parent = ::CreateWindowExW(0, L"STATIC", L"frame", WS_OVERLAPPEDWINDOW, 0, 0, 640, 560, nullptr,
+                                        nullptr, nullptr, nullptr);
+  ASSERT_TRUE(parent);
+  TestSite site;
+  {
+    auto* made = new DesktopSourcePage(nullptr, ::GetModuleHandleW(nullptr), PageFrame::NeverCallsApply);
+    ComPtr<IPropertyPage> page;
+    ASSERT_EQ(S_OK, made->InnerQueryInterface(IID_IPropertyPage, page.put_void()));
+    ASSERT_EQ(S_OK, page->SetPageSite(&site));
+    IUnknown* objects[] = {filter.get()};
+    ASSERT_EQ(S_OK, page->SetObjects(1, objects));
+    const RECT place{4, 4, 600, 520};
+    ASSERT_EQ(S_OK, page->Activate(parent, &place, TRUE));
+    const HWND panel = ::GetWindow(parent, GW_CHILD);
+    auto shown = [panel](int id) {
+      wchar_t text[256] = {};
+      ::GetDlgItemTextW(panel, id, text, 256);
+      return std::wstring(text);
+    };
+    const std::wstring primary =
+        L"1: " + std::to_wstring(physical_.cx) + L"x" + std::to_wstring(physical_.cy) + L" at 0,0";
+    EXPECT_EQ(0u, shown(IDC_PANEL_MONITORS).find(primary)) << shown(IDC_PANEL_MONITORS);
+    EXPECT_EQ(std::to_wstring(physical_.cx / 2), shown(IDC_PANEL_SCALE_W)) << "the output size offered";
+    EXPECT_EQ(std::to_wstring(physical_.cy / 2), shown(IDC_PANEL_SCALE_H));
+    ExpectHostContextKept();
+    ASSERT_EQ(S_OK, page->Deactivate());
+    ASSERT_EQ(S_OK, page->SetObjects(0, nullptr));
+    ASSERT_EQ(S_OK, page->SetPageSite(nullptr));
+  }
+  ::DestroyWindow(parent);
+  filter.reset();
+  EXPECT_EQ(1u, site.refs) << "the page kept its site";
 }
 
 }  // namespace

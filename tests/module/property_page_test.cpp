@@ -22,35 +22,12 @@
 #include "page/property_page.h"
 #include "preset/value_bag.h"
 #include "tests/module/module_test.h"
+#include "tests/support/page_site.h"
 #include "tests/support/test_graph.h"
 
 namespace {
 
 using dorvantel::PageFrame;
-
-// A frame's site: counts its references and remembers what the page told it.
-class TestSite : public IPropertyPageSite {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    *out = nullptr;
-    if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IPropertyPageSite)) return E_NOINTERFACE;
-    *out = this;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
-  ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD flags) override {
-    lastStatus = flags;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetLocaleID(LCID*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetPageContainer(IUnknown**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE TranslateAccelerator(MSG*) override { return S_FALSE; }
-
-  ULONG refs = 1;
-  DWORD lastStatus = 0;
-};
 
 class PropertyPageTest : public ModuleThreadedTest {
  protected:
