@@ -67,7 +67,7 @@ wine10_isolated() {  # wine10_isolated COMMAND...
   setpriv --pdeathsig KILL unshare --mount --propagation unchanged --pid --fork --kill-child -- bash -c '
     root=$1; shift
     if ! mount --make-rslave / 2>/dev/null; then
-      mount --bind "$root" "$root" && mount --make-private "$root" || exit 125
+      mkdir -p "$root" && mount --bind "$root" "$root" && mount --make-private "$root" || exit 125
     fi
     exec "$@"' wine10 "$WINE10_ROOT" "$@"
 }
