@@ -267,10 +267,11 @@ unset -f id wine10_make wine10_enter
 if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null; then
   WINE10_ROOT=$work/system
   mkdir -p "$WINE10_ROOT/mnt"
-  wine10_isolated sh -c 'mount -t tmpfs tmpfs "$1/mnt" && touch "$1/mnt/inside" && (sleep 120 &)' _ "$WINE10_ROOT"
+  probe="sleep 120.$$"  # a command line no other process has
+  wine10_isolated sh -c 'mount -t tmpfs tmpfs "$1/mnt" && touch "$1/mnt/inside" && ($2 &)' _ "$WINE10_ROOT" "$probe"
   check "a mount made in the system's namespaces is not seen outside" test -z "$(wine10_mounts)"
   check "nor what was written on it" test ! -e "$WINE10_ROOT/mnt/inside"
-  check "and what the command started has ended with it" fails pgrep -f '^sleep 120$'
+  check "and what the command started has ended with it" fails pgrep -fx "$probe"
 else
   echo "skip - the system's namespaces: needs root"
 fi
