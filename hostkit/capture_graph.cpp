@@ -23,9 +23,13 @@ HRESULT CaptureGraph::Build(IBaseFilter* source, std::optional<PixelFormat> pixe
   GrabberGraph::Step failed;
   HRESULT hr = graph_.Create(source, callback, &failed);
   if (FAILED(hr)) return Fail(error, kCreateFailures[static_cast<int>(failed)], hr);
-  // The format's own position, or the first the source offers.
+  // An RGB format at its own position, or the first the source offers. The pin's own list
+  // holds the RGB formats only: a YUV format is chosen among its capabilities, as hosts
+  // choose, and is then the one it offers.
   TaskMediaType offered;
-  hr = OfferedType(graph_.sourcePin(), pixels ? static_cast<int>(*pixels) : 0, &offered);
+  const bool yuv = pixels && DescribePixelFormat(*pixels).yuv;
+  hr = yuv ? ChooseCapability(graph_.sourcePin(), YuvFourCC(*pixels)) : S_OK;
+  if (SUCCEEDED(hr)) hr = OfferedType(graph_.sourcePin(), pixels && !yuv ? static_cast<int>(*pixels) : 0, &offered);
   if (FAILED(hr)) {
     return Fail(error,
                 pixels ? std::wstring(L"the capture source does not offer ") + DescribePixelFormat(*pixels).name

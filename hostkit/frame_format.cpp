@@ -2,6 +2,15 @@
 
 namespace dorvantel {
 
+namespace {
+
+constexpr DWORD FourCC(const char (&code)[5]) {
+  return static_cast<BYTE>(code[0]) | static_cast<BYTE>(code[1]) << 8 | static_cast<BYTE>(code[2]) << 16 |
+         static_cast<DWORD>(static_cast<BYTE>(code[3])) << 24;
+}
+
+}  // namespace
+
 void FrameFormat::BitMasks(DWORD masks[3]) const noexcept {
   masks[0] = masks[1] = masks[2] = 0;
   if (pixels == PixelFormat::Rgb565) {
@@ -15,12 +24,49 @@ void FrameFormat::BitMasks(DWORD masks[3]) const noexcept {
   }
 }
 
+DWORD YuvFrameBytes(PixelFormat pixels, int width, int height) noexcept {
+  const DWORD w = static_cast<DWORD>(width), h = static_cast<DWORD>(height);
+  const DWORD chromaWidth = (w + 1) / 2, chromaHeight = (h + 1) / 2;
+  switch (pixels) {
+    case PixelFormat::I420:
+    case PixelFormat::Nv12: return w * h + 2 * chromaWidth * chromaHeight;
+    case PixelFormat::Yuy2: return 4 * chromaWidth * h;
+    default: return 0;
+  }
+}
+
+DWORD YuvFourCC(PixelFormat pixels) noexcept {
+  switch (pixels) {
+    case PixelFormat::I420: return FourCC("I420");
+    case PixelFormat::Nv12: return FourCC("NV12");
+    case PixelFormat::Yuy2: return FourCC("YUY2");
+    default: return 0;
+  }
+}
+
+bool YuvFormatOf(DWORD compression, PixelFormat* pixels) noexcept {
+  for (PixelFormat yuv : {PixelFormat::I420, PixelFormat::Nv12, PixelFormat::Yuy2}) {
+    if (compression == YuvFourCC(yuv)) {
+      *pixels = yuv;
+      return true;
+    }
+  }
+  if (compression != FourCC("IYUV")) return false;
+  *pixels = PixelFormat::I420;
+  return true;
+}
+
 FrameFormat MakeFrameFormat(PixelFormat pixels, int width, int height) {
   FrameFormat format;
   format.pixels = pixels;
   format.width = width;
   format.height = height;
   format.bits = DescribePixelFormat(pixels).bits;
+  if (format.yuv()) {
+    format.stride = pixels == PixelFormat::Yuy2 ? 4 * ((static_cast<DWORD>(width) + 1) / 2) : width;
+    format.imageSize = YuvFrameBytes(pixels, width, height);
+    return format;
+  }
   format.stride = ((static_cast<DWORD>(width) * format.bits + 31) / 32) * 4;
   format.imageSize = format.stride * static_cast<DWORD>(height);
   return format;
@@ -37,6 +83,11 @@ HRESULT FrameFormatFromMediaType(const AM_MEDIA_TYPE& type, FrameFormat* format)
   if (header.biWidth <= 0 || header.biHeight <= 0) return E_INVALIDARG;
 
   PixelFormat pixels;
+  if (YuvFormatOf(header.biCompression, &pixels)) {
+    if (header.biBitCount != DescribePixelFormat(pixels).bits) return E_INVALIDARG;
+    *format = MakeFrameFormat(pixels, header.biWidth, header.biHeight);
+    return S_OK;
+  }
   switch (header.biBitCount) {
     case 32: pixels = PixelFormat::Rgb32; break;
     case 24: pixels = PixelFormat::Rgb24; break;

@@ -41,4 +41,10 @@ HRESULT FindPin(IBaseFilter* filter, PIN_DIRECTION direction, ComPtr<IPin>* foun
 // offers fewer.
 HRESULT OfferedType(IPin* pin, int position, TaskMediaType* type);
 
+// Chooses a format among the pin's IAMStreamConfig capabilities as hosts do: the first
+// capability whose header has this biCompression (a YUV FOURCC), edited to the size and rate
+// the pin would connect with now, goes to SetFormat; the pin then offers that type first.
+// VFW_E_NO_ACCEPTABLE_TYPES when no capability has it.
+HRESULT ChooseCapability(IPin* pin, DWORD compression);
+
 }  // namespace dorvantel

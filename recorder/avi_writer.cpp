@@ -133,7 +133,7 @@ std::vector<BYTE> AviWriter::BuildHeader() const {
   size_t strl = b.Begin(FourCC("LIST"), FourCC("strl"));
   size_t strh = b.Begin(FourCC("strh"));
   b.U32(FourCC("vids"));
-  b.U32(FourCC("DIB "));
+  b.U32(format_.yuv() ? YuvFourCC(format_.pixels) : FourCC("DIB "));
   b.U32(0);                               // flags
   b.U16(0);                               // priority
   b.U16(0);                               // language
@@ -162,7 +162,7 @@ std::vector<BYTE> AviWriter::BuildHeader() const {
   // 16 bits with BI_RGB mean 5-5-5 to every reader; 5-6-5 needs its masks.
   DWORD masks[3] = {};
   if (format_.pixels == PixelFormat::Rgb565) format_.BitMasks(masks);
-  bitmap.biCompression = masks[0] ? BI_BITFIELDS : BI_RGB;
+  bitmap.biCompression = format_.yuv() ? YuvFourCC(format_.pixels) : masks[0] ? BI_BITFIELDS : BI_RGB;
   bitmap.biClrUsed = format_.pixels == PixelFormat::Rgb8 ? 256 : 0;
   b.Raw(&bitmap, sizeof(bitmap));
   if (masks[0]) b.Raw(masks, sizeof(masks));
@@ -397,12 +397,16 @@ HRESULT AviWriter::ReadHeader() {
   BITMAPINFOHEADER bitmap;
   std::memcpy(&bitmap, &hdrl[strf], sizeof(bitmap));
   PixelFormat pixels;
-  switch (bitmap.biBitCount) {
-    case 32: pixels = PixelFormat::Rgb32; break;
-    case 24: pixels = PixelFormat::Rgb24; break;
-    case 16: pixels = bitmap.biCompression == BI_BITFIELDS ? PixelFormat::Rgb565 : PixelFormat::Rgb555; break;
-    case 8: pixels = PixelFormat::Rgb8; break;
-    default: return bad;
+  if (YuvFormatOf(bitmap.biCompression, &pixels)) {
+    if (bitmap.biBitCount != DescribePixelFormat(pixels).bits) return bad;
+  } else {
+    switch (bitmap.biBitCount) {
+      case 32: pixels = PixelFormat::Rgb32; break;
+      case 24: pixels = PixelFormat::Rgb24; break;
+      case 16: pixels = bitmap.biCompression == BI_BITFIELDS ? PixelFormat::Rgb565 : PixelFormat::Rgb555; break;
+      case 8: pixels = PixelFormat::Rgb8; break;
+      default: return bad;
+    }
   }
   if (bitmap.biWidth <= 0 || bitmap.biHeight <= 0 || bitmap.biWidth > 0xFFFF || bitmap.biHeight > 0xFFFF) return bad;
   format_ = MakeFrameFormat(pixels, bitmap.biWidth, bitmap.biHeight);

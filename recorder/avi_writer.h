@@ -45,10 +45,11 @@ class AviWriter {
   // it and finishes it as `path`, which must not exist yet. Fails with kNoFrames, or
   // ERROR_BAD_FORMAT for a file this writer did not start, without changing the file.
   HRESULT Recover(const std::wstring& partPath, const std::wstring& path);
-  // Appends one frame of format.imageSize bytes, a bottom-up DIB. Fails with
-  // ERROR_FILE_TOO_LARGE once the super index is full, and with the system's error (disk
-  // full) when the frame and the room to close the file after it cannot be written; the
-  // file can still be finished with the frames before it.
+  // Appends one frame of format.imageSize bytes: RGB a bottom-up DIB, YUV its layout top row
+  // first (the stream format names it by its FOURCC). Fails with ERROR_FILE_TOO_LARGE once
+  // the super index is full, and with the system's error (disk full) when the frame and the
+  // room to close the file after it cannot be written; the file can still be finished with
+  // the frames before it.
   HRESULT WriteFrame(const void* frame);
   // Writes the indexes and headers and gives the file its name. When that fails, the
   // frames stay in the .part file (for Recover) unless there are none.

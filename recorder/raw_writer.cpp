@@ -27,6 +27,9 @@ const char* RawFrameWriter::pixelFormat() const noexcept {
     case PixelFormat::Rgb32: return "bgr0";
     case PixelFormat::Rgb565: return "rgb565le";
     case PixelFormat::Rgb555: return "rgb555le";
+    case PixelFormat::I420: return "yuv420p";
+    case PixelFormat::Nv12: return "nv12";
+    case PixelFormat::Yuy2: return "yuyv422";
     case PixelFormat::Rgb24:
     case PixelFormat::Rgb8: break;
   }
@@ -34,6 +37,7 @@ const char* RawFrameWriter::pixelFormat() const noexcept {
 }
 
 DWORD RawFrameWriter::frameBytes() const noexcept {
+  if (format_.yuv()) return format_.imageSize;
   DWORD row = format_.pixels == PixelFormat::Rgb8 ? format_.width * 3u : format_.PackedRowBytes();
   return row * static_cast<DWORD>(format_.height);
 }
@@ -57,6 +61,10 @@ HRESULT RawFrameWriter::Open(HANDLE stream, const FrameFormat& format, int frame
 }
 
 void RawFrameWriter::Convert(const BYTE* frame, BYTE* out) const {
+  if (format_.yuv()) {  // already top-down and packed
+    std::memcpy(out, frame, format_.imageSize);
+    return;
+  }
   const DWORD packed = format_.PackedRowBytes();
   for (int row = 0; row < format_.height; ++row) {
     const BYTE* source = frame + static_cast<size_t>(format_.height - 1 - row) * format_.stride;

@@ -239,6 +239,52 @@ TEST_F(AviWriterTest, PaletteAndMasksTravelInTheStreamFormat) {
   EXPECT_EQ(DWORD(BI_RGB), avi555.U32(strf + 8 + 16));
 }
 
+// A YUV stream is described by its FOURCC (ffmpeg reads I420, NV12 and YUY2 so), its frames
+// of the layout's own size at odd sides too; its unfinished file recovers like any other.
+TEST_F(AviWriterTest, YuvStreamsAreNamedByTheirFourCCAndRecover) {
+  const struct {
+    PixelFormat pixels;
+    DWORD code;
+    WORD bits;
+  } cases[] = {{PixelFormat::I420, Id("I420"), 12}, {PixelFormat::Nv12, Id("NV12"), 12}, {PixelFormat::Yuy2, Id("YUY2"), 16}};
+  for (const auto& c : cases) {
+    const FrameFormat format = MakeFrameFormat(c.pixels, 321, 181);
+    {
+      AviWriter writer;
+      ASSERT_EQ(S_OK, writer.Open(path_, format, 30));
+      for (int n = 0; n < 3; ++n) ASSERT_EQ(S_OK, writer.WriteFrame(Frame(format, n).data()));
+      ASSERT_EQ(S_OK, writer.Finish());
+    }
+    AviReader avi(ReadFile(path_));
+    const uint64_t strh = avi.Find(Id("strh"), 12, avi.bytes().size());
+    const uint64_t strf = avi.Find(Id("strf"), 12, avi.bytes().size());
+    EXPECT_EQ(c.code, avi.U32(strh + 8 + 4)) << "the handler";
+    EXPECT_EQ(40u, avi.U32(strf + 4)) << c.bits;
+    EXPECT_EQ(181u, avi.U32(strf + 8 + 8)) << "a positive height: the top row first, as YUV has it";
+    EXPECT_EQ(DWORD{c.bits}, avi.U32(strf + 8 + 12) >> 16) << c.bits;
+    EXPECT_EQ(c.code, avi.U32(strf + 8 + 16));
+    EXPECT_EQ(YuvFrameBytes(c.pixels, 321, 181), avi.U32(strf + 8 + 20)) << "biSizeImage";
+    ExpectFramesThroughTheIndexes(avi, format, 3);
+
+    // Killed after two frames: the .part closes with both, in the same format.
+    const std::wstring part = recovered_ + L".part";
+    {
+      AviWriter writer;
+      ASSERT_EQ(S_OK, writer.Open(path_, format, 30));
+      for (int n = 0; n < 2; ++n) ASSERT_EQ(S_OK, writer.WriteFrame(Frame(format, n).data()));
+      WriteBytes(part, ReadFile(path_ + L".part"));
+    }
+    ::DeleteFileW(recovered_.c_str());
+    AviWriter recovery;
+    ASSERT_EQ(S_OK, recovery.Recover(part, recovered_)) << c.bits;
+    EXPECT_EQ(c.pixels, recovery.format().pixels);
+    AviReader recovered(ReadFile(recovered_));
+    ExpectFramesThroughTheIndexes(recovered, format, 2);
+    EXPECT_EQ(c.code, recovered.U32(recovered.Find(Id("strf"), 12, recovered.bytes().size()) + 8 + 16));
+    ::DeleteFileW(recovered_.c_str());
+  }
+}
+
 TEST_F(AviWriterTest, AnUnfinishedFileIsRemoved) {
   const FrameFormat format = MakeFrameFormat(PixelFormat::Rgb32, 4, 4);
   {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <string>
 #include <vector>
 
 #include "hostkit/frame_format.h"
@@ -95,7 +96,59 @@ TEST(FrameFormat, NamesFindTheirFormats) {
   ASSERT_NE(nullptr, FindPixelFormat(L"RGB555"));
   EXPECT_EQ(PixelFormat::Rgb555, FindPixelFormat(L"RGB555")->format);
   EXPECT_EQ(nullptr, FindPixelFormat(L"rgb16"));
-  EXPECT_EQ(5u, PixelFormats().size());
+  EXPECT_EQ(8u, PixelFormats().size());
+  ASSERT_NE(nullptr, FindPixelFormat(L"I420"));
+  EXPECT_EQ(PixelFormat::I420, FindPixelFormat(L"I420")->format);
+}
+
+// The YUV layouts have no row padding; odd sides round the chroma up (ffmpeg's reading of raw
+// yuv420p, nv12 and yuyv422 at alignment 1).
+TEST(FrameFormat, YuvFramesHoldTheirPlanesWithoutPadding) {
+  EXPECT_EQ(345600u, YuvFrameBytes(PixelFormat::I420, 640, 360));
+  EXPECT_EQ(345600u, YuvFrameBytes(PixelFormat::Nv12, 640, 360));
+  EXPECT_EQ(460800u, YuvFrameBytes(PixelFormat::Yuy2, 640, 360));
+  // 321x181: Y 321 x 181, chroma 161 x 91 (twice); YUY2 rows of 161 groups.
+  EXPECT_EQ(58101u + 2 * 14651u, YuvFrameBytes(PixelFormat::I420, 321, 181));
+  EXPECT_EQ(58101u + 2 * 14651u, YuvFrameBytes(PixelFormat::Nv12, 321, 181));
+  EXPECT_EQ(644u * 181u, YuvFrameBytes(PixelFormat::Yuy2, 321, 181));
+  EXPECT_EQ(3u, YuvFrameBytes(PixelFormat::I420, 1, 1));
+  EXPECT_EQ(4u, YuvFrameBytes(PixelFormat::Yuy2, 1, 1));
+  EXPECT_EQ(0u, YuvFrameBytes(PixelFormat::Rgb32, 640, 360));
+  const FrameFormat f = MakeFrameFormat(PixelFormat::Yuy2, 321, 181);
+  EXPECT_EQ(644u, f.stride);
+  EXPECT_EQ(YuvFrameBytes(PixelFormat::Yuy2, 321, 181), f.imageSize);
+  EXPECT_TRUE(f.yuv());
+  EXPECT_FALSE(MakeFrameFormat(PixelFormat::Rgb24, 3, 3).yuv());
+}
+
+TEST(FrameFormat, YuvTypesAreKnownByTheirFourCC) {
+  const struct {
+    const char* code;
+    WORD bits;
+    PixelFormat pixels;
+  } cases[] = {{"I420", 12, PixelFormat::I420},
+               {"IYUV", 12, PixelFormat::I420},
+               {"NV12", 12, PixelFormat::Nv12},
+               {"YUY2", 16, PixelFormat::Yuy2}};
+  for (const auto& c : cases) {
+    const DWORD code = static_cast<DWORD>(c.code[0]) | c.code[1] << 8 | c.code[2] << 16 | c.code[3] << 24;
+    std::vector<BYTE> block = VideoInfo(321, 181, c.bits, code, 0);
+    FrameFormat f;
+    ASSERT_EQ(S_OK, FrameFormatFromMediaType(TypeOf(block), &f)) << c.code;
+    EXPECT_EQ(c.pixels, f.pixels) << c.code;
+    EXPECT_EQ(YuvFrameBytes(c.pixels, 321, 181), f.imageSize) << c.code;
+    if (c.code != std::string("IYUV")) {
+      EXPECT_EQ(code, YuvFourCC(c.pixels)) << "the header carries it";
+    }
+    std::vector<BYTE> wrongBits = VideoInfo(321, 181, 24, code, 0);
+    EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(TypeOf(wrongBits), &f)) << c.code;
+    std::vector<BYTE> negative = VideoInfo(321, -181, c.bits, code, 0);
+    EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(TypeOf(negative), &f)) << c.code;
+  }
+  std::vector<BYTE> yv12 = VideoInfo(64, 48, 12, 0x32315659, 0);
+  FrameFormat f;
+  EXPECT_EQ(E_INVALIDARG, FrameFormatFromMediaType(TypeOf(yv12), &f)) << "a layout the source does not make";
+  EXPECT_EQ(0u, YuvFourCC(PixelFormat::Rgb24));
 }
 
 }  // namespace

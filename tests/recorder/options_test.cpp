@@ -127,7 +127,7 @@ TEST(RecorderOptions, BadInputIsOneLineNamingTheProblem) {
       {{L"--size", L"20000x480", L"x.avi"}, L"--size"},
       {{L"--size", L"640x8193", L"x.avi"}, L"--size"},  // beyond the largest frame the filter makes
       {{L"--interpolation", L"8", L"x.avi"}, L"--interpolation"},
-      {{L"--format", L"yuy2", L"x.avi"}, L"--format"},
+      {{L"--format", L"yv12", L"x.avi"}, L"--format"},
       {{L"--window", L"", L"x.avi"}, L"--window"},
       {{L"--window", std::wstring(512, L'w'), L"x.avi"}, L"at most 511 characters"},  // could never match
       {{L"--pacing=1", L"x.avi"}, L"unknown option --pacing"},

@@ -70,7 +70,10 @@ TEST(RawFrameWriter, PixelFormatsUseTheEncodersNames) {
   } cases[] = {{PixelFormat::Rgb32, "bgr0", 80},
                {PixelFormat::Rgb24, "bgr24", 60},
                {PixelFormat::Rgb565, "rgb565le", 40},
-               {PixelFormat::Rgb555, "rgb555le", 40}};
+               {PixelFormat::Rgb555, "rgb555le", 40},
+               {PixelFormat::I420, "yuv420p", 30},
+               {PixelFormat::Nv12, "nv12", 30},
+               {PixelFormat::Yuy2, "yuyv422", 40}};
   for (const auto& c : cases) {
     RawFrameWriter writer;
     HANDLE readEnd, writeEnd;
@@ -81,6 +84,29 @@ TEST(RawFrameWriter, PixelFormatsUseTheEncodersNames) {
     ::CloseHandle(readEnd);
     ::CloseHandle(writeEnd);
   }
+}
+
+// YUV frames are top-down and packed already: they go out byte for byte, an odd size too.
+TEST(RawFrameWriter, YuvFramesGoOutAsTheyCome) {
+  const FrameFormat format = MakeFrameFormat(PixelFormat::I420, 3, 3);
+  ASSERT_EQ(9u + 2 * 4u, format.imageSize);
+  std::vector<BYTE> frame(format.imageSize);
+  for (size_t i = 0; i < frame.size(); ++i) frame[i] = static_cast<BYTE>(i + 1);
+  RawFrameWriter writer;
+  HANDLE readEnd, writeEnd;
+  ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 16));
+  ASSERT_EQ(S_OK, writer.Open(writeEnd, format, 25));
+  ASSERT_EQ(S_OK, writer.WriteFrame(frame.data()));
+  ::CloseHandle(writeEnd);
+  std::string received(256, '\0');
+  DWORD read = 0;
+  ::ReadFile(readEnd, &received[0], static_cast<DWORD>(received.size()), &read, nullptr);
+  ::CloseHandle(readEnd);
+  received.resize(read);
+  const std::string header = "DORVANTEL-RAW width=3 height=3 pix_fmt=yuv420p rate=25 frame_bytes=17\n";
+  ASSERT_EQ(header.size() + 17, received.size());
+  EXPECT_EQ(header, received.substr(0, header.size()));
+  EXPECT_EQ(std::string(frame.begin(), frame.end()), received.substr(header.size()));
 }
 
 }  // namespace
