@@ -97,7 +97,9 @@ HRESULT ConfigureSource(IBaseFilter* filter, const Preset& preset, Unnamed unnam
     OutputDimensions size = *preset.outputSize;
     write.Pointer(Key::OutputDimensions, &size);
   }
-  if (all || preset.interpolation) write.Long(Key::InterpolationMode, preset.interpolation.value_or(0));
+  if (all || preset.interpolation) {
+    write.Long(Key::InterpolationMode, preset.interpolation.value_or(kInterpolationFast));
+  }
   if (preset.framePacing) write.Bool(Key::FramePacing, *preset.framePacing);
   if (!all && preset.format) write.Text(Key::OutputFormat, DescribePixelFormat(*preset.format).name);
   return write.result();

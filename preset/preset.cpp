@@ -409,12 +409,14 @@ std::vector<PresetValue> StoredValues(const Preset& preset) {
   if (preset.frameRate) number(Key::FrameRate, *preset.frameRate);
   if (preset.rateMode) number(Key::FrameRateMode, *preset.rateMode);
   if (preset.outputSize) text(Key::OutputDimensions, FieldText(preset, PresetField::OutputSize));
-  if (preset.interpolation) number(Key::InterpolationMode, *preset.interpolation);
+  // Every device scales with the filter's own scaler unless the preset says otherwise: a host
+  // that binds it by name may ask for another size (ffmpeg's -video_size, OBS's resolution),
+  // and the filter's own default, GDI+, gives a fraction of the frames.
+  number(Key::InterpolationMode, preset.interpolation.value_or(kInterpolationFast));
   if (preset.format) text(Key::OutputFormat, FieldText(preset, PresetField::Format));
   flag(Key::IncludeCursor, preset.cursor);
   flag(Key::CaptureTransparentWindows, preset.layeredWindows);
   flag(Key::FramePacing, preset.framePacing);
-  if (values.empty()) number(Key::InterpolationMode, kInterpolationFast);
   return values;
 }
 

@@ -102,9 +102,9 @@ std::vector<std::wstring> PresetArguments(const Preset& preset);
 
 // The registry form: one value per setting the preset names, under the filter's own keys,
 // numbers as DWORDs (VT_I4) and the rest as strings (VT_BSTR), as a device's key stores them and
-// IPersistPropertyBag::Load reads them. A preset that names nothing stores InterpolationMode
-// kInterpolationFast, so that a host that binds it by name and asks for another size scales
-// with the filter's own scaler.
+// IPersistPropertyBag::Load reads them. A preset that names no interpolation stores
+// InterpolationMode kInterpolationFast, so that a host that binds it by name and asks for
+// another size scales with the filter's own scaler (read back, the preset names it).
 struct PresetValue {
   std::wstring key;
   bool isText = false;
