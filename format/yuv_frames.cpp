@@ -292,11 +292,8 @@ bool ConvertToYuvWith(YuvPath path, YuvLayout layout, const BYTE* source, ptrdif
   if (!Accepts(layout, source, width, height, destination, destinationBytes)) return false;
   PathKernels kernels = {{nullptr, nullptr}, 0};
   switch (path) {
-    case YuvPath::Reference:
-      break;
-    case YuvPath::Sse2:
-      kernels = {{&kSse2, nullptr}, 1};
-      break;
+    case YuvPath::Reference: break;
+    case YuvPath::Sse2: kernels = {{&kSse2, nullptr}, 1}; break;
     case YuvPath::Avx2:
       if (FastestYuvPath() != YuvPath::Avx2) return false;
       kernels = {{&kAvx2, &kSse2}, 2};
@@ -308,8 +305,7 @@ bool ConvertToYuvWith(YuvPath path, YuvLayout layout, const BYTE* source, ptrdif
 
 bool ConvertToYuv(YuvLayout layout, const BYTE* source, ptrdiff_t sourceStride, LONG width, LONG height,
                   BYTE* destination, size_t destinationBytes) noexcept {
-  return ConvertToYuvWith(FastestYuvPath(), layout, source, sourceStride, width, height, destination,
-                          destinationBytes);
+  return ConvertToYuvWith(FastestYuvPath(), layout, source, sourceStride, width, height, destination, destinationBytes);
 }
 
 bool ConvertToYuvReference(YuvLayout layout, const BYTE* source, ptrdiff_t sourceStride, LONG width, LONG height,

@@ -62,7 +62,8 @@ inline __m256i InOrder(__m256i v) { return _mm256_permutevar8x32_epi32(v, _mm256
 
 // 32 Y bytes in order from four groups' dwords.
 inline __m256i PackBytes(const __m256i dwords[4]) {
-  return InOrder(_mm256_packus_epi16(_mm256_packs_epi32(dwords[0], dwords[1]), _mm256_packs_epi32(dwords[2], dwords[3])));
+  return InOrder(
+      _mm256_packus_epi16(_mm256_packs_epi32(dwords[0], dwords[1]), _mm256_packs_epi32(dwords[2], dwords[3])));
 }
 
 // U and V of the 16 blocks whose means are in means[4], as words in order.

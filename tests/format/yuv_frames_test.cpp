@@ -20,7 +20,9 @@ constexpr YuvLayout kLayouts[] = {YuvLayout::I420, YuvLayout::Nv12, YuvLayout::Y
 const char* Name(YuvLayout layout) {
   return layout == YuvLayout::I420 ? "I420" : layout == YuvLayout::Nv12 ? "NV12" : "YUY2";
 }
-const char* Name(YuvPath path) { return path == YuvPath::Reference ? "reference" : path == YuvPath::Sse2 ? "sse2" : "avx2"; }
+const char* Name(YuvPath path) {
+  return path == YuvPath::Reference ? "reference" : path == YuvPath::Sse2 ? "sse2" : "avx2";
+}
 
 // A top-down, packed picture of BGRX pixels.
 struct Picture {
@@ -50,37 +52,32 @@ DWORD Rgb(int r, int g, int b) { return 0xA5000000u | (r << 16) | (g << 8) | b; 
 
 std::vector<BYTE> Convert(YuvPath path, YuvLayout layout, const Picture& p) {
   std::vector<BYTE> frame(YuvImageSize(layout, p.width, p.height), 0xEE);
-  EXPECT_TRUE(ConvertToYuvWith(path, layout, p.pixels.data(), p.Stride(), p.width, p.height, frame.data(), frame.size()));
+  EXPECT_TRUE(
+      ConvertToYuvWith(path, layout, p.pixels.data(), p.Stride(), p.width, p.height, frame.data(), frame.size()));
   return frame;
 }
 
-// Which value of the frame the byte at offset is, for failure messages.
+// Where the byte at offset is, for failure messages: its plane's row and byte (I420's chroma
+// rows count on from the U plane into the V plane).
 std::string Where(YuvLayout layout, LONG width, LONG height, size_t offset) {
-  const size_t w = width, chromaWidth = (w + 1) / 2, lumaBytes = w * height;
-  char text[96];
-  if (layout == YuvLayout::Yuy2) {
-    std::snprintf(text, sizeof text, "row %zu byte %zu", offset / (4 * chromaWidth), offset % (4 * chromaWidth));
-  } else if (offset < lumaBytes) {
-    std::snprintf(text, sizeof text, "Y row %zu column %zu", offset / w, offset % w);
-  } else if (layout == YuvLayout::Nv12) {
-    offset -= lumaBytes;
-    std::snprintf(text, sizeof text, "UV row %zu byte %zu", offset / (2 * chromaWidth), offset % (2 * chromaWidth));
-  } else {
-    offset -= lumaBytes;
-    const size_t plane = chromaWidth * ((height + 1) / 2);
-    std::snprintf(text, sizeof text, "%s row %zu column %zu", offset < plane ? "U" : "V", offset % plane / chromaWidth,
-                  offset % plane % chromaWidth);
-  }
-  return text;
+  const size_t w = width, half = (w + 1) / 2, luma = w * height;
+  auto at = [](const char* plane, size_t offset, size_t rowBytes) {
+    return std::string(plane) + " row " + std::to_string(offset / rowBytes) + " byte " +
+           std::to_string(offset % rowBytes);
+  };
+  if (layout == YuvLayout::Yuy2) return at("YUY2", offset, 4 * half);
+  if (offset < luma) return at("Y", offset, w);
+  return at("chroma", offset - luma, layout == YuvLayout::Nv12 ? 2 * half : half);
 }
 
-::testing::AssertionResult SameFrame(YuvLayout layout, LONG width, LONG height, const BYTE* expected, const BYTE* actual) {
+::testing::AssertionResult SameFrame(YuvLayout layout, LONG width, LONG height, const BYTE* expected,
+                                     const BYTE* actual) {
   const size_t size = YuvImageSize(layout, width, height);
   for (size_t i = 0; i < size; ++i) {
     if (expected[i] != actual[i]) {
-      return ::testing::AssertionFailure() << Name(layout) << " " << width << "x" << height << ": "
-                                           << Where(layout, width, height, i) << " is " << int{actual[i]}
-                                           << ", the reference has " << int{expected[i]};
+      return ::testing::AssertionFailure()
+             << Name(layout) << " " << width << "x" << height << ": " << Where(layout, width, height, i) << " is "
+             << int{actual[i]} << ", the reference has " << int{expected[i]};
     }
   }
   return ::testing::AssertionSuccess();
@@ -117,9 +114,9 @@ TEST(YuvReference, GivesKnownValuesForPrimariesSecondariesAndGreys) {
     int y, u, v;
   };
   const Known known[] = {
-      {Rgb(255, 255, 255), 235, 128, 128}, {Rgb(0, 0, 0), 16, 128, 128},     {Rgb(255, 0, 0), 82, 90, 240},
-      {Rgb(0, 255, 0), 144, 54, 34},       {Rgb(0, 0, 255), 41, 240, 110},   {Rgb(0, 255, 255), 169, 166, 16},
-      {Rgb(255, 0, 255), 107, 202, 222},   {Rgb(255, 255, 0), 210, 16, 146}, {Rgb(16, 16, 16), 30, 128, 128},
+      {Rgb(255, 255, 255), 235, 128, 128}, {Rgb(0, 0, 0), 16, 128, 128},        {Rgb(255, 0, 0), 82, 90, 240},
+      {Rgb(0, 255, 0), 144, 54, 34},       {Rgb(0, 0, 255), 41, 240, 110},      {Rgb(0, 255, 255), 169, 166, 16},
+      {Rgb(255, 0, 255), 107, 202, 222},   {Rgb(255, 255, 0), 210, 16, 146},    {Rgb(16, 16, 16), 30, 128, 128},
       {Rgb(128, 128, 128), 126, 128, 128}, {Rgb(235, 235, 235), 218, 128, 128},
   };
   for (const Known& k : known) {
@@ -182,8 +179,8 @@ TEST(YuvReference, PutsEachValueWhereTheLayoutHasIt) {
   std::vector<BYTE> i420 = luma, nv12 = luma;
   i420.insert(i420.end(), {128, 90, 54, 240, 128, 240, 34, 110});
   nv12.insert(nv12.end(), {128, 128, 90, 240, 54, 34, 240, 110});
-  const std::vector<BYTE> yuy2 = {235, 128, 235, 128, 82, 90, 82, 240, 235, 128, 235, 128, 82, 90, 82, 240,
-                                  144, 54, 144, 34, 41, 240, 41, 110, 144, 54, 144, 34, 41, 240, 41, 110};
+  const std::vector<BYTE> yuy2 = {235, 128, 235, 128, 82, 90,  82, 240, 235, 128, 235, 128, 82, 90,  82, 240,
+                                  144, 54,  144, 34,  41, 240, 41, 110, 144, 54,  144, 34,  41, 240, 41, 110};
   EXPECT_EQ(i420, Convert(YuvPath::Reference, YuvLayout::I420, p));
   EXPECT_EQ(nv12, Convert(YuvPath::Reference, YuvLayout::Nv12, p));
   EXPECT_EQ(yuy2, Convert(YuvPath::Reference, YuvLayout::Yuy2, p));
@@ -240,7 +237,7 @@ class YuvFastPath : public ::testing::TestWithParam<YuvPath> {
 // their multiples), so that every mix of AVX2, SSE2 and plain pixels along a row is met.
 const struct {
   LONG width, height;
-} kSizes[] = {{1, 1},  {1, 7},  {9, 1},  {3, 3},  {17, 9}, {33, 7}, {15, 2}, {16, 2}, {17, 3},  {31, 4},  {32, 5},
+} kSizes[] = {{1, 1},  {1, 7},  {9, 1},  {3, 3},  {17, 9}, {33, 7}, {15, 2}, {16, 2}, {17, 3}, {31, 4}, {32, 5},
               {33, 2}, {47, 3}, {48, 2}, {49, 3}, {63, 2}, {64, 3}, {65, 5}, {95, 3}, {96, 1}, {97, 4}, {1920, 6}};
 
 TEST_P(YuvFastPath, MatchesTheReferenceOnNoiseOfEverySize) {
@@ -254,16 +251,17 @@ TEST_P(YuvFastPath, MatchesTheReferenceOnNoiseOfEverySize) {
 }
 
 TEST_P(YuvFastPath, MatchesTheReferenceOnRampsCubeAndSaturatedColours) {
-  const DWORD saturated[] = {Rgb(255, 0, 0),   Rgb(0, 255, 0),   Rgb(0, 0, 255),       Rgb(0, 255, 255),
-                             Rgb(255, 0, 255), Rgb(255, 255, 0), Rgb(255, 255, 255),   Rgb(0, 0, 0),
+  const DWORD saturated[] = {Rgb(255, 0, 0),   Rgb(0, 255, 0),     Rgb(0, 0, 255),     Rgb(0, 255, 255),
+                             Rgb(255, 0, 255), Rgb(255, 255, 0),   Rgb(255, 255, 255), Rgb(0, 0, 0),
                              Rgb(16, 16, 16),  Rgb(128, 128, 128), Rgb(235, 235, 235)};
   const Picture pictures[] = {
       Paint(256, 3, [](LONG x, LONG) { return Rgb(x, 255 - x, x * 3 % 256); }),
       Paint(37, 256, [](LONG, LONG y) { return Rgb(255 - y, y * 7 % 256, y); }),
-      Paint(216, 25, [](LONG x, LONG y) {
-        const int i = (x + 7 * y) % 216;
-        return Rgb(i / 36 * 51, i / 6 % 6 * 51, i % 6 * 51);
-      }),
+      Paint(216, 25,
+            [](LONG x, LONG y) {
+              const int i = (x + 7 * y) % 216;
+              return Rgb(i / 36 * 51, i / 6 % 6 * 51, i % 6 * 51);
+            }),
       // Stripes three pixels wide: blocks of two colours, and of one.
       Paint(99, 5, [&](LONG x, LONG y) { return saturated[(x / 3 + y) % 11]; }),
   };
@@ -282,7 +280,8 @@ TEST_P(YuvFastPath, TakesAnyAlignmentAndStride) {
     const ptrdiff_t stride = p.Stride() + padding;
     for (int offset = 1; offset <= 3; ++offset) {
       std::vector<BYTE> source(stride * p.height + offset);
-      for (LONG y = 0; y < p.height; ++y) std::memcpy(&source[offset + y * stride], &p.pixels[y * p.Stride()], p.Stride());
+      for (LONG y = 0; y < p.height; ++y)
+        std::memcpy(&source[offset + y * stride], &p.pixels[y * p.Stride()], p.Stride());
       for (YuvLayout layout : kLayouts) {
         std::vector<BYTE> frame(YuvImageSize(layout, p.width, p.height) + offset);
         ExpectReference(layout, p, source.data() + offset, stride, frame.data() + offset);
@@ -318,9 +317,7 @@ INSTANTIATE_TEST_SUITE_P(Yuv, YuvFastPath, ::testing::Values(YuvPath::Sse2, YuvP
 TEST(YuvTiming, PrintsTheTimePerFrameOfEachPath) {
   LARGE_INTEGER frequency;
   ::QueryPerformanceFrequency(&frequency);
-  const struct {
-    LONG width, height;
-  } sizes[] = {{1280, 720}, {1920, 1080}, {3840, 2160}};
+  const struct { LONG width, height; } sizes[] = {{1280, 720}, {1920, 1080}, {3840, 2160}};
   std::printf("[ timing   ] ms per frame         I420     NV12     YUY2\n");
   for (const auto& size : sizes) {
     const Picture p = Noise(size.width, size.height, 1);
