@@ -169,7 +169,7 @@ HRESULT CPushPinDesktop::FillSample(IMediaSample* sample) {
   BYTE* buffer = nullptr;
   sample->GetPointer(&buffer);
   const LONG bufferSize = sample->GetSize();
-  if (!buffer || bufferSize < 0 || static_cast<DWORD>(bufferSize) < ImageSize(&format->bmiHeader)) {
+  if (!buffer || bufferSize < 0 || static_cast<DWORD>(bufferSize) < DesktopImageSize(format->bmiHeader)) {
     return VFW_E_BUFFER_OVERFLOW;
   }
 
@@ -278,8 +278,12 @@ HRESULT CPushPinDesktop::VerifyMediaType(const AM_MEDIA_TYPE* type) {
     SectionLockHolder hold(&capture_.CaptureLock());
     chosen = capture_.Settings().OutputFormat;
   }
-  // Either description of a chosen 5-5-5 is its format.
-  if (chosen >= 0 && !IsEqualGUID(type->subtype, DesktopFormatSubtype(chosen))) return E_INVALIDARG;
+  // Either description of a chosen 5-5-5 is its format; IYUV is I420.
+  if (chosen >= 0) {
+    const auto* video = reinterpret_cast<const VIDEOINFOHEADER*>(type->pbFormat);
+    const int proposed = DesktopFormatPosition(type->subtype, video->bmiHeader.biCompression);
+    if (proposed != chosen && proposed != OtherDescription(chosen)) return E_INVALIDARG;
+  }
   return hr;
 }
 
@@ -314,6 +318,8 @@ HRESULT CPushPinDesktop::MediaTypeAt(int position, MediaType* type) {
   if (chosen >= 0) {
     if (position > 1 || (position == 1 && OtherDescription(chosen) < 0)) return VFW_S_NO_MORE_ITEMS;
     if (position >= 0) position = position == 0 ? chosen : OtherDescription(chosen);
+  } else if (position >= kPinFormatCount) {
+    return VFW_S_NO_MORE_ITEMS;  // the pin's own list; the others are offered through IAMStreamConfig
   }
   const HRESULT hr = DesktopMediaTypeAt(size, position, type);
   if (hr != S_OK) return hr;

@@ -10,6 +10,8 @@
 #include "base/dpi_awareness.h"
 #include "base/gdi_resources.h"
 #include "format/colour_cube.h"
+#include "format/desktop_formats.h"
+#include "format/yuv_frames.h"
 #include "module/dorvantel.h"
 
 namespace {
@@ -384,6 +386,15 @@ HBITMAP GrabSurfaces::Painted(HDC source, int width, int height) noexcept {
   return painted_.get();
 }
 
+BYTE* GrabSurfaces::WideFrame(size_t bytes) noexcept {
+  if (bytes > wideBytes_) {
+    wide_.reset();  // the old one goes first: two frames never live at once
+    wide_.reset(new (std::nothrow) BYTE[bytes]);
+    wideBytes_ = wide_ ? bytes : 0;
+  }
+  return wide_.get();
+}
+
 BYTE* GrabSurfaces::Band(size_t bytes) noexcept {
   if (bytes > bandBytes_) {
     band_.reset(new (std::nothrow) BYTE[bytes]);
@@ -396,6 +407,8 @@ void GrabSurfaces::Release() noexcept {
   cursor_.Stop();
   band_.reset();
   bandBytes_ = 0;
+  wide_.reset();
+  wideBytes_ = 0;
   targetDC_.reset();
   targetSource_ = nullptr;
   painted_.reset();
@@ -413,9 +426,48 @@ bool GrabFrame(const GrabRequest& request) noexcept {
   return GrabFrame(request, surfaces);
 }
 
+namespace {
+
+// A YUV frame: the grab's 32-bit frame of the destination's size (scaled, with the cursor, as
+// any grab), converted into the layout in one pass.
+bool GrabYuv(const GrabRequest& request, YuvLayout layout, GrabSurfaces& surfaces) noexcept {
+  const BITMAPINFOHEADER& header = request.info->bmiHeader;
+  const LONG width = header.biWidth, height = header.biHeight;
+  const uint64_t needed = YuvImageSize(layout, width, height);
+  if (needed == 0 || request.destinationBytes < needed) return false;
+  const uint64_t wideBytes = static_cast<uint64_t>(width) * 4 * static_cast<uint64_t>(height);
+  if (wideBytes > SIZE_MAX) return false;
+  BYTE* wide = surfaces.WideFrame(static_cast<size_t>(wideBytes));
+  if (!wide) return false;
+  BITMAPINFO wideInfo = {};
+  wideInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  wideInfo.bmiHeader.biWidth = width;
+  wideInfo.bmiHeader.biHeight = height;  // bottom-up, as GDI writes most readily
+  wideInfo.bmiHeader.biPlanes = 1;
+  wideInfo.bmiHeader.biBitCount = 32;
+  wideInfo.bmiHeader.biCompression = BI_RGB;
+  GrabRequest grab = request;
+  grab.destination = wide;
+  grab.destinationBytes = static_cast<size_t>(wideBytes);
+  grab.destinationSection = nullptr;
+  grab.info = &wideInfo;
+  grab.infoBytes = sizeof(BITMAPINFOHEADER);
+  if (!GrabFrame(grab, surfaces)) return false;
+  const ptrdiff_t stride = static_cast<ptrdiff_t>(width) * 4;
+  return ConvertToYuv(layout, wide + (height - 1) * stride, -stride, width, height, request.destination,
+                      request.destinationBytes);
+}
+
+}  // namespace
+
 bool GrabFrame(const GrabRequest& request, GrabSurfaces& surfaces) noexcept {
   // Rectangles, windows and the cursor are measured in physical pixels, whatever the host.
   PhysicalPixels physical;
+  YuvLayout yuv;
+  if (request.destination && request.info && request.infoBytes >= sizeof(BITMAPINFOHEADER) &&
+      DescribesYuv(request.info->bmiHeader, &yuv)) {
+    return GrabYuv(request, yuv, surfaces);
+  }
   HDC source = request.source;
   HDC memory = request.memory;
   const RECT& rectangle = request.rectangle;

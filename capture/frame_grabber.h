@@ -50,6 +50,9 @@ class GrabSurfaces {
   // A buffer of at least bytes that the conversion into an 8-bit layout passes its lines
   // through, or null. Kept until a larger one is asked for.
   BYTE* Band(size_t bytes) noexcept;
+  // A buffer of at least bytes that a YUV grab's 32-bit frame is grabbed into before it is
+  // converted, or null. Kept until a larger one is asked for.
+  BYTE* WideFrame(size_t bytes) noexcept;
 
   // Releases every bitmap and device context and ends the cursor probe's thread; the next
   // grab makes them anew.
@@ -78,6 +81,8 @@ class GrabSurfaces {
   CursorProbe cursor_;
   std::unique_ptr<BYTE[]> band_;
   size_t bandBytes_ = 0;
+  std::unique_ptr<BYTE[]> wide_;
+  size_t wideBytes_ = 0;
 };
 
 // What one grab copies and where it writes the frame.
@@ -110,7 +115,8 @@ struct GrabRequest {
 // is cleared first unless the rectangle lies inside one monitor, or without monitors inside
 // source's visible area); draws the cursor when drawCursor is set; scales to outputSize
 // when one is given, with the filter's own scaler for kInterpolationFast, else with GDI+; then
-// converts the lines into destination in the layout that info describes. An 8-bit layout gets
+// converts the lines into destination in the layout that info describes (a YUV layout from
+// the 32-bit frame of its size, see format/yuv_frames.h). An 8-bit layout gets
 // the nearest colours of the colour cube (format/colour_cube.h), whose colour table is written
 // back into info. With a destinationSection, an unscaled screen copy of the layout's size in
 // 16, 24 or 32 bits goes straight into it instead, with the same pixels. The bitmaps come from

@@ -25,13 +25,13 @@ constexpr LONGLONG kUnitsPerSecond = 10000000;
 
 constexpr size_t kMaxTitleLength = SourceLimits::kMaxWindowTitleLength;
 
-// -1 for none (null or empty), 0 to 4 for a format name, -2 for anything else.
+// -1 for none (null or empty), the position of a named format, -2 for anything else.
 int FormatPosition(const wchar_t* text) noexcept {
   if (!text || !*text) return -1;
   const size_t length = wcsnlen(text, 8);
   for (int i = 0; i < static_cast<int>(std::size(OutputFormatNames)); ++i) {
     const wchar_t* const name = OutputFormatNames[i];
-    if (length == std::wcslen(name) && _wcsnicmp(text, name, length) == 0) return i;
+    if (length == std::wcslen(name) && _wcsnicmp(text, name, length) == 0) return NamedFormatPosition(i);
   }
   return -2;
 }

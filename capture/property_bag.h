@@ -19,7 +19,7 @@ class CapturePropertyBag {
   // Flushes stdout first, every time.
   HRESULT Write(DesktopCapture& capture, LPCOLESTR name, VARIANT* value) noexcept;
   // Also WindowTitle (a BSTR of up to 511 characters; empty or null for none) and
-  // OutputFormat (a BSTR: rgb32, rgb24, rgb565, rgb555 or rgb8, any case; empty or null for
+  // OutputFormat (a BSTR: rgb32, rgb24, rgb565, rgb555, rgb8, i420, nv12 or yuy2, any case; empty or null for
   // any), E_INVALIDARG for others.
 
   // Reads IncludeCursor, CaptureTransparentWindows and FramePacing (VT_BOOL 1 or 0) and

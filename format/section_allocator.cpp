@@ -287,8 +287,10 @@ bool SectionAllocator::MakeBuffers() noexcept {
   const uint64_t offset = (static_cast<uint64_t>(properties_.cbPrefix) + align - 1) / align * align;
   const uint64_t bytes = offset + static_cast<uint64_t>(properties_.cbBuffer);
   const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(layout_);
-  const bool sectionFits = hasLayout_ && offset % sizeof(DWORD) == 0 && offset <= MAXDWORD &&
-                           ImageSize(header) != 0 && ImageSize(header) <= static_cast<DWORD>(properties_.cbBuffer);
+  // GDI draws into RGB layouts only; a YUV sample is plain memory that the grab converts into.
+  const bool rgb = hasLayout_ && (header->biCompression == BI_RGB || header->biCompression == BI_BITFIELDS);
+  const bool sectionFits = rgb && offset % sizeof(DWORD) == 0 && offset <= MAXDWORD && ImageSize(header) != 0 &&
+                           ImageSize(header) <= static_cast<DWORD>(properties_.cbBuffer);
   try {
     samples_.reserve(static_cast<size_t>(properties_.cBuffers));
     free_.reserve(static_cast<size_t>(properties_.cBuffers));

@@ -11,11 +11,12 @@ namespace {
 constexpr FrameSize kCommonSizes[] = {{1920, 1080}, {1280, 720}, {640, 480}, {320, 240}};
 // The formats offered at the common sizes: RGB32 and RGB24, the two every host takes.
 constexpr int kCommonSizeFormats = 2;
-// The offered type (its enumeration position) of each ranged entry: RGB32, RGB24, then 5-5-5
-// described with BI_RGB before its BI_BITFIELDS description and before 5-6-5, then RGB8.
-// Hosts that name every 16-bit type 5-5-5 and read one with BI_BITFIELDS as 5-6-5 (ffmpeg)
-// take the first 16-bit entry.
-constexpr int kRangedFormats[kDesktopFormatCount] = {0, 1, 3, kMaskedRgb555Position, 2, 4};
+// The format (its position) of each ranged entry: RGB32 (hosts that tie on equal sizes take
+// the first), RGB24, then 5-5-5 described with BI_RGB before its BI_BITFIELDS description and
+// before 5-6-5, then RGB8, then the YUV formats. Hosts that name every 16-bit type 5-5-5 and
+// read one with BI_BITFIELDS as 5-6-5 (ffmpeg) take the first 16-bit entry.
+constexpr int kRangedFormats[kDesktopFormatCount] = {
+    0, 1, kPlainRgb555Position, kMaskedRgb555Position, 2, 4, kI420Position, kNv12Position, kYuy2Position};
 
 bool Smaller(FrameSize size, FrameSize than) noexcept { return size.width < than.width && size.height < than.height; }
 
@@ -98,10 +99,11 @@ HRESULT ReadRequestedFormat(const AM_MEDIA_TYPE& type, RequestedFormat* requeste
   if (!type.pbFormat || type.cbFormat < sizeof(VIDEOINFOHEADER)) return VFW_E_INVALIDMEDIATYPE;
   VIDEOINFOHEADER info;
   std::memcpy(&info, type.pbFormat, sizeof(info));
+  // The subtype says what the host wants, whatever bit count and compression it left in the
+  // header (hosts edit a type of another format); the filter's types carry the right ones.
   const int position = DesktopFormatPosition(type.subtype, info.bmiHeader.biCompression);
   if (position < 0) return VFW_E_INVALIDMEDIATYPE;
-  if (info.bmiHeader.biBitCount != DesktopFormatBitCount(position)) return VFW_E_INVALIDMEDIATYPE;
-  // Rows run bottom-up only, as in every offered type.
+  // Rows run bottom-up only, as in every offered type (YUV: a positive height).
   if (!SideInRange(info.bmiHeader.biWidth) || !SideInRange(info.bmiHeader.biHeight)) return VFW_E_INVALIDMEDIATYPE;
   const REFERENCE_TIME interval = info.AvgTimePerFrame;
   if (interval != 0 && (interval < kMinFrameInterval || interval > kMaxFrameInterval)) return VFW_E_INVALIDMEDIATYPE;

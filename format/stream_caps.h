@@ -2,12 +2,12 @@
 // What the desktop pin tells hosts through IAMStreamConfig: its capability entries (a media
 // type and a VIDEO_STREAM_CONFIG_CAPS each) and the check of a type a host asks for.
 //
-// Entries 0 to 5 are the offered types at the current frame size: RGB32, RGB24, RGB555
-// described with BI_RGB, RGB555 with BI_BITFIELDS, RGB565, RGB8. Hosts that know 16 bits only
-// as 5-5-5 (ffmpeg) take the first 16-bit entry, the one they read right; each says the scaler
-// makes any size from kMinOutputSide to kMaxOutputSide on either side. After them come RGB32
-// and RGB24 at common sizes smaller than the captured area, one size each, for hosts that
-// list discrete sizes.
+// Entries 0 to 8 are the formats at the current frame size: RGB32, RGB24, RGB555 described
+// with BI_RGB, RGB555 with BI_BITFIELDS, RGB565, RGB8, then I420, NV12 and YUY2. Hosts that know
+// 16 bits only as 5-5-5 (ffmpeg) take the first 16-bit entry, the one they read right; each says
+// the scaler makes any size from kMinOutputSide to kMaxOutputSide on either side. After them
+// come RGB32 and RGB24 at common sizes smaller than the captured area, one size each, for hosts
+// that list discrete sizes.
 
 #include <windows.h>
 #include <dshow.h>
@@ -44,8 +44,8 @@ struct RequestedFormat {
 };
 
 // Reads a type a host passes to SetFormat: video, FORMAT_VideoInfo with a whole header, one of
-// the offered subtypes with its own bit depth, a size and an interval within the ranges the
-// entries state; for RGB555 the compression tells its two descriptions apart. Only those
-// fields count; every other size is the filter's to compute. VFW_E_INVALIDMEDIATYPE for
-// anything else.
+// the offered subtypes, a size and an interval within the ranges the entries state; for RGB555
+// the compression tells its two descriptions apart. Only those fields count: the subtype
+// decides the format, whatever bit count and compression the header was left with, and every
+// size is the filter's to compute. VFW_E_INVALIDMEDIATYPE for anything else.
 HRESULT ReadRequestedFormat(const AM_MEDIA_TYPE& type, RequestedFormat* requested) noexcept;

@@ -146,7 +146,7 @@ const wchar_t* RecorderUsage() {
          L"  --interpolation I    how: fast (the filter's own scaler, the default with --size), or\n"
          L"                       GDI+'s default, low, high, bilinear, bicubic, nearest, hq-bilinear,\n"
          L"                       hq-bicubic\n"
-         L"  --format F           rgb32 (default), rgb24, rgb565, rgb555 or rgb8\n"
+         L"  --format F           rgb32 (default), rgb24, rgb565, rgb555, rgb8, i420, nv12 or yuy2\n"
          L"  --no-cursor          leave the mouse cursor out (it is drawn by default)\n"
          L"  --layered            include layered (transparent) windows\n"
          L"  --no-pacing          make frames as fast as they are taken, not at the rate\n"

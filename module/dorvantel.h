@@ -98,12 +98,18 @@ enum SourceRateMode : LONG {
 // InterpolationMode: the filter's own scaler (area average when shrinking, bilinear when growing).
 inline constexpr LONG kInterpolationFast = 100;
 
-// OutputFormat's names, at the pin's positions of their formats (RGB32 first); matched in
-// any case. rgb555 is 5-5-5 described with BI_RGB; the pin offers it also described with
-// BI_BITFIELDS and its masks, after these five, and after the BI_RGB description when
-// rgb555 is chosen. rgb8's pixels are 3-3-2 indices (red in the top three bits, blue in the
-// lowest two) into the colour table its media type carries, which lists those colours.
-inline constexpr const wchar_t* OutputFormatNames[] = {L"rgb32", L"rgb24", L"rgb565", L"rgb555", L"rgb8"};
+// OutputFormat's names, in the order hosts are offered their formats (RGB32 first); matched in
+// any case. rgb555 is 5-5-5 described with BI_RGB; the pin's own list of five has 5-5-5
+// described with BI_BITFIELDS and its masks instead, and offers that description after the
+// BI_RGB one when rgb555 is chosen. rgb8's pixels are 3-3-2 indices (red in the top three bits,
+// blue in the lowest two) into the colour table its media type carries, which lists those
+// colours. i420 (also taken as IYUV), nv12 and yuy2 are BT.601 limited-range YUV (16-235 luma),
+// top row first, laid out with no padding between rows: I420 a Y plane of width x height bytes,
+// then U and V planes of ceil(width / 2) x ceil(height / 2); NV12 the Y plane, then interleaved
+// U,V pairs in ceil(height / 2) rows of ceil(width / 2) pairs; YUY2 rows of ceil(width / 2)
+// Y0 U Y1 V groups (a last odd pixel's group repeats it).
+inline constexpr const wchar_t* OutputFormatNames[] = {L"rgb32", L"rgb24", L"rgb565", L"rgb555",
+                                                       L"rgb8",  L"i420",  L"nv12",   L"yuy2"};
 
 // CaptureValue in area 3: the window handle at the build's pointer width, then a rectangle
 // relative to the window's corner.

@@ -7,11 +7,12 @@
 namespace dorvantel {
 
 const std::vector<PixelFormatInfo>& PixelFormats() {
-  // Named as the filter's OutputFormat names them, at the same positions.
+  // Named as the filter's OutputFormat names them, in the same order.
   static const std::vector<PixelFormatInfo> formats = {
-      {PixelFormat::Rgb32, OutputFormatNames[0], 32},  {PixelFormat::Rgb24, OutputFormatNames[1], 24},
-      {PixelFormat::Rgb565, OutputFormatNames[2], 16}, {PixelFormat::Rgb555, OutputFormatNames[3], 16},
-      {PixelFormat::Rgb8, OutputFormatNames[4], 8},
+      {PixelFormat::Rgb32, OutputFormatNames[0], 32, false}, {PixelFormat::Rgb24, OutputFormatNames[1], 24, false},
+      {PixelFormat::Rgb565, OutputFormatNames[2], 16, false}, {PixelFormat::Rgb555, OutputFormatNames[3], 16, false},
+      {PixelFormat::Rgb8, OutputFormatNames[4], 8, false},    {PixelFormat::I420, OutputFormatNames[5], 12, true},
+      {PixelFormat::Nv12, OutputFormatNames[6], 12, true},    {PixelFormat::Yuy2, OutputFormatNames[7], 16, true},
   };
   return formats;
 }
