@@ -13,6 +13,7 @@
 
 #include "capture/desktop_capture.h"
 #include "capture/property_bag.h"
+#include "format/desktop_formats.h"
 #include "tests/support/test_window.h"
 
 namespace {
@@ -461,12 +462,22 @@ TEST_F(CapturePropertyBagTest, LoadTakesStoredValuesAndSaveGivesThemBack) {
   EXPECT_FALSE(other.Settings().FramePacing);
   // 5-5-5 chosen in its masked description (by SetFormat) is saved by its format's name,
   // which loads as the plain description.
-  capture_.Settings().OutputFormat = 5;
+  capture_.Settings().OutputFormat = kMaskedRgb555Position;
   StoredBag masked;
   ASSERT_EQ(S_OK, bag_.Save(capture_, &masked));
   EXPECT_STREQ(L"rgb555", masked.Find(L"OutputFormat")->bstrVal);
   ASSERT_EQ(S_OK, otherBag.Load(other, &masked, nullptr));
-  EXPECT_EQ(3, other.Settings().OutputFormat);
+  EXPECT_EQ(kPlainRgb555Position, other.Settings().OutputFormat);
+  // The YUV names, in any case, and back.
+  for (const wchar_t* name : {L"i420", L"NV12", L"yuy2"}) {
+    StoredBag yuv;
+    yuv.Text(L"OutputFormat", name);
+    ASSERT_EQ(S_OK, otherBag.Load(other, &yuv, nullptr)) << name;
+    EXPECT_TRUE(IsYuvPosition(other.Settings().OutputFormat)) << name;
+    StoredBag saved2;
+    ASSERT_EQ(S_OK, otherBag.Save(other, &saved2));
+    EXPECT_EQ(0, _wcsicmp(name, saved2.Find(L"OutputFormat")->bstrVal)) << name;
+  }
 
   // A monitor is stored by its number, and loaded from a number or from its text.
   for (bool asText : {false, true}) {

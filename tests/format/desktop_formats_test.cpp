@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "format/colour_cube.h"
 #include "format/desktop_formats.h"
@@ -14,6 +15,9 @@
 namespace {
 
 using DesktopFormatsTest = LiveObjectsTest;
+
+// The platform's I420 subtype: its FOURCC in the base GUID.
+const GUID kI420 = {MAKEFOURCC('I', '4', '2', '0'), 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
 VIDEOINFO& Info(AM_MEDIA_TYPE& type) { return *reinterpret_cast<VIDEOINFO*>(type.pbFormat); }
 
@@ -43,11 +47,15 @@ TEST_F(DesktopFormatsTest, OffersEveryTypeAtTheFrameSize) {
       {&MEDIASUBTYPE_RGB32, 32, BI_RGB, {0, 0, 0}, 8294400},
       {&MEDIASUBTYPE_RGB24, 24, BI_RGB, {0, 0, 0}, 6220800},
       {&MEDIASUBTYPE_RGB565, 16, BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}, 4147200},
-      {&MEDIASUBTYPE_RGB555, 16, BI_RGB, {0, 0, 0}, 4147200},
-      {&MEDIASUBTYPE_RGB8, 8, BI_RGB, {0, 0, 0}, 2073600},
       {&MEDIASUBTYPE_RGB555, 16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}, 4147200},
+      {&MEDIASUBTYPE_RGB8, 8, BI_RGB, {0, 0, 0}, 2073600},
+      {&MEDIASUBTYPE_RGB555, 16, BI_RGB, {0, 0, 0}, 4147200},
+      {&kI420, 12, MAKEFOURCC('I', '4', '2', '0'), {0, 0, 0}, 3110400},
+      {&MEDIASUBTYPE_NV12, 12, MAKEFOURCC('N', 'V', '1', '2'), {0, 0, 0}, 3110400},
+      {&MEDIASUBTYPE_YUY2, 16, MAKEFOURCC('Y', 'U', 'Y', '2'), {0, 0, 0}, 4147200},
   };
-  ASSERT_EQ(6, kDesktopFormatCount);
+  ASSERT_EQ(9, kDesktopFormatCount);
+  ASSERT_EQ(5, kPinFormatCount);
   for (int position = 0; position < kDesktopFormatCount; ++position) {
     SCOPED_TRACE(position);
     const Expected& e = expected[position];
@@ -109,22 +117,78 @@ TEST_F(DesktopFormatsTest, EightBitIndicesAreThreeThreeTwoAndTheirTableSaysSo) {
   }
 }
 
-// 5-5-5 is offered twice under the one name rgb555: BI_RGB at its position, the masked
-// description after every named one; the compression tells a host's type which it is.
+// 5-5-5 has two descriptions under the one name rgb555: the pin's own list has the masked one
+// at position 3, the BI_RGB one (which the name chooses) comes after the five; the compression
+// tells a host's type which it is. Every other name has one position; IYUV is I420's.
 TEST_F(DesktopFormatsTest, FiveFiveFiveHasTwoDescriptionsUnderOneName) {
-  EXPECT_EQ(3, DesktopFormatPosition(MEDIASUBTYPE_RGB555));
+  EXPECT_EQ(kMaskedRgb555Position, DesktopFormatPosition(MEDIASUBTYPE_RGB555, BI_BITFIELDS));
+  EXPECT_EQ(kPlainRgb555Position, DesktopFormatPosition(MEDIASUBTYPE_RGB555, BI_RGB));
   EXPECT_EQ(2, DesktopFormatPosition(MEDIASUBTYPE_RGB565, BI_RGB));
-  EXPECT_EQ(-1, DesktopFormatPosition(MEDIASUBTYPE_YUY2, BI_RGB));
+  EXPECT_EQ(kI420Position, DesktopFormatPosition(MEDIASUBTYPE_IYUV));
+  EXPECT_EQ(kYuy2Position, DesktopFormatPosition(MEDIASUBTYPE_YUY2, BI_RGB));
+  EXPECT_EQ(-1, DesktopFormatPosition(MEDIASUBTYPE_UYVY, BI_RGB));
   EXPECT_EQ(-1, OtherDescription(2));
   for (int position = 0; position < kDesktopFormatCount; ++position) {
     MediaType type;
     ASSERT_EQ(S_OK, DesktopMediaTypeAt({64, 48}, position, &type));
     EXPECT_EQ(position, DesktopFormatPosition(type.subtype, Info(type).bmiHeader.biCompression));
-    const bool masked555 = position == kMaskedRgb555Position;
-    EXPECT_EQ(masked555 ? 3 : position == 3 ? kMaskedRgb555Position : -1, OtherDescription(position));
-    EXPECT_STREQ(OutputFormatNames[masked555 ? 3 : position], DesktopFormatName(position));
+    const bool fiveFiveFive = position == kMaskedRgb555Position || position == kPlainRgb555Position;
+    EXPECT_EQ(position == kMaskedRgb555Position ? kPlainRgb555Position
+              : position == kPlainRgb555Position ? kMaskedRgb555Position
+                                                 : -1,
+              OtherDescription(position));
+    EXPECT_STREQ(fiveFiveFive ? L"rgb555" : OutputFormatNames[position < kPlainRgb555Position ? position : position - 1],
+                 DesktopFormatName(position));
   }
+  for (int index = 0; index < static_cast<int>(std::size(OutputFormatNames)); ++index) {
+    EXPECT_STREQ(OutputFormatNames[index], DesktopFormatName(NamedFormatPosition(index)));
+  }
+  EXPECT_EQ(kPlainRgb555Position, NamedFormatPosition(3)) << "rgb555 names the BI_RGB description";
   EXPECT_EQ(nullptr, DesktopFormatName(kDesktopFormatCount));
+}
+
+// The YUV layouts: sizes without row padding (odd sides round the chroma up), a positive height
+// only, and a header that must describe the layout its subtype names.
+TEST_F(DesktopFormatsTest, YuvTypesAreAcceptedOnlyAsTheirLayouts) {
+  const struct {
+    int position;
+    FrameSize size;
+    DWORD bytes;
+  } sizes[] = {{kI420Position, {1366, 768}, 1366 * 768 + 2 * 683 * 384},
+               {kI420Position, {321, 181}, 321 * 181 + 2 * 161 * 91},
+               {kNv12Position, {321, 181}, 321 * 181 + 2 * 161 * 91},
+               {kYuy2Position, {321, 181}, 4 * 161 * 181}};
+  for (const auto& c : sizes) {
+    SCOPED_TRACE(c.position);
+    MediaType type;
+    ASSERT_EQ(S_OK, DesktopMediaTypeAt(c.size, c.position, &type));
+    EXPECT_EQ(c.bytes, Info(type).bmiHeader.biSizeImage);
+    EXPECT_EQ(c.bytes, type.lSampleSize);
+    EXPECT_EQ(S_OK, VerifyDesktopMediaType(c.size, &type));
+    MediaType applied;
+    ASSERT_EQ(S_OK, applied.Assign(type));
+    EXPECT_EQ(S_OK, ApplyDesktopMediaType(&applied));
+
+    MediaType topDown;
+    ASSERT_EQ(S_OK, topDown.Assign(type));
+    Info(topDown).bmiHeader.biHeight = -c.size.height;
+    EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType(c.size, &topDown));
+    MediaType rgbHeader;  // the subtype of a YUV layout over an RGB header
+    ASSERT_EQ(S_OK, rgbHeader.Assign(type));
+    Info(rgbHeader).bmiHeader.biCompression = BI_RGB;
+    EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType(c.size, &rgbHeader));
+    MediaType wrongBits;
+    ASSERT_EQ(S_OK, wrongBits.Assign(type));
+    Info(wrongBits).bmiHeader.biBitCount = 24;
+    EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType(c.size, &wrongBits));
+    EXPECT_EQ(E_INVALIDARG, ApplyDesktopMediaType(&wrongBits)) << "a FOURCC the grabber does not write";
+  }
+  MediaType iyuv;
+  ASSERT_EQ(S_OK, DesktopMediaTypeAt({64, 48}, kI420Position, &iyuv));
+  iyuv.subtype = MEDIASUBTYPE_IYUV;
+  Info(iyuv).bmiHeader.biCompression = MAKEFOURCC('I', 'Y', 'U', 'V');
+  EXPECT_EQ(S_OK, VerifyDesktopMediaType({64, 48}, &iyuv));
+  EXPECT_EQ(64u * 48 * 3 / 2, DesktopImageSize(Info(iyuv).bmiHeader));
 }
 
 TEST_F(DesktopFormatsTest, RowsRoundUpToWholeWords) {
@@ -201,7 +265,7 @@ TEST_F(DesktopFormatsTest, ChecksTheTypeBeforeItReadsTheFormatBlock) {
   const ULONG length = type.cbFormat;
   type.pbFormat = reinterpret_cast<BYTE*>(static_cast<UINT_PTR>(8));
   type.cbFormat = 1 << 20;
-  type.subtype = MEDIASUBTYPE_YUY2;
+  type.subtype = MEDIASUBTYPE_UYVY;  // a format not offered
   EXPECT_EQ(E_INVALIDARG, VerifyDesktopMediaType({640, 480}, &type));
   type.subtype = MEDIASUBTYPE_RGB32;
   type.bFixedSizeSamples = FALSE;

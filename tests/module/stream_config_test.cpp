@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <cstdint>
+#include <iterator>
 #include <utility>
 #include <vector>
 
@@ -36,10 +38,24 @@ struct CapsFormat {
   const GUID* subtype;
   DWORD compression;
 };
-const CapsFormat kFormats[] = {{&MEDIASUBTYPE_RGB32, BI_RGB},        {&MEDIASUBTYPE_RGB24, BI_RGB},
-                               {&MEDIASUBTYPE_RGB555, BI_RGB},       {&MEDIASUBTYPE_RGB555, BI_BITFIELDS},
-                               {&MEDIASUBTYPE_RGB565, BI_BITFIELDS}, {&MEDIASUBTYPE_RGB8, BI_RGB}};
-constexpr int kFormatCount = 6;
+// Then the YUV formats, after every RGB one.
+const GUID kI420 = {MAKEFOURCC('I', '4', '2', '0'), 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+const CapsFormat kFormats[] = {{&MEDIASUBTYPE_RGB32, BI_RGB},
+                               {&MEDIASUBTYPE_RGB24, BI_RGB},
+                               {&MEDIASUBTYPE_RGB555, BI_RGB},
+                               {&MEDIASUBTYPE_RGB555, BI_BITFIELDS},
+                               {&MEDIASUBTYPE_RGB565, BI_BITFIELDS},
+                               {&MEDIASUBTYPE_RGB8, BI_RGB},
+                               {&kI420, MAKEFOURCC('I', '4', '2', '0')},
+                               {&MEDIASUBTYPE_NV12, MAKEFOURCC('N', 'V', '1', '2')},
+                               {&MEDIASUBTYPE_YUY2, MAKEFOURCC('Y', 'U', 'Y', '2')}};
+constexpr int kFormatCount = 9;
+// The pin's own enumerator: RGB32, RGB24, RGB565, RGB555 with its masks, RGB8.
+const CapsFormat kEnumerated[] = {{&MEDIASUBTYPE_RGB32, BI_RGB},
+                                  {&MEDIASUBTYPE_RGB24, BI_RGB},
+                                  {&MEDIASUBTYPE_RGB565, BI_BITFIELDS},
+                                  {&MEDIASUBTYPE_RGB555, BI_BITFIELDS},
+                                  {&MEDIASUBTYPE_RGB8, BI_RGB}};
 
 class StreamConfigThreadedTest : public ModuleThreadedTest {
  protected:
@@ -119,7 +135,12 @@ TEST_F(StreamConfigThreadedTest, EveryCapsEntryIsAUsableTypeWithTruthfulRanges) 
     const BITMAPINFOHEADER& header = type.info()->bmiHeader;
     EXPECT_GT(header.biHeight, 0) << i;
     EXPECT_EQ(header.biSizeImage, type.type->lSampleSize);
-    EXPECT_EQ(ImageSize(&header), header.biSizeImage);
+    if (header.biCompression == BI_RGB || header.biCompression == BI_BITFIELDS) {
+      EXPECT_EQ(ImageSize(&header), header.biSizeImage);
+    } else {
+      const uint64_t pixels = static_cast<uint64_t>(header.biWidth) * header.biHeight;
+      EXPECT_EQ(header.biBitCount == 16 ? pixels * 2 : pixels * 3 / 2, header.biSizeImage) << "even sides";
+    }
     EXPECT_EQ(1000000, type.info()->AvgTimePerFrame) << "the current rate, 10 a second";
     EXPECT_LE(caps.MinOutputSize.cx, header.biWidth);
     EXPECT_GE(caps.MaxOutputSize.cx, header.biWidth);
@@ -201,9 +222,7 @@ TEST_F(StreamConfigThreadedTest, SetFormatChoosesSizeRateAndFormatAndNullGoesBac
   };
   EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE&, BITMAPINFOHEADER& h) { h.biHeight = -200; }));
   EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE&, BITMAPINFOHEADER& h) { h.biWidth = 0; }));
-  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE&, BITMAPINFOHEADER& h) { h.biBitCount = 24; }))
-      << "an RGB32 subtype with a 24-bit header";
-  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE& t, BITMAPINFOHEADER&) { t.subtype = MEDIASUBTYPE_YUY2; }));
+  EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE& t, BITMAPINFOHEADER&) { t.subtype = MEDIASUBTYPE_UYVY; }));
   EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, refused([](AM_MEDIA_TYPE& t, BITMAPINFOHEADER&) { t.cbFormat = 40; }));
   EXPECT_EQ(VFW_E_INVALIDMEDIATYPE,
             refused([](AM_MEDIA_TYPE& t, BITMAPINFOHEADER&) { t.formattype = FORMAT_VideoInfo2; }));
@@ -222,7 +241,14 @@ TEST_F(StreamConfigThreadedTest, SetFormatChoosesSizeRateAndFormatAndNullGoesBac
   EXPECT_EQ(screenWidth_, current.info()->bmiHeader.biWidth);
   EXPECT_EQ(screenHeight_, current.info()->bmiHeader.biHeight);
   EXPECT_EQ(10, ReadFrameRate());
-  EXPECT_EQ(static_cast<size_t>(kFormatCount), EnumeratedSubtypes().size());
+  // The pin's own list: the five RGB types in their order.
+  const std::vector<GUID> subtypes = EnumeratedSubtypes();
+  const std::vector<DWORD> compressions = EnumeratedCompressions();
+  ASSERT_EQ(std::size(kEnumerated), subtypes.size());
+  for (size_t i = 0; i < subtypes.size(); ++i) {
+    EXPECT_TRUE(IsEqualGUID(*kEnumerated[i].subtype, subtypes[i])) << i;
+    EXPECT_EQ(kEnumerated[i].compression, compressions[i]) << i;
+  }
 
   // The captured size itself means no scaling: the size follows a later capture rectangle.
   ASSERT_EQ(S_OK, Choose(0, screenWidth_, screenHeight_, 0));
@@ -300,6 +326,47 @@ TEST_F(StreamConfigThreadedTest, TheCaptureGraphBuilderFindsConfiguresAndRenders
   const auto frames = graph.Frames();
   ASSERT_FALSE(frames.empty());
   EXPECT_GE(frames[0].pixels.size(), 960u * 240) << "whole 320 x 240 RGB24 frames";
+}
+
+// A host that edits the current type into another format and size (the capture library of
+// OpenCV's DirectShow backend: subtype RGB24 and the new size, biBitCount left at 32) gets the
+// format its subtype names; the type GetFormat gives then is the true one. Each YUV entry, set as
+// hosts set it, is what the pin offers and connects with.
+TEST_F(StreamConfigThreadedTest, TheSubtypeOfAnEditedTypeDecidesAndEveryYuvEntryCanBeChosen) {
+  HostType current;
+  ASSERT_EQ(S_OK, config_->GetFormat(current.put()));
+  current.type->subtype = MEDIASUBTYPE_RGB24;
+  current.info()->bmiHeader.biWidth = 640;
+  current.info()->bmiHeader.biHeight = 480;
+  ASSERT_EQ(32, current.info()->bmiHeader.biBitCount);
+  ASSERT_EQ(S_OK, config_->SetFormat(current.type));
+  HostType set;
+  ASSERT_EQ(S_OK, config_->GetFormat(set.put()));
+  EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_RGB24, set.type->subtype));
+  EXPECT_EQ(24, set.info()->bmiHeader.biBitCount);
+  EXPECT_EQ(static_cast<DWORD>(BI_RGB), set.info()->bmiHeader.biCompression);
+  EXPECT_EQ(640u * 3 * 480, set.info()->bmiHeader.biSizeImage);
+
+  for (int entry = 6; entry < kFormatCount; ++entry) {
+    SCOPED_TRACE(entry);
+    ASSERT_EQ(S_OK, Choose(entry, 321, 181, 0)) << "odd sides are delivered as ffmpeg reads them";
+    ASSERT_EQ(S_OK, config_->GetFormat(set.put()));
+    EXPECT_TRUE(IsEqualGUID(*kFormats[entry].subtype, set.type->subtype));
+    EXPECT_EQ(kFormats[entry].compression, set.info()->bmiHeader.biCompression);
+    const DWORD bytes = entry == 8 ? 4u * 161 * 181 : 321u * 181 + 2u * 161 * 91;
+    EXPECT_EQ(bytes, set.info()->bmiHeader.biSizeImage);
+    const std::vector<GUID> offered = EnumeratedSubtypes();
+    ASSERT_EQ(1u, offered.size()) << "the chosen format alone";
+    EXPECT_TRUE(IsEqualGUID(*kFormats[entry].subtype, offered[0]));
+    EXPECT_EQ(S_OK, pin_->QueryAccept(set.type));
+  }
+  // IYUV is I420 by another name.
+  ASSERT_EQ(S_OK, Choose(6, 64, 48, 0));
+  ASSERT_EQ(S_OK, config_->GetFormat(set.put()));
+  set.type->subtype = MEDIASUBTYPE_IYUV;
+  set.info()->bmiHeader.biCompression = MAKEFOURCC('I', 'Y', 'U', 'V');
+  EXPECT_EQ(S_OK, pin_->QueryAccept(set.type));
+  EXPECT_EQ(S_OK, config_->SetFormat(set.type));
 }
 
 }  // namespace

@@ -158,10 +158,10 @@ TEST_F(StreamingThreadedTest, AWorkerWaitingForItsNextFrameAnswersPauseRunANewRa
   EXPECT_LT(GetTickCount64() - stopAt, 400u) << "Stop does not wait for the next frame's slot";
 }
 
-// At the pin's positions.
-const DibLayout kLayouts[] = {DibLayout::Rgb32,  DibLayout::Rgb24,    DibLayout::Rgb565,
-                              DibLayout::Rgb555, DibLayout::Palette8, DibLayout::Rgb555Masks};
-constexpr int kPositions = 6;
+// At the pin's positions: its own list of five.
+const DibLayout kLayouts[] = {DibLayout::Rgb32, DibLayout::Rgb24, DibLayout::Rgb565, DibLayout::Rgb555Masks,
+                              DibLayout::Palette8};
+constexpr int kPositions = 5;
 
 // A delivered frame read back in its layout; an 8-bit frame takes the colour table of the
 // type the grabber connected with, as a host looks its indices up.
@@ -267,10 +267,11 @@ struct StreamedFrame {
   bool stamped = false;
 };
 void StreamOneFrame(const LoadedLibrary& library, StreamPeer& sink, const RECT& captured, int position, bool cursor,
-                    StreamedFrame* frame) {
+                    StreamedFrame* frame, const wchar_t* format = nullptr) {
   sink.KeepPixels(true);
   ComPtr<IBaseFilter> filter;
   ASSERT_EQ(S_OK, library.CreateFilter(&filter));
+  if (format) ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteText(L"OutputFormat", format));
   ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteBool(L"FramePacing", false));
   ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteBool(L"IncludeCursor", cursor));
   ASSERT_EQ(S_OK, WriteProperty(filter.get(), L"CaptureArea", 1));
@@ -295,6 +296,7 @@ void StreamOneFrame(const LoadedLibrary& library, StreamPeer& sink, const RECT& 
 // own allocator, whose buffers the screen is copied into in one pass: its frames carry, byte
 // for byte, what the frames on Wine's memory allocator (the two passes) carry, in every format,
 // with the cursor and without; both allocators hold the pin's two buffers of a whole frame.
+// The formats beyond the pin's list (5-5-5 with BI_RGB, the YUV ones) are chosen by name.
 TEST_F(StreamingThreadedTest, FramesOnThePinsOwnAllocatorAreThoseOfTheTwoPasses) {
   TestWindow window = TestWindow::Quadrants(RECT{220, 140, 380, 260});  // 160 x 120
   ASSERT_TRUE(window.WaitUntilShown());
@@ -302,18 +304,27 @@ TEST_F(StreamingThreadedTest, FramesOnThePinsOwnAllocatorAreThoseOfTheTwoPasses)
   window.UseCursor(cursor.handle());
   ASSERT_TRUE(window.PointAt(70, 50));
   const RECT captured = {200, 120, 360, 240};  // the window's top left, and the screen beside it
-  const LONG frameBytes[] = {160 * 120 * 4, 160 * 120 * 3, 160 * 120 * 2, 160 * 120 * 2, 160 * 120, 160 * 120 * 2};
+  const struct {
+    int position;
+    const wchar_t* name;
+    LONG bytes;
+  } formats[] = {{0, nullptr, 160 * 120 * 4}, {1, nullptr, 160 * 120 * 3},     {2, nullptr, 160 * 120 * 2},
+                 {3, nullptr, 160 * 120 * 2}, {4, nullptr, 160 * 120},         {0, L"rgb555", 160 * 120 * 2},
+                 {0, L"i420", 160 * 180},     {0, L"nv12", 160 * 180},         {0, L"yuy2", 160 * 120 * 2}};
 
   for (bool withCursor : {false, true}) {
-    for (int position = 0; position < kPositions; ++position) {
-      SCOPED_TRACE(testing::Message() << "format " << position << (withCursor ? " with cursor" : ""));
+    for (const auto& f : formats) {
+      const int position = f.position;
+      const LONG* frameBytes = &f.bytes - position;  // frameBytes[position] is this format's
+      SCOPED_TRACE(testing::Message() << "format " << position << " " << (f.name ? f.name : L"")
+                                      << (withCursor ? " with cursor" : ""));
       StreamPeer twoPasses;  // offers Wine's memory allocator
       StreamedFrame reference;
-      StreamOneFrame(library_, twoPasses, captured, position, withCursor, &reference);
+      StreamOneFrame(library_, twoPasses, captured, position, withCursor, &reference, f.name);
       StreamPeer ownAllocator;
       ownAllocator.OfferNoAllocator();
       StreamedFrame frame;
-      StreamOneFrame(library_, ownAllocator, captured, position, withCursor, &frame);
+      StreamOneFrame(library_, ownAllocator, captured, position, withCursor, &frame, f.name);
       if (HasFatalFailure()) return;
       for (const StreamPeer* sink : {&twoPasses, &ownAllocator}) {
         EXPECT_EQ(2, sink->NotifiedProperties().cBuffers);
@@ -327,6 +338,63 @@ TEST_F(StreamingThreadedTest, FramesOnThePinsOwnAllocatorAreThoseOfTheTwoPasses)
       EXPECT_EQ(reference.colours, frame.colours) << "colour tables differ";
       EXPECT_EQ(1, twoPasses.References());
       EXPECT_EQ(1, ownAllocator.References());
+    }
+  }
+}
+
+// BT.601 limited range, as hosts read untagged YUV.
+struct Yuv {
+  int y, u, v;
+};
+Yuv Bt601(COLORREF c) {
+  const int r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+  return {16 + ((66 * r + 129 * g + 25 * b + 128) >> 8), 128 + ((-38 * r - 74 * g + 112 * b + 128) >> 8),
+          128 + ((112 * r - 94 * g - 18 * b + 128) >> 8)};
+}
+
+// Each YUV format, through Wine's graph: the window's quadrants at their places, in the layout's
+// planes, scaled and not, at an even size and an odd one.
+TEST_F(StreamingThreadedTest, YuvFramesShowTheWindowInTheirLayouts) {
+  TestWindow window = TestWindow::Quadrants(RECT{200, 120, 360, 240});  // 160 x 120
+  ASSERT_TRUE(window.WaitUntilShown());
+  const RECT captured = window.screenRect();
+  for (const wchar_t* name : {L"i420", L"nv12", L"yuy2"}) {
+    for (SIZE size : {SIZE{160, 120}, SIZE{81, 61}}) {
+      SCOPED_TRACE(testing::Message() << name << " " << size.cx << "x" << size.cy);
+      TestGraph graph(library_);
+      graph.KeepPixels(true);
+      ASSERT_EQ(S_OK, graph.WriteBool(L"FramePacing", false));
+      ASSERT_EQ(S_OK, SourceSettings(graph.source()).WriteText(L"OutputFormat", name));
+      ASSERT_EQ(S_OK, graph.WriteLong(L"CaptureArea", 1));
+      RECT value = captured;
+      ASSERT_EQ(S_OK, graph.WritePointer(L"CaptureValue", &value));
+      LONG dimensions[2] = {size.cx, size.cy};
+      if (size.cx != 160) ASSERT_EQ(S_OK, graph.WritePointer(L"OutputDimensions", dimensions));
+      ASSERT_EQ(S_OK, graph.Connect(0));
+      ASSERT_TRUE(SUCCEEDED(graph.Run()));
+      ASSERT_TRUE(graph.WaitForFrames(2));
+      ASSERT_EQ(S_OK, graph.Stop());
+      const std::vector<BYTE> pixels = graph.Frames()[1].pixels;
+      const LONG w = size.cx, h = size.cy, cw = (w + 1) / 2, ch = (h + 1) / 2;
+      const size_t bytes = name[0] == L'y' ? static_cast<size_t>(4 * cw * h) : static_cast<size_t>(w * h + 2 * cw * ch);
+      ASSERT_GE(pixels.size(), bytes);
+      for (const POINT quarter : {POINT{1, 1}, POINT{3, 1}, POINT{1, 3}, POINT{3, 3}}) {
+        const LONG x = quarter.x * w / 4, y = quarter.y * h / 4;  // a quadrant's centre, top row first
+        const Yuv want = Bt601(window.ColorAt(quarter.x * 40, quarter.y * 30));
+        Yuv seen{};
+        if (name[0] == L'i') {
+          seen = {pixels[y * w + x], pixels[w * h + (y / 2) * cw + x / 2], pixels[w * h + cw * ch + (y / 2) * cw + x / 2]};
+        } else if (name[0] == L'n') {
+          const size_t uv = static_cast<size_t>(w * h + (y / 2) * 2 * cw + (x / 2) * 2);
+          seen = {pixels[y * w + x], pixels[uv], pixels[uv + 1]};
+        } else {
+          const size_t pair = static_cast<size_t>(y * 4 * cw + (x / 2) * 4);
+          seen = {pixels[pair + (x % 2) * 2], pixels[pair + 1], pixels[pair + 3]};
+        }
+        EXPECT_NEAR(want.y, seen.y, 1) << "Y at " << x << "," << y;
+        EXPECT_NEAR(want.u, seen.u, 1) << "U at " << x << "," << y;
+        EXPECT_NEAR(want.v, seen.v, 1) << "V at " << x << "," << y;
+      }
     }
   }
 }
