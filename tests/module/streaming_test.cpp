@@ -271,7 +271,9 @@ void StreamOneFrame(const LoadedLibrary& library, StreamPeer& sink, const RECT& 
   sink.KeepPixels(true);
   ComPtr<IBaseFilter> filter;
   ASSERT_EQ(S_OK, library.CreateFilter(&filter));
-  if (format) ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteText(L"OutputFormat", format));
+  if (format) {
+    ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteText(L"OutputFormat", format));
+  }
   ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteBool(L"FramePacing", false));
   ASSERT_EQ(S_OK, SourceSettings(filter.get()).WriteBool(L"IncludeCursor", cursor));
   ASSERT_EQ(S_OK, WriteProperty(filter.get(), L"CaptureArea", 1));
@@ -369,7 +371,9 @@ TEST_F(StreamingThreadedTest, YuvFramesShowTheWindowInTheirLayouts) {
       RECT value = captured;
       ASSERT_EQ(S_OK, graph.WritePointer(L"CaptureValue", &value));
       LONG dimensions[2] = {size.cx, size.cy};
-      if (size.cx != 160) ASSERT_EQ(S_OK, graph.WritePointer(L"OutputDimensions", dimensions));
+      if (size.cx != 160) {
+        ASSERT_EQ(S_OK, graph.WritePointer(L"OutputDimensions", dimensions));
+      }
       ASSERT_EQ(S_OK, graph.Connect(0));
       ASSERT_TRUE(SUCCEEDED(graph.Run()));
       ASSERT_TRUE(graph.WaitForFrames(2));
