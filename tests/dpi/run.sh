@@ -31,10 +31,9 @@ export WINEPREFIX=$DORVANTEL_WINEPREFIX
 source "$here/../support/checks.sh" "$1"
 
 work=$(mktemp -d "$dir/dpi.XXXXXX")
-demo_pid=""
 register() { "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe" "$@"; }
 cleanup() {
-  [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null
+  [ -n "$demo" ] && kill "$demo" 2>/dev/null
   register unregister --all >/dev/null 2>&1
   wineserver -k >/dev/null 2>&1
   wineserver -w >/dev/null 2>&1
@@ -57,23 +56,15 @@ use_dpi() {  # use_dpi DPI
   "$(wine64_loader)" wineboot </dev/null >/dev/null 2>&1
 }
 
-# The demo window (per-monitor aware, so placed in physical pixels) at LEFT,TOP: bottom right,
-# outside the top-left part that an unaware view's size would crop at any scale above 100 %.
+# The demo window (checks.sh's start_demo; per-monitor aware, so placed in physical pixels) at
+# LEFT,TOP: bottom right, outside the top-left part that an unaware view's size would crop at any
+# scale above 100 %.
 left=$((width * 70 / 100)) top=$((height * 60 / 100))
 bars="320x160+$left+$top"
-show_demo() {
-  "$ROOT/scripts/wine-run" "$dir/dorvantel-demo.exe" --at "$left,$top" --size 320x240 --title "Dorvantel dpi" \
-    --seconds 600 >"$work/demo.log" 2>&1 &
-  demo_pid=$!
-  for _ in $(seq 600); do grep -q ready "$work/demo.log" && break; sleep 0.1; done
-  grep -q ready "$work/demo.log" || { fail "$dpi dpi: the demo window did not appear"; return 1; }
-  sleep 0.5
-  xdotool mousemove "$((width - 10))" "$((height - 10))"
-}
 hide_demo() {
-  [ -n "$demo_pid" ] && kill "$demo_pid" 2>/dev/null
-  wait "$demo_pid" 2>/dev/null
-  demo_pid=""
+  [ -n "$demo" ] && kill "$demo" 2>/dev/null
+  wait "$demo" 2>/dev/null
+  demo=""
 }
 
 for dpi in 96 120 144 192; do
@@ -84,7 +75,7 @@ for dpi in 96 120 144 192; do
   if [ "$status" -ne 0 ]; then grep -vE '^\[ RUN|^\[       OK' "$work/tests-$dpi.log" | sed 's/^/  /' | head -n 80; fi
   check "$dpi dpi: the unaware test host's checks" 0 "$status"
 
-  show_demo || continue
+  start_demo "$left" "$top"
   register register >/dev/null 2>"$work/err" || fail "$dpi dpi: cannot register the device: $(cat "$work/err")"
   import -window root "$work/screen.png"
   crop "$work/screen.png" "$bars" "$work/b.png"
