@@ -1,7 +1,7 @@
 // dorvantel-bench: frames per second, CPU per frame and peak memory of the desktop filter and
 // of the bare platform loops that bound it, one case after another on the current display.
 //
-//   dorvantel-bench [--seconds S] [--warmup S] [--xserver-pid PID] CASE...
+//   dorvantel-bench [--seconds S] [--warmup S] [--xserver-pid PID] [--raw-out FILE] CASE...
 //
 // CASE is one of (LAYOUT: rgb32 rgb24 rgb565 rgb555 rgb8 rgb555masks; SCALE: WxH-MODE, MODE a GDI+
 // interpolation mode number, or 100 for the filter's own scaler in filter, grab and profile
@@ -16,6 +16,11 @@
 //                                    counting sink that brings none, as ffmpeg's
 //   grab-LAYOUT[-TARGET][-cursor][-SCALE]     the library's grab alone, no graph
 //   profile-LAYOUT[-cursor][-SCALE]  the grab's steps, each timed
+//   yuv-YUV-PATH                the filter's conversion of one grabbed 32-bit frame into YUV
+//                               (i420, nv12, yuy2) on PATH (fast: the one the filter takes;
+//                               avx2, sse2, reference), converted over and over; with
+//                               --raw-out FILE the grabbed frame is written there first, as bgr0
+// LAYOUT in filter and own cases may also be i420, nv12 or yuy2: the filter's YUV formats.
 // TARGET: monitorN (monitor N, 1 the primary) or desktop (every monitor); without it the
 // primary display (area 0).
 // A suffix -thread runs a bare loop, grab or profile on a new thread instead of the main one.
@@ -36,6 +41,7 @@
 #include "bench/filter_graph.h"
 #include "bench/library_grab.h"
 #include "bench/own_allocator.h"
+#include "bench/yuv_convert.h"
 #include "hostkit/apartment.h"
 
 namespace dorvantel {
@@ -51,6 +57,8 @@ struct CaseSpec {
   LONG area = kAreaDisplay;
   LONG monitor = 1;
   bool thread = false;
+  const YuvLayout* yuv = nullptr;  // yuv cases
+  const YuvPath* path = nullptr;
 };
 
 std::vector<std::string> Split(const std::string& text, char separator) {
@@ -78,6 +86,11 @@ bool ParseCase(const std::string& name, CaseSpec* wanted) {
   if (parts.empty()) return false;
   wanted->kind = parts[0];
   size_t next = 1;
+  if (wanted->kind == "yuv") {
+    bool fastest = false;
+    return parts.size() == 3 && !wanted->thread && (wanted->yuv = FindYuvLayout(parts[1])) != nullptr &&
+           (wanted->path = FindYuvPath(parts[2], &fastest)) != nullptr;
+  }
   if (wanted->kind == "ceiling" && parts.size() == 2) {
     // Its own worker thread always; a scaling ceiling names a size and a mode instead.
     return !wanted->thread && (wanted->layout = FindLayout(parts[1])) != nullptr;
@@ -147,6 +160,7 @@ int wmain(int argc, wchar_t** argv) {
   using namespace dorvantel;
   LoopTiming timing;
   unsigned long serverPid = 0;
+  std::wstring rawOut;
   std::vector<std::string> cases;
   for (int i = 1; i < argc; ++i) {
     const std::wstring argument = argv[i];
@@ -156,12 +170,15 @@ int wmain(int argc, wchar_t** argv) {
       timing.warmupSeconds = std::wcstod(argv[++i], nullptr);
     } else if (argument == L"--xserver-pid" && i + 1 < argc) {
       serverPid = std::wcstoul(argv[++i], nullptr, 10);
+    } else if (argument == L"--raw-out" && i + 1 < argc) {
+      rawOut = argv[++i];
     } else {
       cases.push_back(Narrow(argv[i]));
     }
   }
   if (cases.empty()) {
-    std::fprintf(stderr, "usage: dorvantel-bench [--seconds S] [--warmup S] [--xserver-pid PID] CASE...\n");
+    std::fprintf(stderr,
+                 "usage: dorvantel-bench [--seconds S] [--warmup S] [--xserver-pid PID] [--raw-out FILE] CASE...\n");
     return 2;
   }
 
@@ -178,7 +195,9 @@ int wmain(int argc, wchar_t** argv) {
     LoopTiming caseTiming = timing;
     caseTiming.onWorkerThread = wanted.thread;
     CaseResult result;
-    if (wanted.kind == "gdi") {
+    if (wanted.kind == "yuv") {
+      result = RunYuvConversion(name, *wanted.yuv, *wanted.path, caseTiming, server, rawOut);
+    } else if (wanted.kind == "gdi") {
       result = RunBareGdi(name, *wanted.layout, caseTiming, server);
     } else if (wanted.kind == "ceiling") {
       result = wanted.output ? RunScalingCeiling(name, *wanted.output, wanted.interpolation, caseTiming, server)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bench/layouts.h"
 #include "format/media_type.h"
 #include "hostkit/pins.h"
 #include "hostkit/source_settings.h"
@@ -84,7 +85,7 @@ HRESULT WriteFilterOptions(IBaseFilter* filter, const FilterOptions& options) {
 
 HRESULT FilterGraphCase::Connect(int position, WORD bitCount) {
   TaskMediaType offered;
-  HRESULT hr = OfferedType(graph_.sourcePin(), position, &offered);
+  HRESULT hr = PositionType(graph_.sourcePin(), position, &offered);
   if (FAILED(hr)) return hr;
   const AM_MEDIA_TYPE* type = offered.get();
   if (type->pbFormat && type->cbFormat >= sizeof(VIDEOINFOHEADER)) {

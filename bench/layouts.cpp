@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iterator>
 
+#include "base/com_ptr.h"
+
 namespace dorvantel {
 
 namespace {
@@ -14,6 +16,10 @@ const Layout kLayouts[] = {
     {"rgb555", 3, 16, BI_RGB, {0, 0, 0}},
     {"rgb8", 4, 8, BI_RGB, {0, 0, 0}},
     {"rgb555masks", 5, 16, BI_BITFIELDS, {0x7C00, 0x03E0, 0x001F}},
+    // The filter's YUV formats, for filter and own cases only (GetDIBits makes none of them).
+    {"i420", 6, 12, 0x30323449 /* I420 */, {0, 0, 0}},
+    {"nv12", 7, 12, 0x3231564E /* NV12 */, {0, 0, 0}},
+    {"yuy2", 8, 16, 0x32595559 /* YUY2 */, {0, 0, 0}},
 };
 
 }  // namespace
@@ -23,6 +29,15 @@ const Layout* FindLayout(const std::string& name) {
     if (name == layout.name) return &layout;
   }
   return nullptr;
+}
+
+HRESULT PositionType(IPin* pin, int position, TaskMediaType* type) {
+  if (position < 5) return OfferedType(pin, position, type);
+  ComPtr<IAMStreamConfig> config;
+  HRESULT hr = pin->QueryInterface(IID_IAMStreamConfig, config.put_void());
+  if (FAILED(hr)) return hr;
+  VIDEO_STREAM_CONFIG_CAPS caps = {};
+  return config->GetStreamCaps(position, type->put(), reinterpret_cast<BYTE*>(&caps));
 }
 
 LayoutBuffer::LayoutBuffer(const Layout& layout, LONG width, LONG height)

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/com_ptr.h"
+#include "bench/layouts.h"
 #include "base/handles.h"
 #include "hostkit/pins.h"
 #include "hostkit/source_library.h"
@@ -95,7 +96,7 @@ CaseResult RunOwnAllocator(const std::string& name, const FilterOptions& options
     ComPtr<IPin> pin;
     if (SUCCEEDED(hr)) hr = filter->FindPin(L"1", pin.put());
     TaskMediaType type;
-    if (SUCCEEDED(hr)) hr = OfferedType(pin.get(), options.layout->position, &type);
+    if (SUCCEEDED(hr)) hr = PositionType(pin.get(), options.layout->position, &type);
     if (SUCCEEDED(hr)) {
       const auto* format = reinterpret_cast<const VIDEOINFOHEADER*>(type.get()->pbFormat);
       result.width = format->bmiHeader.biWidth;
