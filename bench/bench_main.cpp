@@ -20,7 +20,8 @@
 //                               (i420, nv12, yuy2) on PATH (fast: the one the filter takes;
 //                               avx2, sse2, reference), converted over and over; with
 //                               --raw-out FILE the grabbed frame is written there first, as bgr0
-// LAYOUT in filter and own cases may also be i420, nv12 or yuy2: the filter's YUV formats.
+// LAYOUT in own cases may also be i420, nv12 or yuy2, the filter's YUV formats (in Wine's graph,
+// filter cases, their connection fails with VFW_E_NO_ACCEPTABLE_TYPES, not yet looked into).
 // TARGET: monitorN (monitor N, 1 the primary) or desktop (every monitor); without it the
 // primary display (area 0).
 // A suffix -thread runs a bare loop, grab or profile on a new thread instead of the main one.

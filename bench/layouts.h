@@ -1,7 +1,8 @@
 #pragma once
 // The output layouts of the desktop pin, by the names the benchmark uses (rgb32, rgb24,
 // rgb565, rgb555 with BI_RGB, rgb8, rgb555masks: 5-5-5 with BI_BITFIELDS; i420, nv12, yuy2 for
-// the filter and own cases only), as bitmap infos that GetDIBits can fill. GetDIBits' own 8-bit conversion (its colour table) is the platform's
+// the own cases: in Wine's graph their connection fails, VFW_E_NO_ACCEPTABLE_TYPES), as bitmap infos
+// that GetDIBits can fill. GetDIBits' own 8-bit conversion (its colour table) is the platform's
 // baseline for rgb8; the filter maps to its colour cube instead.
 
 #include <windows.h>
