@@ -23,6 +23,19 @@
 # DORVANTEL_BENCH_32 (1: also the 32-bit ceilings, once per screen in one process; default 0),
 # DORVANTEL_BENCH_OUT (output folder, default docs/), DORVANTEL_BENCH_MONITORS (0 leaves out
 # the rows of the display of several monitors; default 1).
+#
+# DORVANTEL_BENCH_CASES=yuv runs only the YUV rows instead (docs/performance-yuv.md, its .tsv;
+# the same DORVANTEL_BENCH_SCREENS, _RUNS, _SECONDS and _OUT): per screen size and repetition
+#   - the filter's conversion of one grabbed frame into I420, NV12 and YUY2, on the fastest
+#     path, SSE2 and the plain reference (bench case yuv-LAYOUT-PATH, one process for all);
+#   - ffmpeg's own bgr0-to-yuv420p conversion of the same frame (written by the bench with
+#     --raw-out), the Windows ffmpeg 4.1 under Wine and Linux ffmpeg: -benchmark's CPU of a
+#     converting run less that of a run that converts nothing, over the frames;
+#   - the grab: the design's ceiling, the library's grab, and the filter on its own allocator
+#     in RGB32 and in each YUV format (what a host receives);
+#   - ./run record into MP4 at 30 fps: --format rgb32 (ffmpeg converts) and --format i420 (the
+#     filter converts), whole-process CPU of the recorder and ffmpeg (/usr/bin/time) of a
+#     DORVANTEL_BENCH_RECORD_LONG-second run (default 5) less a 1-second one, over the frames.
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
@@ -194,6 +207,124 @@ paint_screen() {
   PAINTER_PID=$!
   sleep 1
 }
+
+machine_lines() {  # machine_lines ELAPSED LOAD-BEFORE
+  local wine_version cpu
+  wine_version=$("$(wine64_loader)" --version 2>/dev/null || echo unknown)
+  cpu=$(awk -F': ' '/model name/ { print $2; exit }' /proc/cpuinfo)
+  cat <<EOF2
+- Machine: $(nproc) cores ($cpu), $(awk '/MemTotal/ { printf "%.0f GiB", $2 / 1048576 }' /proc/meminfo) memory, $(uname -sr)
+- Wine: $wine_version; Xvfb $(dpkg-query -W -f='${Version}' xvfb 2>/dev/null || echo unknown), 24-bit depth; ffmpeg $(ffmpeg -version 2>/dev/null | awk 'NR == 1 { print $3 }')
+- Run on $(date -u '+%Y-%m-%d %H:%M UTC'), $1 s in all; load average before $2, after $(cut -d' ' -f1-3 /proc/loadavg); 1-minute load at the start of each repetition $(sort -n "$work/loads" | awk 'NR == 1 { lo = $1 } { hi = $1 } END { print lo " to " hi }')
+EOF2
+}
+
+# ffmpeg's conversion of the grabbed frame ($work/frame.raw, bgr0): a row of runs.tsv whose
+# cpu_ms is the CPU per frame of a run into yuv420p less that of a run that converts nothing.
+yuv_ffmpeg_row() {  # yuv_ffmpeg_row SCREEN RUN CASE FRAMES COMMAND...
+  local screen=$1 run=$2 name=$3 frames=$4 pf
+  shift 4
+  local -a times=()
+  for pf in bgr0 yuv420p; do
+    "$@" -hide_banner -nostdin -benchmark -f rawvideo -pix_fmt bgr0 -video_size "$screen" -stream_loop -1 \
+      -i "$YUV_RAW" -frames:v "$frames" -pix_fmt "$pf" -f null - >"$work/conv.log" 2>&1 </dev/null || true
+    times+=("$(tr '\r' '\n' <"$work/conv.log" | awk '/bench: utime/ { for (i = 1; i <= NF; i++) {
+      split($i, kv, "="); sub(/s$/, "", kv[2]); t[kv[1]] = kv[2] } } /^frame=/ { sub(/^frame= */, ""); split($0, a, " "); n = a[1] }
+      END { printf "%d %.3f %.3f", n, t["utime"] + t["stime"], t["rtime"] }')")
+  done
+  awk -v screen="$screen" -v run="$run" -v name="$name" -v p="${times[0]}" -v c="${times[1]}" 'BEGIN {
+    split(p, a, " "); split(c, b, " ")
+    ok = a[1] > 0 && b[1] == a[1]
+    d = ok ? b[1] : 1
+    printf "%s\t64\t%s\t%s\t%d\t%s\t%d\t%.3f\t%.2f\t%.3f\t-1\t-1\t-1\tall_ms=%.3f\n", screen, run, name, ok, screen, b[1],
+      b[3] - a[3], (ok && b[3] > a[3]) ? b[1] / (b[3] - a[3]) : 0, 1000 * (b[2] - a[2]) / d, 1000 * b[2] / d
+  }' >>"$runs_file"
+}
+
+# One ./run record into MP4: prints "frames delivered-fps cpu-seconds xserver-seconds".
+record_once() {  # record_once FORMAT SECONDS
+  local x0 x1 frames fps
+  x0=$(server_ticks "$XVFB_PID")
+  DORVANTEL_PREBUILT=1 /usr/bin/time -f '%U %S' -o "$work/rec.time" "$ROOT/run" record "$work/rec.mp4" \
+    --format "$1" --rate 30 --seconds "$2" >/dev/null 2>"$work/rec.log" </dev/null || true
+  x1=$(server_ticks "$XVFB_PID")
+  frames=$(tr '\r' '\n' <"$work/rec.log" | grep -o '[0-9]* frames, [0-9.]* s' | tail -n 1 | cut -d' ' -f1)
+  fps=$(tr '\r' '\n' <"$work/rec.log" | grep -o 'delivered [0-9.]* frames per second' | tail -n 1 | cut -d' ' -f2)
+  echo "${frames:-0} ${fps:-30} $(awk '{ printf "%.3f", $1 + $2 }' "$work/rec.time") $(awk -v a="$x0" -v b="$x1" 'BEGIN { printf "%.2f", (b - a) / 100 }')"
+}
+
+# A row of runs.tsv from a short and a long recording: CPU and X server milliseconds per frame
+# as the difference of the two over the difference in frames (the programs' start cancels).
+record_row() {  # record_row SCREEN RUN FORMAT
+  local short long
+  short=$(record_once "$3" 1)
+  long=$(record_once "$3" "$RECORD_LONG")
+  awk -v screen="$1" -v run="$2" -v name="record-$3" -v s="$short" -v l="$long" -v secs="$RECORD_LONG" 'BEGIN {
+    split(s, a, " "); split(l, b, " ")
+    frames = b[1] - a[1]
+    ok = a[1] > 0 && frames > 0
+    d = ok ? frames : 1
+    printf "%s\t64\t%s\t%s\t%d\t%s\t%d\t%s\t%.2f\t%.3f\t%.3f\t-1\t-1\tall_ms=%.3f\n", screen, run, name, ok, screen, b[1],
+      secs, b[2], 1000 * (b[3] - a[3]) / d, 1000 * (b[4] - a[4]) / d, (b[1] > 0) ? 1000 * b[3] / b[1] : 0
+  }' >>"$runs_file"
+}
+
+YUV_CASES="yuv-i420-fast yuv-nv12-fast yuv-yuy2-fast yuv-i420-sse2 yuv-nv12-sse2 yuv-yuy2-sse2
+yuv-i420-reference yuv-nv12-reference yuv-yuy2-reference"
+YUV_GRAB_CASES="ceiling-rgb32 grab-rgb32-thread own-rgb32 own-i420 own-nv12 own-yuy2"
+RECORD_LONG=${DORVANTEL_BENCH_RECORD_LONG:-5}
+if [ "${DORVANTEL_BENCH_CASES:-}" = yuv ]; then
+  build_bits 64 --target dorvantel64 dorvantel-record >/dev/null
+  started=$(date +%s)
+  load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+  YUV_RAW_LINUX=$work/frame.raw
+  for screen in $SCREENS; do
+    (
+      trap - EXIT
+      unset DISPLAY
+      export DORVANTEL_SCREEN=${screen}x24
+      ensure_display
+      ensure_prefix
+      bench 64 --seconds 0.5 gdi-rgb32 >/dev/null
+      sleep 3
+      paint_screen "$screen"
+      pixels=$(( ${screen%x*} * ${screen#*x} ))
+      # About a second of ffmpeg's conversion at any size.
+      frames=$(( 600 * 921600 / pixels ))
+      for run in $(seq "$RUNS"); do
+        log "screen $screen: YUV run $run of $RUNS"
+        cut -d' ' -f1 /proc/loadavg >>"$work/loads"
+        # shellcheck disable=SC2086
+        bench 64 --seconds "$SECONDS_PER_RUN" --xserver-pid "$XVFB_PID" --raw-out "Z:${YUV_RAW_LINUX//\//\\}" \
+          $YUV_CASES >"$work/case.txt"
+        record "$screen" 64 "$run" "$work/case.txt"
+        for c in $YUV_GRAB_CASES; do
+          bench 64 --seconds "$SECONDS_PER_RUN" --xserver-pid "$XVFB_PID" "$c" >"$work/case.txt"
+          record "$screen" 64 "$run" "$work/case.txt"
+        done
+        YUV_RAW="Z:${YUV_RAW_LINUX//\//\\}" yuv_ffmpeg_row "$screen" "$run" ffmpeg-win-yuv420p "$frames" \
+          "$ROOT/scripts/wine-ffmpeg" 64
+        YUV_RAW=$YUV_RAW_LINUX yuv_ffmpeg_row "$screen" "$run" ffmpeg-linux-yuv420p "$frames" ffmpeg
+        record_row "$screen" "$run" rgb32
+        record_row "$screen" "$run" i420
+      done
+      kill "$PAINTER_PID" 2>/dev/null || true
+    )
+  done
+  mkdir -p "$OUT"
+  cp "$runs_file" "$OUT/performance-yuv.tsv"
+  machine_lines $(( $(date +%s) - started )) "$load_before" >"$work/machine.txt"
+  echo "- Displays: $SCREENS; $RUNS runs of ${SECONDS_PER_RUN} s per bench case, interleaved; recordings of 1 and $RECORD_LONG s at 30 fps" >>"$work/machine.txt"
+  grep -q -- '--format i420' "$ROOT/recorder/record.sh" &&
+    echo "- recorder/record.sh passes --format i420 by default here; both rows name their --format explicitly" >>"$work/machine.txt"
+  if ! python3 "$ROOT/scripts/bench_report.py" --yuv "$runs_file" "$work/machine.txt" "$OUT/performance-yuv.md"; then
+    cp "$work/machine.txt" "$OUT/performance-yuv-machine.txt"
+    log "no report: the runs are in $OUT/performance-yuv.tsv, the machine's lines in performance-yuv-machine.txt"
+    exit 1
+  fi
+  log "wrote $OUT/performance-yuv.md, performance-yuv.tsv"
+  exit 0
+fi
 
 started=$(date +%s)
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
