@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # ./run record OUTPUT [recorder options]    ./run record --recover NAME.avi.part
 # Records the screen into OUTPUT. An .avi name gets the recorder's own uncompressed AVI; any
-# other name (capture.mp4, capture.mkv, ...) gets the recorder's raw frames encoded by ffmpeg
-# (H.264 in MP4 and MKV). Builds what is missing first. Uses $DISPLAY when it names a working
-# display; otherwise starts an Xvfb display and shows the recorder's demo window on it. DORVANTEL_BITS=32
-# records with the 32-bit build. The recorder's options: ./run record --help. Exit status: 0
-# recorded, 1 failed (no file), 2 bad options, 3 stopped early with what was recorded kept.
+# other name (capture.mp4, capture.mkv, ...) gets the recorder's raw frames, the filter's I420,
+# encoded by ffmpeg (H.264 in MP4 and MKV). Builds what is missing first. Uses $DISPLAY when it
+# names a working display; otherwise starts an Xvfb display and shows the recorder's demo window
+# on it. DORVANTEL_BITS=32 records with the 32-bit build. The recorder's options: ./run record
+# --help. Exit status: 0 recorded, 1 failed (no file), 2 bad options, 3 stopped early with what
+# was recorded kept.
 # --recover closes the NAME.avi.part of a recording that was killed into a playable NAME.avi.
 set -euo pipefail
 source "$(dirname "$0")/../scripts/common.sh"
 
 if [ $# -eq 0 ] || [ "$1" = --help ] || [ "$1" = -h ]; then
-  sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
+  sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
   [ $# -eq 0 ] && exit 1
 fi
 
@@ -58,7 +59,8 @@ if [ -n "${XVFB_PID:-}" ]; then
   log "recording the virtual display $DISPLAY with the demo window on it"
 fi
 
-# Reads the recorder's raw stream: its header line, then frames, which ffmpeg encodes.
+# Reads the recorder's raw stream: its header line, then frames, which ffmpeg encodes. The
+# recorder sends I420 (yuv420p) unless told another format, so ffmpeg converts nothing.
 encode() {
   local target=$1 magic width="" height="" pix_fmt="" rate="" field
   trap '' INT  # Ctrl-C stops the recorder, which ends the stream; the encoder finishes the file
@@ -75,9 +77,11 @@ encode() {
     esac
   done
   # H.264 in 4:2:0 needs even sides: pad odd ones by a pixel.
+  local pad=()
+  if [ $((width % 2)) = 1 ] || [ $((height % 2)) = 1 ]; then pad=(-vf 'pad=ceil(iw/2)*2:ceil(ih/2)*2'); fi
   setsid ffmpeg -hide_banner -loglevel error -y -f rawvideo -pix_fmt "$pix_fmt" \
     -video_size "${width}x${height}" -framerate "$rate" -i - \
-    -vf 'pad=ceil(iw/2)*2:ceil(ih/2)*2' -pix_fmt yuv420p "$target"
+    "${pad[@]}" -pix_fmt yuv420p "$target"
 }
 
 status=0
@@ -91,7 +95,8 @@ case "${output,,}" in
     ;;
   *)
     set +e
-    run_windows "$dir/dorvantel-record.exe" "${extra[@]}" "$@" - | encode "$output_abs"
+    # The filter's own 4:2:0 for the encoder; a --format of the caller's, later, wins.
+    run_windows "$dir/dorvantel-record.exe" --format i420 "${extra[@]}" "$@" - | encode "$output_abs"
     statuses=("${PIPESTATUS[@]}")
     set -e
     status=${statuses[0]}

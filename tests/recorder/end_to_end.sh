@@ -98,12 +98,63 @@ frame "$work/eight.avi" 0 "$work/eight.png"
 crop "$work/eight.png" 320x160+0+0 "$work/a.png"
 check "8-bit: the bars keep their colours through the palette" 0 "$(differing "$work/a.png" "$work/known.png" 4%)"
 
+# near DESCRIPTION PNG TOLERANCE X0 Y: the bars' centres along row Y of PNG, from the bar whose
+# centre is at X0 (then every 40 pixels while inside the picture), each within TOLERANCE levels
+# of its known colour in every channel.
+near() {
+  local what=$1 png=$2 tolerance=$3 x=$4 y=$5 i wrong="" width
+  width=$(identify -format %w "$png")
+  for ((i = 0; x < width && i < 8; i++, x += 40)); do
+    wrong+=$(echo "${known_rgb[$((x / 40))]} $(pixel "$png" $x $y) $tolerance" | tr , ' ' | awk '{
+      for (c = 1; c <= 3; c++) { d = $(c + 3) - $c; if (NF != 7 || d > $7 || -d > $7) { printf " %s,%s,%s read as %s,%s,%s;", $1, $2, $3, $4, $5, $6; exit } } }')
+  done
+  [ -z "$wrong" ] && pass "$what: $i bars within $tolerance levels" || fail "$what:$wrong"
+}
+known_rgb=(255,255,255 255,255,0 0,255,255 0,255,0 255,0,255 255,0,0 0,0,255 0,0,0)
+
+# The YUV formats as they come from the filter (BT.601, limited range), in the layouts ffmpeg
+# reads by their FOURCC, at the window's even size and at an odd one (the chroma of the last
+# column and row rounded up). Decoded with swscale's exact conversion: its fast one reads the
+# filter's grey 64 (Y 71) as 62 from NV12 and YUY2, and blends chroma across the bars' edges.
+yuv_frame() {  # yuv_frame FILE N PNG
+  ffmpeg -v error -y -i "$1" -vf "select=eq(n\\,$2)" -vsync vfr -frames:v 1 \
+    -sws_flags +accurate_rnd+full_chroma_int -pix_fmt rgb24 "$3"
+}
+for yuv in i420:yuv420p nv12:nv12 yuy2:yuyv422; do
+  format=${yuv%%:*} pix_fmt=${yuv#*:}
+  record --seconds 1 "${own_window[@]}" --format $format "$(winpath "$work/$format.avi")" 2>"$work/err"
+  check "$format: exit status" 0 $?
+  check "$format: ffprobe's view" "codec_name=rawvideo width=320 height=240 pix_fmt=$pix_fmt nb_read_packets=10" \
+    "$(probe "$work/$format.avi" codec_name,width,height,pix_fmt,nb_read_packets)"
+  yuv_frame "$work/$format.avi" 9 "$work/$format.png"
+  near "$format: the bars, upright (top row)" "$work/$format.png" 2 20 0
+  near "$format: the bars, upright (near their last row)" "$work/$format.png" 2 20 150
+  check "$format: the grey band below" 64,64,64 "$(pixel "$work/$format.png" 20 235)"
+  record --seconds 1 "${own_window[@]}" --rect 0,0,161,101 --format $format "$(winpath "$work/odd-$format.avi")" \
+    2>"$work/err"
+  check "$format at 161x101: ffprobe's view" "width=161 height=101 pix_fmt=$pix_fmt nb_read_packets=10" \
+    "$(probe "$work/odd-$format.avi" width,height,pix_fmt,nb_read_packets)"
+  yuv_frame "$work/odd-$format.avi" 9 "$work/odd-$format.png"
+  near "$format at 161x101" "$work/odd-$format.png" 2 20 50
+  near "$format at 161x101, the last row" "$work/odd-$format.png" 2 20 100
+  near "$format at 161x101, the last column" "$work/odd-$format.png" 2 160 50
+done
+
 # Raw frames through a pipe into ffmpeg, as `./run record capture.mp4` does.
 DORVANTEL_BITS=$bits "$ROOT/run" record "$work/capture.mp4" --seconds 3 --quiet 2>"$work/err"
 check "mp4 through the pipe: exit status" 0 $?
 check "mp4 through the pipe: ffprobe's view" \
   "codec_name=h264 width=${screen%x*} height=${screen#*x} r_frame_rate=10/1 nb_read_packets=30" \
   "$(probe "$work/capture.mp4" codec_name,width,height,r_frame_rate,nb_read_packets)"
+# The encoder gets the filter's I420 (no conversion of its own): an odd size is padded to even
+# sides for H.264, the colours kept.
+DORVANTEL_BITS=$bits "$ROOT/run" record "$work/odd.mp4" --seconds 2 --quiet "${own_window[@]}" --rect 0,0,161,101 \
+  2>"$work/err"
+check "odd mp4: exit status" 0 $?
+check "odd mp4: ffprobe's view" "codec_name=h264 width=162 height=102 pix_fmt=yuv420p nb_read_packets=20" \
+  "$(probe "$work/odd.mp4" codec_name,width,height,pix_fmt,nb_read_packets)"
+yuv_frame "$work/odd.mp4" 15 "$work/odd-mp4.png"
+near "odd mp4" "$work/odd-mp4.png" 3 20 50
 
 # Bad input: a clear one-line error, a non-zero exit, and no file.
 expect_error() {  # expect_error DESCRIPTION STATUS MESSAGE PROGRAM ARGS...
@@ -210,7 +261,7 @@ kept "mp4, window closed" "$work/closed.mp4" "stopped early: the recorded window
 wait "$closer" "$closing"
 DORVANTEL_BITS=$bits "$ROOT/run" record "$work/killed.mp4" --quiet --rect $left,$top,320,240 2>"$work/err" &
 encoding=$!
-recorder=$(recorder_pid "--quiet --rect $left,$top,320,240 -") && sleep 3 && kill -9 "$recorder"
+recorder=$(recorder_pid "--format i420 --quiet --rect $left,$top,320,240 -") && sleep 3 && kill -9 "$recorder"
 wait "$encoding"
 check "mp4, recorder killed: exit status" 3 $?
 kept "mp4, recorder killed" "$work/killed.mp4" "stopped early: the recorder was killed (signal 9)"
