@@ -57,7 +57,9 @@ def write_yuv_report(runs_path, machine_path, out_path):
              "- **conversion**: bench case `yuv-LAYOUT-PATH`: one frame of the screen grabbed with the library's "
              "grab (32-bit, bottom-up, as the filter grabs it), then converted by `ConvertToYuvWith` over and "
              "over; CPU milliseconds per frame (one thread). *fast* is the path the filter takes "
-             "(`FastestYuvPath()`, named in the table).",
+             "(`FastestYuvPath()`, named in the table). The same frame each time: at the smaller sizes much of "
+             "it may stay in the processor's caches, where a fresh grab would not; the `own-` rows below show "
+             "what a converted frame costs inside the filter.",
              "- **ffmpeg's conversion**: the same frame written as bgr0 (`--raw-out`), read by ffmpeg looping "
              "over it (`-stream_loop -1`) into `-pix_fmt yuv420p -f null -`; the CPU per frame (`-benchmark` "
              "utime + stime) less that of the same run that converts nothing (`-pix_fmt bgr0`), so reading the "
