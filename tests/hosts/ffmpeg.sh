@@ -12,8 +12,10 @@ left=100 top=80
 # Presets beside the plain device, which must behave as it always did.
 register register --name "Dorvantel rect" --rect $left,$top,320,240 --rate 25 --cursor 2>>"$work/err" &&
   register register --name "Dorvantel bare" --rect $left,$top,320,240 --no-cursor 2>>"$work/err" &&
-  register register --name "Dorvantel scaled" --size 640x360 --format rgb24 2>>"$work/err" ||
+  register register --name "Dorvantel scaled" --size 640x360 --format rgb24 2>>"$work/err" &&
+  register register --name "Dorvantel rgb24" --format rgb24 2>>"$work/err" ||
   { echo "FAIL - cannot register the presets: $(cat "$work/err")"; exit 1; }
+register list >"$work/list0"
 start_demo $left $top
 
 host -f dshow -list_devices true -i dummy 2>"$work/devices"
@@ -22,7 +24,7 @@ for name in Dorvantel "Dorvantel rect" "Dorvantel bare" "Dorvantel scaled"; do
 done
 
 host -f dshow -list_options true -i video=Dorvantel 2>"$work/options"
-for format in bgr0 bgr24 rgb555le rgb8; do
+for format in bgr0 bgr24 rgb555le rgb8 yuv420p nv12 yuyv422; do
   grep -Eq "pixel_format=$format +min s=1x1 fps=1 max s=8192x8192 fps=1000" "$work/options" \
     && pass "lists $format with its size and rate ranges" || fail "$format: not listed with 1x1-8192x8192 at 1-1000 fps"
 done
@@ -95,12 +97,21 @@ if capture full 2 -video_size "$screen" -framerate 20 -pixel_format bgr0; then
     "$(probe "$work/full.avi" width,height,r_frame_rate)"
 fi
 
+# A device registered with a format alone still scales with the filter's own scaler when the
+# host asks for a size: GDI+, the filter's default, made 16 to 49 frames in 3 s of 75 here.
+grep -A3 -x "Dorvantel rgb24" <(tr -d '\r' <"$work/list0") | grep -qx "  InterpolationMode=100" \
+  && pass "a device of --format alone is listed with the fast scaler" || fail "--format alone: $(cat "$work/list0")"
+if device="Dorvantel rgb24" capture rgb24 3 -video_size 640x480 -framerate 25 -pixel_format bgr24; then
+  check "--format preset at 640x480: the input ffmpeg sees" "rawvideo, bgr24, 640x480, 25 fps" "$(input rgb24)"
+  counted rgb24 25 3
+fi
+
 # Presets: what the device was registered with, without a single option to ffmpeg. The
 # pointer rests on the black bar, where the preset without cursor leaves it black. (Wine
 # gives a process no cursor over windows of another, so the one with it cannot show it here.)
 register list >"$work/list"
-grep -A3 -x "Dorvantel bare" <(tr -d '\r' <"$work/list") | grep -qx "  IncludeCursor=0" &&
-  grep -A4 -x "Dorvantel rect" <(tr -d '\r' <"$work/list") | grep -qx "  IncludeCursor=1" \
+grep -A4 -x "Dorvantel bare" <(tr -d '\r' <"$work/list") | grep -qx "  IncludeCursor=0" &&
+  grep -A5 -x "Dorvantel rect" <(tr -d '\r' <"$work/list") | grep -qx "  IncludeCursor=1" \
   && pass "the presets are listed with their cursor settings" || fail "cursor settings: $(cat "$work/list")"
 xdotool mousemove $((left + 300)) $((top + 40))
 sleep 0.5
@@ -168,11 +179,13 @@ register register --name "Dorvantel colours" --rect $colours_rect 2>"$work/err" 
     register register --name "Dorvantel colours $format" --rect $colours_rect --format $format 2>>"$work/err" || break
   done || fail "cannot register the colour presets: $(cat "$work/err")"
 
-# read_back NAME PNG TOLERANCES: each block's colour in PNG within R,G,B TOLERANCES of the known one.
+# read_back NAME PNG TOLERANCES [WIDTH HEIGHT]: each block's colour in PNG within R,G,B
+# TOLERANCES of the known one, at the block's centre (in a picture of the blocks scaled to
+# WIDTH x HEIGHT, where the centre went).
 read_back() {
-  local i=0 want wrong=""
+  local i=0 want wrong="" width=${4:-$((40 * ${#known[@]}))} height=${5:-40}
   for want in "${known[@]}"; do
-    wrong+=$(echo "$want $(pixel "$2" $((20 + 40 * i)) 20) $3" | tr , ' ' | awk '{ for (c = 1; c <= 3; c++) {
+    wrong+=$(echo "$want $(pixel "$2" $(((20 + 40 * i) * width / (40 * ${#known[@]}))) $((height / 2))) $3" | tr , ' ' | awk '{ for (c = 1; c <= 3; c++) {
       d = $(c + 3) - $c
       if (NF != 9 || d > $(c + 6) || -d > $(c + 6)) { printf " %s,%s,%s read as %s,%s,%s;", $1, $2, $3, $4, $5, $6; exit }
     } }')
@@ -210,6 +223,41 @@ colours "preset rgb555" "Dorvantel colours rgb555" rgb555le 4,4,4
 colours "preset rgb565" "Dorvantel colours rgb565" rgb565le 4,4,4
 colours "-pixel_format rgb8" "Dorvantel colours" rgb8 18,18,43 -pixel_format rgb8
 colours "preset rgb8" "Dorvantel colours rgb8" rgb8 18,18,43
+
+# The YUV formats (BT.601 limited range, what ffmpeg takes untagged YUV for), chosen with
+# -pixel_format at an even and an odd size, the blocks scaled to it: ffmpeg names the stream,
+# and Debian's ffmpeg decodes what 4.1 received (its packets, raw) at the layout's own size
+# with no row padding; ffmpeg 4.1's own conversion to bgra is held to the same (both with
+# swscale's exact conversion: its fast one reads grey 64 as 62 from NV12 and YUY2). The 40 x 40
+# blocks, scaled up, keep their centres far from the edges where a 2x2 chroma cell would mix
+# two colours.
+yuv_colours() {  # yuv_colours PIX_FMT WIDTH HEIGHT
+  local format=$1 width=$2 height=$3 name="$1 $2x$3"
+  if ! host -y -rtbufsize 64M -f dshow -video_size ${width}x$height -pixel_format $format -i "video=Dorvantel colours" \
+    -sws_flags +accurate_rnd+full_chroma_int -t 1 -c:v rawvideo -pix_fmt bgra "$(winpath "$work/$format.avi")" \
+    -t 1 -c:v copy -f rawvideo "$(winpath "$work/$format.raw")" 2>"$work/$format.log"; then
+    fail "$name: ffmpeg failed: $(grep -v '^ALSA' "$work/$format.log" | tail -n 2 | tr '\n' ' ')"
+    return
+  fi
+  check "$name: the stream ffmpeg sees" "$format ${width}x$height" \
+    "$(sed -n 's/.*Stream #0:0: Video: rawvideo[^,]*, \([^,]*\), \([0-9x]*\).*/\1 \2/p' "$work/$format.log" | head -n 1)"
+  local bytes frames
+  bytes=$(ffmpeg -v error -f rawvideo -pixel_format $format -video_size ${width}x$height -i "$work/$format.raw" \
+    -frames:v 1 -f rawvideo - | wc -c)
+  frames=$(($(stat -c %s "$work/$format.raw") / bytes))
+  [ $(($(stat -c %s "$work/$format.raw") % bytes)) = 0 ] && [ "$frames" -ge 5 ] \
+    && pass "$name: $frames whole frames of $bytes bytes" || fail "$name: $(stat -c %s "$work/$format.raw") bytes, not whole frames of $bytes"
+  ffmpeg -v error -y -f rawvideo -pixel_format $format -video_size ${width}x$height -i "$work/$format.raw" \
+    -vf "select=eq(n\\,3)" -vsync vfr -frames:v 1 -sws_flags +accurate_rnd+full_chroma_int -pix_fmt rgb24 \
+    "$work/$format.png"
+  read_back "$name, as $(ffmpeg -version | sed -n '1s/ Copyright.*//p') reads it" "$work/$format.png" 2,2,2 $width $height
+  frame "$work/$format.avi" 3 "$work/$format-4.1.png"  # bgra: no conversion from YUV here
+  read_back "$name, as ffmpeg 4.1 reads it" "$work/$format-4.1.png" 2,2,2 $width $height
+}
+for format in yuv420p nv12 yuyv422; do
+  yuv_colours $format 640 360
+  yuv_colours $format 321 181
+done
 kill "$colour_window" 2>/dev/null
 
 echo "$failures failed"
