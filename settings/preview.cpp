@@ -115,8 +115,12 @@ HRESULT Preview::StartGraph(const Preset& preset, int rate, std::wstring* error)
     *error = L"cannot create the filter: " + ResultText(hr);
     return hr;
   }
-  // Exactly what binding the device does with the stored values.
-  hr = LoadPreset(source.get(), preset);
+  // Exactly what binding the device does with the stored values, but for a YUV format: the
+  // preview draws its frames with GDI, so it takes the source's first format, RGB32, then.
+  Preset shown = preset;
+  std::optional<PixelFormat> hostsFormat;
+  if (shown.format && DescribePixelFormat(*shown.format).yuv) hostsFormat = std::exchange(shown.format, std::nullopt);
+  hr = LoadPreset(source.get(), shown);
   if (FAILED(hr)) {
     *error = L"the filter refuses these settings: " + ResultText(hr);
     return hr;
@@ -134,6 +138,7 @@ HRESULT Preview::StartGraph(const Preset& preset, int rate, std::wstring* error)
   if (SUCCEEDED(hr)) {
     SectionLockHolder hold(&lock_);
     format_ = format;
+    hostsFormat_ = hostsFormat;
     frame_.clear();
   }
   if (SUCCEEDED(hr)) {
@@ -173,8 +178,13 @@ HRESULT Preview::SampleCB(double, IMediaSample* sample) {
 bool Preview::Paint(HDC dc, const RECT& area, std::wstring* size) {
   SectionLockHolder hold(&lock_);
   if (frame_.empty() || format_.width <= 0 || format_.height <= 0) return false;
-  *size = std::to_wstring(format_.width) + L"x" + std::to_wstring(format_.height) + L" " +
-          DescribePixelFormat(format_.pixels).name;
+  *size = std::to_wstring(format_.width) + L"x" + std::to_wstring(format_.height) + L" ";
+  if (hostsFormat_) {
+    *size += DescribePixelFormat(*hostsFormat_).name + std::wstring(L" (previewed in ") +
+             DescribePixelFormat(format_.pixels).name + L")";
+  } else {
+    *size += DescribePixelFormat(format_.pixels).name;
+  }
   // The header and the colour table (or the 5-6-5 masks) that StretchDIBits reads.
   std::vector<BYTE> info(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD));
   auto* header = reinterpret_cast<BITMAPINFOHEADER*>(info.data());

@@ -20,6 +20,7 @@
 #include <qedit.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,8 @@ class Preview : public SampleCallback {
   enum class Start { Stale, Running, Failed };
   Start Started(std::wstring* error);
   // Draws the latest frame into area, scaled to fit with its proportions; false when there
-  // is none. size: the frames' size ("320x240 rgb32").
+  // is none. size: the frames' size ("320x240 rgb32"; for a YUV preset "320x240 i420
+  // (previewed in rgb32)").
   bool Paint(HDC dc, const RECT& area, std::wstring* size);
   // Marks the posted message handled, so that the next frame posts again.
   void Consumed() { posted_ = false; }
@@ -93,6 +95,8 @@ class Preview : public SampleCallback {
 
   SectionLock lock_;
   FrameFormat format_;
+  // A YUV format the preset asks for: the preview connects in RGB32 instead, which GDI draws.
+  std::optional<PixelFormat> hostsFormat_;
   std::vector<BYTE> frame_;
 };
 

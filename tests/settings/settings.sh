@@ -176,9 +176,24 @@ keys "Dorvantel settings" alt+c Home alt+e
 window "Dorvantel preset" >/dev/null || fail "Edit did not open the editor"
 keys "Dorvantel preset" alt+f
 typed "Dorvantel preset" 25
+# The format too: I420, a YUV one, chosen by its name in the list. The preview draws RGB32
+# frames of the same settings, and says so.
+keys "Dorvantel preset" alt+o
+typed "Dorvantel preset" i
+for _ in $(seq 40); do
+  preview=$(inside text "Dorvantel preset" 1128)
+  [[ "$preview" == "Live: "*i420* ]] && snap "Dorvantel preset" "$work/yuv.png" &&
+    [ "$(count "$work/yuv.png" '#FFFF00')" -gt 1000 ] && break
+  sleep 0.5
+done
+check "preview of an I420 preset: what it says" "Live: 180x121 i420 (previewed in rgb32), as hosts get it" "$preview"
+n=$(count "$work/yuv.png" '#FF00FF')
+[ "$n" -gt 1000 ] && pass "preview of an I420 preset: shows the bars ($n magenta pixels)" || fail "preview of an I420 preset: $n magenta pixels"
 keys "Dorvantel preset" alt+s
 gone "Dorvantel preset" || fail "Save did not close the editor"
 check "the edited rate in the registry ($bits-bit view)" 0x19 "$(stored "$bits" "Test region" FrameRate)"
+check "the format chosen in the registry, the fast scaler beside it" "i420 0x64" \
+  "$(stored "$bits" "Test region" OutputFormat) $(stored "$bits" "Test region" InterpolationMode)"
 check "the region is kept" "$((left + 21)),$((top + 20)),$((left + 201)),$((top + 141))" \
   "$(stored "$bits" "Test region" CaptureValue)"
 keys "Dorvantel settings" alt+c Home Down alt+d
@@ -201,8 +216,9 @@ if [ -n "$other_tool" ]; then
     && pass "$other-bit ffmpeg lists the same" || fail "$other-bit ffmpeg's devices: $(grep '"' "$work/devices$other")"
 fi
 host -f dshow -i "video=Test region" -t 1 -f null - 2>"$work/rate.log"
-check "ffmpeg records the edited rate" "rawvideo, bgr0, 180x121, 25 fps" \
-  "$(sed -n 's/.*Stream #0:0: Video: \(rawvideo, [^,]*, [0-9x]*\).*, \([0-9.]* fps\).*/\1, \2/p' "$work/rate.log" | head -n 1)"
+# (ffmpeg names a YUV stream's tag: "rawvideo (I420 / 0x30323449), yuv420p, ...")
+check "ffmpeg records the edited rate and format" "yuv420p, 180x121, 25 fps" \
+  "$(sed -n 's/.*Stream #0:0: Video: rawvideo[^,]*, \([^,]*, [0-9x]*\).*, \([0-9.]* fps\).*/\1, \2/p' "$work/rate.log" | head -n 1)"
 
 # 4. Bad values: a size of 0 and a rate of 5000 get their messages and nothing is written.
 keys "Dorvantel settings" alt+a
