@@ -143,7 +143,7 @@ const wchar_t* RecorderUsage() {
          L"  --rate F             frames per second, 1 to 1000 (default 10)\n"
          L"  --rate-mode M        time stamps: 0 by frame count (default), 1 and 2 by grab time\n"
          L"  --size WxH           scale every frame to this size\n"
-         L"  --interpolation I    how: fast (the filter's own scaler, the default with --size), or\n"
+         L"  --interpolation I    how: fast (the filter's own scaler, the default), or\n"
          L"                       GDI+'s default, low, high, bilinear, bicubic, nearest, hq-bilinear,\n"
          L"                       hq-bicubic\n"
          L"  --format F           rgb32 (default), rgb24, rgb565, rgb555, rgb8, i420, nv12 or yuy2\n"
