@@ -386,15 +386,6 @@ HBITMAP GrabSurfaces::Painted(HDC source, int width, int height) noexcept {
   return painted_.get();
 }
 
-BYTE* GrabSurfaces::WideFrame(size_t bytes) noexcept {
-  if (bytes > wideBytes_) {
-    wide_.reset();  // the old one goes first: two frames never live at once
-    wide_.reset(new (std::nothrow) BYTE[bytes]);
-    wideBytes_ = wide_ ? bytes : 0;
-  }
-  return wide_.get();
-}
-
 BYTE* GrabSurfaces::Band(size_t bytes) noexcept {
   if (bytes > bandBytes_) {
     band_.reset(new (std::nothrow) BYTE[bytes]);
@@ -407,8 +398,6 @@ void GrabSurfaces::Release() noexcept {
   cursor_.Stop();
   band_.reset();
   bandBytes_ = 0;
-  wide_.reset();
-  wideBytes_ = 0;
   targetDC_.reset();
   targetSource_ = nullptr;
   painted_.reset();
@@ -429,7 +418,8 @@ bool GrabFrame(const GrabRequest& request) noexcept {
 namespace {
 
 // A YUV frame: the grab's 32-bit frame of the destination's size (scaled, with the cursor, as
-// any grab), converted into the layout in one pass.
+// any grab) drawn into a kept 32-bit DIB section (an unscaled screen copy goes straight into
+// it, one pass), then converted from the section's memory into the layout in one more.
 bool GrabYuv(const GrabRequest& request, YuvLayout layout, GrabSurfaces& surfaces) noexcept {
   const BITMAPINFOHEADER& header = request.info->bmiHeader;
   const LONG width = header.biWidth, height = header.biHeight;
@@ -437,22 +427,28 @@ bool GrabYuv(const GrabRequest& request, YuvLayout layout, GrabSurfaces& surface
   if (needed == 0 || request.destinationBytes < needed) return false;
   const uint64_t wideBytes = static_cast<uint64_t>(width) * 4 * static_cast<uint64_t>(height);
   if (wideBytes > SIZE_MAX) return false;
-  BYTE* wide = surfaces.WideFrame(static_cast<size_t>(wideBytes));
-  if (!wide) return false;
   BITMAPINFO wideInfo = {};
   wideInfo.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
   wideInfo.bmiHeader.biWidth = width;
-  wideInfo.bmiHeader.biHeight = height;  // bottom-up, as GDI writes most readily
+  wideInfo.bmiHeader.biHeight = height;  // bottom-up, as the one-pass screen copy takes it
   wideInfo.bmiHeader.biPlanes = 1;
   wideInfo.bmiHeader.biBitCount = 32;
   wideInfo.bmiHeader.biCompression = BI_RGB;
+  HBITMAP section = surfaces.Section(request.source, &wideInfo, sizeof(BITMAPINFOHEADER));
+  DIBSECTION described = {};
+  if (!section || ::GetObjectW(section, sizeof(described), &described) != sizeof(described) ||
+      !described.dsBm.bmBits) {
+    return false;
+  }
+  BYTE* wide = static_cast<BYTE*>(described.dsBm.bmBits);
   GrabRequest grab = request;
   grab.destination = wide;
   grab.destinationBytes = static_cast<size_t>(wideBytes);
-  grab.destinationSection = nullptr;
+  grab.destinationSection = section;
   grab.info = &wideInfo;
   grab.infoBytes = sizeof(BITMAPINFOHEADER);
   if (!GrabFrame(grab, surfaces)) return false;
+  ::GdiFlush();  // GDI may batch its drawing into the section
   const ptrdiff_t stride = static_cast<ptrdiff_t>(width) * 4;
   return ConvertToYuv(layout, wide + (height - 1) * stride, -stride, width, height, request.destination,
                       request.destinationBytes);

@@ -35,7 +35,8 @@ class GrabSurfaces {
   HBITMAP ScalingCanvas(HDC source, int width, int height) noexcept;
   FastScaleSurfaces& FastScale() noexcept { return fastScale_; }
   // A DIB section in layout (width and height included) with a memory device context for
-  // it, or null. The section is not selected into the device context.
+  // it, or null: the 16-bit masked conversion's, or the 32-bit frame a YUV grab converts from.
+  // The section is not selected into the device context.
   HBITMAP Section(HDC source, const BITMAPINFO* layout, size_t layoutBytes) noexcept;
   HDC SectionDC() const noexcept { return sectionDC_.get(); }
   // A memory device context compatible with source for drawing into a caller's DIB section
@@ -50,9 +51,6 @@ class GrabSurfaces {
   // A buffer of at least bytes that the conversion into an 8-bit layout passes its lines
   // through, or null. Kept until a larger one is asked for.
   BYTE* Band(size_t bytes) noexcept;
-  // A buffer of at least bytes that a YUV grab's 32-bit frame is grabbed into before it is
-  // converted, or null. Kept until a larger one is asked for.
-  BYTE* WideFrame(size_t bytes) noexcept;
 
   // Releases every bitmap and device context and ends the cursor probe's thread; the next
   // grab makes them anew.
@@ -81,8 +79,6 @@ class GrabSurfaces {
   CursorProbe cursor_;
   std::unique_ptr<BYTE[]> band_;
   size_t bandBytes_ = 0;
-  std::unique_ptr<BYTE[]> wide_;
-  size_t wideBytes_ = 0;
 };
 
 // What one grab copies and where it writes the frame.
