@@ -163,8 +163,8 @@ def write_yuv_report(runs_path, machine_path, out_path):
               + " a frame more than its RGB32 (CPU + X server), against a conversion of "
               + each(lambda r: f"{f(r['conv'], 3)} ms") + ": "
               + each(lambda r: f"{f(div(r['own_extra'], r['grab']), 2)} of the grab")
-              + " (its RGB32 is copied in one pass into the sample's DIB section; a YUV frame is grabbed "
-              "through the kept bitmap and GetDIBits into a 32-bit frame first, then converted). The recording's CPU per frame (recorder + ffmpeg) goes "
+              + " (its RGB32 is copied in one pass into the sample's DIB section; a YUV frame is copied in one "
+              "pass into a kept 32-bit DIB section, then converted from that memory into the sample). The recording's CPU per frame (recorder + ffmpeg) goes "
               "from " + each(lambda r: f"{f(r['before'], 2)} ms to {f(r['after'], 2)} ms ({r['screen']})")
               + " with the filter's I420: a saving of " + each(lambda r: f"{f(r['saving'], 2)} ms")
               + ", where Linux ffmpeg's conversion less the filter's would give "
