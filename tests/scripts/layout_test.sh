@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The programs reach the filter only through its contract header, module/dorvantel.h: each
+# The programs (the recorder, the register tool, the demo and the camera's feed) reach the filter
+# only through its contract header, module/dorvantel.h: each
 # folder includes only what its layer may (the programs: their own folder, the programs'
 # library hostkit/, the preset model preset/ and the shared base/, and the settings program
 # the capture editor editor/ too; hostkit/: itself, preset/ and base/; the capture editor
@@ -25,7 +26,7 @@ strays() {  # strays ROOT FOLDER ALLOWED...
 
 layout() {  # layout ROOT: every stray of every layer
   local program
-  for program in recorder register demo; do strays "$1" "$program" "$program" hostkit preset base; done
+  for program in recorder register demo feed; do strays "$1" "$program" "$program" hostkit preset base; done
   strays "$1" settings settings hostkit editor preset base
   strays "$1" hostkit hostkit preset base
   strays "$1" editor editor preset base
