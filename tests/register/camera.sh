@@ -41,7 +41,11 @@ calls() { grep -v '^feed' "$log" 2>/dev/null; }
 # The feed's line arrives from a process of its own: waited for, five seconds at most.
 feed_line() { for _ in $(seq 50); do grep '^feed' "$log" 2>/dev/null && return; sleep 0.1; done; }
 run_value() { winreg query "$run_key" /v "Dorvantel feed: $1" 2>/dev/null | tr -d '\r' | sed -n 's/^ *Dorvantel feed: .* REG_SZ \+//p'; }
-state() { winreg query "$run_key" 2>/dev/null | tr -d '\r' | grep 'Dorvantel feed'; winreg query "$records" /s 2>/dev/null | tr -d '\r'; }
+# The feeds' logon entries and the cameras' records; nothing when neither is there.
+state() {
+  winreg query "$run_key" 2>/dev/null | tr -d '\r' | grep 'Dorvantel feed'
+  winreg query "$records" /s 2>/dev/null | tr -d '\r' | grep -v '^reg: '
+}
 cleanup() {
   DORVANTEL_MFSENSORGROUP=$standin timeout 120 "$ROOT/scripts/wine-run" "$work/tool/dorvantel-register.exe" camera off --all >/dev/null 2>&1
   winreg delete 'HKCU\Software\Dorvantel' /f >/dev/null 2>&1
@@ -52,8 +56,8 @@ cleanup() {
 trap cleanup EXIT
 build_tool unregister --all >/dev/null 2>&1
 winreg delete 'HKCU\Software\Dorvantel' /f >/dev/null 2>&1
-build_tool register --name "Dorvantel cam" 2>/dev/null
-build_tool register 2>/dev/null
+build_tool register --name "Dorvantel cam" 2>/dev/null && build_tool register 2>/dev/null ||
+  { echo "FAIL - the devices cannot be registered: is $dir/$( [ "$bits" = 64 ] && echo dorvantel64 || echo dorvantel).dll built?"; exit 1; }
 
 # On: one camera of the parameters a camera that outlives the tool needs, named as the device.
 camera status --name "Dorvantel cam"
