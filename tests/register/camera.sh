@@ -15,10 +15,12 @@ if [ "$bits" = 32 ] && i386_emulated; then
   exit 0
 fi
 work=$(mktemp -d "$dir/register-camera.XXXXXX")
-# A copy of the tool with the stand-in feed beside it, as dorvantel-feed.exe.
-mkdir -p "$work/tool" "$work/nofeed"
-cp "$dir/dorvantel-register.exe" "$work/tool/"
-cp "$dir/tests/camera-standin/feed_standin.exe" "$work/tool/dorvantel-feed.exe"
+# A copy of the tool with the stand-in feed beside it, as dorvantel-feed.exe, in a folder with a
+# space in its name as "Program Files" has (the logon entry quotes the path).
+tool="$work/Program Files"
+mkdir -p "$tool" "$work/nofeed"
+cp "$dir/dorvantel-register.exe" "$tool/"
+cp "$dir/tests/camera-standin/feed_standin.exe" "$tool/dorvantel-feed.exe"
 cp "$dir/dorvantel-register.exe" "$work/nofeed/"
 standin=$(winpath "$dir/tests/camera-standin/mfsensorgroup.dll")
 log=$work/calls.log
@@ -33,7 +35,7 @@ build_tool() { timeout 120 "$ROOT/scripts/wine-run" "$dir/dorvantel-register.exe
 # camera ARGS: the copy's camera command; its output in $work/out, errors in $work/err, status in $status.
 camera() {
   : >"$log"
-  timeout 120 "$ROOT/scripts/wine-run" "$work/tool/dorvantel-register.exe" camera "$@" >"$work/out" 2>"$work/err"
+  timeout 120 "$ROOT/scripts/wine-run" "$tool/dorvantel-register.exe" camera "$@" >"$work/out" 2>"$work/err"
   status=$?
   sed -i 's/\r$//' "$work/out" "$work/err"
 }
@@ -47,7 +49,7 @@ state() {
   winreg query "$records" /s 2>/dev/null | tr -d '\r' | grep -v '^reg: '
 }
 cleanup() {
-  DORVANTEL_MFSENSORGROUP=$standin timeout 120 "$ROOT/scripts/wine-run" "$work/tool/dorvantel-register.exe" camera off --all >/dev/null 2>&1
+  DORVANTEL_MFSENSORGROUP=$standin timeout 120 "$ROOT/scripts/wine-run" "$tool/dorvantel-register.exe" camera off --all >/dev/null 2>&1
   winreg delete 'HKCU\Software\Dorvantel' /f >/dev/null 2>&1
   build_tool unregister --all >/dev/null 2>&1
   rm -rf "$work"
@@ -70,8 +72,8 @@ SetString $preset_attribute \"Dorvantel cam\"
 Start callback=null
 Release (the last reference)" "$(calls)"
 check "on: the feed started now, for the device" "feed [--name] [Dorvantel cam]" "$(feed_line)"
-feed=$(winpath "$work/tool/dorvantel-feed.exe")
-check "on: the feed starts at logon" "$feed --name \"Dorvantel cam\"" "$(run_value "Dorvantel cam")"
+feed=$(winpath "$tool/dorvantel-feed.exe")
+check "on: the feed starts at logon, its path quoted" "\"$feed\" --name \"Dorvantel cam\"" "$(run_value "Dorvantel cam")"
 check "on: says so in one line" 1 "$(grep -c 'is on' "$work/err")"
 camera status --name "Dorvantel cam"
 check "status after on" '"Dorvantel cam": Windows camera: on' "$(cat "$work/out")"
@@ -86,7 +88,7 @@ check "on again: the same camera re-opened and started" 2 "$(calls | grep -c -e 
 check "on again: one logon entry" 1 "$(winreg query "$run_key" 2>/dev/null | grep -c 'Dorvantel feed: Dorvantel cam')"
 
 # The check: one line per device of ours.
-"$ROOT/scripts/wine-run" "$work/tool/dorvantel-register.exe" check --this-bitness >"$work/check" 2>&1
+"$ROOT/scripts/wine-run" "$tool/dorvantel-register.exe" check --this-bitness >"$work/check" 2>&1
 tr -d '\r' <"$work/check" | grep -A3 '^"Dorvantel cam"' | grep -qx '  Windows camera: on' &&
   pass "check: the camera's line of the device whose camera is on" || fail "check: $(cat "$work/check")"
 tr -d '\r' <"$work/check" | grep -A3 '^"Dorvantel" ' | grep -qx '  Windows camera: off' &&
@@ -127,7 +129,7 @@ check "refused creation: nothing changed" "" "$(state)"
 camera on --name "Dorvantel cam"
 DORVANTEL_CAMERA_FAIL=Remove camera off --name "Dorvantel cam"
 check "refused Remove: exit status" 1 "$status"
-check "refused Remove: the camera stays recorded, its feed at logon" "$feed --name \"Dorvantel cam\"" "$(run_value "Dorvantel cam")"
+check "refused Remove: the camera stays recorded, its feed at logon" "\"$feed\" --name \"Dorvantel cam\"" "$(run_value "Dorvantel cam")"
 camera off --name "Dorvantel cam"
 
 # No feed program beside the tool: refused before the platform is asked.
@@ -158,7 +160,7 @@ for platform in "Wine's own" "a missing library"; do
     check "$platform: camera $action: exit status" 3 "$status"
     check "$platform: camera $action: nothing changed" "" "$(state)"
   done
-  "$ROOT/scripts/wine-run" "$work/tool/dorvantel-register.exe" check --this-bitness >"$work/check" 2>&1
+  "$ROOT/scripts/wine-run" "$tool/dorvantel-register.exe" check --this-bitness >"$work/check" 2>&1
   check "$platform: the check's line for each device" 2 "$(tr -d '\r' <"$work/check" | grep -cx '  Windows camera: not available on this system')"
 done
 check "no platform: no feed started" "" "$(grep '^feed' "$log")"
