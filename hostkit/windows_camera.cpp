@@ -145,6 +145,26 @@ HRESULT StartFeed(const std::wstring& program, const std::wstring& name, std::ws
   return S_OK;
 }
 
+// The feed program's hidden window (feed/feed_main.cpp), which ends it on WM_CLOSE.
+constexpr wchar_t kFeedWindowClass[] = L"DorvantelFeed";
+
+BOOL CALLBACK CloseFeed(HWND window, LPARAM title) {
+  wchar_t kind[32] = {}, text[128] = {};
+  ::GetClassNameW(window, kind, 32);
+  if (wcscmp(kind, kFeedWindowClass) != 0) return TRUE;
+  ::GetWindowTextW(window, text, 128);
+  const auto* wanted = reinterpret_cast<const std::wstring*>(title);
+  if (wanted->empty() || *wanted == text) ::PostMessageW(window, WM_CLOSE, 0, 0);
+  return TRUE;
+}
+
+// Ends the feeds running in this session: the one whose window names the device ("Dorvantel
+// feed: NAME"), or every one when no camera is left on (no feed is needed then).
+void EndFeeds(const std::wstring& name) {
+  std::wstring title = WindowsCamerasOn().empty() ? std::wstring() : L"Dorvantel feed: " + name;
+  ::EnumWindows(CloseFeed, reinterpret_cast<LPARAM>(&title));
+}
+
 }  // namespace
 
 bool WindowsCamerasAvailable() { return SensorGroupLibrary().create != nullptr; }
@@ -229,6 +249,7 @@ HRESULT TurnWindowsCameraOff(const std::wstring& name, std::wstring* error) {
     *error = L"the camera is removed, but not its entry in the registry: " + SystemMessage(static_cast<DWORD>(status));
     return HRESULT_FROM_WIN32(status);
   }
+  EndFeeds(name);
   return S_OK;
 }
 

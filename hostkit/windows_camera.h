@@ -51,7 +51,8 @@ std::wstring WindowsCameraLine(const std::wstring& name);
 // no Windows cameras. The caller has checked that name is a device of ours.
 HRESULT TurnWindowsCameraOn(const std::wstring& name, const std::wstring& feedProgram, std::wstring* error);
 // Re-opens the recorded camera with its parameters and removes it, then its logon entry and the
-// record. S_FALSE when no camera of that name is on.
+// record, and ends its feed in this session (the feed whose window is titled "Dorvantel feed:
+// NAME", or every feed once no camera is left on). S_FALSE when no camera of that name is on.
 HRESULT TurnWindowsCameraOff(const std::wstring& name, std::wstring* error);
 // The names of the devices whose cameras are on (recorded), in the registry's order.
 std::vector<std::wstring> WindowsCamerasOn();

@@ -41,7 +41,9 @@ camera() {
 }
 calls() { grep -v '^feed' "$log" 2>/dev/null; }
 # The feed's line arrives from a process of its own: waited for, five seconds at most.
-feed_line() { for _ in $(seq 50); do grep '^feed' "$log" 2>/dev/null && return; sleep 0.1; done; }
+feed_line() { for _ in $(seq 50); do grep '^feed \[' "$log" 2>/dev/null && return; sleep 0.1; done; }
+# How many feeds ended on being closed, once N have (five seconds at most).
+closed() { for _ in $(seq 50); do [ "$(grep -c '^feed closed' "$log")" -ge "$1" ] && break; sleep 0.1; done; grep -c '^feed closed' "$log"; }
 run_value() { winreg query "$run_key" /v "Dorvantel feed: $1" 2>/dev/null | tr -d '\r' | sed -n 's/^ *Dorvantel feed: .* REG_SZ \+//p'; }
 # The feeds' logon entries and the cameras' records; nothing when neither is there.
 state() {
@@ -94,9 +96,11 @@ tr -d '\r' <"$work/check" | grep -A3 '^"Dorvantel cam"' | grep -qx '  Windows ca
 tr -d '\r' <"$work/check" | grep -A3 '^"Dorvantel" ' | grep -qx '  Windows camera: off' &&
   pass "check: the camera's line of the device without one" || fail "check: $(cat "$work/check")"
 
-# Off: the recorded camera re-opened with its parameters and removed, the logon entry with it.
+# Off: the recorded camera re-opened with its parameters and removed, the logon entry with it,
+# and the feeds (two started, one by each on) ended.
 camera off --name "Dorvantel cam"
 check "off: exit status" 0 "$status"
+check "off: the feeds are ended" 2 "$(closed 2)"
 check "off: the calls, in order" "MFCreateVirtualCamera type=0 lifetime=1 access=0 friendlyName=\"Dorvantel cam\" sourceId=\"$source_id\" categories=$video_camera
 Remove
 Release (the last reference)" "$(calls)"
@@ -107,13 +111,22 @@ check "off when off: exit status" 0 "$status"
 check "off when off: no call" "" "$(calls)"
 grep -q 'nothing was on' "$work/err" && pass "off when off: says so" || fail "off when off: $(cat "$work/err")"
 
-# Off for every device: each camera that is on.
+# Off for one of two: the other's feed goes on. Off for every device: each camera that is on.
 camera on --name "Dorvantel cam"
+feed_line >/dev/null
 camera on
+feed_line >/dev/null
+camera off --name "Dorvantel cam"
+sleep 1
+check "off with another camera on: no feed ended" 0 "$(grep -c '^feed closed' "$log")"
+check "off with another camera on: its logon entry stays" "\"$feed\" --name Dorvantel" "$(run_value Dorvantel)"
+camera on --name "Dorvantel cam"
+feed_line >/dev/null
 camera off --all
 check "off --all: exit status" 0 "$status"
 check "off --all: both removed" 2 "$(calls | grep -c '^Remove')"
 check "off --all: nothing left" "" "$(state)"
+check "off --all: the feeds are ended" 3 "$(closed 3)"
 
 # The platform refuses: nothing stays changed (the made camera is not recorded, no feed runs).
 DORVANTEL_CAMERA_FAIL=Start camera on --name "Dorvantel cam"
@@ -122,7 +135,7 @@ check "refused Start: one line" 1 "$(wc -l <"$work/err")"
 grep -q 'privacy' "$work/err" && pass "refused Start: says what to look at" || fail "refused Start: $(cat "$work/err")"
 check "refused Start: nothing changed" "" "$(state)"
 sleep 1
-check "refused Start: no feed" "" "$(grep '^feed' "$log")"
+check "refused Start: no feed" "" "$(grep '^feed \[' "$log")"
 DORVANTEL_CAMERA_FAIL=MFCreateVirtualCamera camera on --name "Dorvantel cam"
 check "refused creation: exit status" 1 "$status"
 check "refused creation: nothing changed" "" "$(state)"
@@ -163,7 +176,7 @@ for platform in "Wine's own" "a missing library"; do
   "$ROOT/scripts/wine-run" "$tool/dorvantel-register.exe" check --this-bitness >"$work/check" 2>&1
   check "$platform: the check's line for each device" 2 "$(tr -d '\r' <"$work/check" | grep -cx '  Windows camera: not available on this system')"
 done
-check "no platform: no feed started" "" "$(grep '^feed' "$log")"
+check "no platform: no feed started" "" "$(grep '^feed \[' "$log")"
 
 echo "$failures failed"
 [ "$failures" = 0 ]
