@@ -286,3 +286,37 @@ TEST_F(CameraTest, StartStopAndShutdownInAnyOrder) {
     EXPECT_EQ(stream->GetMediaSource(gone.put()), MF_E_SHUTDOWN);
   }
 }
+
+// The Frame Server's allocator handshake, as its harness stands in for it: the samples then
+// come from the allocator given (its free count drops while the test holds one).
+TEST_F(CameraTest, SamplesComeFromTheAllocatorTheSourceIsGiven) {
+  ComPtr<IMFMediaSource> source = NewSource(L"Dorvantel nobody feeds");
+  ASSERT_TRUE(source);
+  ComPtr<IMFSampleAllocatorControlDeclared> control;
+  ASSERT_EQ(source->QueryInterface(IID_CameraSampleAllocatorControl, control.put_void()), S_OK);
+  ComPtr<IMFVideoSampleAllocatorEx> allocator;
+  ASSERT_EQ(::MFCreateVideoSampleAllocatorEx(IID_IMFVideoSampleAllocatorEx, allocator.put_void()), S_OK);
+  EXPECT_EQ(control->SetDefaultAllocator(1, allocator.get()), MF_E_INVALIDSTREAMNUMBER);
+  ASSERT_EQ(control->SetDefaultAllocator(0, allocator.get()), S_OK);
+  ComPtr<IMFVideoSampleAllocatorCallback> counter;
+  ASSERT_EQ(allocator->QueryInterface(IID_IMFVideoSampleAllocatorCallback, counter.put_void()), S_OK);
+
+  ComPtr<IMFSourceReader> reader = NewReader(source.get());
+  ASSERT_TRUE(reader);
+  ASSERT_EQ(SelectType(reader.get(), MFVideoFormat_NV12), S_OK);
+  ReadFrame frame;
+  for (int i = 0; i < 30; ++i) ASSERT_EQ(ReadOne(reader.get(), &frame), S_OK) << i;
+  EXPECT_TRUE(IsNotCapturing(MFVideoFormat_NV12, frame.bytes));
+  DWORD stream = 0, flags = 0;
+  LONGLONG timestamp = 0;
+  ComPtr<IMFSample> held;
+  ASSERT_EQ(reader->ReadSample(MF_SOURCE_READER_FIRST_VIDEO_STREAM, 0, &stream, &flags, &timestamp, held.put()), S_OK);
+  ASSERT_TRUE(held);
+  LONG free = -1;
+  EXPECT_EQ(counter->GetFreeSampleCount(&free), S_OK);
+  EXPECT_LT(free, 10);
+  EXPECT_GE(free, 0);
+  held.reset();
+  reader.reset();
+  source->Shutdown();
+}
