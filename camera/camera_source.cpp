@@ -13,6 +13,7 @@
 #include "base/frame_ring.h"
 #include "base/section_lock.h"
 #include "camera/camera_frames.h"
+#include "camera/camera_preset.h"
 #include "camera/mf_library.h"
 
 const wchar_t CameraName[] = L"Dorvantel camera";
@@ -31,25 +32,25 @@ const TypeChoice kTypes[] = {{&MFVideoFormat_NV12, CameraSubtype::Nv12},
                              {&MFVideoFormat_YUY2, CameraSubtype::Yuy2},
                              {&MFVideoFormat_RGB32, CameraSubtype::Rgb32}};
 
-HRESULT MakeType(const TypeChoice& choice, IMFMediaType** out) {
+HRESULT MakeType(const TypeChoice& choice, const CameraFormat& format, IMFMediaType** out) {
   ComPtr<IMFMediaType> type;
   HRESULT hr = Mf()->CreateMediaType(type.put());
   if (FAILED(hr)) return hr;
-  const UINT32 bytes = static_cast<UINT32>(PictureBytes(choice.picture, kCameraWidth, kCameraHeight));
-  const INT32 stride = choice.picture == CameraSubtype::Nv12   ? kCameraWidth
-                       : choice.picture == CameraSubtype::Yuy2 ? 2 * kCameraWidth
-                                                               : 4 * kCameraWidth;  // top-down
+  const UINT32 bytes = static_cast<UINT32>(PictureBytes(choice.picture, format.width, format.height));
+  const UINT32 stride = choice.picture == CameraSubtype::Nv12   ? format.width
+                        : choice.picture == CameraSubtype::Yuy2 ? 4 * ((format.width + 1) / 2)
+                                                                : 4 * format.width;  // top-down
   if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_MAJOR_TYPE, MFMediaType_Video);
   if (SUCCEEDED(hr)) hr = type->SetGUID(MF_MT_SUBTYPE, *choice.subtype);
-  if (SUCCEEDED(hr)) hr = type->SetUINT64(MF_MT_FRAME_SIZE, (UINT64{kCameraWidth} << 32) | kCameraHeight);
-  if (SUCCEEDED(hr)) hr = type->SetUINT64(MF_MT_FRAME_RATE, (UINT64{kCameraFrameRate} << 32) | 1);
+  if (SUCCEEDED(hr)) hr = type->SetUINT64(MF_MT_FRAME_SIZE, (UINT64{format.width} << 32) | format.height);
+  if (SUCCEEDED(hr)) hr = type->SetUINT64(MF_MT_FRAME_RATE, (UINT64{format.rate} << 32) | 1);
   if (SUCCEEDED(hr)) hr = type->SetUINT64(MF_MT_PIXEL_ASPECT_RATIO, (UINT64{1} << 32) | 1);
   if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_INTERLACE_MODE, MFVideoInterlace_Progressive);
   if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_ALL_SAMPLES_INDEPENDENT, TRUE);
   if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_FIXED_SIZE_SAMPLES, TRUE);
   if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_SAMPLE_SIZE, bytes);
-  if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_DEFAULT_STRIDE, static_cast<UINT32>(stride));
-  if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AVG_BITRATE, bytes * 8 * kCameraFrameRate);
+  if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_DEFAULT_STRIDE, stride);
+  if (SUCCEEDED(hr)) hr = type->SetUINT32(MF_MT_AVG_BITRATE, bytes * 8 * format.rate);
   if (FAILED(hr)) return hr;
   *out = type.detach();
   return S_OK;
@@ -78,7 +79,8 @@ class CameraSource;
 // guards every field (the source, holding its own lock, may take it: source lock first).
 class CameraStream : public CUnknown, public IMFMediaStream2Declared {
  public:
-  CameraStream(CameraSource* source, const std::wstring& preset) : CUnknown(nullptr), source_(source), preset_(preset) {}
+  CameraStream(CameraSource* source, const std::wstring& preset, const CameraFormat& format)
+      : CUnknown(nullptr), source_(source), preset_(preset), format_(format) {}
   HRESULT Init();
 
   FORWARD_IUNKNOWN_TO_OUTER
@@ -191,6 +193,7 @@ class CameraStream : public CUnknown, public IMFMediaStream2Declared {
   SectionLock lock_;
   CameraSource* source_;  // not owned (the source owns this stream); null once the source is gone
   const std::wstring preset_;
+  const CameraFormat format_;
   ComPtr<IMFMediaEventQueue> queue_;
   ComPtr<IMFAttributes> attributes_;
   ComPtr<IMFStreamDescriptor> descriptor_;
@@ -370,7 +373,7 @@ HRESULT CameraStream::Init() {
   HRESULT hr = mf->CreateEventQueue(queue_.put());
   if (SUCCEEDED(hr)) hr = mf->CreateAttributes(attributes_.put(), 4);
   ComPtr<IMFMediaType> types[3];
-  for (int i = 0; i < 3 && SUCCEEDED(hr); ++i) hr = MakeType(kTypes[i], types[i].put());
+  for (int i = 0; i < 3 && SUCCEEDED(hr); ++i) hr = MakeType(kTypes[i], format_, types[i].put());
   if (FAILED(hr)) return hr;
   IMFMediaType* list[3] = {types[0].get(), types[1].get(), types[2].get()};
   hr = mf->CreateStreamDescriptor(0, 3, list, descriptor_.put());
@@ -455,7 +458,7 @@ HRESULT CameraStream::RequestSample(IUnknown* token) {
   if (SUCCEEDED(hr)) hr = handler->GetCurrentMediaType(type.put());
   if (SUCCEEDED(hr) && !PictureOf(type.get(), &picture, &width, &height)) hr = MF_E_INVALIDMEDIATYPE;
   if (FAILED(hr)) return hr;
-  const LONGLONG duration = kSecond / kCameraFrameRate;
+  const LONGLONG duration = kSecond / format_.rate;
 
   // Paced at the rate: a request before the next frame is due waits for it, without the lock.
   LONGLONG now = mf->GetSystemTime();
@@ -500,7 +503,7 @@ HRESULT CameraSource::Init(IMFAttributes* activateStore) {
   wchar_t name[80];
   UINT32 length = 0;
   if (SUCCEEDED(attributes_->GetString(camera_link::DORVANTEL_CAMERA_PRESET, name, 80, &length)) && length) preset = name;
-  stream_ = ComPtr<CameraStream>(new (std::nothrow) CameraStream(this, preset));
+  stream_ = ComPtr<CameraStream>(new (std::nothrow) CameraStream(this, preset, ReadCameraFormat(preset)));
   if (!stream_) return E_OUTOFMEMORY;
   hr = stream_->Init();
   IMFStreamDescriptor* streams[1] = {nullptr};

@@ -4,8 +4,9 @@
 // store; its ActivateObject makes a CameraSource with a copy of the store. The source is live,
 // with one video stream (NV12, YUY2, RGB32 at its size and rate) whose frames come from the
 // preset's frame ring, written by the feed program in the user's session; without frames it
-// repeats the last one, and after kNoFrameSeconds shows "Dorvantel is not capturing".
-// Making either object is cheap: the ring is opened at Start.
+// repeats the last one, and after kNoFrameSeconds shows "Dorvantel is not capturing". Its size
+// and rate are the preset's device's (camera/camera_preset.h). Making either object is cheap:
+// the ring is opened at the first request.
 
 #include <windows.h>
 
@@ -13,9 +14,6 @@
 
 namespace camera {
 
-inline constexpr UINT32 kCameraWidth = 1280;
-inline constexpr UINT32 kCameraHeight = 720;
-inline constexpr UINT32 kCameraFrameRate = 30;
 inline constexpr int kNoFrameSeconds = 3;
 
 }  // namespace camera
