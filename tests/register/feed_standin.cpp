@@ -1,7 +1,8 @@
 // A stand-in for the feed program (camera.sh copies it beside the register tool as
 // dorvantel-feed.exe): appends "feed" and its arguments to the file DORVANTEL_CAMERA_LOG names,
-// then waits, as the feed does, with a hidden window of the feed's class and title that ends it
-// on WM_CLOSE ("feed closed" in the log); after 20 seconds it ends by itself.
+// then waits, as the feed does, with a hidden window of the feed's class, titled "Dorvantel feed:
+// PRESET", that ends it on WM_CLOSE ("feed closed PRESET" in the log); after 20 seconds it ends
+// by itself.
 
 #include <windows.h>
 
@@ -26,7 +27,9 @@ void Log(std::wstring line) {
 
 LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_CLOSE) {
-    Log(L"feed closed");
+    wchar_t title[128] = {};
+    ::GetWindowTextW(window, title, 128);
+    Log(L"feed closed " + std::wstring(title).substr(16));
     ::PostQuitMessage(0);
     return 0;
   }
@@ -45,7 +48,12 @@ int wmain(int argc, wchar_t** argv) {
   windowClass.hInstance = ::GetModuleHandleW(nullptr);
   windowClass.lpszClassName = L"DorvantelFeed";
   ::RegisterClassW(&windowClass);
-  HWND window = ::CreateWindowExW(0, windowClass.lpszClassName, L"Dorvantel feed", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+  std::wstring preset = L"Dorvantel";
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::wstring(argv[i]) == L"--name") preset = argv[i + 1];
+  }
+  const std::wstring title = L"Dorvantel feed: " + preset;
+  HWND window = ::CreateWindowExW(0, windowClass.lpszClassName, title.c_str(), WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
                                   nullptr, windowClass.hInstance, nullptr);
   if (!window) return 1;
   // Said once the window is there: a caller that has read the line may close it.
