@@ -56,6 +56,12 @@ inline std::wstring FrameSectionName(const std::wstring& preset, Namespace where
   return name;
 }
 
+// The title of the feed's hidden window, by which the control code finds the feed of a preset
+// in its session and ends it (WM_CLOSE): "Dorvantel feed: " + the preset's name.
+inline std::wstring FeedWindowTitle(const std::wstring& preset) {
+  return L"Dorvantel feed: " + (preset.empty() ? std::wstring(kDefaultPreset) : preset);
+}
+
 // The mutex a feed holds while it runs for a preset, so that a second feed for the same preset
 // sees the first and exits: "Local\Dorvantel.Feed." + the preset's name (per session: each
 // user's feed is its own).

@@ -93,17 +93,18 @@ class RingFeeder : public SampleCallback {
   volatile LONG frames_ = 0;
 };
 
-// A hidden top-level window, so that the end of the session (WM_ENDSESSION) and a close
-// request reach the program; either sets the stop event.
+// A hidden top-level window titled camera_link::FeedWindowTitle, so that the end of the
+// session (WM_ENDSESSION) and a close request (the control code's) reach the program; either
+// sets the stop event.
 class SessionWindow {
  public:
-  explicit SessionWindow(HANDLE stop) {
+  SessionWindow(HANDLE stop, const std::wstring& preset) {
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = Procedure;
     windowClass.hInstance = ::GetModuleHandleW(nullptr);
     windowClass.lpszClassName = L"DorvantelFeed";
     ::RegisterClassW(&windowClass);
-    window_ = ::CreateWindowExW(0, windowClass.lpszClassName, L"Dorvantel feed", WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
+    window_ = ::CreateWindowExW(0, windowClass.lpszClassName, camera_link::FeedWindowTitle(preset).c_str(), WS_OVERLAPPED, 0, 0, 0, 0, nullptr,
                                 nullptr, windowClass.hInstance, nullptr);
     if (window_) ::SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(stop));
   }
@@ -151,7 +152,7 @@ int Feed(const FeedOptions& options) {
   if (FAILED(apartment.result())) return Fail(L"cannot start COM: " + ResultText(apartment.result()));
   HANDLE interrupted = InterruptEvent();
   UniqueHandle ended(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  SessionWindow window(ended.get());
+  SessionWindow window(ended.get(), options.preset);
 
   // The registered device of the preset; the default preset also without registration, from
   // the library beside the program.

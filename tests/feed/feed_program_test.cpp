@@ -1,7 +1,8 @@
 // dorvantel-feed (feed/) as the camera's media source meets it: a separate process whose frames
 // of the screen arrive in the preset's ring as NV12 at the device's rate, showing a window of
 // known colours; a second feed for the same preset, bad options and an unknown device refused
-// by their exit statuses; the heartbeat stops when the feed is killed, the last frame stays.
+// by their exit statuses; closing its window ends it; the heartbeat stops when the feed is
+// killed, the last frame stays.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -132,6 +133,18 @@ TEST(FeedThreaded, ASecondFeedOfAPresetExitsAndTheFirstEndsOnTime) {
   EXPECT_EQ(second.Wait(20000), 3u);
   EXPECT_EQ(first.Wait(0), static_cast<DWORD>(STILL_ACTIVE));
   EXPECT_EQ(first.Wait(20000), 0u);  // --seconds ends it cleanly
+}
+
+// The control code ends a feed by closing its window, found by the preset's title.
+TEST(FeedThreaded, ClosingTheFeedsWindowEndsItCleanly) {
+  FeedProcess feed(L"--name Dorvantel --seconds 60");
+  ASSERT_TRUE(feed.started());
+  FrameRing ring;
+  ASSERT_TRUE(WaitForFrames(L"Dorvantel", &ring, 20000));
+  HWND window = ::FindWindowW(nullptr, camera_link::FeedWindowTitle(L"Dorvantel").c_str());
+  ASSERT_NE(window, nullptr);
+  ASSERT_TRUE(::PostMessageW(window, WM_CLOSE, 0, 0));
+  EXPECT_EQ(feed.Wait(10000), 0u);
 }
 
 TEST(FeedThreaded, BadOptionsAndAnUnknownDeviceAreRefused) {
