@@ -161,7 +161,7 @@ BOOL CALLBACK CloseFeed(HWND window, LPARAM title) {
 // Ends the feeds running in this session: the one whose window names the device ("Dorvantel
 // feed: NAME"), or every one when no camera is left on (no feed is needed then).
 void EndFeeds(const std::wstring& name) {
-  std::wstring title = WindowsCamerasOn().empty() ? std::wstring() : L"Dorvantel feed: " + name;
+  std::wstring title = WindowsCamerasOn().empty() ? std::wstring() : camera_link::FeedWindowTitle(name);
   ::EnumWindows(CloseFeed, reinterpret_cast<LPARAM>(&title));
 }
 
