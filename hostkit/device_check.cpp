@@ -13,6 +13,7 @@
 #include "hostkit/result_text.h"
 #include "hostkit/source_library.h"
 #include "hostkit/window_list.h"
+#include "hostkit/windows_camera.h"
 #include "module/dorvantel.h"
 
 namespace dorvantel {
@@ -423,7 +424,8 @@ std::wstring CheckSummary(const std::vector<DeviceVerdict>& verdicts, const std:
   return summary;
 }
 
-std::wstring CheckReport(const std::vector<ViewCheck>& views, const std::vector<int>& expected, bool* allGood) {
+std::wstring CheckReport(const std::vector<ViewCheck>& views, const std::vector<int>& expected, bool* allGood,
+                         bool cameras) {
   const std::vector<DeviceVerdict> verdicts = Verdicts(views, expected);
   std::wstring text;
   bool any = false;
@@ -434,6 +436,7 @@ std::wstring CheckReport(const std::vector<ViewCheck>& views, const std::vector<
     any = true;
     *allGood = *allGood && device.works;
     for (const std::wstring& line : device.lines) text += L"  " + line + L"\n";
+    if (cameras) text += L"  " + WindowsCameraLine(device.name) + L"\n";
   }
   *allGood = *allGood && any;
   return text + L"summary: " + CheckSummary(verdicts, expected) + L"\n";

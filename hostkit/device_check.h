@@ -69,7 +69,10 @@ struct CheckRun {
 HRESULT RunCheck(bool thisBitness, DWORD grabMs, DWORD otherMs, CheckRun* run, std::wstring* error);
 
 // The report of the views checked (one or both), with the summary as its last line; *allGood
-// when every device of the desktop source works for every bitness named in expected.
-std::wstring CheckReport(const std::vector<ViewCheck>& views, const std::vector<int>& expected, bool* allGood);
+// when every device of the desktop source works for every bitness named in expected. With
+// cameras, each device of ours also gets its Windows camera's line (WindowsCameraLine: on,
+// off, or not available on this system), which does not count for *allGood.
+std::wstring CheckReport(const std::vector<ViewCheck>& views, const std::vector<int>& expected, bool* allGood,
+                         bool cameras = false);
 
 }  // namespace dorvantel

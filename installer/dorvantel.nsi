@@ -1,9 +1,13 @@
 ; The Dorvantel setup program. scripts/package.sh builds it:
 ;   makensis -DVERSION=2.2 -DSTAGE=folder -DOUTFILE=setup.exe installer/dorvantel.nsi
 ; STAGE holds what the portable zip holds: README.md, LICENSE, and
-; 64-bit\ and 32-bit\, each with its library, register tool, recorder and settings program. The
+; 64-bit\ and 32-bit\, each with its library, register tool, recorder, settings program and feed
+; program. The
 ; Start menu (every user's) gets "Dorvantel settings", the settings program of the system's own
-; bitness. The installation ends with the register tool's check of every device, whose words go
+; bitness. The component "Windows 11 camera" (chosen by default on Windows 11, build 22000 and
+; later; not on older Windows, which has no such cameras) turns on the device's Windows camera
+; with the register tool (`camera on`: this user's camera and its feed program at logon). The
+; installation ends with the register tool's check of every device, whose words go
 ; into check.txt in the installation folder and whose summary is shown. Where Windows has both
 ; registry views both parts are installed and each registered by its own register tool, which
 ; writes into its own bitness's view; a 32-bit Windows gets the 32-bit part alone.
@@ -12,6 +16,9 @@ Unicode true
 !include LogicLib.nsh
 !include x64.nsh
 !include FileFunc.nsh
+!include Sections.nsh
+!include WinVer.nsh
+!include WinMessages.nsh
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Dorvantel"
 
@@ -27,6 +34,7 @@ VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "FileDescription" "Dorvantel ${VERSION} setup"
 VIAddVersionKey "LegalCopyright" ""
 
+Page components
 Page directory
 Page instfiles
 UninstPage uninstConfirm
@@ -54,7 +62,24 @@ Function .onInit
       StrCpy $INSTDIR "$PROGRAMFILES\Dorvantel"
     ${EndIf}
   ${EndIf}
+  Call ChooseCamera
 FunctionEnd
+
+; Ends every feed program running in this session (each has a hidden window of the class
+; DorvantelFeed, which ends on WM_CLOSE), so that its file can be replaced or deleted.
+!macro StopFeeds
+  StrCpy $1 0
+  ${Do}
+    FindWindow $0 "DorvantelFeed"
+    ${If} $0 == 0
+    ${OrIf} $1 >= 50
+      ${Break}
+    ${EndIf}
+    SendMessage $0 ${WM_CLOSE} 0 0 /TIMEOUT=2000
+    Sleep 100
+    IntOp $1 $1 + 1
+  ${Loop}
+!macroend
 
 ; Runs a register tool; a failure ends the installation with an error status.
 !macro Register TOOL
@@ -100,7 +125,8 @@ Function CheckDevices
   ${EndIf}
 FunctionEnd
 
-Section "Dorvantel"
+Section "Dorvantel" SecMain
+  SectionIn RO
   ; An installation in another folder is removed first: one installation, one registration.
   ${If} $Previous != ""
   ${AndIf} $Previous != $INSTDIR
@@ -114,6 +140,7 @@ Section "Dorvantel"
     RMDir "$Previous"
   ${EndIf}
 
+  !insertmacro StopFeeds
   SetOutPath "$INSTDIR"
   File "${STAGE}\README.md"
   File "${STAGE}\LICENSE"
@@ -122,12 +149,14 @@ Section "Dorvantel"
   File "${STAGE}\32-bit\dorvantel-register.exe"
   File "${STAGE}\32-bit\dorvantel-record.exe"
   File "${STAGE}\32-bit\dorvantel-settings.exe"
+  File "${STAGE}\32-bit\dorvantel-feed.exe"
   ${If} ${RunningX64}
     SetOutPath "$INSTDIR\64-bit"
     File "${STAGE}\64-bit\dorvantel64.dll"
     File "${STAGE}\64-bit\dorvantel-register.exe"
     File "${STAGE}\64-bit\dorvantel-record.exe"
     File "${STAGE}\64-bit\dorvantel-settings.exe"
+    File "${STAGE}\64-bit\dorvantel-feed.exe"
   ${EndIf}
   SetOutPath "$INSTDIR"
 
@@ -158,8 +187,35 @@ Section "Dorvantel"
   ${If} ${RunningX64}
     !insertmacro Register "$INSTDIR\64-bit\dorvantel-register.exe"
   ${EndIf}
+SectionEnd
+
+; The device's Windows 11 camera, for programs that list only Media Foundation cameras (the
+; Camera app): made by the register tool of the system's bitness for the installing user, with
+; its feed at logon. Where it cannot be made the installation goes on, and says so.
+Section /o "Windows 11 camera" SecCamera
+  ${If} ${RunningX64}
+    nsExec::ExecToLog '"$INSTDIR\64-bit\dorvantel-register.exe" camera on'
+  ${Else}
+    nsExec::ExecToLog '"$INSTDIR\32-bit\dorvantel-register.exe" camera on'
+  ${EndIf}
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "the Windows camera is not on ($0)"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "Dorvantel is installed, but its Windows camera could not be turned on (the details say why). Dorvantel settings turns it on later: select the device, tick Windows camera." /SD IDOK
+  ${EndIf}
+SectionEnd
+
+Section "-check"
   Call CheckDevices
 SectionEnd
+
+; Windows 11 (build 22000 and later) has the cameras: the component is chosen there.
+Function ChooseCamera
+  ${WinVerGetBuild} $0
+  ${If} $0 >= 22000
+    !insertmacro SelectSection ${SecCamera}
+  ${EndIf}
+FunctionEnd
 
 Function un.onInit
   !insertmacro UseSystemView
@@ -184,7 +240,28 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+; Removes every Windows camera of the uninstalling user (`camera off --all`), with the register
+; tool of the system's bitness, then ends the feeds. Status 3 (Windows has no such cameras) and 2
+; (a tool from before the cameras) leave nothing to remove; a camera Windows refuses to remove
+; is said, and the uninstallation goes on.
+!macro CamerasOff TOOL
+  ${If} ${FileExists} "${TOOL}"
+    nsExec::ExecToLog '"${TOOL}" camera off --all'
+    Pop $0
+    ${If} $0 == 1
+      DetailPrint "a Windows camera was not removed by ${TOOL}"
+      MessageBox MB_OK|MB_ICONEXCLAMATION "A Windows camera of Dorvantel could not be removed (the details say why). Remove it in Windows' Settings: Bluetooth & devices, Cameras." /SD IDOK
+    ${EndIf}
+  ${EndIf}
+!macroend
+
 Section "Uninstall"
+  ${If} ${RunningX64}
+    !insertmacro CamerasOff "$INSTDIR\64-bit\dorvantel-register.exe"
+  ${Else}
+    !insertmacro CamerasOff "$INSTDIR\32-bit\dorvantel-register.exe"
+  ${EndIf}
+  !insertmacro StopFeeds
   ${If} ${RunningX64}
     !insertmacro Unregister "$INSTDIR\64-bit\dorvantel-register.exe"
   ${EndIf}
@@ -195,11 +272,13 @@ Section "Uninstall"
   Delete "$INSTDIR\64-bit\dorvantel-register.exe"
   Delete "$INSTDIR\64-bit\dorvantel-record.exe"
   Delete "$INSTDIR\64-bit\dorvantel-settings.exe"
+  Delete "$INSTDIR\64-bit\dorvantel-feed.exe"
   RMDir "$INSTDIR\64-bit"
   Delete "$INSTDIR\32-bit\dorvantel.dll"
   Delete "$INSTDIR\32-bit\dorvantel-register.exe"
   Delete "$INSTDIR\32-bit\dorvantel-record.exe"
   Delete "$INSTDIR\32-bit\dorvantel-settings.exe"
+  Delete "$INSTDIR\32-bit\dorvantel-feed.exe"
   RMDir "$INSTDIR\32-bit"
   SetShellVarContext all
   Delete "$SMPROGRAMS\Dorvantel\Dorvantel settings.lnk"

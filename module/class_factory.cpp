@@ -2,12 +2,16 @@
 
 #include <new>
 
+#include "base/camera_link.h"
+#include "camera/camera_source.h"
 #include "capture/desktop_source.h"
 #include "page/property_page.h"
 
 const FactoryTemplate TemplateTable[] = {
     {DesktopSourceName, &CLSID_DesktopSource, CreateDesktopSource, nullptr, &DesktopSourceRegistration},
     {DesktopSourcePageName, &CLSID_DesktopSourcePage, dorvantel::CreateDesktopSourcePage, nullptr, nullptr},
+    // The Windows 11 camera's media source: an IMFActivate (camera/camera_source.h).
+    {CameraName, &camera_link::CLSID_DorvantelCamera, CreateCameraActivate, nullptr, nullptr},
 };
 const int TemplateCount = sizeof(TemplateTable) / sizeof(TemplateTable[0]);
 

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@
 #include "hostkit/other_tool.h"
 #include "hostkit/result_text.h"
 #include "hostkit/source_library.h"
+#include "hostkit/windows_camera.h"
+#include "base/camera_link.h"
 #include "module/dorvantel.h"
 
 namespace dorvantel {
@@ -32,6 +35,8 @@ int Usage() {
       L"       dorvantel-register list\n"
       L"       dorvantel-register monitors\n"
       L"       dorvantel-register check [--this-bitness] [--report FILE]\n"
+      L"       dorvantel-register camera on|off|status [--name NAME]\n"
+      L"       dorvantel-register camera off --all\n"
       L"  --result FILE  (with any command) also write the one-line result to FILE, as UTF-8:\n"
       L"               what was done, or the error, for a caller that cannot read the output\n"
       L"  register     make the library beside this program the video capture device NAME\n"
@@ -46,7 +51,12 @@ int Usage() {
       L"  check        try every Dorvantel device as 64-bit and 32-bit programs would, and say\n"
       L"               what is wrong in words; exit status 0 when all works, 1 when not\n"
       L"               (--this-bitness: only for programs of this tool's bitness; --report FILE:\n"
-      L"               the same words into FILE too, as UTF-8)\n");
+      L"               the same words into FILE too, as UTF-8)\n"
+      L"  camera       the Windows 11 camera of the device NAME (default \"Dorvantel\"), which\n"
+      L"               programs of Media Foundation alone (the Camera app) list: on makes it and\n"
+      L"               starts its feed, now and at every logon; off removes both (--all: every\n"
+      L"               device's); status says whether it is on. For this user; exit status 3\n"
+      L"               where Windows has no such cameras (before Windows 11), nothing changed\n");
   return 2;
 }
 
@@ -112,13 +122,92 @@ int Check(bool thisBitness, bool viewOnly, const std::wstring& reportFile) {
   if (FAILED(RunCheck(thisBitness, kCheckGrabMs, kCheckOtherMs, &run, &error))) return Fail(error);
   const std::wstring unchecked = run.unchecked.empty() ? std::wstring() : run.unchecked + L"\n";
   bool allGood = false;
-  std::wstring report = CheckReport(run.views, run.expected, &allGood);
+  std::wstring report = CheckReport(run.views, run.expected, &allGood, true);
   WriteOutput(unchecked + report);
   if (!reportFile.empty()) {
     const HRESULT hr = WriteTextFile(reportFile, unchecked + report);
     if (FAILED(hr)) return Fail(L"cannot write " + reportFile + L": " + ResultText(hr));
   }
   return allGood && unchecked.empty() ? 0 : 1;
+}
+
+// Where Windows has no cameras of Media Foundation: said, nothing changed.
+constexpr int kNoCameras = 3;
+
+// Whether name is a device of this library in this view (the plain one or a preset).
+bool IsOurDevice(const std::wstring& name) {
+  std::vector<DeviceKey> keys;
+  if (FAILED(ReadDeviceKeys(&keys))) return false;
+  const std::wstring key = DeviceKeyName(name);
+  for (const DeviceKey& candidate : keys) {
+    if (candidate.ours && _wcsicmp(candidate.key.c_str(), key.c_str()) == 0) return true;
+  }
+  return false;
+}
+
+// camera on|off|status [--name NAME], camera off --all.
+int Camera(const std::vector<std::wstring>& args) {
+  if (args.empty()) return BadUsage(L"camera needs on, off or status");
+  const std::wstring action = args[0];
+  if (action != L"on" && action != L"off" && action != L"status") {
+    return BadUsage(L"camera " + action + L": give on, off or status");
+  }
+  std::wstring name;
+  bool all = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == L"--all" && action == L"off") {
+      all = true;
+    } else if (args[i] == L"--name" && i + 1 < args.size() && !args[i + 1].empty()) {
+      name = args[++i];
+    } else {
+      return BadUsage(args[i] == L"--name" ? L"--name needs a device name" : L"unexpected argument " + args[i]);
+    }
+  }
+  if (all && !name.empty()) return BadUsage(L"--all and --name exclude each other");
+  if (!all && name.empty()) name = DesktopSourceName;
+  // A device removed since its camera was made can still have the camera removed.
+  const std::vector<std::wstring> on = WindowsCamerasOn();
+  const bool recorded = std::any_of(on.begin(), on.end(), [&name](const std::wstring& n) {
+    return _wcsicmp(n.c_str(), name.c_str()) == 0;
+  });
+  if (!all && !IsOurDevice(name) && !(action == L"off" && recorded)) {
+    return BadUsage(L"\"" + name + L"\" is not a Dorvantel device (dorvantel-register list shows them)");
+  }
+  if (!WindowsCamerasAvailable()) {
+    WriteError(std::wstring(kNoWindowsCameras) + L"\n");
+    WriteResult(kNoWindowsCameras);
+    return kNoCameras;
+  }
+  if (action == L"status") {
+    const std::wstring line = L"\"" + name + L"\": " + WindowsCameraLine(name);
+    WriteOutput(line + L"\n");
+    WriteResult(line);
+    return 0;
+  }
+  std::wstring error;
+  if (action == L"on") {
+    if (FAILED(TurnWindowsCameraOn(name, ProgramFolder() + camera_link::kFeedProgram, &error))) return Fail(error);
+    const std::wstring done = L"the Windows camera \"" + name + L"\" is on, its feed started now and at every logon";
+    WriteError(done + L"\n");
+    WriteResult(done);
+    return 0;
+  }
+  std::vector<std::wstring> names = all ? on : std::vector<std::wstring>{name};
+  std::wstring done;
+  for (const std::wstring& each : names) {
+    const HRESULT hr = TurnWindowsCameraOff(each, &error);
+    if (FAILED(hr)) return Fail(L"\"" + each + L"\": " + error);
+    const std::wstring line = hr == S_OK ? L"removed the Windows camera \"" + each + L"\" and its feed's logon entry"
+                                         : L"the Windows camera \"" + each + L"\": nothing was on";
+    WriteError(line + L"\n");
+    done = line;
+  }
+  if (names.empty()) {
+    done = L"no Windows camera was on";
+    WriteError(done + L"\n");
+  }
+  WriteResult(done);
+  return 0;
 }
 
 }  // namespace
@@ -132,7 +221,7 @@ int wmain(int argc, wchar_t** argv) {
   std::vector<std::wstring> args(argv + 2, argv + argc);
   if (!TakeResultFile(&args)) return BadUsage(L"--result needs a file name");
   if (command != L"register" && command != L"unregister" && command != L"list" && command != L"monitors" &&
-      command != L"check") {
+      command != L"check" && command != L"camera") {
     BadUsage(L"unknown command " + command);
     return Usage();
   }
@@ -170,6 +259,8 @@ int wmain(int argc, wchar_t** argv) {
         return BadUsage(args[i] == L"--report" ? L"--report needs a file" : L"unexpected argument " + args[i]);
       }
     }
+  } else if (command == L"camera") {
+    // Its arguments are read by Camera, in the apartment: nothing is written before they are.
   } else if (!args.empty()) {
     return BadUsage(L"too many arguments");
   }
@@ -188,6 +279,7 @@ int wmain(int argc, wchar_t** argv) {
   ComApartment apartment(COINIT_MULTITHREADED);
   if (FAILED(apartment.result())) return Fail(L"cannot start COM: " + ResultText(apartment.result()));
 
+  if (command == L"camera") return Camera(args);
   std::wstring error;
   if (command == L"register") {
     const std::wstring library = ProgramFolder() + DORVANTEL_DLL_NAME;

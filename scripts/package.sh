@@ -16,7 +16,7 @@ if [ -z "$version" ] || [ "$version" != "$numeric" ]; then
   exit 1
 fi
 
-shipped=(dorvantel-register dorvantel-record dorvantel-settings)
+shipped=(dorvantel-register dorvantel-record dorvantel-settings dorvantel-feed)
 build_bits 64 --target dorvantel64 "${shipped[@]}"
 build_bits 32 --target dorvantel "${shipped[@]}"
 

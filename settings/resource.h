@@ -19,6 +19,8 @@ namespace dorvantel {
 #define IDC_STATUS 1007
 #define IDC_CHECK 1008
 #define IDC_CHECK_TEXT 1009
+#define IDC_CAMERA 1010
+#define IDC_CAMERA_TEXT 1011
 
 // The preset editor: its name, the capture panel (editor/panel_resource.h) and the preview.
 #define IDC_NAME 1100

@@ -15,7 +15,10 @@
 #include "hostkit/apartment.h"
 #include "hostkit/device_check.h"
 #include "hostkit/device_registration.h"
+#include "base/camera_link.h"
 #include "hostkit/result_text.h"
+#include "hostkit/source_library.h"
+#include "hostkit/windows_camera.h"
 #include "module/dorvantel.h"
 #include "settings/background_task.h"
 #include "settings/device_store.h"
@@ -36,6 +39,7 @@ struct DeviceList {
   bool checked = false;                 // the check has run: verdicts hold its answer
   std::vector<DeviceVerdict> verdicts;  // of our devices, but those changed since
   std::vector<std::wstring> unlisted;   // devices shown for the check that programs here do not list
+  bool cameras = false;                 // Windows has cameras of Media Foundation (Windows 11)
 };
 
 // The list's columns.
@@ -82,8 +86,28 @@ void Changed(DeviceList* list, const std::wstring& name) {
       list->verdicts.end());
 }
 
+// The Windows camera switch for the selected device: its state, or greyed with the reason.
+void ShowCamera(HWND dialog, const DeviceList* list, const std::wstring& name) {
+  HWND box = ::GetDlgItem(dialog, IDC_CAMERA);
+  if (!list->cameras) {
+    ::CheckDlgButton(dialog, IDC_CAMERA, BST_UNCHECKED);
+    ::EnableWindow(box, FALSE);
+    ::SetDlgItemTextW(dialog, IDC_CAMERA_TEXT, kNoWindowsCameras);
+    return;
+  }
+  const bool on = !name.empty() && WindowsCameraOn(name);
+  ::CheckDlgButton(dialog, IDC_CAMERA, on ? BST_CHECKED : BST_UNCHECKED);
+  if (!list->task.busy()) ::EnableWindow(box, !name.empty());
+  const std::wstring text =
+      name.empty() ? std::wstring()
+      : on         ? L"Programs of Media Foundation (the Camera app) list \"" + name + L"\" too, for this user."
+                   : L"Tick to make \"" + name + L"\" a Windows camera for programs of Media Foundation.";
+  ::SetDlgItemTextW(dialog, IDC_CAMERA_TEXT, text.c_str());
+}
+
 // What the check found of the selected device, under the list.
 void ShowVerdict(HWND dialog, const DeviceList* list, const std::wstring& name) {
+  ShowCamera(dialog, list, name);
   std::wstring text;
   const DeviceVerdict* verdict = VerdictOf(list, name);
   if (verdict) {
@@ -282,6 +306,30 @@ void RestoreDefault(HWND dialog, DeviceList* list) {
       });
 }
 
+// Turns the selected device's Windows camera on or off, as the box now says, with the register
+// tool's code: on the worker, since the platform and the feed take their time.
+void SwitchCamera(HWND dialog, DeviceList* list) {
+  const StoredDevice* device = Selected(dialog, list);
+  if (!device || !list->cameras) return;
+  const std::wstring name = device->name;
+  const bool on = ::IsDlgButtonChecked(dialog, IDC_CAMERA) == BST_CHECKED;
+  InBackground(
+      dialog, list, (on ? L"Turning on the Windows camera \"" : L"Turning off the Windows camera \"") + name + L"\"...",
+      [name, on](StoreOutcome* out) {
+        out->result = on ? TurnWindowsCameraOn(name, ProgramFolder() + camera_link::kFeedProgram, &out->error)
+                         : TurnWindowsCameraOff(name, &out->error);
+      },
+      [dialog, list, name, on](const StoreOutcome& out) {
+        const StoredDevice* selected = Selected(dialog, list);
+        ShowCamera(dialog, list, selected ? selected->name : std::wstring());
+        if (FAILED(out.result)) {
+          SetStatus(dialog, L"The Windows camera is not " + std::wstring(on ? L"on: " : L"off: ") + out.error);
+        } else {
+          SetStatus(dialog, L"The Windows camera \"" + name + (on ? L"\" is on." : L"\" is off."));
+        }
+      });
+}
+
 // The whole check, both bitnesses and a test grab per device: seconds, or minutes where the
 // other bitness's tool starts slowly. The marks and the messages come from it.
 void RunWholeCheck(HWND dialog, DeviceList* list) {
@@ -318,6 +366,7 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
       SetUpList(::GetDlgItem(dialog, IDC_DEVICES),
                 {{L"Device", 130}, {L"Programs", 62}, {L"Works", 46}, {L"What it captures", 0}});
       list->dpi = WindowDpi(dialog);
+      list->cameras = WindowsCamerasAvailable();
       Refresh(dialog, list, DesktopSourceName);
       if (!OtherRegisterTool().empty()) {
         SetStatus(dialog, L"Changes are saved for 64-bit and 32-bit hosts.");
@@ -351,6 +400,7 @@ INT_PTR CALLBACK MainProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpara
         case IDC_DELETE: DeleteSelected(dialog, list); return TRUE;
         case IDC_RESTORE: RestoreDefault(dialog, list); return TRUE;
         case IDC_CHECK: RunWholeCheck(dialog, list); return TRUE;
+        case IDC_CAMERA: SwitchCamera(dialog, list); return TRUE;
         case IDCANCEL: ::EndDialog(dialog, IDCANCEL); return TRUE;
       }
       break;

@@ -112,6 +112,7 @@ snapshot "$work/before.reg"
 
 install "/D=$folder" && pass "a silent install into '$folder'" || fail "the install failed: $(cat "$work/install.log")"
 for part in 64-bit/dorvantel64.dll 64-bit/dorvantel-register.exe 64-bit/dorvantel-record.exe 64-bit/dorvantel-settings.exe \
+            64-bit/dorvantel-feed.exe 32-bit/dorvantel-feed.exe \
             32-bit/dorvantel.dll 32-bit/dorvantel-register.exe 32-bit/dorvantel-record.exe 32-bit/dorvantel-settings.exe \
             README.md LICENSE uninstall.exe; do
   [ -f "$(unix "$folder")/$part" ] || fail "not installed: $part"

@@ -73,6 +73,10 @@ main=$(window "Dorvantel settings" 60) || { fail "the settings program did not s
 xdotool windowmove "$main" 500 20
 sleep 0.5
 check "an empty list at first" "Dorvantel settings - 0 capture devices" "$(xdotool getwindowname "$main")"
+# Wine has no Windows cameras: the camera box says so beside it (and the box is greyed).
+check "the Windows camera: the reason it is not offered" \
+  "Windows cameras need Windows 11 (build 22000 or later); this system has none: DirectShow programs still see the device" \
+  "$(inside text "Dorvantel settings" 1011)"
 
 # 1. A region drawn over the colour bars: from the yellow bar's top left into the magenta bar,
 # then moved one pixel right and made a pixel taller with the arrow keys.

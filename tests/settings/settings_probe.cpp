@@ -120,6 +120,12 @@ BOOL CALLBACK FitOne(HWND control, LPARAM data) {
   const bool box = button && (style == BS_AUTOCHECKBOX || style == BS_CHECKBOX || style == BS_AUTORADIOBUTTON ||
                               style == BS_RADIOBUTTON);
   const int room = client.right - (box ? fit->checkBox : 0);
+  // A label that wraps its words (LTEXT's plain style) may take several lines of its height.
+  if (label && (::GetWindowLongW(control, GWL_STYLE) & SS_TYPEMASK) == SS_LEFT) {
+    RECT wrapped{0, 0, room, 0};
+    ::DrawTextW(fit->dc, shown.c_str(), static_cast<int>(shown.size()), &wrapped, DT_WORDBREAK | DT_CALCRECT);
+    extent = SIZE{wrapped.right, wrapped.bottom};
+  }
   if (extent.cx > room || extent.cy > client.bottom) {
     std::printf("control %d \"%ls\": text %ldx%ld in %dx%ld\n", ::GetDlgCtrlID(control), shown.c_str(), extent.cx,
                 extent.cy, room, client.bottom);
