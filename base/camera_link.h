@@ -28,6 +28,8 @@ namespace camera_link {
 inline constexpr CLSID CLSID_DorvantelCamera = {
     0xf2cc9c80, 0x1de3, 0x4d6b, {0x90, 0x0e, 0xf8, 0x9a, 0x42, 0x9c, 0x3e, 0x68}};
 inline constexpr wchar_t kCameraClsidText[] = L"{F2CC9C80-1DE3-4D6B-900E-F89A429C3E68}";
+// The class's name in the registry.
+inline constexpr wchar_t kCameraClassName[] = L"Dorvantel camera";
 
 // A string attribute (IMFAttributes::SetString) naming the preset (the device) a camera
 // shows. The control code sets it on its IMFVirtualCamera; it reaches the activate object's

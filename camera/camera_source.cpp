@@ -16,8 +16,6 @@
 #include "camera/camera_preset.h"
 #include "camera/mf_library.h"
 
-const wchar_t CameraName[] = L"Dorvantel camera";
-
 namespace camera {
 
 namespace {

@@ -18,6 +18,5 @@ inline constexpr int kNoFrameSeconds = 3;
 
 }  // namespace camera
 
-extern const wchar_t CameraName[];
 // The class factory's entry for CLSID_DorvantelCamera.
 CUnknown* CreateCameraActivate(IUnknown* outer, HRESULT* result);

@@ -1,5 +1,7 @@
 #include "hostkit/device_registration.h"
 
+#include "base/camera_link.h"
+
 #include "hostkit/devices.h"
 #include "hostkit/result_text.h"
 #include "module/dorvantel.h"
@@ -24,13 +26,15 @@ LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
                           static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
-// The library's COM classes: the filter and its property page, served alike.
+// The library's COM classes: the filter, its property page and the Windows 11 camera's media
+// source (which the Frame Server's services load, so it must be machine-wide), served alike.
 struct ComClass {
   const CLSID* classId;
   const wchar_t* name;
 };
 const ComClass kComClasses[] = {{&CLSID_DesktopSource, DesktopSourceName},
-                                {&CLSID_DesktopSourcePage, DesktopSourcePageName}};
+                                {&CLSID_DesktopSourcePage, DesktopSourcePageName},
+                                {&camera_link::CLSID_DorvantelCamera, camera_link::kCameraClassName}};
 
 HRESULT RegisterComClass(const std::wstring& libraryPath) {
   LONG status = ERROR_SUCCESS;

@@ -16,10 +16,37 @@ constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Ru
 // KSCATEGORY_VIDEO_CAMERA {E5323777-F976-4F5B-9B55-B94699C46E44}: Media Foundation's cameras.
 constexpr GUID kVideoCameraCategory = {0xe5323777, 0xf976, 0x4f5b, {0x9b, 0x55, 0xb9, 0x46, 0x99, 0xc4, 0x6e, 0x44}};
 
+// Media Foundation started (MFStartup) for the object's life, found at run time in mfplat.dll:
+// the camera calls are Media Foundation's. Nothing where the platform has no Media Foundation.
+class MediaFoundationSession {
+ public:
+  MediaFoundationSession() {
+    library_.reset(::LoadLibraryExW(L"mfplat.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+    if (!library_) return;
+    using StartupFunction = HRESULT(WINAPI*)(ULONG, DWORD);
+    auto startup = reinterpret_cast<StartupFunction>(reinterpret_cast<void*>(::GetProcAddress(library_.get(), "MFStartup")));
+    shutdown_ = reinterpret_cast<ShutdownFunction>(reinterpret_cast<void*>(::GetProcAddress(library_.get(), "MFShutdown")));
+    constexpr ULONG kVersion = 0x00020070;  // MF_VERSION: MF_SDK_VERSION 2, MF_API_VERSION 0x70
+    started_ = startup && shutdown_ && SUCCEEDED(startup(kVersion, 0));
+  }
+  ~MediaFoundationSession() {
+    if (started_) shutdown_();
+  }
+  MediaFoundationSession(const MediaFoundationSession&) = delete;
+  MediaFoundationSession& operator=(const MediaFoundationSession&) = delete;
+
+ private:
+  using ShutdownFunction = HRESULT(WINAPI*)();
+  LibraryHandle library_;
+  ShutdownFunction shutdown_ = nullptr;
+  bool started_ = false;
+};
+
 // mfsensorgroup.dll (or the stand-in DORVANTEL_MFSENSORGROUP names) with its
-// MFCreateVirtualCamera; create is null where the platform has none. Owns the module: release
-// every camera object before it.
+// MFCreateVirtualCamera, and Media Foundation started while it is there; create is null where
+// the platform has none. Owns the module: release every camera object before it.
 struct SensorGroupLibrary {
+  MediaFoundationSession mediaFoundation;  // ended after the module is released
   LibraryHandle module;
   MFCreateVirtualCameraFunction create = nullptr;
 

@@ -11,7 +11,7 @@ const FactoryTemplate TemplateTable[] = {
     {DesktopSourceName, &CLSID_DesktopSource, CreateDesktopSource, nullptr, &DesktopSourceRegistration},
     {DesktopSourcePageName, &CLSID_DesktopSourcePage, dorvantel::CreateDesktopSourcePage, nullptr, nullptr},
     // The Windows 11 camera's media source: an IMFActivate (camera/camera_source.h).
-    {CameraName, &camera_link::CLSID_DorvantelCamera, CreateCameraActivate, nullptr, nullptr},
+    {camera_link::kCameraClassName, &camera_link::CLSID_DorvantelCamera, CreateCameraActivate, nullptr, nullptr},
 };
 const int TemplateCount = sizeof(TemplateTable) / sizeof(TemplateTable[0]);
 
