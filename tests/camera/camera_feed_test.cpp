@@ -61,6 +61,31 @@ TEST_F(CameraTest, TheFeedProgramInAnotherProcessThenKilled) {
   for (int i = 0; i < 30 * 5 && wrong(false); ++i) ASSERT_EQ(ReadOne(reader.get(), &frame), S_OK);
   EXPECT_EQ(wrong(true), 0);
 
+  // The other two types, of the same feed: YUY2's luma and RGB32's colours at the same places.
+  for (const GUID& subtype : {MFVideoFormat_YUY2, MFVideoFormat_RGB32}) {
+    SCOPED_TRACE(subtype.Data1);
+    ASSERT_EQ(SelectType(reader.get(), subtype), S_OK);
+    for (int i = 0; i < 5; ++i) ASSERT_EQ(ReadOne(reader.get(), &frame), S_OK);
+    const bool yuy2 = IsEqualGUID(subtype, MFVideoFormat_YUY2);
+    ASSERT_EQ(frame.bytes.size(), kWidth * kHeight * (yuy2 ? 2u : 4u));
+    for (LONG y : {shown.height() / 4, shown.height() * 3 / 4}) {
+      for (LONG x : {shown.width() / 4, shown.width() * 3 / 4}) {
+        const UINT32 cx = (where.left + x) * kWidth / screenWidth, cy = (where.top + y) * kHeight / screenHeight;
+        const COLORREF want = shown.ColorAt(x, y);
+        if (yuy2) {
+          EXPECT_NEAR(frame.bytes[(cy * kWidth + cx) * 2], LumaOf(want), 3) << cx << "," << cy;
+        } else {
+          const BYTE* pixel = &frame.bytes[(cy * kWidth + cx) * 4];  // top-down BGRX
+          EXPECT_NEAR(pixel[2], GetRValue(want), 8) << cx << "," << cy;
+          EXPECT_NEAR(pixel[1], GetGValue(want), 8) << cx << "," << cy;
+          EXPECT_NEAR(pixel[0], GetBValue(want), 8) << cx << "," << cy;
+        }
+      }
+    }
+  }
+  ASSERT_EQ(SelectType(reader.get(), MFVideoFormat_NV12), S_OK);
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(ReadOne(reader.get(), &frame), S_OK);
+
   ASSERT_TRUE(::TerminateProcess(feed.get(), 9));
   ASSERT_EQ(::WaitForSingleObject(feed.get(), 5000), WAIT_OBJECT_0);
   int repeated = 0;

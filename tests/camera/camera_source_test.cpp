@@ -47,23 +47,6 @@ bool ShowsQuadrants(const GUID& subtype, const std::vector<BYTE>& frame) {
   return true;
 }
 
-ComPtr<IMFSourceReader> NewReader(IMFMediaSource* source) {
-  ComPtr<IMFSourceReader> reader;
-  EXPECT_EQ(::MFCreateSourceReaderFromMediaSource(source, nullptr, reader.put()), S_OK);
-  return reader;
-}
-
-HRESULT SelectType(IMFSourceReader* reader, const GUID& subtype) {
-  for (DWORD i = 0;; ++i) {
-    ComPtr<IMFMediaType> type;
-    HRESULT hr = reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, i, type.put());
-    if (FAILED(hr)) return hr;
-    GUID offered;
-    if (SUCCEEDED(type->GetGUID(MF_MT_SUBTYPE, &offered)) && IsEqualGUID(offered, subtype))
-      return reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.get());
-  }
-}
-
 }  // namespace
 
 TEST_F(CameraTest, TheActivateObjectMakesASourceWithTheInterfacesTheFrameServerNeeds) {

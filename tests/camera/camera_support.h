@@ -143,3 +143,22 @@ inline HRESULT ReadOne(IMFSourceReader* reader, ReadFrame* frame) {
 
 // The luma of a colour, as the feed's converter gives it.
 inline int LumaOf(COLORREF c) { return 16 + ((66 * GetRValue(c) + 129 * GetGValue(c) + 25 * GetBValue(c) + 128) >> 8); }
+
+// A source reader over the source, as the platform's test harness makes one.
+inline ComPtr<IMFSourceReader> NewReader(IMFMediaSource* source) {
+  ComPtr<IMFSourceReader> reader;
+  EXPECT_EQ(::MFCreateSourceReaderFromMediaSource(source, nullptr, reader.put()), S_OK);
+  return reader;
+}
+
+// Selects the native type of this subtype as the current one.
+inline HRESULT SelectType(IMFSourceReader* reader, const GUID& subtype) {
+  for (DWORD i = 0;; ++i) {
+    ComPtr<IMFMediaType> type;
+    HRESULT hr = reader->GetNativeMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, i, type.put());
+    if (FAILED(hr)) return hr;
+    GUID offered;
+    if (SUCCEEDED(type->GetGUID(MF_MT_SUBTYPE, &offered)) && IsEqualGUID(offered, subtype))
+      return reader->SetCurrentMediaType(MF_SOURCE_READER_FIRST_VIDEO_STREAM, nullptr, type.get());
+  }
+}

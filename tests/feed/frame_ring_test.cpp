@@ -268,4 +268,27 @@ TEST(FrameRingThreaded, AWriterInAnotherProcessThenKilled) {
   std::printf("processes: %llu frames read, %llu torn; the writer's last frame %llu\n",
               static_cast<unsigned long long>(frames), static_cast<unsigned long long>(torn),
               static_cast<unsigned long long>(newest));
+
+  // A writer started again (the feed restarted while a reader holds the ring): its frames go
+  // on from the last number, whole, and the reader takes them without an error.
+  ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+      << ::GetLastError();
+  UniqueHandle again(process.hProcess), againThread(process.hThread);
+  uint64_t after = 0;
+  torn = 0;
+  last = newest;
+  end = ::GetTickCount64() + 2500;
+  while (::GetTickCount64() < end) {
+    HRESULT hr = ring.ReadNewest(last, copy.data(), copy.size(), &info);
+    ASSERT_TRUE(hr == S_OK || hr == S_FALSE) << std::hex << hr;
+    if (hr != S_OK) continue;
+    EXPECT_GT(info.number, newest);
+    ++after;
+    if (FirstStrayWord(info.number, copy.data(), copy.size()) != copy.size() / 4) ++torn;
+    last = info.number;
+  }
+  ASSERT_TRUE(::TerminateProcess(again.get(), 9));
+  ASSERT_EQ(::WaitForSingleObject(again.get(), 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(torn, 0u);
+  EXPECT_GT(after, 5u) << "no frame of the restarted writer";
 }

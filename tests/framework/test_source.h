@@ -36,6 +36,8 @@ class TestPin : public CBaseOutputPin {
   }
   HRESULT MediaTypeAt(int position, MediaType* type) override {
     SectionLockHolder hold(Lock());
+    // The desktop pin's own list: the formats beyond it are offered through IAMStreamConfig.
+    if (position >= kPinFormatCount) return VFW_S_NO_MORE_ITEMS;
     return DesktopMediaTypeAt(size_, position, type);
   }
   HRESULT ApplyMediaType(const AM_MEDIA_TYPE* type) override {

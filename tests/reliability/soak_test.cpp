@@ -183,7 +183,7 @@ class SoakThreadedTest : public ::testing::Test {
       const LONG size[2] = {160, 120};
       EXPECT_EQ(S_OK, source.WritePointer(L"OutputDimensions", size));
     }
-    ASSERT_EQ(S_OK, graph_.Attach(source, cycle % 6)) << "cycle " << cycle;
+    ASSERT_EQ(S_OK, graph_.Attach(source, cycle % 5)) << "cycle " << cycle;
     {
       Watchdog watchdog("Pause, Run, Pause, Run, Stop of soak cycle " + std::to_string(cycle), 30000);
       IMediaControl* control = graph_.control();

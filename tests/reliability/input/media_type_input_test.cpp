@@ -139,12 +139,25 @@ std::vector<BYTE> CurrentFormat(IAMStreamConfig* config) {
 
 LONG StrideBytes(LONG width, WORD bits) { return ((width * bits + 31) / 32) * 4; }
 
+// The platform's I420 subtype: its FOURCC in the base GUID.
+const GUID kI420 = {MAKEFOURCC('I', '4', '2', '0'), 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+
 WORD BitsOf(const GUID& subtype) {
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB32)) return 32;
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB24)) return 24;
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB565) || IsEqualGUID(subtype, MEDIASUBTYPE_RGB555)) return 16;
   if (IsEqualGUID(subtype, MEDIASUBTYPE_RGB8)) return 8;
+  if (IsEqualGUID(subtype, kI420) || IsEqualGUID(subtype, MEDIASUBTYPE_NV12)) return 12;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return 16;
   return 0;
+}
+
+// Bytes of one frame: RGB rows padded to whole words; YUV without padding, its chroma rounded up.
+DWORD FrameBytes(const GUID& subtype, LONG width, LONG height) {
+  const DWORD w = static_cast<DWORD>(width), h = static_cast<DWORD>(height), cw = (w + 1) / 2, ch = (h + 1) / 2;
+  if (IsEqualGUID(subtype, kI420) || IsEqualGUID(subtype, MEDIASUBTYPE_NV12)) return w * h + 2 * cw * ch;
+  if (IsEqualGUID(subtype, MEDIASUBTYPE_YUY2)) return 4 * cw * h;
+  return static_cast<DWORD>(StrideBytes(width, BitsOf(subtype))) * h;
 }
 
 // A type a host might pass to SetFormat: a capability entry edited as hosts edit them, and
@@ -301,7 +314,8 @@ TEST_F(MediaTypeInputTest, GeneratedTypesAnswerDefinedResults) {
 // inconsistent blocks, zero, negative and huge sizes and intervals, wrong bit counts, subtypes,
 // major and format types; some while the pin is connected. A refusal changes nothing (the
 // format the pin gives and the connection's type stay byte for byte); a type taken gives a
-// format of that size and rate whose sizes the filter computed itself.
+// format of its subtype at that size and rate whose bit count and sizes the filter computed
+// itself.
 TEST_F(MediaTypeInputTest, GeneratedSetFormatRequestsAnswerDefinedResults) {
   std::mt19937 random(15);
   IAMStreamConfig* stream = config();
@@ -352,8 +366,9 @@ TEST_F(MediaTypeInputTest, GeneratedSetFormatRequestsAnswerDefinedResults) {
       const auto* wanted = reinterpret_cast<const VIDEOINFOHEADER*>(asked.pbFormat);
       EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Video, asked.majortype));
       EXPECT_TRUE(IsEqualGUID(FORMAT_VideoInfo, asked.formattype));
+      // The subtype decides the format, whatever bit count the request's header was left with.
       const WORD bits = BitsOf(asked.subtype);
-      EXPECT_EQ(bits, wanted->bmiHeader.biBitCount);
+      EXPECT_NE(0, bits);
       EXPECT_TRUE(wanted->bmiHeader.biWidth >= 1 && wanted->bmiHeader.biWidth <= 8192) << wanted->bmiHeader.biWidth;
       EXPECT_TRUE(wanted->bmiHeader.biHeight >= 1 && wanted->bmiHeader.biHeight <= 8192) << wanted->bmiHeader.biHeight;
       const REFERENCE_TIME interval = wanted->AvgTimePerFrame;
@@ -366,7 +381,8 @@ TEST_F(MediaTypeInputTest, GeneratedSetFormatRequestsAnswerDefinedResults) {
       EXPECT_EQ(wanted->bmiHeader.biHeight, got->bmiHeader.biHeight);
       const REFERENCE_TIME rate = interval != 0 ? interval : current->AvgTimePerFrame;  // 0 keeps the rate
       EXPECT_EQ(rate, got->AvgTimePerFrame);
-      const DWORD image = static_cast<DWORD>(StrideBytes(got->bmiHeader.biWidth, bits)) * got->bmiHeader.biHeight;
+      EXPECT_EQ(bits, got->bmiHeader.biBitCount);
+      const DWORD image = FrameBytes(asked.subtype, got->bmiHeader.biWidth, got->bmiHeader.biHeight);
       EXPECT_EQ(image, got->bmiHeader.biSizeImage);
       EXPECT_EQ(image, type->lSampleSize);
     }
