@@ -69,6 +69,8 @@ snapshot() {
              'HKLM\Software\Classes\Wow6432Node\CLSID\{924BCD16-2927-4D6B-A385-476A9C4D41B7}' \
              'HKLM\Software\Classes\CLSID\{3A499195-E1E6-487A-A238-7FF89B93A60B}' \
              'HKLM\Software\Classes\Wow6432Node\CLSID\{3A499195-E1E6-487A-A238-7FF89B93A60B}' \
+             'HKLM\Software\Classes\CLSID\{F2CC9C80-1DE3-4D6B-900E-F89A429C3E68}' \
+             'HKLM\Software\Classes\Wow6432Node\CLSID\{F2CC9C80-1DE3-4D6B-900E-F89A429C3E68}' \
              'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' \
              'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'; do
     if "$windows" reg export "$key" "$work/key.reg" /y >/dev/null 2>&1; then
@@ -126,7 +128,7 @@ done
 snapshot "$work/installed.reg"
 check "the uninstall entry's quiet uninstall command" 1 \
   "$(grep -cF "\"QuietUninstallString\"=\"\\\"${folder//\\/\\\\}\\\\uninstall.exe\\\" /S\"" "$work/installed.reg")"
-check "each view's classes (the filter's and its page's) name its own bitness's library" 4 \
+check "each view's classes (the filter's, its page's and the camera's) name its own bitness's library" 6 \
   "$(grep -cF -e "@=\"${folder//\\/\\\\}\\\\64-bit\\\\dorvantel64.dll\"" -e "@=\"${folder//\\/\\\\}\\\\32-bit\\\\dorvantel.dll\"" "$work/installed.reg")"
 one_device_each "installed" 1
 # The setup program ended with the check: its words in the installation folder, the summary last.
