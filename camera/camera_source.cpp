@@ -73,22 +73,11 @@ bool PictureOf(IMFMediaType* type, CameraSubtype* picture, UINT32* width, UINT32
 
 class CameraSource;
 
-// The source's one video stream. Owned by its source, which detaches it when it goes; lock_
-// guards every field (the source, holding its own lock, may take it: source lock first).
-class CameraStream : public CUnknown, public IMFMediaStream2Declared {
+// An interface that derives from IMFMediaEventGenerator, its four methods forwarded to the
+// event queue Queue gives (null once shut down: MF_E_SHUTDOWN).
+template <typename Interface>
+class EventsThroughQueue : public Interface {
  public:
-  CameraStream(CameraSource* source, const std::wstring& preset, const CameraFormat& format)
-      : CUnknown(nullptr), source_(source), preset_(preset), format_(format) {}
-  HRESULT Init();
-
-  FORWARD_IUNKNOWN_TO_OUTER
-  HRESULT STDMETHODCALLTYPE InnerQueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, IID_IMFMediaEventGenerator) || IsEqualIID(iid, IID_IMFMediaStream) ||
-        IsEqualIID(iid, IID_CameraMediaStream2))
-      return ExposeInterface(static_cast<IMFMediaStream2Declared*>(this), out);
-    return CUnknown::InnerQueryInterface(iid, out);
-  }
-
   HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override {
     ComPtr<IMFMediaEventQueue> queue = Queue();
     return queue ? queue->GetEvent(flags, event) : MF_E_SHUTDOWN;
@@ -106,6 +95,26 @@ class CameraStream : public CUnknown, public IMFMediaStream2Declared {
     ComPtr<IMFMediaEventQueue> queue = Queue();
     return queue ? queue->QueueEventParamVar(type, extended, status, value) : MF_E_SHUTDOWN;
   }
+ private:
+  virtual ComPtr<IMFMediaEventQueue> Queue() = 0;
+};
+
+// The source's one video stream. Owned by its source, which detaches it when it goes; lock_
+// guards every field (the source, holding its own lock, may take it: source lock first).
+class CameraStream : public CUnknown, public EventsThroughQueue<IMFMediaStream2Declared> {
+ public:
+  CameraStream(CameraSource* source, const std::wstring& preset, const CameraFormat& format)
+      : CUnknown(nullptr), source_(source), preset_(preset), format_(format) {}
+  HRESULT Init();
+
+  FORWARD_IUNKNOWN_TO_OUTER
+  HRESULT STDMETHODCALLTYPE InnerQueryInterface(REFIID iid, void** out) override {
+    if (IsEqualIID(iid, IID_IMFMediaEventGenerator) || IsEqualIID(iid, IID_IMFMediaStream) ||
+        IsEqualIID(iid, IID_CameraMediaStream2))
+      return ExposeInterface(static_cast<IMFMediaStream2Declared*>(this), out);
+    return CUnknown::InnerQueryInterface(iid, out);
+  }
+
   HRESULT STDMETHODCALLTYPE GetMediaSource(IMFMediaSource** source) override;
   HRESULT STDMETHODCALLTYPE GetStreamDescriptor(IMFStreamDescriptor** descriptor) override {
     if (!descriptor) return E_POINTER;
@@ -181,7 +190,7 @@ class CameraStream : public CUnknown, public IMFMediaStream2Declared {
   IMFAttributes* attributes() const noexcept { return attributes_.get(); }
 
  private:
-  ComPtr<IMFMediaEventQueue> Queue() {
+  ComPtr<IMFMediaEventQueue> Queue() override {
     SectionLockHolder hold(&lock_);
     return shutdown_ ? ComPtr<IMFMediaEventQueue>() : queue_;
   }
@@ -210,7 +219,7 @@ class CameraStream : public CUnknown, public IMFMediaStream2Declared {
 
 // The media source. lock_ guards every field; the stream's lock is taken after it.
 class CameraSource : public CUnknown,
-                     public IMFMediaSourceEx,
+                     public EventsThroughQueue<IMFMediaSourceEx>,
                      public IMFGetService,
                      public IKsControlDeclared,
                      public IMFSampleAllocatorControlDeclared {
@@ -233,23 +242,6 @@ class CameraSource : public CUnknown,
     return CUnknown::InnerQueryInterface(iid, out);
   }
 
-  HRESULT STDMETHODCALLTYPE GetEvent(DWORD flags, IMFMediaEvent** event) override {
-    ComPtr<IMFMediaEventQueue> queue = Queue();
-    return queue ? queue->GetEvent(flags, event) : MF_E_SHUTDOWN;
-  }
-  HRESULT STDMETHODCALLTYPE BeginGetEvent(IMFAsyncCallback* callback, IUnknown* state) override {
-    ComPtr<IMFMediaEventQueue> queue = Queue();
-    return queue ? queue->BeginGetEvent(callback, state) : MF_E_SHUTDOWN;
-  }
-  HRESULT STDMETHODCALLTYPE EndGetEvent(IMFAsyncResult* result, IMFMediaEvent** event) override {
-    ComPtr<IMFMediaEventQueue> queue = Queue();
-    return queue ? queue->EndGetEvent(result, event) : MF_E_SHUTDOWN;
-  }
-  HRESULT STDMETHODCALLTYPE QueueEvent(MediaEventType type, REFGUID extended, HRESULT status,
-                                       const PROPVARIANT* value) override {
-    ComPtr<IMFMediaEventQueue> queue = Queue();
-    return queue ? queue->QueueEventParamVar(type, extended, status, value) : MF_E_SHUTDOWN;
-  }
 
   HRESULT STDMETHODCALLTYPE GetCharacteristics(DWORD* characteristics) override {
     if (!characteristics) return E_POINTER;
@@ -353,7 +345,7 @@ class CameraSource : public CUnknown,
   }
 
  private:
-  ComPtr<IMFMediaEventQueue> Queue() {
+  ComPtr<IMFMediaEventQueue> Queue() override {
     SectionLockHolder hold(&lock_);
     return shutdown_ ? ComPtr<IMFMediaEventQueue>() : queue_;
   }
