@@ -228,10 +228,12 @@ fi
 
 # The recorded window closes 3 s into a 12 s recording: a window of another process (black
 # under Wine, but it closes all the same), whose process ends once the recorder runs.
+# Where 32-bit code is emulated, or while Wine's loader forks, more than one process can show
+# these arguments for a while: the oldest is the one that was started.
 recorder_pid() {  # recorder_pid ARGS-PATTERN: waits for the recorder's process with these arguments
   local pid
   for _ in $(seq 1200); do
-    pid=$(pgrep -f "$dir/dorvantel-record.exe $1\$") && { echo "$pid"; return 0; }
+    pid=$(pgrep -o -f "$dir/dorvantel-record.exe $1\$") && { echo "$pid"; return 0; }
     sleep 0.1
   done
   return 1
@@ -259,9 +261,10 @@ DORVANTEL_BITS=$bits "$ROOT/run" record "$work/closed.mp4" --seconds 12 --quiet 
 check "mp4, window closed: exit status" 3 $?
 kept "mp4, window closed" "$work/closed.mp4" "stopped early: the recorded window was closed"
 wait "$closer" "$closing"
-DORVANTEL_BITS=$bits "$ROOT/run" record "$work/killed.mp4" --quiet --rect $left,$top,320,240 2>"$work/err" &
+# (--seconds bounds the recording should the kill miss it.)
+DORVANTEL_BITS=$bits "$ROOT/run" record "$work/killed.mp4" --quiet --seconds 120 --rect $left,$top,320,240 2>"$work/err" &
 encoding=$!
-recorder=$(recorder_pid "--format i420 --quiet --rect $left,$top,320,240 -") && sleep 3 && kill -9 "$recorder"
+recorder=$(recorder_pid "--format i420 --quiet --seconds 120 --rect $left,$top,320,240 -") && sleep 3 && kill -9 "$recorder"
 wait "$encoding"
 check "mp4, recorder killed: exit status" 3 $?
 kept "mp4, recorder killed" "$work/killed.mp4" "stopped early: the recorder was killed (signal 9)"
