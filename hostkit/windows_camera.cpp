@@ -280,6 +280,15 @@ HRESULT TurnWindowsCameraOff(const std::wstring& name, std::wstring* error) {
   return S_OK;
 }
 
+HRESULT RenameWindowsCamera(const std::wstring& from, const std::wstring& to, const std::wstring& feedProgram,
+                            std::wstring* error) {
+  HRESULT hr = TurnWindowsCameraOff(from, error);
+  if (FAILED(hr)) return hr;
+  hr = TurnWindowsCameraOn(to, feedProgram, error);
+  if (FAILED(hr)) *error = L"it is off now: " + *error;
+  return hr;
+}
+
 std::vector<std::wstring> WindowsCamerasOn() {
   std::vector<std::wstring> names;
   RegistryKey key;

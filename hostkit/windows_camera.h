@@ -54,6 +54,10 @@ HRESULT TurnWindowsCameraOn(const std::wstring& name, const std::wstring& feedPr
 // record, and ends its feed in this session (the feed whose window is titled "Dorvantel feed:
 // NAME", or every feed once no camera is left on). S_FALSE when no camera of that name is on.
 HRESULT TurnWindowsCameraOff(const std::wstring& name, std::wstring* error);
+// A device renamed: its camera is removed under the old name and made under the new one (the
+// platform names a camera once, when it is made). The error says which step failed.
+HRESULT RenameWindowsCamera(const std::wstring& from, const std::wstring& to, const std::wstring& feedProgram,
+                            std::wstring* error);
 // The names of the devices whose cameras are on (recorded), in the registry's order.
 std::vector<std::wstring> WindowsCamerasOn();
 

@@ -302,6 +302,13 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring done = hr == S_OK ? L"unregistered " + what : what + L": nothing was registered";
     WriteError(done + L"\n");
     WriteResult(done);
+    // A camera is this user's, not a view's: the other bitness's device may still show it.
+    for (const std::wstring& camera : WindowsCamerasOn()) {
+      if (all || _wcsicmp(camera.c_str(), options.name.c_str()) == 0) {
+        WriteError(L"note: the Windows camera \"" + camera + L"\" stays on; dorvantel-register camera off --name \"" +
+                   camera + L"\" removes it\n");
+      }
+    }
     return 0;
   }
   if (command == L"check") return Check(thisBitness, viewOnly, reportFile);

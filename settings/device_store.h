@@ -28,6 +28,7 @@ struct StoreOutcome {
   HRESULT result = S_OK;
   std::wstring done;   // which hosts find the device now
   std::wstring error;  // one line when it failed
+  std::wstring camera; // what became of the device's Windows camera, when it had one
 };
 
 // The devices of the desktop source that hosts of this bitness find, in the enumerator's order.

@@ -123,6 +123,7 @@ void ShowVerdict(HWND dialog, const DeviceList* list, const std::wstring& name) 
 // Lists the devices again; the device of that name (if any) is selected.
 void Refresh(HWND dialog, DeviceList* list, const std::wstring& select) {
   HWND view = ::GetDlgItem(dialog, IDC_DEVICES);
+  HWND focus = ::GetFocus();
   HRESULT hr = ListStoredDevices(&list->devices);
   if (FAILED(hr)) SetStatus(dialog, L"Cannot list the capture devices: " + ResultText(hr));
   // A device of ours that this view's programs do not list is shown all the same, marked.
@@ -170,6 +171,11 @@ void Refresh(HWND dialog, DeviceList* list, const std::wstring& select) {
   ::SetWindowTextW(dialog, title.c_str());
   const bool any = count > 0;
   for (int id : {IDC_EDIT, IDC_DUPLICATE, IDC_RENAME, IDC_DELETE}) ::EnableWindow(::GetDlgItem(dialog, id), any);
+  // The last device deleted with its button: disabling the button took the keyboard's focus
+  // from the window, which would answer no key (Esc, the Alt letters) until clicked.
+  if (focus && ::IsChild(dialog, focus) && !::IsWindowEnabled(focus)) {
+    ::SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(view), TRUE);
+  }
 }
 
 const StoredDevice* Selected(HWND dialog, const DeviceList* list) {
@@ -255,24 +261,31 @@ void RenameSelected(HWND dialog, DeviceList* list) {
       rename.name == device->name) {
     return;
   }
-  // The new device first: a failure leaves the old one as it was.
+  // The new device first: a failure leaves the old one as it was. Its Windows camera follows it.
   const std::wstring oldName = device->name, newName = rename.name;
   const Preset preset = device->preset;
+  const bool camera = list->cameras && WindowsCameraOn(oldName);
   InBackground(
       dialog, list, L"Renaming \"" + oldName + L"\"...",
-      [oldName, newName, preset](StoreOutcome* out) {
+      [oldName, newName, preset, camera](StoreOutcome* out) {
         out->result = SaveDevice(newName, preset, &out->done, &out->error);
         // A name that differs in case only is the same registry key, which the save wrote over.
         if (SUCCEEDED(out->result) && !SameDeviceKey(oldName, newName))
           out->result = DeleteDevice(oldName, &out->error);
+        if (FAILED(out->result) || !camera) return;
+        std::wstring error;
+        out->camera = FAILED(RenameWindowsCamera(oldName, newName, ProgramFolder() + camera_link::kFeedProgram, &error))
+                          ? L"; its Windows camera was not renamed: " + error
+                          : L", its Windows camera too.";
       },
       [dialog, list, oldName, newName](const StoreOutcome& out) {
         const bool renamed = SUCCEEDED(out.result);
         Changed(list, oldName);
         Changed(list, newName);
         Refresh(dialog, list, renamed ? newName : oldName);
-        SetStatus(dialog,
-                  renamed ? L"Renamed \"" + oldName + L"\" to \"" + newName + L"\"." : L"Not renamed: " + out.error);
+        SetStatus(dialog, renamed ? L"Renamed \"" + oldName + L"\" to \"" + newName + L"\"" +
+                                        (out.camera.empty() ? L"." : out.camera)
+                                  : L"Not renamed: " + out.error);
       });
 }
 
@@ -280,16 +293,25 @@ void DeleteSelected(HWND dialog, DeviceList* list) {
   const StoredDevice* device = Selected(dialog, list);
   if (!device) return;
   const std::wstring name = device->name;
-  const std::wstring question = L"Delete the capture device \"" + name + L"\"? Hosts will no longer find it.";
+  const bool camera = list->cameras && WindowsCameraOn(name);
+  const std::wstring question = L"Delete the capture device \"" + name + L"\"? Hosts will no longer find it" +
+                                (camera ? L", nor programs its Windows camera." : L".");
   if (::MessageBoxW(dialog, question.c_str(), L"Dorvantel delete", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON1) != IDYES)
     return;
   InBackground(
       dialog, list, L"Deleting \"" + name + L"\"...",
-      [name](StoreOutcome* out) { out->result = DeleteDevice(name, &out->error); },
+      [name, camera](StoreOutcome* out) {
+        out->result = DeleteDevice(name, &out->error);
+        if (FAILED(out->result) || !camera) return;
+        std::wstring error;
+        out->camera = FAILED(TurnWindowsCameraOff(name, &error)) ? L"; its Windows camera stays: " + error
+                                                                 : L" and its Windows camera.";
+      },
       [dialog, list, name](const StoreOutcome& out) {
         Changed(list, name);
         Refresh(dialog, list, {});
-        SetStatus(dialog, SUCCEEDED(out.result) ? L"Deleted \"" + name + L"\"." : L"Not deleted: " + out.error);
+        SetStatus(dialog, SUCCEEDED(out.result) ? L"Deleted \"" + name + L"\"" + (out.camera.empty() ? L"." : out.camera)
+                                                : L"Not deleted: " + out.error);
       });
 }
 

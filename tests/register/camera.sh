@@ -153,6 +153,21 @@ check "no feed program: exit status" 1 $?
 grep -q 'dorvantel-feed.exe is missing' "$work/err" && pass "no feed program: says so" || fail "no feed program: $(cat "$work/err")"
 check "no feed program: no call" "" "$(calls)"
 
+# A device unregistered with its camera on: the camera is this user's and the other bitness's
+# device may still be there, so it stays, and a note says how it goes; then it goes.
+camera on --name "Dorvantel cam"
+feed_line >/dev/null
+build_tool unregister --name "Dorvantel cam" >/dev/null 2>"$work/err"
+check "unregistered with its camera on: exit status" 0 $?
+grep -qF 'note: the Windows camera "Dorvantel cam" stays on; dorvantel-register camera off --name "Dorvantel cam" removes it' \
+  "$work/err" && pass "unregistered with its camera on: a note says how to remove it" || fail "unregistered: $(cat "$work/err")"
+camera off --name "Dorvantel cam"
+check "its camera removed after the device: exit status" 0 "$status"
+check "its camera removed after the device: nothing left" "" "$(state)"
+build_tool unregister --name "Dorvantel cam" >/dev/null 2>"$work/err"
+grep -q 'note:' "$work/err" && fail "unregistered without a camera: $(cat "$work/err")" || pass "unregistered without a camera: no note"
+build_tool register --name "Dorvantel cam" 2>/dev/null
+
 # Bad arguments and names: one line each, exit status 2, nothing asked of the platform.
 for arguments in "" "sideways" "on --name" "status --all" "off --all --name Dorvantel" "on extra" \
                  "on --name No such device" "status --name No such device"; do

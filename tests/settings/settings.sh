@@ -31,6 +31,7 @@ cleanup() {
   [ -n "$settings" ] && kill "$settings" 2>/dev/null
   [ -n "$dpi_set" ] && restore_dpi
   [ -n "$demo" ] && kill "$demo" 2>/dev/null
+  [ -n "${DORVANTEL_MFSENSORGROUP:-}" ] && register camera off --all >/dev/null 2>&1
   register unregister --all >/dev/null 2>&1
   [ -n "$other_tool" ] && "$ROOT/scripts/wine-run" "$other_tool" unregister --all >/dev/null 2>&1
   rm -rf "$work"
@@ -358,6 +359,65 @@ gone "Dorvantel region" || fail "Esc did not close the overlay"
 keys "Dorvantel preset" Escape
 gone "Dorvantel preset" || fail "Esc did not close the editor"
 restore_dpi
+
+# 9. Where Windows has cameras (its library and the feed program stood in for, beside a copy of
+# the program): a device renamed takes its camera along under the new name, and a device
+# deleted takes its camera with it.
+keys "Dorvantel settings" Escape
+gone "Dorvantel settings" || fail "Close did not end the program"
+wait "$settings" 2>/dev/null
+cameras=$work/cameras
+mkdir -p "$cameras"
+cp "$program"/dorvantel-settings.exe "$program"/dorvantel-register.exe "$program"/dorvantel*.dll "$cameras/"
+cp "$dir/tests/camera-standin/feed_standin.exe" "$cameras/dorvantel-feed.exe"
+export DORVANTEL_MFSENSORGROUP=$(winpath "$dir/tests/camera-standin/mfsensorgroup.dll")
+export DORVANTEL_CAMERA_LOG=$(winpath "$work/calls.log")
+camera_tool() { "$ROOT/scripts/wine-run" "$cameras/dorvantel-register.exe" "$@"; }
+# The cameras' records and the feeds' logon entries, one name each per line.
+camera_state() {
+  winreg query 'HKCU\Software\Dorvantel\Windows cameras' 2>/dev/null | tr -d '\r' | sed -n 's/.*\\Windows cameras\\/record: /p'
+  winreg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Run' 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *Dorvantel feed: \(.*\) REG_SZ .*/logon: \1/p' | sed 's/ *$//'
+}
+# The status line once it starts with PREFIX (30 s at most).
+status_line() {
+  for _ in $(seq 100); do status=$(inside text "Dorvantel settings" 1007); [[ "$status" == "$1"* ]] && break; sleep 0.3; done
+  echo "$status"
+}
+register unregister --all >/dev/null 2>&1
+camera_tool register --name "Camera before" >/dev/null 2>&1
+camera_tool camera on --name "Camera before" >/dev/null 2>&1
+"$ROOT/scripts/wine-run" "$cameras/dorvantel-settings.exe" >>"$work/settings.log" 2>&1 &
+settings=$!
+main=$(window "Dorvantel settings" 60) || { fail "the settings program did not start with Windows cameras"; exit 1; }
+keys "Dorvantel settings" alt+c Home
+sleep 0.5
+check "cameras: the selected device's camera is on" \
+  'Programs of Media Foundation (the Camera app) list "Camera before" too, for this user.' "$(inside text "Dorvantel settings" 1011)"
+: >"$work/calls.log"
+keys "Dorvantel settings" alt+n
+window "Dorvantel rename" >/dev/null || fail "Rename asked nothing"
+typed "Dorvantel rename" "Camera after"
+keys "Dorvantel rename" Return
+check "cameras: renamed, its camera too" 'Renamed "Camera before" to "Camera after", its Windows camera too.' \
+  "$(status_line Renamed)"
+check "cameras: renamed: the record and the logon entry under the new name alone" "record: Camera after
+logon: Camera after" "$(camera_state)"
+grep -q 'friendlyName="Camera after"' "$work/calls.log" && grep -q '^Remove' "$work/calls.log" &&
+  pass "cameras: renamed: the old camera removed, one of the new name made" || fail "cameras: renamed: $(cat "$work/calls.log")"
+for _ in $(seq 50); do grep -q '^feed \[--name\] \[Camera after\]' "$work/calls.log" && break; sleep 0.1; done
+grep -q '^feed \[--name\] \[Camera after\]' "$work/calls.log" &&
+  pass "cameras: renamed: the new name's feed started" || fail "cameras: renamed: the feeds: $(grep '^feed' "$work/calls.log")"
+check "cameras: renamed: the box names it" \
+  'Programs of Media Foundation (the Camera app) list "Camera after" too, for this user.' "$(inside text "Dorvantel settings" 1011)"
+keys "Dorvantel settings" alt+c Home alt+d
+window "Dorvantel delete" >/dev/null || fail "Delete asked nothing"
+keys "Dorvantel delete" Return
+check "cameras: deleted, its camera with it" 'Deleted "Camera after" and its Windows camera.' "$(status_line Deleted)"
+check "cameras: deleted: nothing of the camera is left" "" "$(camera_state)"
+# The last device deleted by its button, which is disabled now: the keys still reach the window.
+keys "Dorvantel settings" Escape
+gone "Dorvantel settings" || fail "the last device deleted: Esc did not end the program"
 
 echo "$failures failed"
 [ "$failures" = 0 ]
