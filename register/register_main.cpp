@@ -28,7 +28,8 @@ namespace {
 
 constexpr wchar_t kProgram[] = L"dorvantel-register";
 
-int Usage() {
+// The usage text; status 0 when it was asked for, 2 after a mistake.
+int Usage(int status = 2) {
   WriteError(
       L"usage: dorvantel-register register [--name NAME] [capture options]\n"
       L"       dorvantel-register unregister [--name NAME | --all]\n"
@@ -57,7 +58,11 @@ int Usage() {
       L"               starts its feed, now and at every logon; off removes both (--all: every\n"
       L"               device's); status says whether it is on. For this user; exit status 3\n"
       L"               where Windows has no such cameras (before Windows 11), nothing changed\n");
-  return 2;
+  return status;
+}
+
+bool AsksForHelp(const std::wstring& argument) {
+  return argument == L"--help" || argument == L"-h" || argument == L"help" || argument == L"/?";
 }
 
 // Where --result asked for the one-line result; empty when it was not given.
@@ -218,6 +223,13 @@ int wmain(int argc, wchar_t** argv) {
   using namespace dorvantel;
   if (argc < 2) return Usage();
   const std::wstring command = argv[1];
+  if (AsksForHelp(command)) return Usage(0);
+  // The register command's own options read --help where it stands; the others take no such value.
+  if (command != L"register" && std::any_of(argv + 2, argv + argc, [](const wchar_t* a) {
+        return a == std::wstring(L"--help") || a == std::wstring(L"-h");
+      })) {
+    return Usage(0);
+  }
   std::vector<std::wstring> args(argv + 2, argv + argc);
   if (!TakeResultFile(&args)) return BadUsage(L"--result needs a file name");
   if (command != L"register" && command != L"unregister" && command != L"list" && command != L"monitors" &&
@@ -234,7 +246,7 @@ int wmain(int argc, wchar_t** argv) {
   if (command == L"register") {
     ParsedOptions<PresetOptions> parsed = ParsePresetOptions(args);
     if (!parsed.ok()) return BadUsage(parsed.error);
-    if (parsed.options.help) return Usage();
+    if (parsed.options.help) return Usage(0);
     options = parsed.options;
   } else if (command == L"unregister") {
     for (size_t i = 0; i < args.size(); ++i) {

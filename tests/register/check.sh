@@ -35,6 +35,9 @@ trap cleanup EXIT
 register unregister --all >/dev/null 2>&1
 # check [ARGS]: its report in $work/out (without carriage returns), its status in $status.
 check_() { register check --this-bitness "$@" >"$work/out" 2>"$work/err"; status=$?; sed -i 's/\r$//' "$work/out"; }
+has_in() {  # has_in DESCRIPTION FILE TEXT: FILE holds TEXT within a line
+  grep -qF -- "$3" "$2" && pass "$1" || fail "$1: no '$3' in: $(cat "$2")"
+}
 has() {  # has DESCRIPTION TEXT: the report holds the line TEXT
   grep -qxF -- "$2" "$work/out" && pass "$1" || fail "$1: no line '$2' in: $(cat "$work/out" "$work/err")"
 }
@@ -48,6 +51,16 @@ has "healthy: the device works" "\"Dorvantel check\" (Dorvantel): $bits-bit prog
 has "healthy: the summary" "summary: 1 Dorvantel device, 1 working for $bits-bit programs"
 register check --bogus >/dev/null 2>&1
 check "bad options: exit status" 2 $?
+# Help asked for in any of the usual ways is the usage and success; a mistake is the usage and 2.
+for asked in "--help" "-h" "help" "register --help" "unregister --help" "check -h"; do
+  # shellcheck disable=SC2086
+  register $asked >/dev/null 2>"$work/err"
+  check "help ($asked): exit status" 0 $?
+  has_in "help ($asked): the usage" "$work/err" "usage: dorvantel-register register"
+done
+register frobnicate >/dev/null 2>"$work/err"
+check "unknown command: exit status" 2 $?
+has_in "unknown command: says so" "$work/err" "error: unknown command frobnicate"
 
 # A window preset whose window is closed says so and is not a failure.
 register register --name "Dorvantel window" --window "No window has this title" 2>"$work/err"
