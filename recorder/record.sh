@@ -29,6 +29,10 @@ run_windows() { "$ROOT/scripts/wine-run" "$@"; }
 
 if [ "${1:-}" = --help ] || [ "${1:-}" = -h ]; then
   echo
+  # On the display and in the prefix a recording uses: Wine started with neither keeps its
+  # desktop without a screen a few seconds, and the recording run next would join it.
+  ensure_display >/dev/null 2>&1 || true
+  ensure_prefix
   run_windows "$dir/dorvantel-record.exe" --help
   exit 0
 fi

@@ -269,6 +269,22 @@ wait "$encoding"
 check "mp4, recorder killed: exit status" 3 $?
 kept "mp4, recorder killed" "$work/killed.mp4" "stopped early: the recorder was killed (signal 9)"
 
+# A new user's first steps, without a display of their own, in a prefix made for them: the
+# recorder's help, then at once a recording, of the whole virtual screen with the demo on it.
+if [ "$bits" = 64 ]; then
+  fresh=(env -u DISPLAY DORVANTEL_WINEPREFIX="$work/fresh-prefix" DORVANTEL_BITS=64)
+  "${fresh[@]}" "$ROOT/run" record --help >"$work/help" 2>&1
+  check "help first: exit status" 0 $?
+  grep -q -- "--seconds S" "$work/help" && pass "help first: the recorder's options" \
+    || fail "help first: no options in: $(cat "$work/help")"
+  "${fresh[@]}" "$ROOT/run" record "$work/after-help.avi" --seconds 1 --quiet 2>"$work/err"
+  check "help first, then a recording: exit status" 0 $?
+  virtual=${DORVANTEL_SCREEN:-1280x720x24}
+  virtual=${virtual%x*}
+  check "help first, then a recording: the virtual screen's size" "width=${virtual%x*} height=${virtual#*x} nb_read_packets=10" \
+    "$(probe "$work/after-help.avi" width,height,nb_read_packets)"
+fi
+
 # Killed: the .part stays readable; --recover closes it into a playable file, and so does the
 # next recording into the same name, into a name of its own, before it records.
 set -m
