@@ -91,10 +91,11 @@ HRESULT DemoWindow::Show(const RECT& bounds, const std::wstring& title) {
   thread_.reset(::CreateThread(nullptr, 0, ThreadMain, this, 0, nullptr));
   if (!thread_) return HRESULT_FROM_WIN32(::GetLastError());
   HANDLE waits[2] = {shown_.get(), thread_.get()};
-  if (::WaitForMultipleObjects(2, waits, FALSE, 10000) != WAIT_OBJECT_0) {
-    return FAILED(result_) ? result_ : HRESULT_FROM_WIN32(ERROR_TIMEOUT);
-  }
-  return S_OK;
+  const DWORD woken = ::WaitForMultipleObjects(2, waits, FALSE, 10000);
+  if (woken == WAIT_OBJECT_0) return S_OK;
+  if (FAILED(result_)) return result_;
+  // The thread ended without showing it (a window of no error code): a failure, not a wait.
+  return woken == WAIT_OBJECT_0 + 1 ? E_FAIL : HRESULT_FROM_WIN32(ERROR_TIMEOUT);
 }
 
 void DemoWindow::WaitUntilClosed() {
