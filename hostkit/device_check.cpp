@@ -7,6 +7,7 @@
 #include "hostkit/capture_graph.h"
 #include "hostkit/device_registration.h"
 #include "hostkit/devices.h"
+#include "hostkit/monitor_list.h"
 #include "hostkit/other_tool.h"
 #include "hostkit/pins.h"
 #include "preset/preset.h"
@@ -206,6 +207,12 @@ void CheckOurDevice(const DeviceKey& key, const VideoInputDevice& listed, const 
   if (preset.target == CaptureTarget::Window && !FindCapturedWindow(preset)) {
     device->notes.push_back(L"it captures the window " + Quoted(preset.windowTitle) +
                             L", which is not open now: programs get its frames once it is");
+    return;
+  }
+  // A monitor unplugged (a laptop off its dock) comes back; until then its frames are black.
+  const std::wstring missing = MissingMonitor(preset);
+  if (!missing.empty()) {
+    device->notes.push_back(missing + L"; programs get black frames until it is connected");
     return;
   }
   const std::wstring grab = GrabProblem(filter.get(), grabMs);

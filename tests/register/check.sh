@@ -62,6 +62,14 @@ register frobnicate >/dev/null 2>"$work/err"
 check "unknown command: exit status" 2 $?
 has_in "unknown command: says so" "$work/err" "error: unknown command frobnicate"
 
+# So does a monitor preset whose monitor is not there.
+register register --name "Dorvantel monitor" --monitor 9 2>"$work/err"
+check_
+check "missing monitor: exit status" 0 "$status"
+has_in "missing monitor: says so" "$work/out" "  $bits-bit programs: there is no monitor 9: the desktop has monitor"
+has_in "missing monitor: and what programs get" "$work/out" "; programs get black frames until it is connected"
+register unregister --name "Dorvantel monitor" 2>"$work/err"
+
 # A window preset whose window is closed says so and is not a failure.
 register register --name "Dorvantel window" --window "No window has this title" 2>"$work/err"
 check_
