@@ -1,5 +1,7 @@
 #include "hostkit/device_registration.h"
 
+#include <cwctype>
+
 #include "base/camera_link.h"
 
 #include "hostkit/devices.h"
@@ -333,6 +335,10 @@ std::wstring CheckDeviceName(const std::wstring& name) {
            std::to_wstring(name.size()) + L")";
   }
   if (name.find(L'\\') != std::wstring::npos) return L"a device name cannot hold a backslash";
+  // Hosts list names as they are: "Dorvantel " would show as a second "Dorvantel".
+  if (std::iswspace(name.front()) || std::iswspace(name.back())) {
+    return L"a device name cannot begin or end with a space";
+  }
   for (wchar_t c : name) {
     if (c < L' ') return L"a device name cannot hold a line break, a tab or another control character";
   }

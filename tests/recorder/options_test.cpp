@@ -151,10 +151,13 @@ TEST(RecorderOptions, BadInputIsOneLineNamingTheProblem) {
   }
 }
 
-TEST(RecorderOptions, ADeviceNameIsNotEmptyAndHoldsNoBackslash) {
+TEST(RecorderOptions, ADeviceNameIsNotEmptyHoldsNoBackslashAndNoOuterSpace) {
   EXPECT_EQ(L"", CheckDeviceName(L"Dorvantel rect"));
   EXPECT_NE(L"", CheckDeviceName(L""));
   EXPECT_NE(L"", CheckDeviceName(L"a\\b"));
+  EXPECT_NE(L"", CheckDeviceName(L"Dorvantel "));
+  EXPECT_NE(L"", CheckDeviceName(L" Dorvantel"));
+  EXPECT_EQ(L"", CheckDeviceName(L"Dorvantel  left half"));
 }
 
 }  // namespace
